@@ -1,0 +1,125 @@
+// What the subsystems share inside the library: the module state, the one
+// way to raise a failure, and allocation from the heaps it owns.
+#ifndef VASTREL_LIBRARY_H
+#define VASTREL_LIBRARY_H
+
+#include "vastrel.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+// ---- Message ids of the string table ---------------------------------------
+
+enum EMessageId {
+    kMsgCannotOpenFile = 230,
+    kMsgNoMemoryForBuffer = 231,
+    kMsgCannotReadFile = 254,
+    kMsgBufferNotPrepared = 255,
+    kMsgInvalidTrackNumber = 256,
+    kMsgInvalidResolution = 257,
+    kMsgInvalidTrackHeader = 258,
+    kMsgNoTrackHeap = 259,
+    kMsgNoTrackRecord = 260,
+    kMsgBufferEmpty = 261,
+    kMsgHeaderNotFound = 262,
+    kMsgInvalidHeaderLength = 263,
+    kMsgFormatNotSupported = 264,
+    kMsgInvalidDivision = 265,
+    kMsgTrackParsingError = 266,
+    kMsgNoMemory = 267,
+    kMsgInvalidTimeSignature = 268,
+    kMsgInvalidTempo = 269,
+    kMsgNoTransientHeap = 270,
+    kMsgNoTransientSlots = 271,
+    kMsgNoTransientNotes = 272,
+    kMsgNoMeasureSections = 273,
+    kMsgIncompatibleMeters = 274,
+};
+
+static const unsigned kFirstInstrumentId = 101;  // string id of program 0
+
+// Loads message nId from the string table and throws it as CVastrelException.
+[[noreturn]] void RaiseError(int nId);
+
+// ---- Grid and transient records of one parse ----------------------------------
+
+// One note between its note-on and the event that ends it.
+struct SRawNote {
+    uint8_t bPitch;      // MIDI key, transposed at the end of the track
+    uint32_t wLength;    // length in units of 1/bUnit of a whole note (wider than 16 bits, so
+                         // that a note of more than 65535 grid slots keeps its length)
+    uint8_t bUnit;       // the unit as a denominator; starts as the resolution
+    uint8_t bTieIn;      // continues a note of the previous measure
+    uint8_t bTieOut;     // continues into the next measure
+    uint32_t dwOn;       // tick of the note-on
+    uint32_t dwOff;      // tick of the event that ended it, or the end of the track
+    uint8_t bClosed;     // 1 once ended
+    SRawNote* pNext;     // next note starting in the same slot
+};
+
+// One grid slot of 4·D/R ticks.
+struct SSlot {
+    uint32_t dwTime;     // start tick
+    SRawNote* pNotes;    // notes starting here, in note-on order
+};
+
+// ---- Module state (one set per loaded library) -------------------------------
+
+extern void* g_hModule;                  // handle given at process attach
+extern STrack* g_pCurrentTrack;          // the track under construction or last built
+extern void* g_hTransientHeap;           // holds the grid of one parse
+extern SSlot* g_pSlots;                  // the grid slots
+extern SRawNote* g_pRawNotes;            // the notes of the grid, one array
+extern uint32_t g_nSlots;                // number of grid slots; 0 for a track without notes
+extern unsigned char* g_pEndOfTrackEvent;  // delta time of the last track's end-of-track event, or null
+extern SMeasure* g_pCachedMeasure;       // position cache: the measure returned last,
+extern STrack* g_pCachedTrack;           //   the track it belongs to,
+extern uint32_t g_nCachedFileSize;       //   and the size of that track's file
+
+// ---- Allocation --------------------------------------------------------------
+
+// A zero-filled block of the current track's heap; raises nErrorId when none.
+void* AllocateFromTrack(size_t nBytes, int nErrorId = kMsgNoMemory);
+void FreeToTrack(void* pBlock);
+
+template <typename T>
+T* AllocateRecords(size_t nCount, int nErrorId = kMsgNoMemory) {
+    if (nCount > SIZE_MAX / sizeof(T)) RaiseError(nErrorId);
+    return static_cast<T*>(AllocateFromTrack(sizeof(T) * nCount, nErrorId));
+}
+
+// ---- Readable extent of a loaded file ------------------------------------------
+// The loaded file record carries one private field behind the public ones:
+// how many bytes past the Standard MIDI File data are readable, because a
+// parse of the last track may have lengthened its end-of-track event into
+// the spare bytes behind the file.
+
+struct SLoadedFile {
+    SMidiFile file;       // the public record; first, so the two addresses agree
+    uint32_t nGrowth;     // bytes of rewritten end-of-track event past nDataSize (0..3)
+};
+
+inline SLoadedFile* LoadedFile(SMidiFile* pFile) { return reinterpret_cast<SLoadedFile*>(pFile); }
+
+// First byte past what the event readers may read.
+inline unsigned char* EndOfReadableData(SMidiFile* pFile) {
+    return pFile->pData + pFile->nDataSize + LoadedFile(pFile)->nGrowth;
+}
+
+// Spare bytes behind the file that a rewrite may use.
+static const uint32_t kSpareBytes = 3;
+
+// ---- Instrument names ----------------------------------------------------------
+
+// A 128-byte buffer from the track's heap holding string 101 + program.
+char* LoadInstrumentName(uint8_t bProgram);
+
+// ---- Parsing in stages (for the tests: stop after any builder stage) -------------
+
+STrack* ParseTrackThrough(SMidiFile* pFile, unsigned short wTrack, unsigned char bResolution,
+                          char cTranspose, char cLastStage);
+
+// Forgets the position cache when it belongs to this track.
+void ForgetCachedPosition(const STrack* pTrack);
+
+#endif

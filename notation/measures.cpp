@@ -1,0 +1,304 @@
+// Stages A, B and C: the grid cut into measures, every note placed in its
+// section as a tied chain of values a score can show, the grid freed, the
+// last track's end-of-track event moved to the last bar line, and tied pairs
+// of equal values merged.
+#include "notation.h"
+
+#include "../platform/platform.h"
+#include "../smf/event_stream.h"
+#include "../track/track.h"
+
+#include <math.h>
+
+// Ticks of k grid slots: k·4·D/R, truncated.
+static uint32_t SlotTicks(const SBuildContext& context, uint64_t nSlots) {
+    return static_cast<uint32_t>(nSlots * 4u * context.pFile->wDivision / context.bResolution);
+}
+
+uint8_t GridLevel(uint8_t bResolution, uint32_t nPosition) {
+    uint32_t c = bResolution;
+    while (c > 1 && nPosition % c != 0) c >>= 1;
+    return static_cast<uint8_t>(bResolution / c);
+}
+
+// The level used for plain values: a point of level 4 (a quarter-note beat)
+// may start a half note too.
+static uint8_t PlainValueLevel(uint8_t bResolution, uint32_t nPosition) {
+    uint8_t bLevel = GridLevel(bResolution, nPosition);
+    return bLevel == 4 ? 2 : bLevel;
+}
+
+// ---- Measure creation -----------------------------------------------------------------
+
+// The last entry of a conductor list at or before the measure's start wins.
+void LookupMeterAndKey(const SBuildContext& context, SMeasure* pMeasure) {
+    uint8_t bNumerator = 4, bDenominator = 4;
+    for (const STimeSignature* p = context.pFile->pTimeSignatures; p && p->dwTime <= pMeasure->dwTime; p = p->pNext) {
+        bNumerator = p->bNumerator;
+        bDenominator = p->bDenominator;
+    }
+    int nKey = 0;
+    for (const SKeySignature* p = context.pFile->pKeySignatures; p && p->dwTime <= pMeasure->dwTime; p = p->pNext)
+        nKey = p->cKey;
+    // A transposition by t semitones moves the key by 7·t fifths, taken back
+    // into -7..7; a key byte outside that range is brought back the same way.
+    if (context.cTranspose != 0 || nKey < -7 || nKey > 7) {
+        int r = (nKey + 7 * context.cTranspose) % 12;
+        if (r < -7) r += 12;
+        if (r > 7) r -= 12;
+        nKey = r;
+    }
+    pMeasure->bNumerator = bNumerator;
+    pMeasure->bDenominator = bDenominator;
+    pMeasure->cKey = static_cast<int8_t>(nKey);
+}
+
+// A tempo change anywhere inside the measure applies to all of it.
+void LookupTempo(const SBuildContext& context, SMeasure* pMeasure) {
+    uint64_t nEnd = pMeasure->dwTime + static_cast<uint64_t>(4u) * context.pFile->wDivision * pMeasure->bSections /
+                                           context.bResolution;
+    uint16_t wTempo = 120;
+    for (const STempo* p = context.pFile->pTempos; p && p->dwTime < nEnd; p = p->pNext) wTempo = p->wTempo;
+    pMeasure->wTempo = wTempo;
+}
+
+void AllocateSections(SMeasure* pMeasure) {
+    pMeasure->pSections = AllocateRecords<SSection>(pMeasure->bSections, kMsgNoMeasureSections);
+    for (uint32_t k = 0; k + 1 < pMeasure->bSections; ++k) pMeasure->pSections[k].pNext = &pMeasure->pSections[k + 1];
+}
+
+// Sections of a measure: numerator·R/denominator, rounded up. A meter of no
+// beats, or one too long for 255 sections on this grid, has no layout.
+static uint8_t SectionsOfMeter(const SMeasure* pMeasure, uint8_t bResolution) {
+    double dSections = ceil(pMeasure->bNumerator * static_cast<double>(bResolution) / pMeasure->bDenominator);
+    if (pMeasure->bNumerator == 0 || dSections > 255) RaiseError(kMsgInvalidTimeSignature);
+    return static_cast<uint8_t>(dSections);
+}
+
+static SMeasure* CreateMeasure(const SBuildContext& context, uint32_t dwTime, uint32_t nFirstSlot) {
+    SMeasure* pMeasure = AllocateRecords<SMeasure>(1);
+    pMeasure->dwTime = dwTime;
+    LookupMeterAndKey(context, pMeasure);
+    pMeasure->bSections = SectionsOfMeter(pMeasure, context.bResolution);
+    AllocateSections(pMeasure);
+    // Sections past the grid (only in the last measure) are timed by stage B.
+    for (uint32_t k = 0; k < pMeasure->bSections && nFirstSlot + k < g_nSlots; ++k)
+        pMeasure->pSections[k].dwTime = g_pSlots[nFirstSlot + k].dwTime;
+    LookupTempo(context, pMeasure);
+    return pMeasure;
+}
+
+// ---- Note placement ---------------------------------------------------------------------
+
+void AppendNote(SSection* pSection, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn, uint8_t bTieOut) {
+    SNote* pNote = AllocateRecords<SNote>(1);
+    pNote->bPitch = bPitch;
+    pNote->bValue = bValue;
+    pNote->bDotted = bDotted;
+    pNote->bTieIn = bTieIn;
+    pNote->bTieOut = bTieOut;
+    SNote** ppTail = &pSection->pRawNotes;
+    while (*ppTail) ppTail = &(*ppTail)->pNext;
+    *ppTail = pNote;
+}
+
+void RemoveNote(SNote* pNote, SSection* pSection) {
+    for (SNote** ppLink = &pSection->pRawNotes; *ppLink; ppLink = &(*ppLink)->pNext) {
+        if (*ppLink == pNote) {
+            *ppLink = pNote->pNext;
+            FreeToTrack(pNote);
+            return;
+        }
+    }
+}
+
+static SLength ReducedLength(uint32_t nSlots, uint8_t bResolution) {
+    SLength length = {nSlots, bResolution};
+    HalveWhileEven(length.wLength, length.bUnit);
+    return length;
+}
+
+static uint32_t SlotsOf(SLength length, uint8_t bResolution) {
+    return length.wLength * (bResolution / length.bUnit);
+}
+
+// The strongest point strictly inside a note's span (the earliest of equals),
+// or p itself for a note of one slot.
+uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length) {
+    uint32_t nSpan = SlotsOf(length, bResolution);
+    if (nSpan <= 1) return p;
+    uint32_t nBest = p + 1;
+    uint8_t bBestLevel = GridLevel(bResolution, nBest);
+    for (uint32_t q = p + 2; q < p + nSpan; ++q) {
+        uint8_t bLevel = GridLevel(bResolution, q);
+        if (bLevel < bBestLevel) {
+            nBest = q;
+            bBestLevel = bLevel;
+        }
+    }
+    return nBest;
+}
+
+// Writes a note as tied values the score can show: a single value 1/u on a
+// point of level u or stronger, a dotted value for three units that cross no
+// point stronger than their half, and otherwise a cut at the strongest inner
+// point.
+void DecomposeNote(SMeasure* pMeasure, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
+                   uint8_t bTieIn, uint8_t bTieOut) {
+    for (;;) {
+        SSection* pSection = &pMeasure->pSections[p];
+        if (length.wLength == 1 && length.bUnit >= PlainValueLevel(bResolution, p)) {
+            AppendNote(pSection, bPitch, length.bUnit, 0, bTieIn, bTieOut);
+            return;
+        }
+        // Three whole notes have no dotted value to become: they are cut instead.
+        uint8_t bDottedValue = static_cast<uint8_t>(length.bUnit >> 1);
+        if (length.wLength == 3 && bDottedValue != 0 && length.bUnit >= GridLevel(bResolution, p)) {
+            uint32_t m3 = StrongestPoint(p, bResolution, length);
+            if (bDottedValue <= GridLevel(bResolution, m3)) {
+                AppendNote(pSection, bPitch, bDottedValue, 1, bTieIn, bTieOut);
+                return;
+            }
+        }
+        uint32_t m = StrongestPoint(p, bResolution, length);
+        SLength first = ReducedLength(m - p, bResolution);
+        SLength second = ReducedLength(SlotsOf(length, bResolution) - (m - p), bResolution);
+        DecomposeNote(pMeasure, p, bResolution, bPitch, first, bTieIn, 1);
+        p = m;
+        length = second;
+        bTieIn = 1;
+    }
+}
+
+// Places raw note n, which starts in slot j at position p of the measure. A
+// note that crosses the bar line is cut there; its remainder goes to the first
+// slot of the next measure, to be placed (and cut again) when the walk gets there.
+static void PlaceRawNote(const SBuildContext& context, SMeasure* pMeasure, uint32_t p, uint32_t j, SRawNote* pNote) {
+    uint8_t R = context.bResolution;
+    uint32_t S = pMeasure->bSections;
+    SLength length = {pNote->wLength, pNote->bUnit};
+    uint32_t nSpan = SlotsOf(length, R);
+    if (p + nSpan > S) {
+        length = ReducedLength(S - p, R);
+        SLength remainder = ReducedLength(nSpan - (S - p), R);
+        pNote->bTieOut = 1;
+        SRawNote* pRest = static_cast<SRawNote*>(PlatformAllocate(g_hTransientHeap, sizeof(SRawNote), true));
+        if (!pRest) RaiseError(kMsgNoMemory);
+        pRest->bPitch = pNote->bPitch;
+        pRest->wLength = remainder.wLength;
+        pRest->bUnit = remainder.bUnit;
+        pRest->bTieIn = 1;
+        SRawNote** ppTail = &g_pSlots[j - p + S].pNotes;
+        while (*ppTail) ppTail = &(*ppTail)->pNext;
+        *ppTail = pRest;
+        pMeasure->bTiedOut = 1;
+    }
+    DecomposeNote(pMeasure, p, R, pNote->bPitch, length, pNote->bTieIn, pNote->bTieOut);
+}
+
+// Stage A: walk the slots, opening a measure whenever the last one is full,
+// and place every note of each slot at its position.
+void PlaceNotes(const SBuildContext& context) {
+    STrack* pTrack = context.pTrack;
+    pTrack->bResolution = context.bResolution;
+    SMeasure* pMeasure = nullptr;
+    uint32_t p = 0;
+    for (uint32_t j = 0; j < g_nSlots; ++j) {
+        if (j == 0) {
+            pMeasure = CreateMeasure(context, 0, 0);
+            pMeasure->nClef = 1;
+            pTrack->pFirstMeasure = pMeasure;
+            pTrack->nMeasures = 1;
+            pTrack->nSections = 1;
+            p = 0;
+        } else {
+            ++p;
+            ++pTrack->nSections;
+            if (p == pMeasure->bSections) {
+                SMeasure* pNext = CreateMeasure(context, g_pSlots[j].dwTime, j);
+                pMeasure->pNext = pNext;
+                pMeasure = pNext;
+                ++pTrack->nMeasures;
+                p = 0;
+            }
+        }
+        for (SRawNote* pNote = g_pSlots[j].pNotes; pNote; pNote = pNote->pNext)
+            PlaceRawNote(context, pMeasure, p, j, pNote);
+    }
+}
+
+// ---- Stage B ------------------------------------------------------------------------------
+
+// Moves the end-of-track event that note collection found to the end of the
+// last measure: its delta grows by the extension, as a variable-length
+// quantity that may be up to three bytes longer and may reach into the spare
+// bytes behind the file.
+static void ExtendEndOfTrack(const SBuildContext& context, uint32_t dwExtension) {
+    SMidiFile* pFile = context.pFile;
+    unsigned char* pEvent = g_pEndOfTrackEvent;
+    SByteCursor cursor = {pEvent, EndOfReadableData(pFile)};
+    uint32_t dwDelta = ReadVarLen(cursor);
+    uint64_t nNewDelta = static_cast<uint64_t>(dwDelta) + dwExtension;
+    const unsigned char* pWritableEnd = pFile->pBuffer + pFile->nFileSize + kSpareBytes;
+    // Four bytes of delta at most, and nothing written past the spare bytes.
+    if (nNewDelta > 0x0FFFFFFF) RaiseError(kMsgTrackParsingError);
+    uint32_t nEventBytes = VarLenSize(static_cast<uint32_t>(nNewDelta)) + 3;
+    if (nEventBytes > static_cast<size_t>(pWritableEnd - pEvent)) RaiseError(kMsgTrackParsingError);
+
+    unsigned char* p = pEvent;
+    WriteVarLen(static_cast<uint32_t>(nNewDelta), p);
+    *p++ = kStatusMeta;
+    *p++ = kMetaEndOfTrack;
+    *p++ = 0x00;
+    const unsigned char* pDataEnd = pFile->pData + pFile->nDataSize;
+    if (p > pDataEnd) {
+        uint32_t nGrowth = static_cast<uint32_t>(p - pDataEnd);
+        if (nGrowth > LoadedFile(pFile)->nGrowth) LoadedFile(pFile)->nGrowth = nGrowth;
+    }
+    context.pTrack->dwEndTime += dwExtension;
+}
+
+void CloseGrid(const SBuildContext& context) {
+    DestroyTransientHeap();
+
+    // The last measure and the position of the last slot in it.
+    SMeasure* pLast = context.pTrack->pFirstMeasure;
+    uint32_t nSlotsBefore = 0;
+    while (pLast->pNext) {
+        nSlotsBefore += pLast->bSections;
+        pLast = pLast->pNext;
+    }
+    uint32_t p = static_cast<uint32_t>(context.pTrack->nSections) - 1 - nSlotsBefore;
+
+    for (uint32_t k = 1; k < pLast->bSections; ++k)
+        pLast->pSections[k].dwTime = pLast->pSections[0].dwTime + SlotTicks(context, k);
+
+    if (g_pEndOfTrackEvent) ExtendEndOfTrack(context, SlotTicks(context, pLast->bSections - p - 1));
+}
+
+// ---- Stage C ------------------------------------------------------------------------------
+
+// Two tied notes of one value, pitch and no dot become one note of twice the
+// length. One pass merges pairs only: four tied quarters become two halves.
+void MergeTies(const SBuildContext& context) {
+    uint8_t R = context.bResolution;
+    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
+        for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
+            for (SNote* pNote = pMeasure->pSections[k].pRawNotes; pNote; pNote = pNote->pNext) {
+                if (!pNote->bTieOut || pNote->bDotted || pNote->bValue <= 1) continue;
+                uint32_t e = k + R / pNote->bValue;
+                if (e >= pMeasure->bSections) continue;  // the tie leads into the next measure
+                SSection* pEnd = &pMeasure->pSections[e];
+                for (SNote* pTied = pEnd->pRawNotes; pTied; pTied = pTied->pNext) {
+                    if (pTied->bTieIn && !pTied->bDotted && pTied->bPitch == pNote->bPitch &&
+                        pTied->bValue == pNote->bValue) {
+                        pNote->bValue = static_cast<uint8_t>(pNote->bValue / 2);
+                        pNote->bTieOut = pTied->bTieOut;
+                        RemoveNote(pTied, pEnd);
+                        break;
+                    }
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,4 @@
+// (stage stub: to be written)
+#include "notation.h"
+
+void AssignVoices(const SBuildContext&) {}

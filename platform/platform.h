@@ -1,0 +1,41 @@
+// The only door to the operating system: private heaps, reading a whole
+// file, and the library's string table. Windows gets the real Win32 calls
+// (platform_win32.cpp); every other build gets platform_portable.cpp.
+#ifndef VASTREL_PLATFORM_H
+#define VASTREL_PLATFORM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// ---- Private heaps ---------------------------------------------------------
+// A heap hands out blocks until it is destroyed, and destroying it frees every
+// block still in it. All calls return null on failure instead of throwing.
+
+void* PlatformCreateHeap();
+void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill);
+void PlatformFree(void* hHeap, void* pBlock);
+void PlatformDestroyHeap(void* hHeap);
+
+// ---- Whole-file read ---------------------------------------------------------
+
+struct SPlatformFile;  // an open file, opaque
+
+// Opens an existing file for reading, others may read it too. Null on failure.
+SPlatformFile* PlatformOpenFile(const char* pszPath);
+// The file's size in bytes (the full 64-bit size, so a caller can refuse huge files).
+uint64_t PlatformFileSize(SPlatformFile* pFile);
+// One read of nBytes into pBuffer; returns the number of bytes that arrived.
+uint32_t PlatformReadFile(SPlatformFile* pFile, void* pBuffer, uint32_t nBytes);
+void PlatformCloseFile(SPlatformFile* pFile);
+
+// ---- String table ----------------------------------------------------------
+// Copies string nId into pBuffer, cut to nLimit characters including the
+// terminator. Returns the number of characters copied (0 for an unknown id,
+// with an empty string in the buffer).
+int PlatformLoadString(unsigned nId, char* pBuffer, int nLimit);
+
+// Remembers the module through which the string table is read (Windows: the
+// handle given to DllMain). A no-op elsewhere.
+void PlatformSetModule(void* hModule);
+
+#endif

@@ -1,0 +1,255 @@
+// The platform layer for every system but Windows: arena heaps, stdio file
+// reading and a compiled-in string table.
+//
+// A heap is an arena: blocks are cut from large zero-filled chunks and only
+// the whole heap is ever given back, which is what the model's lifetimes need
+// (a track lives and dies as one). In checked builds (VSX_CHECKED_HEAP, set
+// for the sanitizers) every block is its own malloc instead, so that
+// AddressSanitizer sees any use of a freed block or of a destroyed heap.
+#include "platform.h"
+#include "fault_injection.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+// ---- Fault injection ---------------------------------------------------------
+
+static uint64_t g_nAllocations = 0;        // allocations and heap creations so far
+static uint64_t g_nFailFrom = UINT64_MAX;  // the allocation count from which all fail
+static int64_t g_nLiveHeaps = 0;
+static uint64_t g_nBytesAllocated = 0;
+
+void PlatformFailAfter(uint64_t nAllowed) { g_nFailFrom = g_nAllocations + nAllowed; }
+void PlatformStopFailing() { g_nFailFrom = UINT64_MAX; }
+uint64_t PlatformAllocationCount() { return g_nAllocations; }
+int64_t PlatformLiveHeaps() { return g_nLiveHeaps; }
+uint64_t PlatformBytesAllocated() { return g_nBytesAllocated; }
+
+// Counts one allocation; false when the injected failure says it must fail.
+static bool AllocationAllowed() {
+    if (g_nAllocations >= g_nFailFrom) return false;
+    ++g_nAllocations;
+    return true;
+}
+
+// ---- Heaps -------------------------------------------------------------------
+
+static const size_t kAlignment = 16;
+
+static size_t AlignUp(size_t n) { return (n + kAlignment - 1) & ~(kAlignment - 1); }
+
+#if defined(VSX_CHECKED_HEAP)
+
+// Every block carries a header that links it into its heap's list.
+struct SBlockHeader {
+    SBlockHeader* pPrev;
+    SBlockHeader* pNext;
+    size_t nBytes;
+    size_t nPadding;  // keeps the block after the header 16-byte aligned
+};
+
+struct SHeap {
+    SBlockHeader* pFirst;
+    uint64_t nBytes;
+};
+
+void* PlatformCreateHeap() {
+    if (!AllocationAllowed()) return nullptr;
+    SHeap* pHeap = static_cast<SHeap*>(calloc(1, sizeof(SHeap)));
+    if (pHeap) ++g_nLiveHeaps;
+    return pHeap;
+}
+
+void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill) {
+    SHeap* pHeap = static_cast<SHeap*>(hHeap);
+    if (!pHeap || !AllocationAllowed()) return nullptr;
+    size_t nTotal = sizeof(SBlockHeader) + nBytes;
+    if (nTotal < nBytes) return nullptr;
+    SBlockHeader* pBlock = static_cast<SBlockHeader*>(bZeroFill ? calloc(1, nTotal) : malloc(nTotal));
+    if (!pBlock) return nullptr;
+    pBlock->pPrev = nullptr;
+    pBlock->pNext = pHeap->pFirst;
+    pBlock->nBytes = nBytes;
+    if (pHeap->pFirst) pHeap->pFirst->pPrev = pBlock;
+    pHeap->pFirst = pBlock;
+    pHeap->nBytes += nBytes;
+    g_nBytesAllocated += nBytes;
+    return pBlock + 1;
+}
+
+void PlatformFree(void* hHeap, void* pData) {
+    SHeap* pHeap = static_cast<SHeap*>(hHeap);
+    if (!pHeap || !pData) return;
+    SBlockHeader* pBlock = static_cast<SBlockHeader*>(pData) - 1;
+    if (pBlock->pPrev) pBlock->pPrev->pNext = pBlock->pNext;
+    else pHeap->pFirst = pBlock->pNext;
+    if (pBlock->pNext) pBlock->pNext->pPrev = pBlock->pPrev;
+    pHeap->nBytes -= pBlock->nBytes;
+    g_nBytesAllocated -= pBlock->nBytes;
+    free(pBlock);
+}
+
+void PlatformDestroyHeap(void* hHeap) {
+    SHeap* pHeap = static_cast<SHeap*>(hHeap);
+    if (!pHeap) return;
+    for (SBlockHeader* pBlock = pHeap->pFirst; pBlock;) {
+        SBlockHeader* pNext = pBlock->pNext;
+        free(pBlock);
+        pBlock = pNext;
+    }
+    g_nBytesAllocated -= pHeap->nBytes;
+    --g_nLiveHeaps;
+    free(pHeap);
+}
+
+#else
+
+// Chunks are calloc'ed and never reused, so every block comes zero-filled.
+struct SChunk {
+    SChunk* pNext;
+    size_t nSize;     // usable bytes after the header
+    size_t nUsed;
+    size_t nPadding;
+};
+
+struct SHeap {
+    SChunk* pChunks;  // the chunk being cut first
+    uint64_t nBytes;
+};
+
+static const size_t kChunkBytes = 64 * 1024;
+
+void* PlatformCreateHeap() {
+    if (!AllocationAllowed()) return nullptr;
+    SHeap* pHeap = static_cast<SHeap*>(calloc(1, sizeof(SHeap)));
+    if (pHeap) ++g_nLiveHeaps;
+    return pHeap;
+}
+
+static SChunk* NewChunk(size_t nSize) {
+    SChunk* pChunk = static_cast<SChunk*>(calloc(1, sizeof(SChunk) + nSize));
+    if (pChunk) pChunk->nSize = nSize;
+    return pChunk;
+}
+
+void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
+    SHeap* pHeap = static_cast<SHeap*>(hHeap);
+    if (!pHeap || !AllocationAllowed()) return nullptr;
+    size_t nNeeded = AlignUp(nBytes ? nBytes : 1);
+    if (nNeeded < nBytes) return nullptr;
+    SChunk* pChunk = pHeap->pChunks;
+    if (!pChunk || pChunk->nSize - pChunk->nUsed < nNeeded) {
+        if (nNeeded > kChunkBytes / 4) {
+            // A large block gets a chunk of its own, kept behind the current one.
+            SChunk* pOwn = NewChunk(nNeeded);
+            if (!pOwn) return nullptr;
+            pOwn->nUsed = nNeeded;
+            if (pChunk) {
+                pOwn->pNext = pChunk->pNext;
+                pChunk->pNext = pOwn;
+            } else {
+                pHeap->pChunks = pOwn;
+            }
+            pHeap->nBytes += nNeeded;
+            g_nBytesAllocated += nNeeded;
+            return pOwn + 1;
+        }
+        pChunk = NewChunk(kChunkBytes);
+        if (!pChunk) return nullptr;
+        pChunk->pNext = pHeap->pChunks;
+        pHeap->pChunks = pChunk;
+    }
+    void* pBlock = reinterpret_cast<char*>(pChunk + 1) + pChunk->nUsed;
+    pChunk->nUsed += nNeeded;
+    pHeap->nBytes += nNeeded;
+    g_nBytesAllocated += nNeeded;
+    return pBlock;
+}
+
+// Blocks go back with their heap; a single free keeps the arena as it is.
+void PlatformFree(void*, void*) {}
+
+void PlatformDestroyHeap(void* hHeap) {
+    SHeap* pHeap = static_cast<SHeap*>(hHeap);
+    if (!pHeap) return;
+    for (SChunk* pChunk = pHeap->pChunks; pChunk;) {
+        SChunk* pNext = pChunk->pNext;
+        free(pChunk);
+        pChunk = pNext;
+    }
+    g_nBytesAllocated -= pHeap->nBytes;
+    --g_nLiveHeaps;
+    free(pHeap);
+}
+
+#endif
+
+// ---- Files -------------------------------------------------------------------
+
+struct SPlatformFile {
+    FILE* pStream;
+};
+
+SPlatformFile* PlatformOpenFile(const char* pszPath) {
+    if (!pszPath) return nullptr;
+    FILE* pStream = fopen(pszPath, "rb");
+    if (!pStream) return nullptr;
+    struct stat status;
+    if (fstat(fileno(pStream), &status) != 0 || !S_ISREG(status.st_mode)) {
+        fclose(pStream);
+        return nullptr;
+    }
+    SPlatformFile* pFile = static_cast<SPlatformFile*>(malloc(sizeof(SPlatformFile)));
+    if (!pFile) {
+        fclose(pStream);
+        return nullptr;
+    }
+    pFile->pStream = pStream;
+    return pFile;
+}
+
+uint64_t PlatformFileSize(SPlatformFile* pFile) {
+    struct stat status;
+    if (fstat(fileno(pFile->pStream), &status) != 0 || status.st_size < 0) return 0;
+    return static_cast<uint64_t>(status.st_size);
+}
+
+uint32_t PlatformReadFile(SPlatformFile* pFile, void* pBuffer, uint32_t nBytes) {
+    return static_cast<uint32_t>(fread(pBuffer, 1, nBytes, pFile->pStream));
+}
+
+void PlatformCloseFile(SPlatformFile* pFile) {
+    fclose(pFile->pStream);
+    free(pFile);
+}
+
+// ---- String table ------------------------------------------------------------
+
+struct SStringEntry {
+    unsigned nId;
+    const char* pszText;
+};
+
+static const SStringEntry g_aStrings[] = {
+#define VSX_STRING(id, text) {id, text},
+#include "../resources/strings.def"
+#undef VSX_STRING
+};
+
+int PlatformLoadString(unsigned nId, char* pBuffer, int nLimit) {
+    if (!pBuffer || nLimit <= 0) return 0;
+    pBuffer[0] = '\0';
+    for (const SStringEntry& entry : g_aStrings) {
+        if (entry.nId != nId) continue;
+        size_t nLength = strlen(entry.pszText);
+        if (nLength > static_cast<size_t>(nLimit - 1)) nLength = static_cast<size_t>(nLimit - 1);
+        memcpy(pBuffer, entry.pszText, nLength);
+        pBuffer[nLength] = '\0';
+        return static_cast<int>(nLength);
+    }
+    return 0;
+}
+
+void PlatformSetModule(void*) {}

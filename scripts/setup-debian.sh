@@ -1,0 +1,15 @@
+#!/bin/sh
+# Installs what the build, the tests and the tools need on a fresh Debian
+# machine (run as root, or with sudo available).
+set -e
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+PACKAGES="build-essential cmake googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev nlohmann-json3-dev python3"
+missing=""
+for p in $PACKAGES; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi

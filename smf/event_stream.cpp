@@ -1,0 +1,77 @@
+// Big-endian numbers, variable-length quantities and event skipping over a
+// bounded cursor.
+#include "event_stream.h"
+
+#include "../interface/library.h"
+
+uint16_t ReadBigEndian16(const unsigned char* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+uint32_t ReadBigEndian32(const unsigned char* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | p[3];
+}
+
+unsigned char ReadByte(SByteCursor& cursor) {
+    if (cursor.pNext >= cursor.pEnd) RaiseError(kMsgTrackParsingError);
+    return *cursor.pNext++;
+}
+
+void SkipBytes(SByteCursor& cursor, uint32_t nBytes) {
+    if (nBytes > BytesLeft(cursor)) RaiseError(kMsgTrackParsingError);
+    cursor.pNext += nBytes;
+}
+
+uint32_t ReadVarLen(SByteCursor& cursor) {
+    uint32_t v = 0;
+    unsigned char b;
+    do {
+        b = ReadByte(cursor);
+        v = (v << 7) + (b & 0x7F);
+    } while (b & 0x80);
+    return v;
+}
+
+uint32_t VarLenSize(uint32_t v) {
+    uint32_t n = 1;
+    while (v >>= 7) ++n;
+    return n;
+}
+
+void WriteVarLen(uint32_t v, unsigned char*& p) {
+    for (uint32_t nShift = 7 * (VarLenSize(v) - 1); nShift > 0; nShift -= 7)
+        *p++ = static_cast<unsigned char>(0x80 | ((v >> nShift) & 0x7F));
+    *p++ = static_cast<unsigned char>(v & 0x7F);
+}
+
+unsigned char SkipEvent(unsigned char bStatus, SByteCursor& cursor) {
+    if (bStatus == kStatusMeta) {
+        unsigned char bType = ReadByte(cursor);
+        uint32_t nLength = ReadVarLen(cursor);
+        if (bType == kMetaEndOfTrack) return kStatusMeta;
+        SkipBytes(cursor, nLength);
+        return 0;
+    }
+    if (bStatus == 0xF0 || bStatus == 0xF7) {
+        SkipBytes(cursor, ReadVarLen(cursor));
+        return 0;
+    }
+    if (bStatus >= 0xE0 && bStatus <= 0xEF) { SkipBytes(cursor, 2); return bStatus; }
+    if (bStatus >= 0xC0 && bStatus <= 0xDF) { SkipBytes(cursor, 1); return bStatus; }
+    if (bStatus >= 0x80 && bStatus <= 0xBF) { SkipBytes(cursor, 2); return bStatus; }
+    // The remaining system statuses are taken as two data bytes each.
+    SkipBytes(cursor, 2);
+    return 0;
+}
+
+unsigned char ReadEventHead(SByteCursor& cursor, uint32_t* pdwTicks, unsigned char* pbRunningStatus) {
+    *pdwTicks += ReadVarLen(cursor);
+    if (cursor.pNext >= cursor.pEnd) RaiseError(kMsgTrackParsingError);
+    if (*cursor.pNext >= 0x80) {
+        *pbRunningStatus = *cursor.pNext++;
+        return *pbRunningStatus;
+    }
+    if (*pbRunningStatus == 0) RaiseError(kMsgTrackParsingError);
+    return *pbRunningStatus;
+}

@@ -1,0 +1,54 @@
+// Reading the bytes of a Standard MIDI File: big-endian numbers, variable-
+// length quantities and events, through a cursor that knows where the data
+// ends. Every reader refuses to step past that end with "Track parsing
+// error!" (266), so no event loop can read outside the file.
+#ifndef VASTREL_EVENT_STREAM_H
+#define VASTREL_EVENT_STREAM_H
+
+#include <stdint.h>
+
+// A read position and the first byte that may not be read.
+struct SByteCursor {
+    unsigned char* pNext;
+    unsigned char* pEnd;
+};
+
+static const unsigned char kStatusMeta = 0xFF;
+static const unsigned char kMetaEndOfTrack = 0x2F;
+
+uint16_t ReadBigEndian16(const unsigned char* p);
+uint32_t ReadBigEndian32(const unsigned char* p);
+
+// Bytes left before the end.
+inline uint32_t BytesLeft(const SByteCursor& cursor) {
+    return static_cast<uint32_t>(cursor.pEnd - cursor.pNext);
+}
+
+// One byte; 266 at the end of the data.
+unsigned char ReadByte(SByteCursor& cursor);
+// Steps over nBytes; 266 when fewer are left.
+void SkipBytes(SByteCursor& cursor, uint32_t nBytes);
+// A variable-length quantity: 7 bits a byte, most significant first. Groups
+// beyond the fourth shift the oldest bits out of the 32-bit result.
+uint32_t ReadVarLen(SByteCursor& cursor);
+// Writes v (at most 0x0FFFFFFF) as a variable-length quantity at p and leaves p
+// after it.
+void WriteVarLen(uint32_t v, unsigned char*& p);
+// Bytes that WriteVarLen needs for v.
+uint32_t VarLenSize(uint32_t v);
+
+// Steps over the data of one event whose status is given (the cursor stands
+// after the status byte, or at the first data byte under running status) and
+// returns the running status to keep: the status itself for channel
+// messages, 0 after meta, system-exclusive and other system events, and 0xFF
+// for the end-of-track meta event (cursor right after its length byte).
+unsigned char SkipEvent(unsigned char bStatus, SByteCursor& cursor);
+
+// The head of the next event, as every event loop reads it: adds the delta
+// time to *pdwTicks and returns the status, stepping over a status byte and
+// making it the running status, or returning the running status for an event
+// that starts with a data byte. With no running status in force that is a
+// parsing error (266).
+unsigned char ReadEventHead(SByteCursor& cursor, uint32_t* pdwTicks, unsigned char* pbRunningStatus);
+
+#endif

@@ -1,0 +1,94 @@
+// Shared test support: temporary files, scoped loads and parses, model walks.
+#include "test_support.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../../interface/library.h"
+
+TempFile::TempFile(const Bytes& bytes) {
+    char pattern[] = "/tmp/vastrel-test-XXXXXX";
+    int fd = mkstemp(pattern);
+    if (fd < 0) throw std::runtime_error("cannot create a temporary file");
+    path_ = pattern;
+    size_t written = bytes.empty() ? 0 : static_cast<size_t>(write(fd, bytes.data(), bytes.size()));
+    close(fd);
+    if (written != bytes.size()) throw std::runtime_error("cannot write a temporary file");
+}
+
+TempFile::~TempFile() { unlink(path_.c_str()); }
+
+ScopedMidi::ScopedMidi(const Bytes& bytes) {
+    TempFile temp(bytes);
+    file_ = VSX_LoadMidiFile(temp.Path());
+}
+
+ScopedMidi::~ScopedMidi() { VSX_ReleaseFile(file_); }
+
+ScopedTrack::ScopedTrack(SMidiFile* file, unsigned short track, unsigned char resolution, char transpose)
+    : track_(VSX_ParseTrack(file, track, resolution, transpose)) {}
+
+ScopedTrack::ScopedTrack(SMidiFile* file, unsigned short track, unsigned char resolution, char transpose,
+                         char lastStage)
+    : track_(ParseTrackThrough(file, track, resolution, transpose, lastStage)) {}
+
+ScopedTrack::~ScopedTrack() { VSX_ReleaseTrack(track_); }
+
+int LoadErrorOf(const Bytes& bytes) {
+    TempFile temp(bytes);
+    return ErrorIdOf([&] { VSX_ReleaseFile(VSX_LoadMidiFile(temp.Path())); });
+}
+
+std::vector<SMeasure*> Measures(const STrack* track) {
+    std::vector<SMeasure*> measures;
+    for (SMeasure* m = track ? track->pFirstMeasure : nullptr; m; m = m->pNext) measures.push_back(m);
+    return measures;
+}
+
+std::vector<SSection*> LinkedSections(const SMeasure* measure) {
+    std::vector<SSection*> sections;
+    for (SSection* s = measure->pSections; s; s = s->pNext) sections.push_back(s);
+    return sections;
+}
+
+SSection* SectionAt(const SMeasure* measure, size_t k) { return &measure->pSections[k]; }
+
+std::vector<SChord*> Chords(const SSection* section) {
+    std::vector<SChord*> chords;
+    for (SChord* c = section->pChords; c; c = c->pNext) chords.push_back(c);
+    return chords;
+}
+
+SChord* ChordAt(const SMeasure* measure, size_t k, size_t voice) {
+    SChord* c = SectionAt(measure, k)->pChords;
+    while (c && voice--) c = c->pNext;
+    return c;
+}
+
+std::vector<SNote*> Notes(const SChord* chord) {
+    std::vector<SNote*> notes;
+    for (SNote* n = chord ? chord->pNotes : nullptr; n; n = n->pNext) notes.push_back(n);
+    return notes;
+}
+
+std::vector<SNote*> RawNotes(const SSection* section) {
+    std::vector<SNote*> notes;
+    for (SNote* n = section->pRawNotes; n; n = n->pNext) notes.push_back(n);
+    return notes;
+}
+
+std::vector<int> Pitches(const std::vector<SNote*>& notes) {
+    std::vector<int> pitches;
+    for (const SNote* n : notes) pitches.push_back(n->bPitch);
+    return pitches;
+}
+
+std::string CorpusDirectory() {
+#ifdef VSX_CORPUS_DIR
+    struct stat status;
+    if (stat(VSX_CORPUS_DIR, &status) == 0 && S_ISDIR(status.st_mode)) return VSX_CORPUS_DIR;
+#endif
+    return "";
+}

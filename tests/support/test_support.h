@@ -1,0 +1,98 @@
+// What the suites share: files on disk from bytes, loaded files and parsed
+// tracks that release themselves, the expectation of a library error, and
+// small walks over the score model.
+#ifndef VASTREL_TESTS_SUPPORT_H
+#define VASTREL_TESTS_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../../interface/vastrel.h"
+#include "midi_writer.h"
+
+// A temporary file that is removed again.
+class TempFile {
+public:
+    explicit TempFile(const Bytes& bytes);
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const char* Path() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
+
+// A file loaded through VSX_LoadMidiFile, released at the end of the scope.
+class ScopedMidi {
+public:
+    explicit ScopedMidi(const Bytes& bytes);
+    explicit ScopedMidi(const MidiFile& file) : ScopedMidi(file.Build()) {}
+    ~ScopedMidi();
+    ScopedMidi(const ScopedMidi&) = delete;
+    ScopedMidi& operator=(const ScopedMidi&) = delete;
+    SMidiFile* get() const { return file_; }
+    SMidiFile* operator->() const { return file_; }
+
+private:
+    SMidiFile* file_ = nullptr;
+};
+
+// A parsed track, released at the end of the scope.
+class ScopedTrack {
+public:
+    ScopedTrack(SMidiFile* file, unsigned short track, unsigned char resolution = 16, char transpose = 0);
+    // Stops after the given builder stage ('A' to 'S'), for the stage tests.
+    ScopedTrack(SMidiFile* file, unsigned short track, unsigned char resolution, char transpose, char lastStage);
+    ~ScopedTrack();
+    ScopedTrack(const ScopedTrack&) = delete;
+    ScopedTrack& operator=(const ScopedTrack&) = delete;
+    STrack* get() const { return track_; }
+    STrack* operator->() const { return track_; }
+
+private:
+    STrack* track_ = nullptr;
+};
+
+// The message id a call throws, or 0 when it throws nothing.
+template <typename Call>
+int ErrorIdOf(Call call) {
+    try {
+        call();
+    } catch (const CVastrelException& e) {
+        return e.nMessageId;
+    }
+    return 0;
+}
+
+// Loads bytes and returns the message id of the failure, or 0 (the file released).
+int LoadErrorOf(const Bytes& bytes);
+
+// ---- Walks over the model ----------------------------------------------------------
+
+std::vector<SMeasure*> Measures(const STrack* track);
+// The sections linked from the measure, in order.
+std::vector<SSection*> LinkedSections(const SMeasure* measure);
+// Section index k of the measure's section array (before compaction: its k-th section).
+SSection* SectionAt(const SMeasure* measure, size_t k);
+// The chords of one section, in voice order.
+std::vector<SChord*> Chords(const SSection* section);
+// The chord of voice v at section index k of the array.
+SChord* ChordAt(const SMeasure* measure, size_t k, size_t voice);
+std::vector<SNote*> Notes(const SChord* chord);
+std::vector<SNote*> RawNotes(const SSection* section);
+std::vector<int> Pitches(const std::vector<SNote*>& notes);
+
+// Ticks of common values at the default division of 96.
+constexpr uint32_t kQuarter = 96;
+constexpr uint32_t kWhole = 4 * kQuarter;
+constexpr uint32_t kHalf = 2 * kQuarter;
+constexpr uint32_t kEighth = kQuarter / 2;
+constexpr uint32_t kSixteenth = kQuarter / 4;
+
+// Where the shared corpus of real files lies ("" when absent).
+std::string CorpusDirectory();
+
+#endif

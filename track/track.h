@@ -1,0 +1,21 @@
+// Note collection: the chosen track or channel read twice onto the time
+// grid of the parse (module state g_pSlots, g_pRawNotes, g_nSlots).
+#ifndef VASTREL_TRACK_H
+#define VASTREL_TRACK_H
+
+#include "../interface/library.h"
+
+// Counts the notes and the end time, then pairs note-ons with the events that
+// end them and files each note under the grid slot where it starts; names the
+// track and its instrument, transposes and gives every note its length as a
+// reduced fraction of a whole note.
+void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolution, uint8_t bChannel,
+                       bool bLastTrack, int8_t cTranspose);
+
+// Destroys the grid of the last parse, if any.
+void DestroyTransientHeap();
+
+// Reduces length/unit while both are even: 6/16 becomes 3/8, 3/16 stays.
+void HalveWhileEven(uint32_t& wLength, uint8_t& bUnit);
+
+#endif
