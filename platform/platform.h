@@ -34,6 +34,9 @@ void PlatformCloseFile(SPlatformFile* pFile);
 // with an empty string in the buffer).
 int PlatformLoadString(unsigned nId, char* pBuffer, int nLimit);
 
+// Copies a zero-terminated string, terminator included; returns pszTarget.
+char* PlatformCopyString(char* pszTarget, const char* pszSource);
+
 // Remembers the module through which the string table is read (Windows: the
 // handle given to DllMain). A no-op elsewhere.
 void PlatformSetModule(void* hModule);

@@ -36,10 +36,6 @@ static bool AllocationAllowed() {
 
 // ---- Heaps -------------------------------------------------------------------
 
-static const size_t kAlignment = 16;
-
-static size_t AlignUp(size_t n) { return (n + kAlignment - 1) & ~(kAlignment - 1); }
-
 #if defined(VSX_CHECKED_HEAP)
 
 // Every block carries a header that links it into its heap's list.
@@ -120,6 +116,9 @@ struct SHeap {
 };
 
 static const size_t kChunkBytes = 64 * 1024;
+static const size_t kAlignment = 16;
+
+static size_t AlignUp(size_t n) { return (n + kAlignment - 1) & ~(kAlignment - 1); }
 
 void* PlatformCreateHeap() {
     if (!AllocationAllowed()) return nullptr;
@@ -251,5 +250,7 @@ int PlatformLoadString(unsigned nId, char* pBuffer, int nLimit) {
     }
     return 0;
 }
+
+char* PlatformCopyString(char* pszTarget, const char* pszSource) { return strcpy(pszTarget, pszSource); }
 
 void PlatformSetModule(void*) {}

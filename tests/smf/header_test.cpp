@@ -95,7 +95,9 @@ TEST(Header, EveryPrefixOfAValidFileLoadsOrIsRefusedWithAMessage) {
                 if (parseError) throw CVastrelException{"", parseError};
             });
             EXPECT_TRUE(error == 0 || (error >= 254 && error <= 274)) << n << " bytes: " << error;
-            if (n < riffOrNot.size()) EXPECT_NE(error, 0) << n << " bytes";
+            if (n < riffOrNot.size()) {
+                EXPECT_NE(error, 0) << n << " bytes";
+            }
         }
     }
 }
