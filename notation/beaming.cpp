@@ -1,4 +1,99 @@
-// (stage stub: to be written)
+// Stage G: numbers the voices of every measure and joins consecutive short
+// chords of a voice by beams. Beams follow the meter: for every note value a
+// group table says how many notes of that value make one beam group, and a
+// beam never crosses a group boundary, a silence or a bar line.
+// After this: every chord carries its voice index; bBeamPrev/bBeamNext link
+// the chords of each beam group.
 #include "notation.h"
 
-void BeamChords(const SBuildContext&) {}
+// Notes per beam group, indexed by note value (1..64; 0 = never beamed).
+static const uint32_t kLongestValue = 64;
+struct SBeamGroups {
+    uint8_t abNotes[kLongestValue + 1];
+};
+
+// Stores one entry; values shorter than a 64th do not exist and are left out.
+static void SetGroup(SBeamGroups& groups, uint32_t nValue, uint32_t nNotes) {
+    if (nValue <= kLongestValue) groups.abNotes[nValue] = static_cast<uint8_t>(nNotes);
+}
+
+// The group table of meter n/d. The beat is the denominator in simple meters
+// and three of them in compound meters: eighths in 6/8 go in threes (a dotted
+// quarter), in 4/4 in fours (a half), in 3/4 in twos (a quarter, so that the
+// three beats stay visible). Sixteenths and shorter group within a beat or
+// half of one.
+static void BuildGroupTable(SBeamGroups& groups, uint32_t n, uint32_t d) {
+    for (uint32_t v = 0; v <= kLongestValue; ++v) groups.abNotes[v] = 0;
+    if (n == 3) {
+        SetGroup(groups, d, 3);
+        SetGroup(groups, 2 * d, 2);
+    } else if (n % 3 != 0) {
+        SetGroup(groups, d, 2);
+        SetGroup(groups, 2 * d, 4);
+    } else {
+        SetGroup(groups, d / 2, n / 2);
+        SetGroup(groups, d, 3);
+        SetGroup(groups, 2 * d, 6);
+    }
+    SetGroup(groups, 4 * d, 4);
+    SetGroup(groups, 8 * d, 8);
+    SetGroup(groups, 16 * d, 8);
+}
+
+// Sections covered by one beam group of value bValue; 0 when the value is
+// never beamed in this meter (or is shorter than one section).
+static uint32_t GroupSpan(const SBeamGroups& groups, uint8_t bResolution, uint8_t bValue) {
+    if (bValue == 0 || bValue > kLongestValue) return 0;
+    return static_cast<uint32_t>(bResolution / bValue) * groups.abNotes[bValue];
+}
+
+// Whether the chord Q at section k continues the beam of the chord P at
+// section p of the same voice.
+static bool JoinsBeam(const SBeamGroups& groups, uint8_t bResolution, const SChord* pPrev, uint32_t p,
+                      const SChord* pChord, uint32_t k) {
+    // Only eighths and shorter carry beams.
+    if (pPrev->bValue < 8 || pChord->bValue < 8) return false;
+    // Q must start no later than where P would end without its dot: anything
+    // after that is a silence, and a dotted P is never beamed onward from a
+    // distance longer than its plain value.
+    if (k - p > static_cast<uint32_t>(bResolution / pPrev->bValue)) return false;
+    // The later chord's group decides: no group boundary after P up to Q.
+    uint32_t g = GroupSpan(groups, bResolution, pChord->bValue);
+    return g != 0 && p / g == k / g;
+}
+
+// Numbers every chord of one voice and links its beam pairs. P starts empty
+// in every measure, so no beam runs over a bar line.
+static void BeamVoice(const SBeamGroups& groups, uint8_t bResolution, SChord* pChords, uint32_t nSections,
+                      uint8_t bVoice) {
+    SChord* pPrev = nullptr;
+    uint32_t p = 0;
+    for (uint32_t k = 0; k < nSections; ++k) {
+        SChord* pChord = &pChords[k];
+        pChord->bVoice = bVoice;
+        if (!pChord->pNotes) continue;
+        if (pPrev && JoinsBeam(groups, bResolution, pPrev, p, pChord, k)) {
+            pPrev->bBeamNext = 1;
+            pChord->bBeamPrev = 1;
+        }
+        pPrev = pChord;
+        p = k;
+    }
+}
+
+void BeamChords(const SBuildContext& context) {
+    uint8_t bResolution = context.pTrack->bResolution;
+    uint32_t n = 0, d = 0;  // the meter in force; none before the first one shown
+    SBeamGroups groups;
+    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
+        if (pMeasure->bNumerator != 0 && pMeasure->bDenominator != 0) {
+            n = pMeasure->bNumerator;
+            d = pMeasure->bDenominator;
+        }
+        if (d == 0) continue;
+        BuildGroupTable(groups, n, d);
+        uint8_t bVoice = 0;
+        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext, ++bVoice)
+            BeamVoice(groups, bResolution, pVoice, pMeasure->bSections, bVoice);
+    }
+}

@@ -1,4 +1,149 @@
-// (stage stub: to be written)
+// Stage H: a clef for every measure, chosen from the range of its notes with
+// hysteresis so that the staff does not flip between clefs, then the notes
+// and key-signature glyphs moved into the clef's drawing positions.
+// After this: nClef is set where the clef changes; every cStep and every
+// glyph's bPosition is a drawing position on the staff of the clef in effect.
+#include "clefs.h"
+
 #include "notation.h"
 
-void ChooseClefs(const SBuildContext&) {}
+enum EClef {
+    kNoClef = 0,          // no measure with notes seen yet
+    kTreble = 1,
+    kBass = 2,
+    kTrebleOctaveUp = 3,  // treble with the small 8 above: notes drawn an octave below their treble place
+    kBassOctaveDown = 4,  // bass with the small 8 below: notes drawn an octave above their bass place
+};
+
+// A note sounding at treble step s is drawn at s + shift: the bass staff's top
+// line (the A below middle C, treble step -2) is drawn on step 10, and so on.
+static int32_t ClefShift(int32_t nClef) {
+    switch (nClef) {
+        case kBass: return 12;
+        case kTrebleOctaveUp: return -7;
+        case kBassOctaveDown: return 19;
+        default: return 0;
+    }
+}
+
+// The bass clefs draw every key-signature glyph two steps lower.
+static bool LowersKeyGlyphs(int32_t nClef) { return nClef == kBass || nClef == kBassOctaveDown; }
+
+// Ledger lines for one note: above the top line (step 10) one for every two
+// steps from step 12 up, below the bottom line (step 2) one for every two
+// steps from step 0 down.
+static uint32_t LedgerLines(int64_t s) {
+    if (s >= 12) return static_cast<uint32_t>((s - 10) / 2);
+    if (s <= 0) return static_cast<uint32_t>((2 - s) / 2);
+    return 0;
+}
+
+uint8_t LedgerLineCost(int32_t nLow, int32_t nHigh) {
+    uint32_t nBelow = LedgerLines(nLow), nAbove = LedgerLines(nHigh);
+    uint32_t nCost = nBelow > nAbove ? nBelow : nAbove;
+    return static_cast<uint8_t>(nCost > 255 ? 255 : nCost);
+}
+
+// The staff-step range of every note in the measure; false when it has none.
+static bool StepRange(const SMeasure* pMeasure, int32_t& nLow, int32_t& nHigh) {
+    bool bAny = false;
+    for (const SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
+        for (const SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
+            for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
+                if (!bAny || pNote->cStep < nLow) nLow = pNote->cStep;
+                if (!bAny || pNote->cStep > nHigh) nHigh = pNote->cStep;
+                bAny = true;
+            }
+    return bAny;
+}
+
+// Ledger lines the measure's range needs in each clef, indexed by clef code.
+struct SClefCosts {
+    uint8_t abCost[5];
+};
+
+static SClefCosts CostsOfRange(int32_t nLow, int32_t nHigh) {
+    SClefCosts costs = {};
+    for (int32_t nClef = kTreble; nClef <= kBassOctaveDown; ++nClef) {
+        int32_t nShift = ClefShift(nClef);
+        costs.abCost[nClef] = LedgerLineCost(nLow + nShift, nHigh + nShift);
+    }
+    return costs;
+}
+
+// The clef that needs the fewest ledger lines; on equal counts the plain
+// clefs come before the octave clefs, bass octave-down before treble octave-up.
+static int32_t CheapestClef(const SClefCosts& costs) {
+    static const int32_t kOrder[] = {kTreble, kBass, kBassOctaveDown, kTrebleOctaveUp};
+    int32_t nBest = kTreble;
+    for (int32_t nClef : kOrder)
+        if (costs.abCost[nClef] < costs.abCost[nBest]) nBest = nClef;
+    return nBest;
+}
+
+// Hysteresis: the clef in effect holds while its own range needs fewer than
+// nThreshold ledger lines. Otherwise the cheapest clef is taken, except that a
+// jump between the treble and bass families lands on the plain clef of the
+// target family when that one needs fewer than the threshold.
+static int32_t NextClef(int32_t nCurrent, int32_t nBest, const SClefCosts& costs, uint32_t nThreshold) {
+    if (nBest == nCurrent || costs.abCost[nCurrent] < nThreshold) return nCurrent;
+    switch (nCurrent) {
+        case kTreble:
+        case kTrebleOctaveUp:
+            if (nBest == kBassOctaveDown && costs.abCost[kBass] < nThreshold) return kBass;
+            return nBest;
+        case kBass:
+        case kBassOctaveDown:
+            if (nBest == kTrebleOctaveUp && costs.abCost[kTreble] < nThreshold) return kTreble;
+            return nBest;
+        default:
+            return nBest;
+    }
+}
+
+// Moves every note of the measure into the drawing positions of the clef.
+// Steps are 8-bit; the shift wraps like the byte it is stored in.
+static void ShiftNotes(SMeasure* pMeasure, int32_t nShift) {
+    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
+        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
+            for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext)
+                pNote->cStep = static_cast<int8_t>(static_cast<uint8_t>(pNote->cStep + nShift));
+}
+
+static void LowerKeyGlyphs(SMeasure* pMeasure) {
+    for (SKeyAccidental* pGlyph = pMeasure->pKeyAccidentals; pGlyph; pGlyph = pGlyph->pNext)
+        pGlyph->bPosition = static_cast<uint8_t>(pGlyph->bPosition - 2);
+}
+
+void ChooseClefs(const SBuildContext& context) {
+    int32_t nInEffect = kNoClef;
+    const SMeasure* pBefore = nullptr;
+    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pBefore = pMeasure, pMeasure = pMeasure->pNext) {
+        int32_t nLow = 0, nHigh = 0;
+        if (pMeasure->bVoices == 0 || !StepRange(pMeasure, nLow, nHigh)) {
+            // Nothing to decide. A key change shown here is still drawn on
+            // the staff of the clef in effect.
+            if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
+            continue;
+        }
+        SClefCosts costs = CostsOfRange(nLow, nHigh);
+        int32_t nBest = CheapestClef(costs);
+        int32_t nClef = nInEffect;
+        // A note tied over the bar line keeps the clef: the tie would
+        // otherwise join two heads drawn on different staves.
+        if (nBest != nInEffect && !(pBefore && pBefore->bTiedOut)) {
+            if (nInEffect == kNoClef)
+                nClef = NextClef(kTreble, nBest, costs, 3);  // the first clef: treble unless it needs 3 lines
+            else
+                nClef = NextClef(nInEffect, nBest, costs, 4);
+        }
+        if (nClef != nInEffect) {
+            // The first measure already shows the treble clef; a later first
+            // decision for treble writes nothing.
+            if (!(nInEffect == kNoClef && nClef == kTreble)) pMeasure->nClef = nClef;
+            nInEffect = nClef;
+        }
+        if (ClefShift(nInEffect) != 0) ShiftNotes(pMeasure, ClefShift(nInEffect));
+        if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
+    }
+}
