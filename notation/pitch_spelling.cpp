@@ -1,5 +1,193 @@
-// (stage stub: to be written)
-#include "notation.h"
+// Stages D and E: meter, tempo and key shown only where they change, the
+// glyphs of every new key signature, each raw note written as a staff step
+// with the accidental a reader needs, and each section's notes put in
+// descending pitch order.
+#include "pitch_spelling.h"
 
-void SpellPitches(const SBuildContext&) {}
-void SortSectionNotes(const SBuildContext&) {}
+#include <string.h>
+
+// How the twelve pitch classes are written in each key. The spellings follow
+// no closed rule (enharmonic choices differ from key to key), so the table is
+// the definition.
+const SKeyPitchStep g_aKeyPitchSteps[15][12] = {
+    {{ 1, 4}, { 1, 2}, { 2, 4}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 4, 0}, { 5, 2}, { 6, 4}, { 6, 2}, { 7, 2}},  // -7
+    {{ 0, 0}, { 1, 2}, { 1, 0}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 5, 4}, { 5, 2}, { 6, 4}, { 6, 2}, { 7, 2}},  // -6
+    {{ 0, 0}, { 1, 2}, { 2, 4}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 4, 0}, { 5, 2}, { 5, 0}, { 6, 2}, { 7, 2}},  // -5
+    {{ 0, 0}, { 1, 2}, { 1, 0}, { 2, 2}, { 2, 0}, { 3, 0}, { 4, 2}, { 4, 0}, { 5, 2}, { 6, 4}, { 6, 2}, { 7, 2}},  // -4
+    {{ 0, 0}, { 1, 2}, { 1, 0}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 4, 0}, { 5, 2}, { 5, 0}, { 6, 2}, { 6, 0}},  // -3
+    {{ 0, 0}, { 1, 2}, { 1, 0}, { 2, 2}, { 2, 0}, { 3, 0}, { 3, 1}, { 4, 0}, { 5, 2}, { 5, 0}, { 6, 2}, { 7, 2}},  // -2
+    {{ 0, 0}, { 0, 1}, { 1, 0}, { 2, 2}, { 2, 0}, { 3, 0}, { 4, 2}, { 4, 0}, { 5, 2}, { 5, 0}, { 6, 2}, { 6, 0}},  // -1
+    {{ 0, 0}, { 1, 2}, { 1, 0}, { 2, 2}, { 2, 0}, { 3, 0}, { 3, 1}, { 4, 0}, { 4, 1}, { 5, 0}, { 6, 2}, { 6, 0}},  // 0
+    {{ 0, 0}, { 0, 1}, { 1, 0}, { 1, 1}, { 2, 0}, { 3, 0}, { 3, 1}, { 4, 0}, { 5, 2}, { 5, 0}, { 6, 2}, { 6, 0}},  // +1
+    {{ 0, 0}, { 0, 1}, { 1, 0}, { 2, 2}, { 2, 0}, { 3, 0}, { 3, 1}, { 4, 0}, { 4, 1}, { 5, 0}, { 5, 1}, { 6, 0}},  // +2
+    {{ 0, 0}, { 0, 1}, { 1, 0}, { 1, 1}, { 2, 0}, { 2, 1}, { 3, 1}, { 4, 0}, { 4, 1}, { 5, 0}, { 6, 2}, { 6, 0}},  // +3
+    {{-1, 1}, { 0, 1}, { 1, 0}, { 1, 1}, { 2, 0}, { 3, 0}, { 3, 1}, { 4, 0}, { 4, 1}, { 5, 0}, { 5, 1}, { 6, 0}},  // +4
+    {{ 0, 0}, { 0, 1}, { 1, 0}, { 1, 1}, { 2, 0}, { 2, 1}, { 3, 1}, { 3, 3}, { 4, 1}, { 5, 0}, { 5, 1}, { 6, 0}},  // +5
+    {{-1, 1}, { 0, 1}, { 0, 3}, { 1, 1}, { 2, 0}, { 2, 1}, { 3, 1}, { 4, 0}, { 4, 1}, { 5, 0}, { 5, 1}, { 6, 0}},  // +6
+    {{-1, 1}, { 0, 1}, { 1, 0}, { 1, 1}, { 2, 0}, { 2, 1}, { 3, 1}, { 3, 3}, { 4, 1}, { 4, 3}, { 5, 1}, { 6, 0}},  // +7
+};
+
+// Sharps go F C G D A E B, flats B E A D G C F, each at its customary height
+// on the treble staff.
+const uint8_t g_abSharpSteps[7] = {10, 7, 11, 8, 5, 9, 6};
+const uint8_t g_abFlatSteps[7] = {6, 9, 5, 8, 4, 7, 3};
+
+// The accidental memory covers steps -42..118, step s at index s + 42. Since
+// 42 is a multiple of 7, index p (a glyph's treble step) is the same letter as
+// step p, and every seventh index above it is that letter again. The pitches a
+// transposed note can have (0..255) reach steps -36..114 in every key.
+static const uint32_t kMemorySteps = 161;
+static const int kStepOffset = 42;
+
+// The previous measure had no key yet.
+static const int kNoKey = 127;
+
+int NormalisedKey(int nKey) {
+    if (nKey >= -7 && nKey <= 7) return nKey;
+    int r = nKey % 12;
+    if (r < -7) r += 12;
+    if (r > 7) r -= 12;
+    return r;
+}
+
+int32_t SpellPitch(uint8_t bPitch, int8_t cKey, SNote* pNote) {
+    int d = static_cast<int>(bPitch) - 60;
+    int nOctave = d >= 0 ? d / 12 : (d - 11) / 12;  // rounded towards minus infinity
+    int nClass = d - 12 * nOctave;
+    const SKeyPitchStep& entry = g_aKeyPitchSteps[NormalisedKey(cKey) + 7][nClass];
+    pNote->cStep = static_cast<int8_t>(entry.cStep + 7 * nOctave);
+    return entry.nAlteration;
+}
+
+void AddKeyAccidentals(int8_t cKey, SMeasure* pMeasure, int32_t nKind) {
+    int nKey = NormalisedKey(cKey);
+    const uint8_t* pabSteps = nKey > 0 ? g_abSharpSteps : g_abFlatSteps;
+    int nGlyphs = nKey > 0 ? nKey : -nKey;
+    SKeyAccidental** ppTail = &pMeasure->pKeyAccidentals;
+    while (*ppTail) ppTail = &(*ppTail)->pNext;
+    for (int i = 0; i < nGlyphs; ++i) {
+        SKeyAccidental* pGlyph = AllocateRecords<SKeyAccidental>(1);
+        pGlyph->nKind = nKind;
+        pGlyph->bPosition = pabSteps[i];
+        *ppTail = pGlyph;
+        ppTail = &pGlyph->pNext;
+    }
+}
+
+// ---- Stage D ------------------------------------------------------------------------------
+
+// What carries from one measure to the next.
+struct SPreviousMeasure {
+    uint8_t bNumerator;              // meter last shown
+    uint8_t bDenominator;
+    uint16_t wTempo;                 // tempo last shown
+    int nKey;                        // key of the previous measure, kNoKey before the first
+    SKeyAccidental* pKeyGlyphs;      // glyphs of the measure where that key began
+};
+
+// A new key lists its own sharps or flats; a return to C major lists a
+// natural for each sharp or flat it cancels. Nothing cancels the old key's
+// glyphs when one non-zero key follows another.
+static void ShowKeyChange(SMeasure* pMeasure, SPreviousMeasure& previous) {
+    int nKey = NormalisedKey(pMeasure->cKey);
+    if (nKey == previous.nKey) return;
+    if (nKey > 0)
+        AddKeyAccidentals(static_cast<int8_t>(nKey), pMeasure, kSharp);
+    else if (nKey < 0)
+        AddKeyAccidentals(static_cast<int8_t>(nKey), pMeasure, kFlat);
+    else if (previous.nKey != kNoKey)
+        AddKeyAccidentals(static_cast<int8_t>(previous.nKey), pMeasure, kNatural);
+    previous.nKey = nKey;
+    previous.pKeyGlyphs = pMeasure->pKeyAccidentals;
+}
+
+// Meter and tempo are shown only where they change (0 means: as before).
+static void BlankRepeatedMeterAndTempo(SMeasure* pMeasure, SPreviousMeasure& previous) {
+    if (pMeasure->bNumerator == previous.bNumerator && pMeasure->bDenominator == previous.bDenominator) {
+        pMeasure->bNumerator = 0;
+        pMeasure->bDenominator = 0;
+    } else {
+        previous.bNumerator = pMeasure->bNumerator;
+        previous.bDenominator = pMeasure->bDenominator;
+    }
+    if (pMeasure->wTempo == previous.wTempo)
+        pMeasure->wTempo = 0;
+    else
+        previous.wTempo = pMeasure->wTempo;
+}
+
+// At the bar line every step forgets its accidentals and knows only the key
+// signature: each sharp or flat glyph alters its letter in every octave.
+static void StartAccidentalMemory(int32_t* pnMemory, const SKeyAccidental* pKeyGlyphs) {
+    memset(pnMemory, 0, kMemorySteps * sizeof(int32_t));
+    for (const SKeyAccidental* pGlyph = pKeyGlyphs; pGlyph; pGlyph = pGlyph->pNext) {
+        if (pGlyph->nKind == kNatural) continue;
+        for (uint32_t i = pGlyph->bPosition; i < kMemorySteps; i += 7) pnMemory[i] = pGlyph->nKind;
+    }
+}
+
+// Spells the section's notes. An accidental is printed only where the step's
+// current alteration differs from the note's; a natural sign where the note
+// is unaltered but the step was not. One staff step holds at most two notes
+// of a section (two heads side by side); further ones are dropped.
+static void SpellSection(SSection* pSection, int8_t cKey, int32_t* pnMemory, uint8_t* pbCount) {
+    memset(pbCount, 0, kMemorySteps);
+    SNote** ppLink = &pSection->pRawNotes;
+    while (SNote* pNote = *ppLink) {
+        int32_t nAlteration = SpellPitch(pNote->bPitch, cKey, pNote);
+        uint8_t i = static_cast<uint8_t>(pNote->cStep + kStepOffset);
+        if (pbCount[i] >= 2) {
+            *ppLink = pNote->pNext;
+            FreeToTrack(pNote);
+            continue;
+        }
+        if (pnMemory[i] == nAlteration)
+            pNote->nAccidental = kNoAccidental;
+        else
+            pNote->nAccidental = nAlteration != kNoAccidental ? nAlteration : static_cast<int32_t>(kNatural);
+        pnMemory[i] = nAlteration;
+        ++pbCount[i];
+        ppLink = &pNote->pNext;
+    }
+}
+
+void SpellPitches(const SBuildContext& context) {
+    int32_t* pnMemory = AllocateRecords<int32_t>(kMemorySteps);
+    uint8_t* pbCount = AllocateRecords<uint8_t>(kMemorySteps);
+    SPreviousMeasure previous = {0, 0, 0, kNoKey, nullptr};
+    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
+        BlankRepeatedMeterAndTempo(pMeasure, previous);
+        ShowKeyChange(pMeasure, previous);
+        StartAccidentalMemory(pnMemory, previous.pKeyGlyphs);
+        for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+            SpellSection(&pMeasure->pSections[k], pMeasure->cKey, pnMemory, pbCount);
+    }
+    FreeToTrack(pbCount);
+    FreeToTrack(pnMemory);
+}
+
+// ---- Stage E ------------------------------------------------------------------------------
+
+// An exchange sort by descending pitch that moves note contents, not links.
+// It is not stable, and the order of equal pitches it leaves is the one the
+// voices are built from: P(5) Q(5) R(7) ends as R Q P.
+void SortSectionNotes(const SBuildContext& context) {
+    SNote* pScratch = AllocateRecords<SNote>(1);
+    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
+        for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
+            for (SNote* pA = pMeasure->pSections[k].pRawNotes; pA; pA = pA->pNext) {
+                for (SNote* pB = pA->pNext; pB; pB = pB->pNext) {
+                    if (pA->bPitch >= pB->bPitch) continue;
+                    SNote* pNextA = pA->pNext;
+                    SNote* pNextB = pB->pNext;
+                    *pScratch = *pA;
+                    *pA = *pB;
+                    *pB = *pScratch;
+                    pA->pNext = pNextA;
+                    pB->pNext = pNextB;
+                }
+            }
+        }
+    }
+    FreeToTrack(pScratch);
+}
