@@ -95,12 +95,14 @@ void FillRests(const SBuildContext& context) {
                 }
                 uint32_t j = k + 1;
                 while (j < nSections && !pVoice[j].pNotes) ++j;
-                uint32_t nLength = j - k;
-                uint32_t nGridRoom = R / GridLevel(R, k);
-                if (nGridRoom < nLength) nLength = nGridRoom;
-                while (R % nLength != 0) --nLength;
-                pChord->bValue = static_cast<uint8_t>(R / nLength);
-                k += nLength;
+                while (k < j) {
+                    uint32_t nLength = j - k;
+                    uint32_t nGridRoom = R / GridLevel(R, k);
+                    if (nGridRoom < nLength) nLength = nGridRoom;
+                    while (R % nLength != 0) --nLength;
+                    pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
+                    k += nLength;
+                }
             }
         }
     }
@@ -178,13 +180,16 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R)
     }
 }
 
+// The marks left by the height stages are cleared first. A rest taken in
+// marks chords of its own measure only, so each measure is cleared just
+// before it is worked on.
 void ShareRests(const SBuildContext& context) {
     uint8_t R = context.bResolution;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k)
-            for (SChord* pChord = pMeasure->pSections[k].pChords; pChord; pChord = pChord->pNext) pChord->bMark = 0;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
+    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
+        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext)
+            for (uint32_t k = 0; k < pMeasure->bSections; ++k) pVoice[k].bMark = 0;
         for (uint32_t k = 0; k < pMeasure->bSections; ++k) ShareRestsOfSection(pMeasure, k, R);
+    }
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
