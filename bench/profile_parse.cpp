@@ -1,16 +1,17 @@
 // One parse of every track of a file, for a profiler:
 //
-//   vastrel_profile_parse [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--write PATH] [FILE]
+//   vastrel_profile_parse [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--census] [--write PATH] [FILE]
 //
 // Without FILE it parses the generated full piano piece (--small: the piece
 // 27 times smaller; --measures: its first M measures). --repeat parses every track N times, so that a sampling
 // profiler sees the parse rather than the generator; --keep keeps every
 // track until all are parsed, as a viewer does, instead of releasing each at
-// once. --write saves the
+// once. --census tells where the track heap's bytes go. --write saves the
 // generated piece and stops. Under callgrind, collect only the parses:
 //   valgrind --tool=callgrind '--toggle-collect=*VSX_ParseTrack*' vastrel_profile_parse
 // Under perf:
 //   perf record -g vastrel_profile_parse --repeat 20 && perf report --no-children
+#include "../interface/library.h"
 #include "bench_inputs.h"
 #include "generate_piece.h"
 
@@ -23,12 +24,76 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// The portable heap hands out blocks in multiples of 16 bytes.
+uint64_t Block(uint64_t bytes) { return (bytes + 15) / 16 * 16; }
+
+struct CensusLine {
+    const char* what;
+    uint64_t count = 0;
+    uint64_t bytes = 0;
+};
+
+// Counts the records of every track as stage O leaves them (sections and
+// voices still at full size, placement lists not yet released) and the heap
+// bytes they take, against the bytes a full parse leaves.
+void PrintCensus(SMidiFile* file, unsigned char resolution, const ParseTotals& totals) {
+    CensusLine measures{"measures"}, sections{"sections (one array a measure)"},
+        chords{"chords (one array a voice and measure)"}, placed{"placed notes (released in Q)"},
+        voiced{"notes in chords"}, glyphs{"key-signature glyphs"};
+    for (unsigned short t = 0; t < file->wTracks; ++t) {
+        STrack* track = ParseTrackThrough(file, t, resolution, 0, 'O');
+        for (SMeasure* m = track->pFirstMeasure; m; m = m->pNext) {
+            ++measures.count;
+            measures.bytes += Block(sizeof(SMeasure));
+            sections.count += m->bSections;
+            sections.bytes += Block(sizeof(SSection) * m->bSections);
+            chords.count += static_cast<uint64_t>(m->bVoices) * m->bSections;
+            chords.bytes += m->bVoices * Block(sizeof(SChord) * m->bSections);
+            for (SKeyAccidental* g = m->pKeyAccidentals; g; g = g->pNext) {
+                ++glyphs.count;
+                glyphs.bytes += Block(sizeof(SKeyAccidental));
+            }
+            for (uint32_t k = 0; k < m->bSections; ++k) {
+                for (SNote* n = m->pSections[k].pRawNotes; n; n = n->pNext) {
+                    ++placed.count;
+                    placed.bytes += Block(sizeof(SNote));
+                }
+                for (SChord* c = m->pSections[k].pChords; c; c = c->pNext)
+                    for (SNote* n = c->pNotes; n; n = n->pNext) {
+                        ++voiced.count;
+                        voiced.bytes += Block(sizeof(SNote));
+                    }
+            }
+        }
+        VSX_ReleaseTrack(track);
+    }
+    printf("\nWhere the track heap goes at R=%u (%llu notes, %llu bytes):\n", resolution,
+           static_cast<unsigned long long>(totals.notes), static_cast<unsigned long long>(totals.trackBytes));
+    uint64_t counted = 0;
+    for (const CensusLine* line : {&measures, &sections, &chords, &placed, &voiced, &glyphs}) {
+        printf("  %-42s %10llu records %12llu bytes %7.1f bytes/note %5.1f%%\n", line->what,
+               static_cast<unsigned long long>(line->count), static_cast<unsigned long long>(line->bytes),
+               static_cast<double>(line->bytes) / static_cast<double>(totals.notes),
+               100.0 * static_cast<double>(line->bytes) / static_cast<double>(totals.trackBytes));
+        counted += line->bytes;
+    }
+    uint64_t rest = totals.trackBytes > counted ? totals.trackBytes - counted : 0;
+    printf("  %-42s %10s         %12llu bytes %7.1f bytes/note %5.1f%%\n", "the rest (names, working buffers, dropped)", "",
+           static_cast<unsigned long long>(rest), static_cast<double>(rest) / static_cast<double>(totals.notes),
+           100.0 * static_cast<double>(rest) / static_cast<double>(totals.trackBytes));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     unsigned char resolution = 16;
     bool small = false;
     int repeat = 1;
     int measures = 0;
     bool keep = false;
+    bool census = false;
     std::string input, output;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--resolution") && i + 1 < argc) resolution = static_cast<unsigned char>(atoi(argv[++i]));
@@ -36,9 +101,10 @@ int main(int argc, char** argv) {
         else if (!strcmp(argv[i], "--repeat") && i + 1 < argc) repeat = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--measures") && i + 1 < argc) measures = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--keep")) keep = true;
+        else if (!strcmp(argv[i], "--census")) census = true;
         else if (!strcmp(argv[i], "--write") && i + 1 < argc) output = argv[++i];
         else if (argv[i][0] == '-') {
-            fprintf(stderr, "usage: %s [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--write PATH] [FILE]\n", argv[0]);
+            fprintf(stderr, "usage: %s [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--census] [--write PATH] [FILE]\n", argv[0]);
             return 2;
         } else input = argv[i];
     }
@@ -79,6 +145,7 @@ int main(int argc, char** argv) {
                static_cast<unsigned long long>(totals.measures),
                totals.notes ? static_cast<double>(totals.trackBytes) / static_cast<double>(totals.notes) : 0.0,
                totals.failed, seconds * 1e3, seconds > 0 ? static_cast<double>(totals.notes) / seconds : 0.0);
+        if (census) PrintCensus(midi.get(), resolution, totals);
     } catch (const CVastrelException& e) {
         fprintf(stderr, "%s (%d)\n", e.szMessage, e.nMessageId);
         return 1;
