@@ -1,12 +1,15 @@
 // One parse of every track of a file, for a profiler:
 //
-//   vastrel_profile_parse [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--census] [--write PATH] [FILE]
+//   vastrel_profile_parse [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--census] [--digest] [--write PATH] [FILE]
 //
 // Without FILE it parses the generated full piano piece (--small: the piece
 // 27 times smaller; --measures: its first M measures). --repeat parses every track N times, so that a sampling
 // profiler sees the parse rather than the generator; --keep keeps every
 // track until all are parsed, as a viewer does, instead of releasing each at
-// once. --census tells where the track heap's bytes go. --write saves the
+// once. --census tells where the track heap's bytes go. --digest prints one
+// checksum of every field of every parsed track (and of the file's bytes
+// after the parses), so that a faster library can be shown to build the very
+// same model. --write saves the
 // generated piece and stops. Under callgrind, collect only the parses:
 //   valgrind --tool=callgrind '--toggle-collect=*VSX_ParseTrack*' vastrel_profile_parse
 // Under perf:
@@ -85,6 +88,101 @@ void PrintCensus(SMidiFile* file, unsigned char resolution, const ParseTotals& t
            100.0 * static_cast<double>(rest) / static_cast<double>(totals.trackBytes));
 }
 
+// FNV-1a over the fields of the model, in the order the caller reads them.
+class Digest {
+public:
+    template <typename T>
+    void Add(T value) {
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&value);
+        for (size_t i = 0; i < sizeof value; ++i) hash_ = (hash_ ^ bytes[i]) * 1099511628211ull;
+    }
+    void AddText(const char* text) {
+        if (!text) return Add<int>(-1);
+        for (; *text; ++text) Add(*text);
+        Add('\0');
+    }
+    uint64_t Value() const { return hash_; }
+
+private:
+    uint64_t hash_ = 14695981039346656037ull;
+};
+
+void AddTrack(Digest& d, const STrack* track) {
+    d.AddText(track->pszName);
+    d.AddText(track->pszInstrument);
+    d.Add(track->nMeasures);
+    d.Add(track->nSections);
+    d.Add(track->nNotes);
+    d.Add(track->bProgram);
+    d.Add(track->bResolution);
+    d.Add(track->dwEndTime);
+    for (const SMeasure* m = track->pFirstMeasure; m; m = m->pNext) {
+        d.Add(m->nClef);
+        d.Add(m->bNumerator);
+        d.Add(m->bDenominator);
+        for (const SKeyAccidental* g = m->pKeyAccidentals; g; g = g->pNext) {
+            d.Add(g->nKind);
+            d.Add(g->bPosition);
+        }
+        d.Add(m->wTempo);
+        d.Add(m->bVoices);
+        d.Add(m->dwTime);
+        d.Add(m->bSections);
+        d.Add(m->cKey);
+        d.Add(m->bTiedOut);
+        for (const SSection* s = m->pSections; s; s = s->pNext) {
+            d.Add(s->bHeadsLeft);
+            d.Add(s->dwTime);
+            d.Add(s->pRawNotes != nullptr);
+            for (const SChord* c = s->pChords; c; c = c->pNext) {
+                d.Add(c->bVoice);
+                d.Add(c->bValueLog2);
+                d.Add(c->bStemUp);
+                d.Add(c->bBeamPrev);
+                d.Add(c->bBeamNext);
+                d.Add(c->bRestStep);
+                d.Add(c->bDotted);
+                d.Add(c->bValue);
+                d.Add(c->dPosition);
+                d.Add(c->bSharedRest);
+                const SNote* previous = nullptr;
+                for (const SNote* n = c->pNotes; n; previous = n, n = n->pNext) {
+                    d.Add(n->cStep);
+                    d.Add(n->nAccidental);
+                    d.Add(n->bDotted);
+                    d.Add(n->bTieIn);
+                    d.Add(n->bTieOut);
+                    d.Add(n->bHeadFlipped);
+                    d.Add(n->bString);
+                    d.Add(n->bFret);
+                    d.Add(n->bPitch);
+                    d.Add(n->bValue);
+                    d.Add(n->pPrev == previous);
+                }
+            }
+        }
+    }
+}
+
+// Parses every track afresh, digests it, and digests the file's bytes last
+// (parsing the last track rewrites its end-of-track event).
+void PrintDigest(SMidiFile* file, unsigned char resolution) {
+    Digest all;
+    for (unsigned short t = 0; t < file->wTracks; ++t) {
+        Digest one;
+        try {
+            STrack* track = VSX_ParseTrack(file, t, resolution, 0);
+            AddTrack(one, track);
+            VSX_ReleaseTrack(track);
+        } catch (const CVastrelException& e) {
+            one.Add(e.nMessageId);
+        }
+        all.Add(one.Value());
+    }
+    for (uint32_t i = 0; i < file->nFileSize; ++i) all.Add(file->pBuffer[i]);
+    printf("model digest at R=%u: %016llx\n", resolution, static_cast<unsigned long long>(all.Value()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,6 +192,7 @@ int main(int argc, char** argv) {
     int measures = 0;
     bool keep = false;
     bool census = false;
+    bool digest = false;
     std::string input, output;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--resolution") && i + 1 < argc) resolution = static_cast<unsigned char>(atoi(argv[++i]));
@@ -102,9 +201,10 @@ int main(int argc, char** argv) {
         else if (!strcmp(argv[i], "--measures") && i + 1 < argc) measures = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--keep")) keep = true;
         else if (!strcmp(argv[i], "--census")) census = true;
+        else if (!strcmp(argv[i], "--digest")) digest = true;
         else if (!strcmp(argv[i], "--write") && i + 1 < argc) output = argv[++i];
         else if (argv[i][0] == '-') {
-            fprintf(stderr, "usage: %s [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--census] [--write PATH] [FILE]\n", argv[0]);
+            fprintf(stderr, "usage: %s [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--census] [--digest] [--write PATH] [FILE]\n", argv[0]);
             return 2;
         } else input = argv[i];
     }
@@ -146,6 +246,7 @@ int main(int argc, char** argv) {
                totals.notes ? static_cast<double>(totals.trackBytes) / static_cast<double>(totals.notes) : 0.0,
                totals.failed, seconds * 1e3, seconds > 0 ? static_cast<double>(totals.notes) / seconds : 0.0);
         if (census) PrintCensus(midi.get(), resolution, totals);
+        if (digest) PrintDigest(midi.get(), resolution);
     } catch (const CVastrelException& e) {
         fprintf(stderr, "%s (%d)\n", e.szMessage, e.nMessageId);
         return 1;
