@@ -14,6 +14,7 @@
 #include "generate_piece.h"
 
 #include <stdio.h>
+#include <unistd.h>
 
 #include <map>
 #include <memory>
@@ -187,6 +188,8 @@ void PositionLookups(benchmark::State& state, LookupKind kind) {
 // The console table, then the figures the targets are stated in.
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
+    explicit SummaryReporter(bool color) : ConsoleReporter(color ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) runs_[run.benchmark_name()] = run;
@@ -212,14 +215,12 @@ public:
         }
         if (parse16 && scan)
             printf("  parse R=16 / bare scan:     %12.1f x (target <= 15)\n", Seconds(*parse16) / Seconds(*scan));
+        if (reusing16 && scan)
+            printf("  same, each released at once:%12.1f x\n", Seconds(*reusing16) / Seconds(*scan));
         if (parse64 && scan)
             printf("  parse R=64 / bare scan:     %12.1f x\n", Seconds(*parse64) / Seconds(*scan));
-        if (parse16 && small16) {
-            double noteRatio = Counter(*parse16, "notes") / Counter(*small16, "notes");
-            double costRatio = Seconds(*parse16) / Seconds(*small16);
-            printf("  full/small: %.2f x the notes cost %.2f x the time; for 27 x the notes: %.1f x (target <= 30)\n",
-                   noteRatio, costRatio, costRatio * 27.0 / noteRatio);
-        }
+        Linearity("all tracks kept", parse16, small16);
+        Linearity("each released at once", reusing16, Find("ParseReleasingEach/small/R16"));
         if (const Run* forward = Find("PositionLookups/forward"))
             printf("  ns per forward lookup:      %12.1f   (target < 100)\n", 1e9 * Counter(*forward, "s/lookup"));
         if (const Run* random = Find("PositionLookups/random"))
@@ -229,6 +230,15 @@ public:
     }
 
 private:
+    // How much more the full piece costs than the small one, scaled to 27 times the notes.
+    static void Linearity(const char* how, const Run* full, const Run* small) {
+        if (!full || !small) return;
+        double noteRatio = Counter(*full, "notes") / Counter(*small, "notes");
+        double costRatio = Seconds(*full) / Seconds(*small);
+        printf("  linearity, %s: %.2f x the notes cost %.2f x the time; for 27 x the notes %.1f x (target <= 30)\n",
+               how, noteRatio, costRatio, costRatio * 27.0 / noteRatio);
+    }
+
     const Run* Find(const std::string& name) const {
         auto it = runs_.find(name);
         return it == runs_.end() ? nullptr : &it->second;
@@ -296,14 +306,30 @@ void RegisterAll() {
 
 }  // namespace
 
+// Colours as the library's own reporter would choose them: on a terminal,
+// unless --benchmark_color says otherwise.
+bool WantsColor(int argc, char** argv) {
+    bool color = isatty(fileno(stdout)) != 0;
+    const std::string flag = "--benchmark_color=";
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.compare(0, flag.size(), flag) != 0) continue;
+        std::string value = arg.substr(flag.size());
+        if (value == "false" || value == "no" || value == "0") color = false;
+        else if (value == "true" || value == "yes" || value == "1") color = true;
+    }
+    return color;
+}
+
 int main(int argc, char** argv) {
+    const bool color = WantsColor(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RegisterAll();
     printf("full piece: %llu notes, %zu bytes; small piece: %llu notes, %zu bytes\n",
            static_cast<unsigned long long>(FullPiece().generated.notes), FullPiece().generated.bytes.size(),
            static_cast<unsigned long long>(SmallPiece().generated.notes), SmallPiece().generated.bytes.size());
-    SummaryReporter reporter;
+    SummaryReporter reporter(color);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.Summarize();
     benchmark::Shutdown();
