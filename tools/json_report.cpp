@@ -1,0 +1,197 @@
+// The JSON reports: every field of every record the library hands out, under
+// the key names listed in docs/cli.md. Lists become arrays in list order;
+// heap handles and buffer addresses are left out, pointers into the file
+// data become offsets.
+#include <nlohmann/json.hpp>
+
+#include "names.h"
+#include "reports.h"
+
+using Json = nlohmann::ordered_json;
+
+static Json Text(const char* text) { return text ? Json(text) : Json(nullptr); }
+
+// Names in real files are not always UTF-8: bytes that are not become U+FFFD
+// rather than failing the whole document.
+static std::string Dump(const Json& j) {
+    return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+static Json FileJson(const std::string& path, const SMidiFile& file) {
+    Json j;
+    j["path"] = path;
+    j["name"] = Text(file.pszName);
+    j["format"] = file.wFormat;
+    j["tracks"] = file.wTracks;
+    j["division"] = file.wDivision;
+    j["fileSize"] = file.nFileSize;
+    j["dataOffset"] = file.pData && file.pBuffer ? file.pData - file.pBuffer : 0;
+    j["dataSize"] = file.nDataSize;
+    j["firstTrackOffset"] = file.pFirstTrack && file.pData ? file.pFirstTrack - file.pData : 0;
+    j["meter2"] = file.bMeter2;
+    j["meter4"] = file.bMeter4;
+    j["meter8"] = file.bMeter8;
+    j["meter16"] = file.bMeter16;
+    j["meter32"] = file.bMeter32;
+    j["meter64"] = file.bMeter64;
+
+    Json meters = Json::array();
+    for (const STimeSignature* p = file.pTimeSignatures; p; p = p->pNext)
+        meters.push_back({{"time", p->dwTime}, {"numerator", p->bNumerator}, {"denominator", p->bDenominator}});
+    j["timeSignatures"] = meters;
+
+    Json keys = Json::array();
+    for (const SKeySignature* p = file.pKeySignatures; p; p = p->pNext)
+        keys.push_back({{"time", p->dwTime}, {"key", p->cKey}});
+    j["keySignatures"] = keys;
+
+    Json tempos = Json::array();
+    for (const STempo* p = file.pTempos; p; p = p->pNext) tempos.push_back({{"time", p->dwTime}, {"tempo", p->wTempo}});
+    j["tempos"] = tempos;
+    return j;
+}
+
+static Json NoteJson(const SNote& note, int clef) {
+    Json j;
+    j["name"] = WrittenName(note.cStep, clef, note.nAccidental);
+    j["step"] = note.cStep;
+    j["accidental"] = note.nAccidental;
+    j["pitch"] = note.bPitch;
+    j["value"] = note.bValue;
+    j["dotted"] = note.bDotted;
+    j["tieIn"] = note.bTieIn;
+    j["tieOut"] = note.bTieOut;
+    j["headFlipped"] = note.bHeadFlipped;
+    j["string"] = note.bString;
+    j["fret"] = note.bFret;
+    return j;
+}
+
+static Json NotesJson(const SNote* first, int clef) {
+    Json notes = Json::array();
+    for (const SNote* p = first; p; p = p->pNext) notes.push_back(NoteJson(*p, clef));
+    return notes;
+}
+
+static Json ChordJson(const SChord& chord, int clef) {
+    Json j;
+    j["voice"] = chord.bVoice;
+    j["value"] = chord.bValue;
+    j["valueLog2"] = chord.bValueLog2;
+    j["dotted"] = chord.bDotted;
+    j["stemUp"] = chord.bStemUp;
+    j["beamPrev"] = chord.bBeamPrev;
+    j["beamNext"] = chord.bBeamNext;
+    j["restStep"] = chord.bRestStep;
+    j["sharedRest"] = chord.bSharedRest;
+    j["position"] = chord.dPosition;
+    j["mark"] = chord.bMark;
+    j["notes"] = NotesJson(chord.pNotes, clef);
+    return j;
+}
+
+static Json SectionJson(const SMeasure& measure, const SSection& section, int index, int clef) {
+    Json j;
+    j["index"] = index;
+    j["arrayIndex"] = &section - measure.pSections;
+    j["time"] = section.dwTime;
+    j["headsLeft"] = section.bHeadsLeft;
+    Json chords = Json::array();
+    for (const SChord* c = section.pChords; c; c = c->pNext) chords.push_back(ChordJson(*c, clef));
+    j["chords"] = chords;
+    j["rawNotes"] = NotesJson(section.pRawNotes, clef);
+    return j;
+}
+
+static Json MeasureJson(const SMeasure& measure, int number, int clefInForce) {
+    Json j;
+    j["number"] = number;
+    j["time"] = measure.dwTime;
+    j["clef"] = measure.nClef;
+    j["clefInForce"] = clefInForce;
+    j["numerator"] = measure.bNumerator;
+    j["denominator"] = measure.bDenominator;
+    j["key"] = measure.cKey;
+    Json glyphs = Json::array();
+    for (const SKeyAccidental* g = measure.pKeyAccidentals; g; g = g->pNext)
+        glyphs.push_back({{"kind", g->nKind}, {"position", g->bPosition}});
+    j["keyAccidentals"] = glyphs;
+    j["tempo"] = measure.wTempo;
+    j["voices"] = measure.bVoices;
+    j["sectionCount"] = measure.bSections;
+    j["tiedOut"] = measure.bTiedOut;
+    Json sections = Json::array();
+    int index = 0;
+    for (const SSection* s = measure.pSections; s; s = s->pNext)
+        sections.push_back(SectionJson(measure, *s, index++, clefInForce));
+    j["sections"] = sections;
+    return j;
+}
+
+static Json TrackJson(unsigned number, const STrack& track) {
+    Json j;
+    j["number"] = number;
+    j["name"] = Text(track.pszName);
+    j["instrument"] = Text(track.pszInstrument);
+    j["program"] = track.bProgram;
+    j["resolution"] = track.bResolution;
+    j["measureCount"] = track.nMeasures;
+    j["sectionCount"] = track.nSections;
+    j["noteCount"] = track.nNotes;
+    j["endTime"] = track.dwEndTime;
+    return j;
+}
+
+std::string InfoJson(const std::string& path, const SMidiFile& file, const std::vector<TrackSummary>& tracks) {
+    Json j;
+    j["file"] = FileJson(path, file);
+    Json list = Json::array();
+    for (const TrackSummary& summary : tracks) list.push_back(TrackJson(summary.number, *summary.track));
+    j["tracks"] = list;
+    return Dump(j);
+}
+
+std::string ShowJson(const ShowRequest& request, const SMidiFile& file, const STrack& track) {
+    Json t = TrackJson(request.track, track);
+    t["transpose"] = request.transpose;
+    Json measures = Json::array();
+    int clef = 1;
+    int number = 1;
+    for (const SMeasure* m = track.pFirstMeasure; m; m = m->pNext, ++number) {
+        if (m->nClef) clef = m->nClef;
+        measures.push_back(MeasureJson(*m, number, clef));
+    }
+    t["measures"] = measures;
+    Json j;
+    j["file"] = FileJson(request.path, file);
+    j["track"] = t;
+    return Dump(j);
+}
+
+std::string PositionJson(const ShowRequest& request, const STrack& track, const std::vector<PositionAnswer>& answers) {
+    Json list = Json::array();
+    for (const PositionAnswer& a : answers) {
+        Json p;
+        p["musicTime"] = a.musicTime;
+        if (a.measure && a.section) {
+            p["measure"] = a.measureNumber;
+            p["measureTime"] = a.measure->dwTime;
+            p["section"] = a.sectionIndex;
+            p["sectionTime"] = a.section->dwTime;
+        } else {
+            p["measure"] = nullptr;
+            p["measureTime"] = nullptr;
+            p["section"] = nullptr;
+            p["sectionTime"] = nullptr;
+        }
+        p["fraction"] = a.fraction;
+        list.push_back(p);
+    }
+    Json j;
+    j["path"] = request.path;
+    j["track"] = request.track;
+    j["trackName"] = Text(track.pszName);
+    j["resolution"] = request.resolution;
+    j["positions"] = list;
+    return Dump(j);
+}

@@ -1,0 +1,181 @@
+// vastrel: shows what the vastrel library makes of a Standard MIDI File.
+//
+//   vastrel info FILE                    header, conductor maps, tracks
+//   vastrel show FILE --track 0          the notation of one track
+//   vastrel position FILE --track 0 768  where a playback time falls
+//
+// The tool reads the library only through its public header, as a score
+// viewer would. Every report is built whole before it is printed, so a
+// failure never leaves half a report on standard output.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "reports.h"
+#include "vastrel.h"
+
+static const char kUsage[] =
+    "usage: vastrel info FILE [--json]\n"
+    "       vastrel show FILE [--track N] [--resolution R] [--transpose T] [--json]\n"
+    "       vastrel position FILE --track N [--resolution R] [--json] TIME...\n";
+
+struct Options {
+    std::string path;
+    long long track = 0;
+    long long resolution = 16;
+    long long transpose = 0;
+    bool json = false;
+    std::vector<long long> times;
+};
+
+// A loaded file and the tracks parsed from it; the tracks are released
+// before their file.
+class LoadedFile {
+public:
+    explicit LoadedFile(const std::string& path) : file_(VSX_LoadMidiFile(path.c_str())) {}
+    ~LoadedFile() {
+        for (STrack* track : tracks_) VSX_ReleaseTrack(track);
+        VSX_ReleaseFile(file_);
+    }
+    LoadedFile(const LoadedFile&) = delete;
+    LoadedFile& operator=(const LoadedFile&) = delete;
+
+    const SMidiFile& File() const { return *file_; }
+    SMidiFile* FilePointer() const { return file_; }
+
+    // A failed parse can leave its unfinished grid behind in the library;
+    // releasing "no track" clears it.
+    STrack* Parse(unsigned number, int resolution, int transpose) {
+        tracks_.reserve(tracks_.size() + 1);
+        try {
+            tracks_.push_back(VSX_ParseTrack(file_, static_cast<unsigned short>(number),
+                                             static_cast<unsigned char>(resolution), static_cast<char>(transpose)));
+        } catch (...) {
+            VSX_ReleaseTrack(nullptr);
+            throw;
+        }
+        return tracks_.back();
+    }
+
+private:
+    SMidiFile* file_;
+    std::vector<STrack*> tracks_;
+};
+
+static ShowRequest RequestOf(const Options& options) {
+    return ShowRequest{options.path, static_cast<unsigned>(options.track), static_cast<int>(options.resolution),
+                       static_cast<int>(options.transpose)};
+}
+
+static std::string RunInfo(const Options& options) {
+    LoadedFile loaded(options.path);
+    std::vector<TrackSummary> tracks;
+    for (unsigned n = 0; n < loaded.File().wTracks; ++n) tracks.push_back({n, loaded.Parse(n, 16, 0)});
+    return options.json ? InfoJson(options.path, loaded.File(), tracks)
+                        : InfoText(options.path, loaded.File(), tracks);
+}
+
+static std::string RunShow(const Options& options) {
+    ShowRequest request = RequestOf(options);
+    LoadedFile loaded(options.path);
+    const STrack* track = loaded.Parse(request.track, request.resolution, request.transpose);
+    return options.json ? ShowJson(request, loaded.File(), *track) : ShowText(request, loaded.File(), *track);
+}
+
+static PositionAnswer Locate(SMidiFile* file, STrack* track, long musicTime) {
+    PositionAnswer answer = {musicTime, nullptr, 0, nullptr, -1, 0.0f};
+    SMeasure* measure = nullptr;
+    SSection* section = nullptr;
+    VSX_GetPositionByMusicTime(file, track, musicTime, &measure, &section, &answer.fraction);
+    answer.measure = measure;
+    answer.section = section;
+    int number = 1;
+    for (const SMeasure* m = track->pFirstMeasure; m && measure; m = m->pNext, ++number)
+        if (m == measure) answer.measureNumber = number;
+    if (measure) {
+        int index = 0;
+        for (const SSection* s = measure->pSections; s && section; s = s->pNext, ++index)
+            if (s == section) answer.sectionIndex = index;
+    }
+    return answer;
+}
+
+static std::string RunPosition(const Options& options) {
+    ShowRequest request = RequestOf(options);
+    LoadedFile loaded(options.path);
+    STrack* track = loaded.Parse(request.track, request.resolution, 0);
+    std::vector<PositionAnswer> answers;
+    for (long long time : options.times) answers.push_back(Locate(loaded.FilePointer(), track, static_cast<long>(time)));
+    return options.json ? PositionJson(request, *track, answers) : PositionText(request, *track, answers);
+}
+
+static void AddFile(CLI::App* command, Options& options) {
+    command->add_option("FILE", options.path, "Standard MIDI File (format 0 or 1)")->required();
+    command->add_flag("--json", options.json, "print one JSON document instead of text");
+}
+
+static void AddResolution(CLI::App* command, Options& options) {
+    command->add_option("--resolution,-r", options.resolution, "sections per whole note: 2, 4, 8, 16, 32 or 64")
+        ->capture_default_str()
+        ->check(CLI::Range(0LL, 255LL));
+}
+
+int main(int argc, char** argv) {
+    Options options;
+    CLI::App app{"Shows what the vastrel library makes of a Standard MIDI File.", "vastrel"};
+    app.require_subcommand(1, 1);
+
+    CLI::App* info = app.add_subcommand("info", "the file's header, conductor maps and tracks");
+    AddFile(info, options);
+
+    CLI::App* show = app.add_subcommand("show", "the notation of one track, measure by measure");
+    AddFile(show, options);
+    show->add_option("--track,-t", options.track, "track number (format 0: MIDI channel 0..15)")
+        ->capture_default_str()
+        ->check(CLI::Range(0LL, 65535LL));
+    AddResolution(show, options);
+    show->add_option("--transpose", options.transpose, "semitones added to every note")
+        ->capture_default_str()
+        ->check(CLI::Range(-128LL, 127LL));
+
+    CLI::App* position = app.add_subcommand("position", "measure, section and fraction of playback times");
+    AddFile(position, options);
+    position->add_option("--track,-t", options.track, "track number (format 0: MIDI channel 0..15)")
+        ->required()
+        ->check(CLI::Range(0LL, 65535LL));
+    AddResolution(position, options);
+    position->add_option("TIME", options.times, "playback times, 768 per quarter note")
+        ->required()
+        ->check(CLI::Range(-2147483648LL, 2147483647LL));
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "vastrel: " << e.what() << "\n" << kUsage;
+        return 2;
+    }
+
+    std::string output;
+    try {
+        if (info->parsed()) output = RunInfo(options);
+        else if (show->parsed()) output = RunShow(options);
+        else output = RunPosition(options);
+    } catch (const CVastrelException& e) {
+        std::cerr << "vastrel: " << options.path << ": " << std::string(e.szMessage, strnlen(e.szMessage, sizeof e.szMessage))
+                  << " (error " << e.nMessageId << ")\n";
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << "vastrel: " << e.what() << "\n";
+        return 1;
+    }
+    std::fwrite(output.data(), 1, output.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}

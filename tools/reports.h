@@ -1,0 +1,46 @@
+// The three reports of the command-line tool, each built whole in memory
+// (text or JSON) before anything is printed.
+#ifndef VASTREL_TOOLS_REPORTS_H
+#define VASTREL_TOOLS_REPORTS_H
+
+#include <string>
+#include <vector>
+
+#include "vastrel.h"
+
+// One selectable track of a file, parsed at the default resolution.
+struct TrackSummary {
+    unsigned number;          // the track number a caller selects (format 0: the channel)
+    const STrack* track;      // the parsed track
+};
+
+// Where one playback time falls in a parsed track.
+struct PositionAnswer {
+    long musicTime;           // the time asked, 768 per quarter note
+    const SMeasure* measure;  // null for a track without notes
+    int measureNumber;        // counted from 1; 0 without a measure
+    const SSection* section;  // null for a track without notes
+    int sectionIndex;         // among the measure's kept sections, from 0; -1 without one
+    float fraction;           // of the section already played
+};
+
+// What the show command was asked for.
+struct ShowRequest {
+    std::string path;
+    unsigned track;
+    int resolution;
+    int transpose;
+};
+
+std::string InfoText(const std::string& path, const SMidiFile& file, const std::vector<TrackSummary>& tracks);
+std::string InfoJson(const std::string& path, const SMidiFile& file, const std::vector<TrackSummary>& tracks);
+
+std::string ShowText(const ShowRequest& request, const SMidiFile& file, const STrack& track);
+std::string ShowJson(const ShowRequest& request, const SMidiFile& file, const STrack& track);
+
+std::string PositionText(const ShowRequest& request, const STrack& track,
+                         const std::vector<PositionAnswer>& answers);
+std::string PositionJson(const ShowRequest& request, const STrack& track,
+                         const std::vector<PositionAnswer>& answers);
+
+#endif
