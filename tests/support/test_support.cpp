@@ -5,12 +5,30 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include "../../interface/library.h"
 
 TempFile::TempFile(const Bytes& bytes) {
+#ifdef _WIN32
+    // Windows has no /tmp, and its files must be written without newline translation.
+    char folder[MAX_PATH + 1] = ".\\";
+    GetTempPathA(sizeof folder, folder);
+    std::string pattern = std::string(folder) + "vastrel-test-XXXXXX";
+    int fd = mkstemp(&pattern[0]);
+    if (fd >= 0) _setmode(fd, _O_BINARY);
+#else
     char pattern[] = "/tmp/vastrel-test-XXXXXX";
     int fd = mkstemp(pattern);
+#endif
     if (fd < 0) throw std::runtime_error("cannot create a temporary file");
     path_ = pattern;
     size_t written = bytes.empty() ? 0 : static_cast<size_t>(write(fd, bytes.data(), bytes.size()));
