@@ -20,7 +20,7 @@ static const uint32_t kDottedQ = kQ + kE;
 enum Key : uint8_t {
     D2 = 38, E2 = 40, G2 = 43, A2 = 45, B2 = 47,
     C3 = 48, Cs3 = 49, D3 = 50, E3 = 52, Fs3 = 54, G3 = 55,
-    Fs4 = 66, G4 = 67, A4 = 69, B4 = 71,
+    D4 = 62, Fs4 = 66, G4 = 67, A4 = 69, B4 = 71,
     C5 = 72, Cs5 = 73, D5 = 74, E5 = 76, Fs5 = 78, G5 = 79,
 };
 
@@ -62,7 +62,7 @@ static void RightHand(MidiTrack& t) {
     t.Note(Bar(10), kE, B4).Note(Bar(10) + kE, kE, Cs5).Note(Bar(10) + kQ, kQ, D5);
     t.Note(Bar(11), kS, E5).Note(Bar(11) + kS, kS, Fs5).Note(Bar(11) + 2 * kS, kS, G5).Note(Bar(11) + 3 * kS, kS, E5);
     t.Note(Bar(11) + kQ, kQ, Cs5);
-    t.Chord(Bar(12), kH, {Fs4, A4, D5});
+    t.Chord(Bar(12), kH, {D4, Fs4, A4, D5});  // the low D below the staff
     t.EndAt(kEnd);
 }
 
