@@ -1,5 +1,5 @@
-// Test control of the portable heap: make the Nth allocation from now fail,
-// to exercise every out-of-memory path. Not part of the Windows build.
+// Test control of the heaps: make the Nth allocation from now fail, to
+// exercise every out-of-memory path. Both platform layers keep these counters.
 #ifndef VASTREL_FAULT_INJECTION_H
 #define VASTREL_FAULT_INJECTION_H
 
