@@ -4,7 +4,7 @@
 set -e
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
-PACKAGES="build-essential cmake googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev nlohmann-json3-dev libcli11-dev python3"
+PACKAGES="build-essential cmake googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev nlohmann-json3-dev libcli11-dev libpugixml-dev python3"
 missing=""
 for p in $PACKAGES; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

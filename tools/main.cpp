@@ -3,6 +3,7 @@
 //   vastrel info FILE                    header, conductor maps, tracks
 //   vastrel show FILE --track 0          the notation of one track
 //   vastrel position FILE --track 0 768  where a playback time falls
+//   vastrel musicxml FILE -o song.musicxml  the tracks as a MusicXML score
 //
 // The tool reads the library only through its public header, as a score
 // viewer would. Every report is built whole before it is printed, so a
@@ -15,13 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "musicxml.h"
 #include "reports.h"
 #include "vastrel.h"
 
 static const char kUsage[] =
     "usage: vastrel info FILE [--json]\n"
     "       vastrel show FILE [--track N] [--resolution R] [--transpose T] [--json]\n"
-    "       vastrel position FILE --track N [--resolution R] [--json] TIME...\n";
+    "       vastrel position FILE --track N [--resolution R] [--json] TIME...\n"
+    "       vastrel musicxml FILE [--track N ...] [--resolution R] [--transpose T] [-o OUT]\n";
 
 struct Options {
     std::string path;
@@ -30,6 +33,8 @@ struct Options {
     long long transpose = 0;
     bool json = false;
     std::vector<long long> times;
+    std::vector<long long> tracks;  // musicxml: the parts, all tracks with notes when empty
+    std::string out;                // musicxml: the file to write instead of standard output
 };
 
 // A loaded file and the tracks parsed from it; the tracks are released
@@ -113,6 +118,19 @@ static std::string RunPosition(const Options& options) {
     return options.json ? PositionJson(request, *track, answers) : PositionText(request, *track, answers);
 }
 
+// The chosen tracks (or every track with notes) as one MusicXML score.
+static std::string RunMusicXml(const Options& options) {
+    LoadedFile loaded(options.path);
+    std::vector<MusicXmlPart> parts;
+    const int resolution = static_cast<int>(options.resolution), transpose = static_cast<int>(options.transpose);
+    for (long long n : options.tracks) parts.push_back({static_cast<unsigned>(n), loaded.Parse(static_cast<unsigned>(n), resolution, transpose)});
+    for (unsigned n = 0; options.tracks.empty() && n < loaded.File().wTracks; ++n) {
+        const STrack* track = loaded.Parse(n, resolution, transpose);
+        if (track->nMeasures > 0) parts.push_back({n, track});
+    }
+    return MusicXmlDocument(loaded.File(), parts);
+}
+
 static void AddFile(CLI::App* command, Options& options) {
     command->add_option("FILE", options.path, "Standard MIDI File (format 0 or 1)")->required();
     command->add_flag("--json", options.json, "print one JSON document instead of text");
@@ -152,6 +170,16 @@ int main(int argc, char** argv) {
         ->required()
         ->check(CLI::Range(-2147483648LL, 2147483647LL));
 
+    CLI::App* musicxml = app.add_subcommand("musicxml", "the tracks as a MusicXML score, one part per track");
+    musicxml->add_option("FILE", options.path, "Standard MIDI File (format 0 or 1)")->required();
+    musicxml->add_option("--track,-t", options.tracks, "a track to write (repeatable; default: every track with notes)")
+        ->check(CLI::Range(0LL, 65535LL));
+    AddResolution(musicxml, options);
+    musicxml->add_option("--transpose", options.transpose, "semitones added to every note")
+        ->capture_default_str()
+        ->check(CLI::Range(-128LL, 127LL));
+    musicxml->add_option("-o,--output", options.out, "write the score to this file instead of standard output");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -167,6 +195,7 @@ int main(int argc, char** argv) {
     try {
         if (info->parsed()) output = RunInfo(options);
         else if (show->parsed()) output = RunShow(options);
+        else if (musicxml->parsed()) output = RunMusicXml(options);
         else output = RunPosition(options);
     } catch (const CVastrelException& e) {
         std::cerr << "vastrel: " << options.path << ": " << std::string(e.szMessage, strnlen(e.szMessage, sizeof e.szMessage))
@@ -175,6 +204,15 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         std::cerr << "vastrel: " << e.what() << "\n";
         return 1;
+    }
+    if (!options.out.empty()) {
+        FILE* file = std::fopen(options.out.c_str(), "wb");
+        bool written = file && std::fwrite(output.data(), 1, output.size(), file) == output.size();
+        if (!file || std::fclose(file) != 0 || !written) {
+            std::cerr << "vastrel: cannot write " << options.out << "\n";
+            return 1;
+        }
+        return 0;
     }
     std::fwrite(output.data(), 1, output.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
