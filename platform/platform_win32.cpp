@@ -100,8 +100,9 @@ SPlatformFile* PlatformOpenFile(const char* pszPath) {
 
 uint64_t PlatformFileSize(SPlatformFile* pFile) {
     DWORD dwHigh = 0;
+    // All ones is also a real low half: only the error code tells a failure.
+    SetLastError(NO_ERROR);
     DWORD dwLow = GetFileSize(HandleOf(pFile), &dwHigh);
-    // All ones is a real low half when the call did not fail.
     if (dwLow == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
     return (static_cast<uint64_t>(dwHigh) << 32) | dwLow;
 }

@@ -77,6 +77,7 @@ __declspec(dllimport) BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, void* lpSe
 __declspec(dllimport) BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 __declspec(dllimport) DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 __declspec(dllimport) DWORD WINAPI GetLastError(void);
+__declspec(dllimport) void WINAPI SetLastError(DWORD dwErrCode);
 __declspec(dllimport) HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 __declspec(dllimport) BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule);
 __declspec(dllimport) FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
