@@ -31,7 +31,7 @@ void RaiseError(int nId) {
     PlatformLoadString(static_cast<unsigned>(nId), szText, kMessageLimit);
     CVastrelException exception;
     memset(&exception, 0, sizeof exception);
-    strcpy(exception.szMessage, szText);
+    PlatformCopyString(exception.szMessage, szText);
     exception.nMessageId = nId;
     throw exception;
 }
