@@ -1,7 +1,9 @@
 #!/bin/sh
 # Installs what the build, the tests and the tools need on a fresh Debian
-# machine (run as root, or with sudo available).
+# machine (run as root, or with sudo available), the Windows cross builds
+# and wine included.
 set -e
+cd "$(dirname "$0")/.."
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 PACKAGES="build-essential cmake googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev nlohmann-json3-dev libcli11-dev libpugixml-dev python3"
@@ -13,3 +15,4 @@ if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
 fi
+sh scripts/setup-windows.sh
