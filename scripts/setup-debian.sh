@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what the build, the tests and the tools need on a fresh Debian
-# machine (run as root, or with sudo available), the Windows cross builds
-# and wine included.
+# machine (run as root, or with sudo available). With --all, also what the
+# whole test run needs beyond that: the Windows cross builds and wine.
 set -e
 cd "$(dirname "$0")/.."
 SUDO=""
@@ -15,4 +15,6 @@ if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
 fi
-sh scripts/setup-windows.sh
+if [ "$1" = "--all" ]; then
+  sh scripts/setup-windows.sh
+fi
