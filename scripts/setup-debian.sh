@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what the build, the tests and the tools need on a fresh Debian
 # machine (run as root, or with sudo available). With --all, also what the
-# whole test run needs beyond that: the Windows cross builds and wine.
+# whole test run needs beyond that: MuseScore, the Windows cross builds and wine.
 set -e
 cd "$(dirname "$0")/.."
 SUDO=""
@@ -16,5 +16,9 @@ if [ -n "$missing" ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
 fi
 if [ "$1" = "--all" ]; then
+  # MuseScore, to check that a real notation program imports our MusicXML.
+  if ! dpkg -s musescore3 >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq musescore3
+  fi
   sh scripts/setup-windows.sh
 fi

@@ -2,8 +2,8 @@
 # Builds and runs every test:
 #   1. the plain build;
 #   2. the same suites under AddressSanitizer and UndefinedBehaviorSanitizer;
-#   3. the two Windows DLLs (MinGW and Microsoft ABI), their tests under wine;
-# plus whatever further checks scripts/test-extra.d/ holds.
+#   3. the MusicXML export imported by MuseScore;
+#   4. the two Windows DLLs (MinGW and Microsoft ABI), their tests under wine.
 # Run scripts/setup-debian.sh first on a fresh machine.
 set -e
 cd "$(dirname "$0")/.."
@@ -13,6 +13,9 @@ echo "== plain build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$JOBS"
 (cd build && ctest --output-on-failure -j "$JOBS")
+
+echo "== MusicXML through MuseScore"
+BUILD_DIR=build sh scripts/musescore-roundtrip.sh
 
 echo "== sanitizers"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVSX_SANITIZE=ON -DVSX_BUILD_BENCHMARKS=OFF >/dev/null
