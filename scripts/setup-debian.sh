@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 PACKAGES="build-essential cmake googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev nlohmann-json3-dev libcli11-dev libpugixml-dev python3"
+# MuseScore, to check that a real notation program imports our MusicXML.
+[ "$1" = "--all" ] && PACKAGES="$PACKAGES musescore3"
 missing=""
 for p in $PACKAGES; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
@@ -16,9 +18,5 @@ if [ -n "$missing" ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
 fi
 if [ "$1" = "--all" ]; then
-  # MuseScore, to check that a real notation program imports our MusicXML.
-  if ! dpkg -s musescore3 >/dev/null 2>&1; then
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq musescore3
-  fi
   sh scripts/setup-windows.sh
 fi
