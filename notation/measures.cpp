@@ -16,8 +16,10 @@ static uint32_t SlotTicks(const SBuildContext& context, uint64_t nSlots) {
 }
 
 uint8_t GridLevel(uint8_t bResolution, uint32_t nPosition) {
-    uint32_t c = bResolution;
-    while (c > 1 && nPosition % c != 0) c >>= 1;
+    // The largest power of two up to R that divides p is p's lowest set bit,
+    // capped at R (the bar line, p = 0, is a multiple of everything).
+    uint32_t c = nPosition & (0u - nPosition);
+    if (nPosition == 0 || c > bResolution) c = bResolution;
     return static_cast<uint8_t>(bResolution / c);
 }
 
@@ -30,36 +32,62 @@ static uint8_t PlainValueLevel(uint8_t bResolution, uint32_t nPosition) {
 
 // ---- Measure creation -----------------------------------------------------------------
 
+// Measures are created in time order, so each conductor list is walked once
+// for the whole track: the cursor keeps its place and what it has read.
+void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& cursor) {
+    cursor.pMeter = pFile->pTimeSignatures;
+    cursor.pKey = pFile->pKeySignatures;
+    cursor.pTempo = pFile->pTempos;
+    cursor.bNumerator = 4;
+    cursor.bDenominator = 4;
+    cursor.nKey = 0;
+    cursor.wTempo = 120;
+    cursor.dwMeterTime = 0;
+    cursor.nTempoEnd = 0;
+}
+
 // The last entry of a conductor list at or before the measure's start wins.
-void LookupMeterAndKey(const SBuildContext& context, SMeasure* pMeasure) {
-    uint8_t bNumerator = 4, bDenominator = 4;
-    for (const STimeSignature* p = context.pFile->pTimeSignatures; p && p->dwTime <= pMeasure->dwTime; p = p->pNext) {
-        bNumerator = p->bNumerator;
-        bDenominator = p->bDenominator;
+void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
+    // Only a tick sum that wrapped can bring a measure before the last one.
+    if (pMeasure->dwTime < cursor.dwMeterTime) {
+        cursor.pMeter = context.pFile->pTimeSignatures;
+        cursor.pKey = context.pFile->pKeySignatures;
+        cursor.bNumerator = cursor.bDenominator = 4;
+        cursor.nKey = 0;
     }
-    int nKey = 0;
-    for (const SKeySignature* p = context.pFile->pKeySignatures; p && p->dwTime <= pMeasure->dwTime; p = p->pNext)
-        nKey = p->cKey;
+    cursor.dwMeterTime = pMeasure->dwTime;
+    for (; cursor.pMeter && cursor.pMeter->dwTime <= pMeasure->dwTime; cursor.pMeter = cursor.pMeter->pNext) {
+        cursor.bNumerator = cursor.pMeter->bNumerator;
+        cursor.bDenominator = cursor.pMeter->bDenominator;
+    }
+    for (; cursor.pKey && cursor.pKey->dwTime <= pMeasure->dwTime; cursor.pKey = cursor.pKey->pNext)
+        cursor.nKey = cursor.pKey->cKey;
     // A transposition by t semitones moves the key by 7·t fifths, taken back
     // into -7..7; a key byte outside that range is brought back the same way.
+    int nKey = cursor.nKey;
     if (context.cTranspose != 0 || nKey < -7 || nKey > 7) {
         int r = (nKey + 7 * context.cTranspose) % 12;
         if (r < -7) r += 12;
         if (r > 7) r -= 12;
         nKey = r;
     }
-    pMeasure->bNumerator = bNumerator;
-    pMeasure->bDenominator = bDenominator;
+    pMeasure->bNumerator = cursor.bNumerator;
+    pMeasure->bDenominator = cursor.bDenominator;
     pMeasure->cKey = static_cast<int8_t>(nKey);
 }
 
 // A tempo change anywhere inside the measure applies to all of it.
-void LookupTempo(const SBuildContext& context, SMeasure* pMeasure) {
+void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
     uint64_t nEnd = pMeasure->dwTime + static_cast<uint64_t>(4u) * context.pFile->wDivision * pMeasure->bSections /
                                            context.bResolution;
-    uint16_t wTempo = 120;
-    for (const STempo* p = context.pFile->pTempos; p && p->dwTime < nEnd; p = p->pNext) wTempo = p->wTempo;
-    pMeasure->wTempo = wTempo;
+    if (nEnd < cursor.nTempoEnd) {
+        cursor.pTempo = context.pFile->pTempos;
+        cursor.wTempo = 120;
+    }
+    cursor.nTempoEnd = nEnd;
+    for (; cursor.pTempo && cursor.pTempo->dwTime < nEnd; cursor.pTempo = cursor.pTempo->pNext)
+        cursor.wTempo = cursor.pTempo->wTempo;
+    pMeasure->wTempo = cursor.wTempo;
 }
 
 void AllocateSections(SMeasure* pMeasure) {
@@ -75,16 +103,17 @@ static uint8_t SectionsOfMeter(const SMeasure* pMeasure, uint8_t bResolution) {
     return static_cast<uint8_t>(dSections);
 }
 
-static SMeasure* CreateMeasure(const SBuildContext& context, uint32_t dwTime, uint32_t nFirstSlot) {
+static SMeasure* CreateMeasure(const SBuildContext& context, SConductorCursor& cursor, uint32_t dwTime,
+                               uint32_t nFirstSlot) {
     SMeasure* pMeasure = AllocateRecords<SMeasure>(1);
     pMeasure->dwTime = dwTime;
-    LookupMeterAndKey(context, pMeasure);
+    LookupMeterAndKey(context, cursor, pMeasure);
     pMeasure->bSections = SectionsOfMeter(pMeasure, context.bResolution);
     AllocateSections(pMeasure);
     // Sections past the grid (only in the last measure) are timed by stage B.
     for (uint32_t k = 0; k < pMeasure->bSections && nFirstSlot + k < g_nSlots; ++k)
         pMeasure->pSections[k].dwTime = g_pSlots[nFirstSlot + k].dwTime;
-    LookupTempo(context, pMeasure);
+    LookupTempo(context, cursor, pMeasure);
     return pMeasure;
 }
 
@@ -127,16 +156,12 @@ static uint32_t SlotsOf(SLength length, uint8_t bResolution) {
 uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length) {
     uint32_t nSpan = SlotsOf(length, bResolution);
     if (nSpan <= 1) return p;
-    uint32_t nBest = p + 1;
-    uint8_t bBestLevel = GridLevel(bResolution, nBest);
-    for (uint32_t q = p + 2; q < p + nSpan; ++q) {
-        uint8_t bLevel = GridLevel(bResolution, q);
-        if (bLevel < bBestLevel) {
-            nBest = q;
-            bBestLevel = bLevel;
-        }
+    // The first point of the coarsest grid step that has one inside the span.
+    for (uint32_t c = bResolution; c > 1; c >>= 1) {
+        uint32_t q = (p / c + 1) * c;
+        if (q < p + nSpan) return q;
     }
-    return nBest;
+    return p + 1;
 }
 
 // Writes a note as tied values the score can show: a single value 1/u on a
@@ -203,9 +228,11 @@ void PlaceNotes(const SBuildContext& context) {
     pTrack->bResolution = context.bResolution;
     SMeasure* pMeasure = nullptr;
     uint32_t p = 0;
+    SConductorCursor cursor;
+    StartConductorCursor(context.pFile, cursor);
     for (uint32_t j = 0; j < g_nSlots; ++j) {
         if (j == 0) {
-            pMeasure = CreateMeasure(context, 0, 0);
+            pMeasure = CreateMeasure(context, cursor, 0, 0);
             pMeasure->nClef = 1;
             pTrack->pFirstMeasure = pMeasure;
             pTrack->nMeasures = 1;
@@ -215,7 +242,7 @@ void PlaceNotes(const SBuildContext& context) {
             ++p;
             ++pTrack->nSections;
             if (p == pMeasure->bSections) {
-                SMeasure* pNext = CreateMeasure(context, g_pSlots[j].dwTime, j);
+                SMeasure* pNext = CreateMeasure(context, cursor, g_pSlots[j].dwTime, j);
                 pMeasure->pNext = pNext;
                 pMeasure = pNext;
                 ++pTrack->nMeasures;

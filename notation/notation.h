@@ -37,9 +37,23 @@ struct SLength {
     uint8_t bUnit;
 };
 
-// The operations of stage A, for the tests.
-void LookupMeterAndKey(const SBuildContext& context, SMeasure* pMeasure);
-void LookupTempo(const SBuildContext& context, SMeasure* pMeasure);
+// Where stage A stands in the file's conductor lists, and what it has read there.
+struct SConductorCursor {
+    const STimeSignature* pMeter;  // next time signature not yet read
+    const SKeySignature* pKey;     // next key signature not yet read
+    const STempo* pTempo;          // next tempo not yet read
+    uint8_t bNumerator;            // meter in force
+    uint8_t bDenominator;
+    int nKey;                      // key in force, as stored
+    uint16_t wTempo;               // tempo in force
+    uint32_t dwMeterTime;          // start of the measure whose meter was looked up last
+    uint64_t nTempoEnd;            // end of the measure whose tempo was looked up last
+};
+
+// The operations of stage A.
+void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& cursor);
+void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure);
+void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure);
 void AllocateSections(SMeasure* pMeasure);
 uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length);
 void DecomposeNote(SMeasure* pMeasure, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,

@@ -131,7 +131,6 @@ static void StartAccidentalMemory(int32_t* pnMemory, const SKeyAccidental* pKeyG
 // is unaltered but the step was not. One staff step holds at most two notes
 // of a section (two heads side by side); further ones are dropped.
 static void SpellSection(SSection* pSection, int8_t cKey, int32_t* pnMemory, uint8_t* pbCount) {
-    memset(pbCount, 0, kMemorySteps);
     SNote** ppLink = &pSection->pRawNotes;
     while (SNote* pNote = *ppLink) {
         int32_t nAlteration = SpellPitch(pNote->bPitch, cKey, pNote);
@@ -149,6 +148,9 @@ static void SpellSection(SSection* pSection, int8_t cKey, int32_t* pnMemory, uin
         ++pbCount[i];
         ppLink = &pNote->pNext;
     }
+    // The counters start at zero for the next section: clear only those used.
+    for (const SNote* pNote = pSection->pRawNotes; pNote; pNote = pNote->pNext)
+        pbCount[static_cast<uint8_t>(pNote->cStep + kStepOffset)] = 0;
 }
 
 void SpellPitches(const SBuildContext& context) {

@@ -201,6 +201,11 @@ static const uint32_t kMaxRanked = 255;
 // spreads the rests evenly over the staff's eleven steps by their rank. A
 // whole or half rest hangs from or sits on a line, so it takes an even step.
 static void PlaceRestsOfSection(const SSection& section) {
+    // Only rests get a step: a section where none starts has nothing to rank.
+    bool bAnyRest = false;
+    for (const SChord* pChord = section.pChords; pChord && !bAnyRest; pChord = pChord->pNext)
+        bAnyRest = !pChord->bMark && IsRest(pChord);
+    if (!bAnyRest) return;
     SChord* ranked[kMaxRanked];
     uint32_t n = 0;
     for (SChord* pChord = section.pChords; pChord && n < kMaxRanked; pChord = pChord->pNext)

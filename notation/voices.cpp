@@ -31,11 +31,17 @@ static SChord* AddVoice(SMeasure* pMeasure) {
     return pVoice;
 }
 
+// The copies of a measure's notes, one block for the whole measure: every
+// raw note is copied into at most one chord.
+struct SNoteCopies {
+    SNote* pNext;  // the next unused record of the block
+};
+
 // A copy of the raw note goes at the end of the chord's notes; the first note
 // gives the chord its value. Raw notes arrive highest first, so a chord's
 // notes never rise.
-static void AppendNoteToChord(SChord* pChord, const SNote* pRawNote) {
-    SNote* pCopy = AllocateRecords<SNote>(1);
+static void AppendNoteToChord(SChord* pChord, const SNote* pRawNote, SNoteCopies& copies) {
+    SNote* pCopy = copies.pNext++;
     *pCopy = *pRawNote;
     pCopy->pNext = nullptr;
     if (!pChord->pNotes) {
@@ -54,10 +60,10 @@ static bool HasValueOf(const SChord* pChord, const SNote* pNote) {
 }
 
 // The first chord of the section with the note's value and dot takes it.
-static bool JoinEqualChord(SSection* pSection, const SNote* pNote) {
+static bool JoinEqualChord(SSection* pSection, const SNote* pNote, SNoteCopies& copies) {
     for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext) {
         if (HasValueOf(pChord, pNote)) {
-            AppendNoteToChord(pChord, pNote);
+            AppendNoteToChord(pChord, pNote, copies);
             return true;
         }
     }
@@ -91,7 +97,7 @@ static void StretchToNextNote(SChord* pChord, uint32_t nSpan, uint8_t bResolutio
 // the note only if its chord at j is empty or already of the note's value.
 // Equal candidates go to the lower voice.
 static bool ContinueVoice(uint32_t j, SMeasure* pMeasure, const SVoiceEnd* pEnds, const SNote* pNote,
-                          uint8_t bResolution) {
+                          uint8_t bResolution, SNoteCopies& copies) {
     uint32_t nBestGap = 255, nBestRest = 255;
     const SVoiceEnd* pEnded = nullptr;
     const SVoiceEnd* pRunning = nullptr;
@@ -123,7 +129,7 @@ static bool ContinueVoice(uint32_t j, SMeasure* pMeasure, const SVoiceEnd* pEnds
     }
     if (pEnded) {
         if (nBestGap > 0) StretchToNextNote(pEnded->pChord, j - pEnded->bSection, bResolution);
-        AppendNoteToChord(pEndedAtJ, pNote);
+        AppendNoteToChord(pEndedAtJ, pNote, copies);
         return true;
     }
     if (pRunning) {
@@ -134,7 +140,7 @@ static bool ContinueVoice(uint32_t j, SMeasure* pMeasure, const SVoiceEnd* pEnds
             pChord->bValue = static_cast<uint8_t>(pChord->bValue * 2);  // three quarters of a plain value
             SetDotted(pChord, 1);
         }
-        AppendNoteToChord(pRunningAtJ, pNote);
+        AppendNoteToChord(pRunningAtJ, pNote, copies);
         return true;
     }
     return false;
@@ -143,11 +149,12 @@ static bool ContinueVoice(uint32_t j, SMeasure* pMeasure, const SVoiceEnd* pEnds
 // Opens a voice for the note at section j. When the measure already has all
 // the voices its count can hold, the note is left out of the voices (it stays
 // among the section's raw notes only).
-static void OpenVoiceWithNote(SMeasure* pMeasure, uint32_t j, const SNote* pNote, SVoiceEnd* pEnds) {
+static void OpenVoiceWithNote(SMeasure* pMeasure, uint32_t j, const SNote* pNote, SVoiceEnd* pEnds,
+                              SNoteCopies& copies) {
     SChord* pVoice = AddVoice(pMeasure);
     if (!pVoice) return;
     pEnds[pMeasure->bVoices - 1u].pChord = nullptr;
-    AppendNoteToChord(&pVoice[j], pNote);
+    AppendNoteToChord(&pVoice[j], pNote, copies);
 }
 
 static void AssignMeasureVoices(SMeasure* pMeasure, uint8_t bResolution) {
@@ -156,12 +163,17 @@ static void AssignMeasureVoices(SMeasure* pMeasure, uint8_t bResolution) {
     // one, so the table is brought up to date once per section.
     SVoiceEnd aEnds[kMaxVoices];
     bool bAnyEnd = false;
+    uint32_t nRawNotes = 0;
+    for (uint32_t j = 0; j < pMeasure->bSections; ++j)
+        for (const SNote* pNote = pMeasure->pSections[j].pRawNotes; pNote; pNote = pNote->pNext) ++nRawNotes;
+    if (nRawNotes == 0) return;
+    SNoteCopies copies = {AllocateRecords<SNote>(nRawNotes)};
     for (uint32_t j = 0; j < pMeasure->bSections; ++j) {
         SSection* pSection = &pMeasure->pSections[j];
         for (const SNote* pNote = pSection->pRawNotes; pNote; pNote = pNote->pNext) {
-            if (bAnyEnd && ContinueVoice(j, pMeasure, aEnds, pNote, bResolution)) continue;
-            if (pMeasure->bVoices && JoinEqualChord(pSection, pNote)) continue;
-            OpenVoiceWithNote(pMeasure, j, pNote, aEnds);
+            if (bAnyEnd && ContinueVoice(j, pMeasure, aEnds, pNote, bResolution, copies)) continue;
+            if (pMeasure->bVoices && JoinEqualChord(pSection, pNote, copies)) continue;
+            OpenVoiceWithNote(pMeasure, j, pNote, aEnds, copies);
         }
         uint32_t k = 0;
         for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext, ++k) {
