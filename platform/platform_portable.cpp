@@ -7,32 +7,13 @@
 // for the sanitizers) every block is its own malloc instead, so that
 // AddressSanitizer sees any use of a freed block or of a destroyed heap.
 #include "platform.h"
-#include "fault_injection.h"
+#include "heap_accounting.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
-// ---- Fault injection ---------------------------------------------------------
-
-static uint64_t g_nAllocations = 0;        // allocations and heap creations so far
-static uint64_t g_nFailFrom = UINT64_MAX;  // the allocation count from which all fail
-static int64_t g_nLiveHeaps = 0;
-static uint64_t g_nBytesAllocated = 0;
-
-void PlatformFailAfter(uint64_t nAllowed) { g_nFailFrom = g_nAllocations + nAllowed; }
-void PlatformStopFailing() { g_nFailFrom = UINT64_MAX; }
-uint64_t PlatformAllocationCount() { return g_nAllocations; }
-int64_t PlatformLiveHeaps() { return g_nLiveHeaps; }
-uint64_t PlatformBytesAllocated() { return g_nBytesAllocated; }
-
-// Counts one allocation; false when the injected failure says it must fail.
-static bool AllocationAllowed() {
-    if (g_nAllocations >= g_nFailFrom) return false;
-    ++g_nAllocations;
-    return true;
-}
 
 // ---- Heaps -------------------------------------------------------------------
 
@@ -54,7 +35,7 @@ struct SHeap {
 void* PlatformCreateHeap() {
     if (!AllocationAllowed()) return nullptr;
     SHeap* pHeap = static_cast<SHeap*>(calloc(1, sizeof(SHeap)));
-    if (pHeap) ++g_nLiveHeaps;
+    if (pHeap) CountHeapCreated();
     return pHeap;
 }
 
@@ -71,7 +52,7 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill) {
     if (pHeap->pFirst) pHeap->pFirst->pPrev = pBlock;
     pHeap->pFirst = pBlock;
     pHeap->nBytes += nBytes;
-    g_nBytesAllocated += nBytes;
+    CountBytes(static_cast<int64_t>(nBytes));
     return pBlock + 1;
 }
 
@@ -83,7 +64,7 @@ void PlatformFree(void* hHeap, void* pData) {
     else pHeap->pFirst = pBlock->pNext;
     if (pBlock->pNext) pBlock->pNext->pPrev = pBlock->pPrev;
     pHeap->nBytes -= pBlock->nBytes;
-    g_nBytesAllocated -= pBlock->nBytes;
+    CountBytes(-static_cast<int64_t>(pBlock->nBytes));
     free(pBlock);
 }
 
@@ -95,8 +76,8 @@ void PlatformDestroyHeap(void* hHeap) {
         free(pBlock);
         pBlock = pNext;
     }
-    g_nBytesAllocated -= pHeap->nBytes;
-    --g_nLiveHeaps;
+    CountBytes(-static_cast<int64_t>(pHeap->nBytes));
+    CountHeapDestroyed();
     free(pHeap);
 }
 
@@ -123,7 +104,7 @@ static size_t AlignUp(size_t n) { return (n + kAlignment - 1) & ~(kAlignment - 1
 void* PlatformCreateHeap() {
     if (!AllocationAllowed()) return nullptr;
     SHeap* pHeap = static_cast<SHeap*>(calloc(1, sizeof(SHeap)));
-    if (pHeap) ++g_nLiveHeaps;
+    if (pHeap) CountHeapCreated();
     return pHeap;
 }
 
@@ -152,7 +133,7 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
                 pHeap->pChunks = pOwn;
             }
             pHeap->nBytes += nNeeded;
-            g_nBytesAllocated += nNeeded;
+            CountBytes(static_cast<int64_t>(nNeeded));
             return pOwn + 1;
         }
         pChunk = NewChunk(kChunkBytes);
@@ -163,7 +144,7 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
     void* pBlock = reinterpret_cast<char*>(pChunk + 1) + pChunk->nUsed;
     pChunk->nUsed += nNeeded;
     pHeap->nBytes += nNeeded;
-    g_nBytesAllocated += nNeeded;
+    CountBytes(static_cast<int64_t>(nNeeded));
     return pBlock;
 }
 
@@ -178,8 +159,8 @@ void PlatformDestroyHeap(void* hHeap) {
         free(pChunk);
         pChunk = pNext;
     }
-    g_nBytesAllocated -= pHeap->nBytes;
-    --g_nLiveHeaps;
+    CountBytes(-static_cast<int64_t>(pHeap->nBytes));
+    CountHeapDestroyed();
     free(pHeap);
 }
 

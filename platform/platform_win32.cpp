@@ -9,7 +9,7 @@
 // Microsoft's ABI (VSX_MSVC_ABI) has no Windows SDK: its <windows.h> is the
 // short one in cmake/msvc-abi/include, declaring the calls used here.
 #include "platform.h"
-#include "fault_injection.h"
+#include "heap_accounting.h"
 
 #include "../interface/library.h"
 
@@ -18,25 +18,6 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-// ---- Fault injection and counters -------------------------------------------
-
-static uint64_t g_nAllocations = 0;        // allocations and heap creations so far
-static uint64_t g_nFailFrom = UINT64_MAX;  // the allocation count from which all fail
-static int64_t g_nLiveHeaps = 0;
-static uint64_t g_nBytesAllocated = 0;
-
-void PlatformFailAfter(uint64_t nAllowed) { g_nFailFrom = g_nAllocations + nAllowed; }
-void PlatformStopFailing() { g_nFailFrom = UINT64_MAX; }
-uint64_t PlatformAllocationCount() { return g_nAllocations; }
-int64_t PlatformLiveHeaps() { return g_nLiveHeaps; }
-uint64_t PlatformBytesAllocated() { return g_nBytesAllocated; }
-
-// Counts one allocation; false when the injected failure says it must fail.
-static bool AllocationAllowed() {
-    if (g_nAllocations >= g_nFailFrom) return false;
-    ++g_nAllocations;
-    return true;
-}
 
 // ---- Heaps -------------------------------------------------------------------
 // Win32 private heaps do all the work: growable (no initial size, no maximum),
@@ -47,21 +28,21 @@ static bool AllocationAllowed() {
 void* PlatformCreateHeap() {
     if (!AllocationAllowed()) return nullptr;
     HANDLE hHeap = HeapCreate(0, 0, 0);
-    if (hHeap) ++g_nLiveHeaps;
+    if (hHeap) CountHeapCreated();
     return hHeap;
 }
 
 void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill) {
     if (!hHeap || !AllocationAllowed()) return nullptr;
     void* pBlock = HeapAlloc(hHeap, bZeroFill ? HEAP_ZERO_MEMORY : 0, nBytes);
-    if (pBlock) g_nBytesAllocated += HeapSize(hHeap, 0, pBlock);
+    if (pBlock) CountBytes(static_cast<int64_t>(HeapSize(hHeap, 0, pBlock)));
     return pBlock;
 }
 
 void PlatformFree(void* hHeap, void* pBlock) {
     if (!hHeap || !pBlock) return;
     SIZE_T nBytes = HeapSize(hHeap, 0, pBlock);
-    if (nBytes != static_cast<SIZE_T>(-1)) g_nBytesAllocated -= nBytes;
+    if (nBytes != static_cast<SIZE_T>(-1)) CountBytes(-static_cast<int64_t>(nBytes));
     HeapFree(hHeap, 0, pBlock);
 }
 
@@ -77,9 +58,9 @@ static uint64_t BytesInHeap(HANDLE hHeap) {
 
 void PlatformDestroyHeap(void* hHeap) {
     if (!hHeap) return;
-    g_nBytesAllocated -= BytesInHeap(hHeap);
+    CountBytes(-static_cast<int64_t>(BytesInHeap(hHeap)));
     HeapDestroy(hHeap);
-    --g_nLiveHeaps;
+    CountHeapDestroyed();
 }
 
 // ---- Files -------------------------------------------------------------------
