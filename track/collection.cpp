@@ -15,10 +15,10 @@
 static const unsigned char kMetaTrackName = 0x03;
 static const int kChannelNameBytes = 11;
 
-// The longest grid a parse lays out: about 145 hours of 4/4 at 120 beats a
-// minute on a sixteenth grid. A longer end time (in practice a corrupt delta)
-// cannot be given its slots.
-static const uint32_t kMostSlots = 1u << 22;
+// The longest grid a parse lays out: 65536 measures of 4/4 on a sixteenth
+// grid, some 36 hours at 120 beats a minute. A longer end time (in practice a
+// corrupt delta) cannot be given its slots.
+static const uint32_t kMostSlots = 1u << 20;
 
 // What both passes need to know about the chunk.
 struct SCollection {
