@@ -3,7 +3,8 @@
 #   1. the plain build;
 #   2. the same suites under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the MusicXML export imported by MuseScore;
-#   4. the two Windows DLLs (MinGW and Microsoft ABI), their tests under wine.
+#   4. the two Windows DLLs (MinGW and Microsoft ABI), their tests under wine;
+#   5. a bounded run of the fuzz target.
 # Run scripts/setup-debian.sh first on a fresh machine.
 set -e
 cd "$(dirname "$0")/.."
@@ -24,3 +25,6 @@ cmake --build build-asan -j "$JOBS"
 
 echo "== Windows DLLs under wine"
 sh scripts/test-windows.sh
+
+echo "== fuzzing (bounded)"
+FUZZ_SECONDS=${FUZZ_SECONDS:-120} sh scripts/fuzz.sh ci
