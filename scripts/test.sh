@@ -9,11 +9,24 @@
 set -e
 cd "$(dirname "$0")/.."
 JOBS=${JOBS:-$(nproc)}
+LOGS=$(mktemp -d)
+trap 'rm -rf "$LOGS"' EXIT
+
+# run_suite NAME COMMAND...: runs a test command, shows its output and keeps
+# it for the count at the end; fails as the command does.
+run_suite() {
+  name=$1
+  shift
+  status=0
+  "$@" >"$LOGS/$name.log" 2>&1 || status=$?
+  cat "$LOGS/$name.log"
+  return $status
+}
 
 echo "== plain build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$JOBS"
-(cd build && ctest --output-on-failure -j "$JOBS")
+run_suite plain ctest --test-dir build --output-on-failure -j "$JOBS"
 
 echo "== MusicXML through MuseScore"
 BUILD_DIR=build sh scripts/musescore-roundtrip.sh
@@ -21,10 +34,15 @@ BUILD_DIR=build sh scripts/musescore-roundtrip.sh
 echo "== sanitizers"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVSX_SANITIZE=ON -DVSX_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-asan -j "$JOBS"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$JOBS")
+export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+run_suite asan ctest --test-dir build-asan --output-on-failure -j "$JOBS"
 
 echo "== Windows DLLs under wine"
-sh scripts/test-windows.sh
+run_suite windows sh scripts/test-windows.sh
 
 echo "== fuzzing (bounded)"
 FUZZ_SECONDS=${FUZZ_SECONDS:-120} sh scripts/fuzz.sh ci
+
+# Every suite passed (a failure stops the script above): the count of all of them.
+total=$(cat "$LOGS"/*.log | sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' | awk '{s += $1} END {print s + 0}')
+echo "all test runs: $total passed, 0 failed"
