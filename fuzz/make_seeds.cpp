@@ -31,19 +31,31 @@ void Melody(MidiTrack& track, uint8_t channel = 0, int shift = 0) {
 
 const std::vector<Seed>& Seeds() {
     static const std::vector<Seed> seeds = {
-        {"one-quarter", [] {  // the smallest file that makes a measure
+        // the smallest file that makes a measure
+        {"one-quarter",
+         [] {
              MidiFile f;
              f.AddTrack().Note(0, Q, 60);
              return f.Build();
          }},
-        {"conductor-maps", [] {  // name, tempo, meter and key changes in the conductor
+        // name, tempo, meter and key changes in the conductor
+        {"conductor-maps",
+         [] {
              MidiFile f;
-             f.Conductor().Name(0, "Seed").Tempo(0, 500000).TimeSignature(0, 3, 2).KeySignature(0, -3)
-                 .TimeSignature(3 * Q, 4, 2).KeySignature(3 * Q, 2).Tempo(7 * Q, 400000);
+             f.Conductor()
+                 .Name(0, "Seed")
+                 .Tempo(0, 500000)
+                 .TimeSignature(0, 3, 2)
+                 .KeySignature(0, -3)
+                 .TimeSignature(3 * Q, 4, 2)
+                 .KeySignature(3 * Q, 2)
+                 .Tempo(7 * Q, 400000);
              Melody(f.AddTrack().Name(0, "Lead").Program(0, 25));
              return f.Build();
          }},
-        {"three-tracks", [] {  // several tracks, the last one rewritten at its end
+        // several tracks, the last one rewritten at its end
+        {"three-tracks",
+         [] {
              MidiFile f;
              f.Conductor().TimeSignature(0, 4, 2);
              Melody(f.AddTrack().Name(0, "High"), 0, 12);
@@ -51,7 +63,9 @@ const std::vector<Seed>& Seeds() {
              f.AddTrack().Chord(0, 4 * Q, {48, 52, 55, 60}).EndAt(5 * Q);
              return f.Build();
          }},
-        {"format0-channels", [] {  // format 0: channels of one chunk, running status
+        // format 0: channels of one chunk, running status
+        {"format0-channels",
+         [] {
              MidiFile f(96, 0);
              MidiTrack& t = f.Conductor().TimeSignature(0, 6, 3).UseRunningStatus();
              Melody(t, 0);
@@ -59,51 +73,67 @@ const std::vector<Seed>& Seeds() {
              t.Program(0, 33, 15).Note(Q, 3 * Q, 40, 15);
              return f.Build();
          }},
-        {"riff", [] {  // the same data behind a RIFF head
+        // the same data behind a RIFF head
+        {"riff",
+         [] {
              MidiFile f;
              Melody(f.AddTrack());
              return f.WrapInRiff().Build();
          }},
-        {"odd-meters", [] {  // 5/8, 7/16 and 3/2 one after the other
+        // 5/8, 7/16 and 3/2 one after the other
+        {"odd-meters",
+         [] {
              MidiFile f(120);
              f.Conductor().TimeSignature(0, 5, 3).TimeSignature(300, 7, 4).TimeSignature(510, 3, 1);
              MidiTrack& t = f.AddTrack();
              for (uint32_t tick = 0; tick < 1600; tick += 45) t.Note(tick, 40, static_cast<uint8_t>(50 + tick % 30));
              return f.Build();
          }},
-        {"long-notes", [] {  // notes over several bar lines, a whole and a dotted half
+        // notes over several bar lines, a whole and a dotted half
+        {"long-notes",
+         [] {
              MidiFile f;
              f.AddTrack().Note(0, 9 * Q, 60).Note(Q, 3 * Q, 64).Note(10 * Q, 4 * Q, 55).Note(14 * Q, 3 * Q, 57);
              return f.Build();
          }},
-        {"uneven-ticks", [] {  // triplets and ticks off the grid
+        // triplets and ticks off the grid
+        {"uneven-ticks",
+         [] {
              MidiFile f(480);
              MidiTrack& t = f.AddTrack();
              for (uint32_t i = 0; i < 12; ++i) t.Note(i * 160, 150, static_cast<uint8_t>(60 + i));
              t.Note(1931, 7, 70).Note(1999, 1, 71);
              return f.Build();
          }},
-        {"dense-chords", [] {  // many voices and seconds (displaced heads)
+        // many voices and seconds (displaced heads)
+        {"dense-chords",
+         [] {
              MidiFile f;
              MidiTrack& t = f.AddTrack();
              t.Chord(0, Q, {60, 61, 62, 64, 65, 67}).Chord(0, 2 * Q, {48, 50}).Chord(Q / 4, Q / 4, {72, 74});
              t.Chord(Q, Q / 8, {40, 41}).Chord(2 * Q, 2 * Q, {43, 45, 47, 52, 57, 62, 64, 69, 76});
              return f.Build();
          }},
-        {"guitar-range", [] {  // keys at the edges of the fretboard and of the staff
+        // keys at the edges of the fretboard and of the staff
+        {"guitar-range",
+         [] {
              MidiFile f;
              MidiTrack& t = f.AddTrack().Program(0, 24);
              const uint8_t keys[] = {0, 21, 39, 40, 52, 64, 76, 88, 100, 101, 120, 127};
              for (uint32_t i = 0; i < sizeof keys; ++i) t.Note(i * Q / 2, Q / 2, keys[i]);
              return f.Build();
          }},
-        {"no-notes", [] {  // a track with controllers and a name but no note
+        // a track with controllers and a name but no note
+        {"no-notes",
+         [] {
              MidiFile f;
              f.AddTrack().Name(0, "Empty").Controller(0, 7, 100).Program(Q, 5).EndAt(8 * Q);
              Melody(f.AddTrack());
              return f.Build();
          }},
-        {"sysex-and-meta", [] {  // system exclusive, unknown meta and system statuses among notes
+        // system exclusive, unknown meta and system statuses among notes
+        {"sysex-and-meta",
+         [] {
              MidiFile f;
              MidiTrack& t = f.AddTrack();
              t.SysEx(0, {0x7E, 0x7F, 0x09, 0x01, 0xF7}).Meta(0, 0x7F, {1, 2, 3}).Raw(Q, {0xF8, 0, 0});
@@ -111,45 +141,61 @@ const std::vector<Seed>& Seeds() {
              t.Raw(2 * Q, {0xE0, 0x00, 0x40}).Raw(2 * Q, {0xD0, 0x10});
              return f.Build();
          }},
-        {"zero-velocity-offs", [] {  // note-ons of velocity 0 end notes; a repeated key restarts
+        // note-ons of velocity 0 end notes; a repeated key restarts
+        {"zero-velocity-offs",
+         [] {
              MidiFile f;
              f.AddTrack().NoteOn(0, 60).NoteOn(Q, 60, 0).NoteOn(Q, 62).NoteOn(Q + Q / 2, 62).NoteOff(3 * Q, 62);
              return f.Build();
          }},
-        {"end-near-file-end", [] {  // a last track ending early: its end delta grows into the spare bytes
+        // a last track ending early: its end delta grows into the spare bytes
+        {"end-near-file-end",
+         [] {
              MidiFile f(1000);
              f.AddTrack().Note(0, 10, 60).EndAt(10);
              return f.Build();
          }},
-        {"smallest-division", [] {  // one tick a quarter: many grid slots share a tick
+        // one tick a quarter: many grid slots share a tick
+        {"smallest-division",
+         [] {
              MidiFile f(1);
              f.AddTrack().Note(0, 1, 60).Note(1, 2, 62).Note(3, 1, 64);
              return f.Build();
          }},
-        {"largest-division", [] {  // 32767 ticks a quarter
+        // 32767 ticks a quarter
+        {"largest-division",
+         [] {
              MidiFile f(0x7FFF);
              f.AddTrack().Note(0, 0x7FFF, 60).Note(0x7FFF, 3 * 0x7FFF / 2, 67);
              return f.Build();
          }},
-        {"meter-changes-mid-measure", [] {  // a time signature that does not fall on a bar line
+        // a time signature that does not fall on a bar line
+        {"meter-changes-mid-measure",
+         [] {
              MidiFile f;
              f.Conductor().TimeSignature(0, 3, 2).TimeSignature(Q, 2, 2).KeySignature(Q / 2, 7).KeySignature(5 * Q, -7);
              Melody(f.AddTrack());
              return f.Build();
          }},
-        {"fast-tempo", [] {  // the fastest tempo that is accepted, and many tempo events
+        // the fastest tempo that is accepted, and many tempo events
+        {"fast-tempo",
+         [] {
              MidiFile f;
              MidiTrack& c = f.Conductor();
              for (uint32_t i = 0; i < 16; ++i) c.Tempo(i * Q / 2, 920 + i * 50000);
              Melody(f.AddTrack());
              return f.Build();
          }},
-        {"declared-more-tracks", [] {  // the header counts more chunks than there are
+        // the header counts more chunks than there are
+        {"declared-more-tracks",
+         [] {
              MidiFile f;
              Melody(f.AddTrack());
              return f.DeclareTracks(5).Build();
          }},
-        {"missing-end", [] {  // a track without an end-of-track event
+        // a track without an end-of-track event
+        {"missing-end",
+         [] {
              MidiFile f;
              Melody(f.AddTrack().WithoutEnd());
              return f.Build();

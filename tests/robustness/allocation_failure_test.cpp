@@ -51,7 +51,7 @@ MidiFile BandFile() {
     guitar.Chord(W, H, {52, 59, 64, 67}).Note(W, Q, 76).Note(W + Q, Q, 77);  // a held chord under a melody
     guitar.Chord(W + H, Q, {60, 62}).Note(W + 3 * Q, H, 69);                 // a second; tied over the bar line
     guitar.Note(2 * W + Q, 3 * E, 71).Note(2 * W + Q + 3 * E, S, 72);
-    guitar.Chord(2 * W + 3 * Q, 3 * Q + 3 * E, {45, 57, 88});                // into 6/8, over two bar lines
+    guitar.Chord(2 * W + 3 * Q, 3 * Q + 3 * E, {45, 57, 88});  // into 6/8, over two bar lines
     file.AddTrack().Name(0, "Click").Controller(0, 7, 90).EndAt(W);
     MidiTrack& bass = file.AddTrack().Name(0, "Bass").Program(0, 33);
     bass.Note(0, W + Q, 28).Note(W + H, Q, 31).Note(2 * W, 3 * Q, 33).Note(2 * W + 3 * Q, Q, 35);
@@ -79,7 +79,8 @@ std::string Fingerprint(const STrack* track) {
         out << "M" << m->dwTime << ' ' << m->nClef << ' ' << int(m->bNumerator) << '/' << int(m->bDenominator) << ' '
             << m->wTempo << ' ' << int(m->bVoices) << ' ' << int(m->bSections) << ' ' << int(m->cKey) << ' '
             << int(m->bTiedOut) << " keys";
-        for (SKeyAccidental* a = m->pKeyAccidentals; a; a = a->pNext) out << ' ' << a->nKind << '@' << int(a->bPosition);
+        for (SKeyAccidental* a = m->pKeyAccidentals; a; a = a->pNext)
+            out << ' ' << a->nKind << '@' << int(a->bPosition);
         out << '\n';
         for (SSection* s : LinkedSections(m)) {
             out << " S" << s->dwTime << ' ' << int(s->bHeadsLeft) << (s->pRawNotes ? " raw" : "") << '\n';
@@ -102,8 +103,8 @@ std::string Fingerprint(const STrack* track) {
 std::string Fingerprint(const SMidiFile* file) {
     std::ostringstream out;
     out << file->pszName << '|' << file->wFormat << ' ' << file->wTracks << ' ' << file->wDivision << ' '
-        << int(file->bMeter2) << int(file->bMeter4) << int(file->bMeter8) << int(file->bMeter16)
-        << int(file->bMeter32) << int(file->bMeter64);
+        << int(file->bMeter2) << int(file->bMeter4) << int(file->bMeter8) << int(file->bMeter16) << int(file->bMeter32)
+        << int(file->bMeter64);
     for (STimeSignature* p = file->pTimeSignatures; p; p = p->pNext)
         out << " T" << p->dwTime << ':' << int(p->bNumerator) << '/' << int(p->bDenominator);
     for (SKeySignature* p = file->pKeySignatures; p; p = p->pNext) out << " K" << p->dwTime << ':' << int(p->cKey);
@@ -270,7 +271,8 @@ TEST(AllocationFailure, EveryAllocationOfAParseFailsCleanly) {
             ScopedMidi midi(c.bytes);
             const HeapState before = Heaps();
             STrack* parsed = nullptr;
-            Failure failure = FailingAfter(n, [&] { parsed = VSX_ParseTrack(midi.get(), c.track, c.resolution, c.transpose); });
+            Failure failure =
+                FailingAfter(n, [&] { parsed = VSX_ParseTrack(midi.get(), c.track, c.resolution, c.transpose); });
             if (failure.id == 0) {
                 EXPECT_EQ(n, nClean) << c.name << ": a parse succeeded before its last allocation";
                 EXPECT_EQ(Fingerprint(parsed), first) << where;
@@ -309,8 +311,8 @@ TEST(AllocationFailure, EveryAllocationOfAParseFailsCleanly) {
         // Every kind of allocation failure was met on the way.
         std::set<int> expected = {kMsgNoTrackHeap, kMsgNoTrackRecord};
         if (c.hasNotes)
-            expected.insert({kMsgNoTransientHeap, kMsgNoTransientSlots, kMsgNoTransientNotes, kMsgNoMeasureSections,
-                             kMsgNoMemory});
+            expected.insert(
+                {kMsgNoTransientHeap, kMsgNoTransientSlots, kMsgNoTransientNotes, kMsgNoMeasureSections, kMsgNoMemory});
         EXPECT_EQ(seen, expected) << c.name;
     }
 }

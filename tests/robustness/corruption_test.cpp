@@ -21,7 +21,11 @@ MidiFile TwoParts() {
     MidiTrack& upper = file.AddTrack().Name(0, "Flute, upper part").Program(0, 73);
     for (uint32_t i = 0; i < 6; ++i) upper.Note(i * E, E, static_cast<uint8_t>(67 + i));
     upper.Chord(3 * Q, H + Q, {72, 76}).Note(3 * Q + H, W, 79);
-    file.AddTrack().Name(0, "Bass guitar, lower part").Note(0, 3 * Q, 43).Note(3 * Q, Q + E, 47).Chord(4 * Q + E, E, {50, 52});
+    file.AddTrack()
+        .Name(0, "Bass guitar, lower part")
+        .Note(0, 3 * Q, 43)
+        .Note(3 * Q, Q + E, 47)
+        .Chord(4 * Q + E, E, {50, 52});
     return file;
 }
 
