@@ -2,9 +2,9 @@
 // exported calls like a file a user double-clicked. Every selectable track
 // (at most 16) is parsed at three grids, the tracks are kept side by side,
 // the whole model is read and its invariants checked, playback is followed
-// across each track and past its end, and everything is released. A crash, a
-// sanitizer report, a leak, a refusal without a table message or a broken
-// model stops the run.
+// across each track and past its end, the file is released and the tracks
+// read once more, and everything is released. A crash, a sanitizer report, a
+// leak, a refusal without a table message or a broken model stops the run.
 //
 // VSX_FUZZ_SKIP_INVARIANTS=1 in the environment leaves the model's
 // invariants out and hunts memory faults only.
