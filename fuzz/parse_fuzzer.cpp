@@ -64,12 +64,15 @@ static std::vector<ParsePlan> PlansFor(const uint8_t* pData, size_t nSize) {
 // file of 16 KiB needs about 5 000 for all its tracks on one grid) the rest
 // fail, and those parses must end as clean refusals for want of memory. The
 // model checker, whose cost grows with sections times measures, skips tracks
-// beyond its budget; they are still read whole.
+// beyond its budget; they are still read whole. Every parse walks its whole
+// grid (up to a million slots) whatever it allocates, so an input stops
+// being parsed once its grids add up to two million slots.
 static ExerciseLimits FuzzLimits() {
     ExerciseLimits limits;
     limits.checkInvariants = getenv("VSX_FUZZ_SKIP_INVARIANTS") == nullptr;
     limits.invariantBudget = 2000000;
     limits.allocationBudget = 30000;
+    limits.slotBudget = 2000000;
     return limits;
 }
 

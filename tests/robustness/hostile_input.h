@@ -241,6 +241,10 @@ struct ExerciseLimits {
     // fail, so a file that asks for millions of sections ends as a refusal
     // for want of memory (which must then be clean) rather than a slow parse.
     uint64_t allocationBudget = UINT64_MAX;
+    // Grid slots the parses may lay out together. Each parse walks its grid
+    // several times whatever it allocates, so once an input's grids add up
+    // to this the parses left are skipped.
+    uint64_t slotBudget = UINT64_MAX;
 };
 
 // Loads the file at path and puts it through every plan.
@@ -264,11 +268,12 @@ inline HostileRun ExerciseFile(const char* path, const std::vector<ParsePlan>& p
     const uint32_t nFileSize = file->nFileSize, nDataSize = file->nDataSize;
     const unsigned nTracks = file->wTracks < kMostTracksTried ? file->wTracks : kMostTracksTried;
     std::vector<unsigned char> before;
+    uint64_t slotsLaidOut = 0;
 
     for (const ParsePlan& plan : plans) {
         std::string where = "R " + std::to_string(plan.resolution) + " transposed " + std::to_string(plan.transpose);
         std::vector<STrack*> tracks(nTracks, nullptr);
-        for (unsigned t = 0; t < nTracks; ++t) {
+        for (unsigned t = 0; t < nTracks && slotsLaidOut < limits.slotBudget; ++t) {
             std::string at = where + " track " + std::to_string(t);
             // Only the last track may lengthen its end-of-track event in the buffer.
             bool last = file->wFormat == 0 || t + 1 == file->wTracks;
@@ -287,6 +292,7 @@ inline HostileRun ExerciseFile(const char* path, const std::vector<ParsePlan>& p
             }
             if (!last && memcmp(before.data(), file->pBuffer, before.size()) != 0)
                 Problem(run, at + ": parsing a track that is not the last changed the file buffer");
+            slotsLaidOut += g_nSlots;  // the grid of this parse, refused or not
             if (file->nFileSize != nFileSize || file->nDataSize != nDataSize)
                 Problem(run, at + ": the file's sizes changed");
             if (!tracks[t]) continue;
