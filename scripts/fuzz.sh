@@ -6,8 +6,9 @@
 # and, when present, the shared corpus of real files (read in place).
 #
 #   scripts/fuzz.sh [ci]         bounded run for CI: FUZZ_SECONDS (default 120)
-#   scripts/fuzz.sh long         FUZZ_RUNS executions (default 10 million), one job, at low priority;
-#                                takes hours: run it in the background (nohup ... &)
+#   scripts/fuzz.sh long         FUZZ_RUNS executions (default 10 million) shared by FUZZ_JOBS
+#                                parallel jobs (default: one per core), at low priority; takes
+#                                hours: run it in the background (nohup ... &)
 #   scripts/fuzz.sh build        the target and the seeds only
 #   scripts/fuzz.sh repro FILE.. each input once (a crash artifact, a regression)
 #   scripts/fuzz.sh run ARGS..   the target with libFuzzer arguments of your own
@@ -110,7 +111,15 @@ long)
     build
     cd "$OUT"
     # shellcheck disable=SC2046,SC2086
-    nice -n 19 "$OUT/parse_fuzzer" $OPTIONS -runs=${FUZZ_RUNS:-10000000} -jobs=1 -workers=1 $(corpora)
+    # Each job makes its share of the executions and writes fuzz-N.log;
+    # the jobs pick up each other's new inputs from the shared corpus folder.
+    jobs=${FUZZ_JOBS:-$(nproc)}
+    runs=$(( (${FUZZ_RUNS:-10000000} + jobs - 1) / jobs ))
+    # shellcheck disable=SC2046,SC2086
+    nice -n 19 "$OUT/parse_fuzzer" $OPTIONS -runs=$runs -jobs=$jobs -workers=$jobs $(corpora)
+    # The figures of every job, summed.
+    grep -h "stat::number_of_executed_units" fuzz-*.log |
+        awk '{ total += $2 } END { print "executions of all jobs:", total }'
     ;;
 repro)
     build
