@@ -115,6 +115,15 @@ inline SChord* VoiceChords(const SMeasure* pMeasure, uint32_t nVoice) {
     return pChord;
 }
 
+// Calls visit(pVoice, nSections) with the chord array of every voice of
+// every measure, measures in order and voices in order within each.
+template <typename VisitVoice>
+inline void ForEachVoice(const STrack* pTrack, VisitVoice visit) {
+    for (SMeasure* pMeasure = pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
+        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext)
+            visit(pVoice, static_cast<uint32_t>(pMeasure->bSections));
+}
+
 // Sections covered by a chord of value bValue (dotted: half as much again) on grid R.
 inline uint32_t ChordSpan(uint8_t bResolution, uint8_t bValue, uint8_t bDotted) {
     if (bValue == 0) return 1;

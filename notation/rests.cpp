@@ -23,89 +23,86 @@ static double AverageStep(const SChord* pChord) {
 
 // A chord's height stands on every section it sounds through, marked, so that
 // the silence after it can take its height over.
+static void MeasureHeightsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
+    uint32_t k = 0;
+    while (k < nSections) {
+        SChord* pChord = &pVoice[k];
+        pChord->bMark = 0;
+        if (!pChord->pNotes) {
+            ++k;
+            continue;
+        }
+        double dHeight = AverageStep(pChord);
+        uint32_t nSpan = ChordSpan(R, pChord->bValue, pChord->bDotted);
+        for (uint32_t i = k; i < k + nSpan && i < nSections; ++i) {
+            pVoice[i].dPosition = dHeight;
+            pVoice[i].bMark = 1;
+        }
+        k += nSpan;
+    }
+}
+
 void MeasureVoiceHeights(const SBuildContext& context) {
     uint8_t R = context.bResolution;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        uint32_t nSections = pMeasure->bSections;
-        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext) {
-            uint32_t k = 0;
-            while (k < nSections) {
-                SChord* pChord = &pVoice[k];
-                pChord->bMark = 0;
-                if (!pChord->pNotes) {
-                    ++k;
-                    continue;
-                }
-                double dHeight = AverageStep(pChord);
-                uint32_t nSpan = ChordSpan(R, pChord->bValue, pChord->bDotted);
-                for (uint32_t i = k; i < k + nSpan && i < nSections; ++i) {
-                    pVoice[i].dPosition = dHeight;
-                    pVoice[i].bMark = 1;
-                }
-                k += nSpan;
-            }
-        }
-    }
+    ForEachVoice(context.pTrack,
+                 [R](SChord* pVoice, uint32_t nSections) { MeasureHeightsOfVoice(pVoice, nSections, R); });
 }
 
 // ---- Stage K: height carried into silences ------------------------------------------
 
 // A silence takes the height of the chord before it in its voice; only a
 // silence at the start of the measure looks ahead to the chord after it.
-void CarryVoiceHeights(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        uint32_t nSections = pMeasure->bSections;
-        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext) {
-            const SChord* pLastSounding = nullptr;
-            uint32_t k = 0;
-            while (k < nSections) {
-                if (pVoice[k].bMark) {
-                    pLastSounding = &pVoice[k];
-                    ++k;
-                    continue;
-                }
-                uint32_t s = k + 1;
-                while (s < nSections && !pVoice[s].bMark) ++s;
-                const SChord* pSource = pLastSounding ? pLastSounding : (s < nSections ? &pVoice[s] : nullptr);
-                // A voice that sounds nowhere in the measure has no height to give.
-                if (pSource)
-                    for (uint32_t i = k; i < s; ++i) pVoice[i].dPosition = pSource->dPosition;
-                k = s;
-            }
+static void CarryHeightsOfVoice(SChord* pVoice, uint32_t nSections) {
+    const SChord* pLastSounding = nullptr;
+    uint32_t k = 0;
+    while (k < nSections) {
+        if (pVoice[k].bMark) {
+            pLastSounding = &pVoice[k];
+            ++k;
+            continue;
         }
+        uint32_t s = k + 1;
+        while (s < nSections && !pVoice[s].bMark) ++s;
+        const SChord* pSource = pLastSounding ? pLastSounding : (s < nSections ? &pVoice[s] : nullptr);
+        // A voice that sounds nowhere in the measure has no height to give.
+        if (pSource)
+            for (uint32_t i = k; i < s; ++i) pVoice[i].dPosition = pSource->dPosition;
+        k = s;
     }
 }
+
+void CarryVoiceHeights(const SBuildContext& context) { ForEachVoice(context.pTrack, CarryHeightsOfVoice); }
 
 // ---- Stage L: rest values -------------------------------------------------------------
 
 // A silence is filled from the left with the longest rests that fit both what
 // is left of the silence and the beat they start on: a rest never starts
 // between the beats of a value longer than the grid allows at its position.
-void FillRests(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        uint32_t nSections = pMeasure->bSections;
-        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext) {
-            uint32_t k = 0;
-            while (k < nSections) {
-                SChord* pChord = &pVoice[k];
-                if (pChord->pNotes) {
-                    k += ChordSpan(R, pChord->bValue, pChord->bDotted);
-                    continue;
-                }
-                uint32_t j = k + 1;
-                while (j < nSections && !pVoice[j].pNotes) ++j;
-                while (k < j) {
-                    uint32_t nLength = j - k;
-                    uint32_t nGridRoom = R / GridLevel(R, k);
-                    if (nGridRoom < nLength) nLength = nGridRoom;
-                    while (R % nLength != 0) --nLength;
-                    pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
-                    k += nLength;
-                }
-            }
+static void FillRestsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
+    uint32_t k = 0;
+    while (k < nSections) {
+        SChord* pChord = &pVoice[k];
+        if (pChord->pNotes) {
+            k += ChordSpan(R, pChord->bValue, pChord->bDotted);
+            continue;
+        }
+        uint32_t j = k + 1;
+        while (j < nSections && !pVoice[j].pNotes) ++j;
+        while (k < j) {
+            uint32_t nLength = j - k;
+            uint32_t nGridRoom = R / GridLevel(R, k);
+            if (nGridRoom < nLength) nLength = nGridRoom;
+            while (R % nLength != 0) --nLength;
+            pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
+            k += nLength;
         }
     }
+}
+
+void FillRests(const SBuildContext& context) {
+    uint8_t R = context.bResolution;
+    ForEachVoice(context.pTrack,
+                 [R](SChord* pVoice, uint32_t nSections) { FillRestsOfVoice(pVoice, nSections, R); });
 }
 
 // ---- Stage M: shared rests ---------------------------------------------------------------
@@ -246,35 +243,35 @@ void PlaceRests(const SBuildContext& context) {
 // A rest followed straight away by a rest of half or double its value becomes
 // one dotted rest of the longer value. Shared rests stay as they are: their
 // voices need not be silent for the same time afterwards.
+static void DotRestsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
+    uint32_t k = 0;
+    while (k < nSections) {
+        SChord* c = &pVoice[k];
+        if (!IsRest(c) || c->bSharedRest) {
+            ++k;
+            continue;
+        }
+        uint32_t x = k + RestSpan(R, c->bValue);
+        if (x >= nSections) {
+            ++k;
+            continue;
+        }
+        SChord* d = &pVoice[x];
+        // Compared exactly: twice d's value equals c's, or twice c's equals d's.
+        uint32_t nValue = c->bValue, nNextValue = d->bValue;
+        if (IsRest(d) && !d->bSharedRest && (nNextValue == 2 * nValue || 2 * nNextValue == nValue)) {
+            c->bValue = static_cast<uint8_t>(nValue < nNextValue ? nValue : nNextValue);
+            c->bDotted = 1;
+            d->bRestStep = 0;
+            d->bValue = 0;
+        }
+        // One and a half times c's length, merged or not.
+        k += ChordSpan(R, c->bValue, 1);
+    }
+}
+
 void DotRests(const SBuildContext& context) {
     uint8_t R = context.bResolution;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        uint32_t nSections = pMeasure->bSections;
-        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext) {
-            uint32_t k = 0;
-            while (k < nSections) {
-                SChord* c = &pVoice[k];
-                if (!IsRest(c) || c->bSharedRest) {
-                    ++k;
-                    continue;
-                }
-                uint32_t x = k + RestSpan(R, c->bValue);
-                if (x >= nSections) {
-                    ++k;
-                    continue;
-                }
-                SChord* d = &pVoice[x];
-                // Compared exactly: twice d's value equals c's, or twice c's equals d's.
-                uint32_t nValue = c->bValue, nNextValue = d->bValue;
-                if (IsRest(d) && !d->bSharedRest && (nNextValue == 2 * nValue || 2 * nNextValue == nValue)) {
-                    c->bValue = static_cast<uint8_t>(nValue < nNextValue ? nValue : nNextValue);
-                    c->bDotted = 1;
-                    d->bRestStep = 0;
-                    d->bValue = 0;
-                }
-                // One and a half times c's length, merged or not.
-                k += ChordSpan(R, c->bValue, 1);
-            }
-        }
-    }
+    ForEachVoice(context.pTrack,
+                 [R](SChord* pVoice, uint32_t nSections) { DotRestsOfVoice(pVoice, nSections, R); });
 }
