@@ -142,6 +142,12 @@ static void AddResolution(CLI::App* command, Options& options) {
         ->check(CLI::Range(0LL, 255LL));
 }
 
+static void AddTranspose(CLI::App* command, Options& options) {
+    command->add_option("--transpose", options.transpose, "semitones added to every note")
+        ->capture_default_str()
+        ->check(CLI::Range(-128LL, 127LL));
+}
+
 int main(int argc, char** argv) {
     Options options;
     CLI::App app{"Shows what the vastrel library makes of a Standard MIDI File.", "vastrel"};
@@ -156,9 +162,7 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::Range(0LL, 65535LL));
     AddResolution(show, options);
-    show->add_option("--transpose", options.transpose, "semitones added to every note")
-        ->capture_default_str()
-        ->check(CLI::Range(-128LL, 127LL));
+    AddTranspose(show, options);
 
     CLI::App* position = app.add_subcommand("position", "measure, section and fraction of playback times");
     AddFile(position, options);
@@ -175,9 +179,7 @@ int main(int argc, char** argv) {
     musicxml->add_option("--track,-t", options.tracks, "a track to write (repeatable; default: every track with notes)")
         ->check(CLI::Range(0LL, 65535LL));
     AddResolution(musicxml, options);
-    musicxml->add_option("--transpose", options.transpose, "semitones added to every note")
-        ->capture_default_str()
-        ->check(CLI::Range(-128LL, 127LL));
+    AddTranspose(musicxml, options);
     musicxml->add_option("-o,--output", options.out, "write the score to this file instead of standard output");
 
     try {
