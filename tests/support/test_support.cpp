@@ -59,25 +59,21 @@ int LoadErrorOf(const Bytes& bytes) {
     return ErrorIdOf([&] { VSX_ReleaseFile(VSX_LoadMidiFile(temp.Path())); });
 }
 
-std::vector<SMeasure*> Measures(const STrack* track) {
-    std::vector<SMeasure*> measures;
-    for (SMeasure* m = track ? track->pFirstMeasure : nullptr; m; m = m->pNext) measures.push_back(m);
-    return measures;
+// Every record of a list linked through pNext, from the first one on.
+template <typename T>
+static std::vector<T*> ListFrom(T* first) {
+    std::vector<T*> records;
+    for (T* r = first; r; r = r->pNext) records.push_back(r);
+    return records;
 }
 
-std::vector<SSection*> LinkedSections(const SMeasure* measure) {
-    std::vector<SSection*> sections;
-    for (SSection* s = measure->pSections; s; s = s->pNext) sections.push_back(s);
-    return sections;
-}
+std::vector<SMeasure*> Measures(const STrack* track) { return ListFrom(track ? track->pFirstMeasure : nullptr); }
+
+std::vector<SSection*> LinkedSections(const SMeasure* measure) { return ListFrom(measure->pSections); }
 
 SSection* SectionAt(const SMeasure* measure, size_t k) { return &measure->pSections[k]; }
 
-std::vector<SChord*> Chords(const SSection* section) {
-    std::vector<SChord*> chords;
-    for (SChord* c = section->pChords; c; c = c->pNext) chords.push_back(c);
-    return chords;
-}
+std::vector<SChord*> Chords(const SSection* section) { return ListFrom(section->pChords); }
 
 SChord* ChordAt(const SMeasure* measure, size_t k, size_t voice) {
     SChord* c = SectionAt(measure, k)->pChords;
@@ -85,17 +81,9 @@ SChord* ChordAt(const SMeasure* measure, size_t k, size_t voice) {
     return c;
 }
 
-std::vector<SNote*> Notes(const SChord* chord) {
-    std::vector<SNote*> notes;
-    for (SNote* n = chord ? chord->pNotes : nullptr; n; n = n->pNext) notes.push_back(n);
-    return notes;
-}
+std::vector<SNote*> Notes(const SChord* chord) { return ListFrom(chord ? chord->pNotes : nullptr); }
 
-std::vector<SNote*> RawNotes(const SSection* section) {
-    std::vector<SNote*> notes;
-    for (SNote* n = section->pRawNotes; n; n = n->pNext) notes.push_back(n);
-    return notes;
-}
+std::vector<SNote*> RawNotes(const SSection* section) { return ListFrom(section->pRawNotes); }
 
 std::vector<int> Pitches(const std::vector<SNote*>& notes) {
     std::vector<int> pitches;
