@@ -4,8 +4,12 @@
 // A heap is an arena: blocks are cut from large zero-filled chunks and only
 // the whole heap is ever given back, which is what the model's lifetimes need
 // (a track lives and dies as one). In checked builds (VSX_CHECKED_HEAP, set
-// for the sanitizers) every block is its own malloc instead, so that
-// AddressSanitizer sees any use of a freed block or of a destroyed heap.
+// for the sanitizer tests) every block is its own malloc instead, so that
+// AddressSanitizer sees any use of a freed block or of a destroyed heap with
+// the stack that allocated it. An arena built with AddressSanitizer (the
+// fuzz target's, where speed counts) poisons what lies between its blocks
+// and every block given back, so that overruns and uses after a free are
+// still caught, at a fraction of the cost of a malloc per block.
 #include "platform.h"
 #include "heap_accounting.h"
 
@@ -83,6 +87,30 @@ void PlatformDestroyHeap(void* hHeap) {
 
 #else
 
+// Manual poisoning, where AddressSanitizer is there to read it.
+#if defined(__SANITIZE_ADDRESS__)
+#define VSX_POISONED_ARENA 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VSX_POISONED_ARENA 1
+#endif
+#endif
+
+#if defined(VSX_POISONED_ARENA)
+#include <sanitizer/asan_interface.h>
+// Each block is [size][the block][red zone]: the size (to poison the block
+// when it is freed) and the red zone stay poisoned.
+static const size_t kBlockHead = 16;
+static const size_t kRedZone = 16;
+static void Poison(void* p, size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }
+static void Unpoison(void* p, size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
+#else
+static const size_t kBlockHead = 0;
+static const size_t kRedZone = 0;
+static void Poison(void*, size_t) {}
+static void Unpoison(void*, size_t) {}
+#endif
+
 // Chunks are calloc'ed and never reused, so every block comes zero-filled.
 struct SChunk {
     SChunk* pNext;
@@ -110,14 +138,31 @@ void* PlatformCreateHeap() {
 
 static SChunk* NewChunk(size_t nSize) {
     SChunk* pChunk = static_cast<SChunk*>(calloc(1, sizeof(SChunk) + nSize));
-    if (pChunk) pChunk->nSize = nSize;
+    if (!pChunk) return nullptr;
+    pChunk->nSize = nSize;
+    Poison(pChunk + 1, nSize);
     return pChunk;
+}
+
+// Hands out nBytes at the chunk's first unused byte, which has room for them
+// (nNeeded bytes in all).
+static void* CutBlock(SChunk* pChunk, size_t nBytes, size_t nNeeded) {
+    char* pStart = reinterpret_cast<char*>(pChunk + 1) + pChunk->nUsed;
+    pChunk->nUsed += nNeeded;
+    char* pBlock = pStart + kBlockHead;
+    if (kBlockHead) {
+        Unpoison(pStart, kBlockHead);
+        memcpy(pStart, &nBytes, sizeof nBytes);
+        Poison(pStart, kBlockHead);
+    }
+    Unpoison(pBlock, nBytes);
+    return pBlock;
 }
 
 void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
     SHeap* pHeap = static_cast<SHeap*>(hHeap);
     if (!pHeap || !AllocationAllowed()) return nullptr;
-    size_t nNeeded = AlignUp(nBytes ? nBytes : 1);
+    size_t nNeeded = AlignUp(nBytes ? nBytes : 1) + kBlockHead + kRedZone;
     if (nNeeded < nBytes) return nullptr;
     SChunk* pChunk = pHeap->pChunks;
     if (!pChunk || pChunk->nSize - pChunk->nUsed < nNeeded) {
@@ -125,7 +170,6 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
             // A large block gets a chunk of its own, kept behind the current one.
             SChunk* pOwn = NewChunk(nNeeded);
             if (!pOwn) return nullptr;
-            pOwn->nUsed = nNeeded;
             if (pChunk) {
                 pOwn->pNext = pChunk->pNext;
                 pChunk->pNext = pOwn;
@@ -134,22 +178,28 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
             }
             pHeap->nBytes += nNeeded;
             CountBytes(static_cast<int64_t>(nNeeded));
-            return pOwn + 1;
+            return CutBlock(pOwn, nBytes, nNeeded);
         }
         pChunk = NewChunk(kChunkBytes);
         if (!pChunk) return nullptr;
         pChunk->pNext = pHeap->pChunks;
         pHeap->pChunks = pChunk;
     }
-    void* pBlock = reinterpret_cast<char*>(pChunk + 1) + pChunk->nUsed;
-    pChunk->nUsed += nNeeded;
     pHeap->nBytes += nNeeded;
     CountBytes(static_cast<int64_t>(nNeeded));
-    return pBlock;
+    return CutBlock(pChunk, nBytes, nNeeded);
 }
 
-// Blocks go back with their heap; a single free keeps the arena as it is.
-void PlatformFree(void*, void*) {}
+// Blocks go back with their heap; a single free keeps the arena as it is
+// (and, with the sanitizer, makes the block unusable).
+void PlatformFree(void*, void* pData) {
+    if (!kBlockHead || !pData) return;
+    char* pStart = static_cast<char*>(pData) - kBlockHead;
+    size_t nBytes;
+    Unpoison(pStart, kBlockHead);
+    memcpy(&nBytes, pStart, sizeof nBytes);
+    Poison(pStart, kBlockHead + nBytes);
+}
 
 void PlatformDestroyHeap(void* hHeap) {
     SHeap* pHeap = static_cast<SHeap*>(hHeap);
