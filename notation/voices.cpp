@@ -146,15 +146,15 @@ static bool ContinueVoice(uint32_t j, SMeasure* pMeasure, const SVoiceEnd* pEnds
     return false;
 }
 
-// Opens a voice for the note at section j. When the measure already has all
-// the voices its count can hold, the note is left out of the voices (it stays
-// among the section's raw notes only).
-static void OpenVoiceWithNote(SMeasure* pMeasure, uint32_t j, const SNote* pNote, SVoiceEnd* pEnds,
+// Opens a voice for the note at section j. False when the measure already
+// has all the voices its count can hold.
+static bool OpenVoiceWithNote(SMeasure* pMeasure, uint32_t j, const SNote* pNote, SVoiceEnd* pEnds,
                               SNoteCopies& copies) {
     SChord* pVoice = AddVoice(pMeasure);
-    if (!pVoice) return;
+    if (!pVoice) return false;
     pEnds[pMeasure->bVoices - 1u].pChord = nullptr;
     AppendNoteToChord(&pVoice[j], pNote, copies);
+    return true;
 }
 
 static void AssignMeasureVoices(SMeasure* pMeasure, uint8_t bResolution) {
@@ -170,10 +170,15 @@ static void AssignMeasureVoices(SMeasure* pMeasure, uint8_t bResolution) {
     SNoteCopies copies = {AllocateRecords<SNote>(nRawNotes)};
     for (uint32_t j = 0; j < pMeasure->bSections; ++j) {
         SSection* pSection = &pMeasure->pSections[j];
-        for (const SNote* pNote = pSection->pRawNotes; pNote; pNote = pNote->pNext) {
+        SNote* pNext;
+        for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext) {
+            pNext = pNote->pNext;
             if (bAnyEnd && ContinueVoice(j, pMeasure, aEnds, pNote, bResolution, copies)) continue;
             if (pMeasure->bVoices && JoinEqualChord(pSection, pNote, copies)) continue;
-            OpenVoiceWithNote(pMeasure, j, pNote, aEnds, copies);
+            // A note that finds no voice, when the measure has all it can
+            // hold, is left out of the score: it goes from the placed notes
+            // too, so that no section it might be dropped with keeps it.
+            if (!OpenVoiceWithNote(pMeasure, j, pNote, aEnds, copies)) RemoveNote(pNote, pSection);
         }
         uint32_t k = 0;
         for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext, ++k) {

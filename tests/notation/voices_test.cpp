@@ -156,7 +156,7 @@ TEST(AssignVoices, EveryMeasureStartsWithoutVoices) {
 }
 
 // The voice count is eight bits: once a measure has 255 voices, a note that
-// would open another is left out of the voices. The notes are put straight
+// would open another is left out of the score. The notes are put straight
 // into the first section with made-up values, 300 pairs of value and dot that
 // all differ, so each would need a voice of its own.
 TEST(AssignVoices, AtMost255VoicesPerMeasure) {
@@ -175,6 +175,8 @@ TEST(AssignVoices, AtMost255VoicesPerMeasure) {
     size_t placed = 0;
     for (SChord* chord : Chords(first)) placed += Notes(chord).size();
     EXPECT_EQ(placed, 255u);
+    // The notes left out are gone from the placed notes as well.
+    EXPECT_EQ(RawNotes(first).size(), 255u);
     // A full measure still continues its voices: the quarter at the half
     // follows the half note of voice 2, which ends right there.
     EXPECT_EQ(Pitches(Notes(ChordAt(measure, 8, 2))), (std::vector<int>{60}));
