@@ -42,20 +42,10 @@ void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& cursor) {
     cursor.bDenominator = 4;
     cursor.nKey = 0;
     cursor.wTempo = 120;
-    cursor.dwMeterTime = 0;
-    cursor.nTempoEnd = 0;
 }
 
 // The last entry of a conductor list at or before the measure's start wins.
 void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
-    // Only a tick sum that wrapped can bring a measure before the last one.
-    if (pMeasure->dwTime < cursor.dwMeterTime) {
-        cursor.pMeter = context.pFile->pTimeSignatures;
-        cursor.pKey = context.pFile->pKeySignatures;
-        cursor.bNumerator = cursor.bDenominator = 4;
-        cursor.nKey = 0;
-    }
-    cursor.dwMeterTime = pMeasure->dwTime;
     for (; cursor.pMeter && cursor.pMeter->dwTime <= pMeasure->dwTime; cursor.pMeter = cursor.pMeter->pNext) {
         cursor.bNumerator = cursor.pMeter->bNumerator;
         cursor.bDenominator = cursor.pMeter->bDenominator;
@@ -80,11 +70,6 @@ void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, S
 void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
     uint64_t nEnd = pMeasure->dwTime + static_cast<uint64_t>(4u) * context.pFile->wDivision * pMeasure->bSections /
                                            context.bResolution;
-    if (nEnd < cursor.nTempoEnd) {
-        cursor.pTempo = context.pFile->pTempos;
-        cursor.wTempo = 120;
-    }
-    cursor.nTempoEnd = nEnd;
     for (; cursor.pTempo && cursor.pTempo->dwTime < nEnd; cursor.pTempo = cursor.pTempo->pNext)
         cursor.wTempo = cursor.pTempo->wTempo;
     pMeasure->wTempo = cursor.wTempo;
@@ -119,16 +104,32 @@ static SMeasure* CreateMeasure(const SBuildContext& context, SConductorCursor& c
 
 // ---- Note placement ---------------------------------------------------------------------
 
-void AppendNote(SSection* pSection, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn, uint8_t bTieOut) {
+static SNote* NewPlacedNote(uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn, uint8_t bTieOut) {
     SNote* pNote = AllocateRecords<SNote>(1);
     pNote->bPitch = bPitch;
     pNote->bValue = bValue;
     pNote->bDotted = bDotted;
     pNote->bTieIn = bTieIn;
     pNote->bTieOut = bTieOut;
+    return pNote;
+}
+
+void AppendNote(SSection* pSection, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn, uint8_t bTieOut) {
     SNote** ppTail = &pSection->pRawNotes;
     while (*ppTail) ppTail = &(*ppTail)->pNext;
-    *ppTail = pNote;
+    *ppTail = NewPlacedNote(bPitch, bValue, bDotted, bTieIn, bTieOut);
+}
+
+// Stage A's append: at the end of section p of the measure being filled.
+static void AppendAt(SSectionTails& tails, uint32_t p, uint8_t bPitch, uint8_t bValue, uint8_t bDotted,
+                     uint8_t bTieIn, uint8_t bTieOut) {
+    SNote* pNote = NewPlacedNote(bPitch, bValue, bDotted, bTieIn, bTieOut);
+    *tails.appTail[p] = pNote;
+    tails.appTail[p] = &pNote->pNext;
+}
+
+static void StartSectionTails(SSectionTails& tails, SMeasure* pMeasure) {
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) tails.appTail[k] = &pMeasure->pSections[k].pRawNotes;
 }
 
 void RemoveNote(SNote* pNote, SSection* pSection) {
@@ -168,12 +169,11 @@ uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length) {
 // point of level u or stronger, a dotted value for three units that cross no
 // point stronger than their half, and otherwise a cut at the strongest inner
 // point.
-void DecomposeNote(SMeasure* pMeasure, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
+void DecomposeNote(SSectionTails& tails, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
                    uint8_t bTieIn, uint8_t bTieOut) {
     for (;;) {
-        SSection* pSection = &pMeasure->pSections[p];
         if (length.wLength == 1 && length.bUnit >= PlainValueLevel(bResolution, p)) {
-            AppendNote(pSection, bPitch, length.bUnit, 0, bTieIn, bTieOut);
+            AppendAt(tails, p, bPitch, length.bUnit, 0, bTieIn, bTieOut);
             return;
         }
         // Three whole notes have no dotted value to become: they are cut instead.
@@ -181,26 +181,50 @@ void DecomposeNote(SMeasure* pMeasure, uint32_t p, uint8_t bResolution, uint8_t 
         if (length.wLength == 3 && bDottedValue != 0 && length.bUnit >= GridLevel(bResolution, p)) {
             uint32_t m3 = StrongestPoint(p, bResolution, length);
             if (bDottedValue <= GridLevel(bResolution, m3)) {
-                AppendNote(pSection, bPitch, bDottedValue, 1, bTieIn, bTieOut);
+                AppendAt(tails, p, bPitch, bDottedValue, 1, bTieIn, bTieOut);
                 return;
             }
         }
         uint32_t m = StrongestPoint(p, bResolution, length);
         SLength first = ReducedLength(m - p, bResolution);
         SLength second = ReducedLength(SlotsOf(length, bResolution) - (m - p), bResolution);
-        DecomposeNote(pMeasure, p, bResolution, bPitch, first, bTieIn, 1);
+        DecomposeNote(tails, p, bResolution, bPitch, first, bTieIn, 1);
         p = m;
         length = second;
         bTieIn = 1;
     }
 }
 
+// The measure stage A is filling, and where its appends go.
+struct SMeasureFill {
+    SMeasure* pMeasure;
+    SSectionTails tails;
+    SRawNote** ppRemainderTail;  // end of the next measure's first slot list; null until a note crosses
+};
+
+static void StartFill(SMeasureFill& fill, SMeasure* pMeasure) {
+    fill.pMeasure = pMeasure;
+    StartSectionTails(fill.tails, pMeasure);
+    fill.ppRemainderTail = nullptr;
+}
+
+// A remainder goes after the notes that start in the next measure's first
+// slot and after the remainders placed there before it.
+static void AppendRemainder(SMeasureFill& fill, uint32_t nSlot, SRawNote* pRest) {
+    if (!fill.ppRemainderTail) {
+        fill.ppRemainderTail = &g_pSlots[nSlot].pNotes;
+        while (*fill.ppRemainderTail) fill.ppRemainderTail = &(*fill.ppRemainderTail)->pNext;
+    }
+    *fill.ppRemainderTail = pRest;
+    fill.ppRemainderTail = &pRest->pNext;
+}
+
 // Places raw note n, which starts in slot j at position p of the measure. A
 // note that crosses the bar line is cut there; its remainder goes to the first
 // slot of the next measure, to be placed (and cut again) when the walk gets there.
-static void PlaceRawNote(const SBuildContext& context, SMeasure* pMeasure, uint32_t p, uint32_t j, SRawNote* pNote) {
+static void PlaceRawNote(const SBuildContext& context, SMeasureFill& fill, uint32_t p, uint32_t j, SRawNote* pNote) {
     uint8_t R = context.bResolution;
-    uint32_t S = pMeasure->bSections;
+    uint32_t S = fill.pMeasure->bSections;
     SLength length = {pNote->wLength, pNote->bUnit};
     uint32_t nSpan = SlotsOf(length, R);
     if (p + nSpan > S) {
@@ -213,12 +237,10 @@ static void PlaceRawNote(const SBuildContext& context, SMeasure* pMeasure, uint3
         pRest->wLength = remainder.wLength;
         pRest->bUnit = remainder.bUnit;
         pRest->bTieIn = 1;
-        SRawNote** ppTail = &g_pSlots[j - p + S].pNotes;
-        while (*ppTail) ppTail = &(*ppTail)->pNext;
-        *ppTail = pRest;
-        pMeasure->bTiedOut = 1;
+        AppendRemainder(fill, j - p + S, pRest);
+        fill.pMeasure->bTiedOut = 1;
     }
-    DecomposeNote(pMeasure, p, R, pNote->bPitch, length, pNote->bTieIn, pNote->bTieOut);
+    DecomposeNote(fill.tails, p, R, pNote->bPitch, length, pNote->bTieIn, pNote->bTieOut);
 }
 
 // Stage A: walk the slots, opening a measure whenever the last one is full,
@@ -226,31 +248,31 @@ static void PlaceRawNote(const SBuildContext& context, SMeasure* pMeasure, uint3
 void PlaceNotes(const SBuildContext& context) {
     STrack* pTrack = context.pTrack;
     pTrack->bResolution = context.bResolution;
-    SMeasure* pMeasure = nullptr;
+    SMeasureFill fill;
     uint32_t p = 0;
     SConductorCursor cursor;
     StartConductorCursor(context.pFile, cursor);
     for (uint32_t j = 0; j < g_nSlots; ++j) {
         if (j == 0) {
-            pMeasure = CreateMeasure(context, cursor, 0, 0);
-            pMeasure->nClef = 1;
-            pTrack->pFirstMeasure = pMeasure;
+            StartFill(fill, CreateMeasure(context, cursor, 0, 0));
+            fill.pMeasure->nClef = 1;
+            pTrack->pFirstMeasure = fill.pMeasure;
             pTrack->nMeasures = 1;
             pTrack->nSections = 1;
             p = 0;
         } else {
             ++p;
             ++pTrack->nSections;
-            if (p == pMeasure->bSections) {
+            if (p == fill.pMeasure->bSections) {
                 SMeasure* pNext = CreateMeasure(context, cursor, g_pSlots[j].dwTime, j);
-                pMeasure->pNext = pNext;
-                pMeasure = pNext;
+                fill.pMeasure->pNext = pNext;
+                StartFill(fill, pNext);
                 ++pTrack->nMeasures;
                 p = 0;
             }
         }
         for (SRawNote* pNote = g_pSlots[j].pNotes; pNote; pNote = pNote->pNext)
-            PlaceRawNote(context, pMeasure, p, j, pNote);
+            PlaceRawNote(context, fill, p, j, pNote);
     }
 }
 

@@ -37,7 +37,9 @@ struct SLength {
     uint8_t bUnit;
 };
 
-// Where stage A stands in the file's conductor lists, and what it has read there.
+// Where stage A stands in the file's conductor lists, and what it has read
+// there. Measures start at grid slot times, which never decrease, so each
+// list is read once for the whole track.
 struct SConductorCursor {
     const STimeSignature* pMeter;  // next time signature not yet read
     const SKeySignature* pKey;     // next key signature not yet read
@@ -46,8 +48,13 @@ struct SConductorCursor {
     uint8_t bDenominator;
     int nKey;                      // key in force, as stored
     uint16_t wTempo;               // tempo in force
-    uint32_t dwMeterTime;          // start of the measure whose meter was looked up last
-    uint64_t nTempoEnd;            // end of the measure whose tempo was looked up last
+};
+
+// Where stage A appends the next placed note of each section of the measure
+// being filled, so that a section holding many notes costs no more per note
+// than one holding few.
+struct SSectionTails {
+    SNote** appTail[255];
 };
 
 // The operations of stage A.
@@ -56,7 +63,7 @@ void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, S
 void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure);
 void AllocateSections(SMeasure* pMeasure);
 uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length);
-void DecomposeNote(SMeasure* pMeasure, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
+void DecomposeNote(SSectionTails& tails, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
                    uint8_t bTieIn, uint8_t bTieOut);
 void AppendNote(SSection* pSection, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn, uint8_t bTieOut);
 void RemoveNote(SNote* pNote, SSection* pSection);
