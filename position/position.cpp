@@ -5,24 +5,27 @@
 
 static const int64_t kMusicUnitsPerQuarter = 768;
 
-// Music time to ticks. Windows' long is 32 bits, and so is the music time
-// everywhere; the product is formed in 64 bits so that no time overflows, and
-// a tick past the 32-bit range stands for "after the end".
+// Music time to ticks. Times before the start count from the start; the
+// product is formed in 64 bits so that no time overflows, and a time whose
+// tick lies past the 32-bit range stands for "after the end" (Windows' long
+// is 32 bits; where it is wider, larger times are taken as they are).
 static uint32_t TicksAt(long lMusicTime, uint16_t wDivision) {
-    int32_t nMusicTime = static_cast<int32_t>(lMusicTime);
-    if (nMusicTime < 0) nMusicTime = 0;
-    int64_t nTicks = nMusicTime * static_cast<int64_t>(wDivision) / kMusicUnitsPerQuarter;
+    static const int64_t kPastAnyTick = static_cast<int64_t>(UINT32_MAX) * kMusicUnitsPerQuarter;
+    int64_t nMusicTime = lMusicTime > 0 ? static_cast<int64_t>(lMusicTime) : 0;
+    if (nMusicTime > kPastAnyTick) return UINT32_MAX;
+    int64_t nTicks = nMusicTime * wDivision / kMusicUnitsPerQuarter;
     return nTicks > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(nTicks);
 }
 
 // The section's share already played, within 0.0 to 1.0. A section that ends
-// where it starts has nothing to play (0.0); one whose end lies before its
-// start (the last measure of a track that ends inside it) counts as played.
+// where it starts has nothing to play: 0.0 at its start, 1.0 once the time
+// has passed it. One whose end lies before its start (the last measure of a
+// track that ends inside it) counts as played.
 static float FractionOf(uint32_t dwTicks, uint32_t dwStart, uint32_t dwEnd) {
     uint32_t nPlayed = dwTicks - dwStart;
     uint32_t nLength = dwEnd - dwStart;
     if (dwEnd < dwStart) return 1.0f;
-    if (nLength == 0) return 0.0f;
+    if (nLength == 0) return nPlayed == 0 ? 0.0f : 1.0f;
     float fFraction = static_cast<float>(static_cast<double>(nPlayed) / static_cast<double>(nLength));
     return fFraction >= 1.0f ? 1.0f : fFraction;
 }

@@ -129,6 +129,23 @@ TEST(Position, FractionsStayWithinZeroAndOne) {
     }
 }
 
+// A track that is not the last chunk and ends on a bar-line-free beat: its
+// last kept section (the rest after a dotted half) starts at its end time.
+TEST(Position, ASectionOfNoLengthIsPlayedOnceTimeHasPassedIt) {
+    MidiFile file(96);
+    file.AddTrack().Note(0, 3 * kQuarter, 60).EndAt(3 * kQuarter);
+    file.AddTrack().Note(0, kWhole, 60);
+    ScopedMidi midi(file);
+    ScopedTrack track(midi.get(), 0, 16, 0);
+    ASSERT_EQ(track->dwEndTime, 3u * kQuarter);
+    const std::pair<long, float> cases[] = {{2304, 0.0f}, {2311, 0.0f}, {2312, 1.0f}, {6000, 1.0f}};
+    for (const auto& [musicTime, fraction] : cases) {
+        Position p = At(midi.get(), track.get(), musicTime);
+        EXPECT_EQ(p.section->dwTime, 3u * kQuarter) << musicTime;
+        EXPECT_EQ(p.fraction, fraction) << musicTime;
+    }
+}
+
 TEST(Position, HugeMusicTimesDoNotOverflow) {
     MidiFile file(0xFFFF);
     file.AddTrack().Note(0, 0xFFFF, 60);
@@ -138,6 +155,16 @@ TEST(Position, HugeMusicTimesDoNotOverflow) {
         Position p = At(midi.get(), track.get(), t);
         EXPECT_NE(p.measure, nullptr);
         EXPECT_LE(p.fraction, 1.0f);
+    }
+    // Where long is wider than 32 bits, a time past 2^31 is still past the end.
+    if (sizeof(long) > 4) {
+        ScopedMidi two(Sixteenths(2));
+        ScopedTrack longer(two.get(), 0, 16, 0);
+        for (int64_t t : {int64_t{1} << 31, int64_t{1} << 40, INT64_MAX}) {
+            Position p = At(two.get(), longer.get(), static_cast<long>(t));
+            EXPECT_EQ(Indices(longer.get(), p), std::make_pair(1, 15)) << t;
+            EXPECT_EQ(p.fraction, 1.0f) << t;
+        }
     }
 }
 
