@@ -50,10 +50,15 @@ void DestroyTransientHeap() {
     g_pRawNotes = nullptr;
 }
 
-static void* AllocateTransient(size_t nBytes, int nErrorId) {
-    void* pBlock = PlatformAllocate(g_hTransientHeap, nBytes, true);
+// nCount zero-filled records of the transient heap. On a 32-bit system a
+// huge count (a file of hundreds of megabytes of note-ons) would wrap the
+// byte size, so it is refused like any other allocation that fails.
+template <typename T>
+static T* AllocateTransient(size_t nCount, int nErrorId) {
+    if (nCount > SIZE_MAX / sizeof(T)) RaiseError(nErrorId);
+    void* pBlock = PlatformAllocate(g_hTransientHeap, sizeof(T) * nCount, true);
     if (!pBlock) RaiseError(nErrorId);
-    return pBlock;
+    return static_cast<T*>(pBlock);
 }
 
 // Format 0 keeps only the chosen channel; format 1 takes every channel.
@@ -97,10 +102,10 @@ static void SetUpGrid(SCollection& c) {
     DestroyTransientHeap();
     g_hTransientHeap = PlatformCreateHeap();
     if (!g_hTransientHeap) RaiseError(kMsgNoTransientHeap);
-    g_pSlots = static_cast<SSlot*>(AllocateTransient(sizeof(SSlot) * g_nSlots, kMsgNoTransientSlots));
-    g_pRawNotes = static_cast<SRawNote*>(AllocateTransient(sizeof(SRawNote) * c.nNotes, kMsgNoTransientNotes));
+    g_pSlots = AllocateTransient<SSlot>(g_nSlots, kMsgNoTransientSlots);
+    g_pRawNotes = AllocateTransient<SRawNote>(c.nNotes, kMsgNoTransientNotes);
     g_pCurrentTrack->nNotes = static_cast<int32_t>(c.nNotes);
-    c.apOpenNotes = static_cast<SRawNote**>(AllocateTransient(sizeof(SRawNote*) * 256, kMsgNoMemory));
+    c.apOpenNotes = AllocateTransient<SRawNote*>(256, kMsgNoMemory);
 }
 
 // ---- Second pass: pairing ---------------------------------------------------------------
