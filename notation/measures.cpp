@@ -3,6 +3,7 @@
 // last track's end-of-track event moved to the last bar line, and tied pairs
 // of equal values merged.
 #include "notation.h"
+#include "pitch_spelling.h"
 
 #include "../platform/platform.h"
 #include "../smf/event_stream.h"
@@ -54,16 +55,9 @@ void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, S
         cursor.nKey = cursor.pKey->cKey;
     // A transposition by t semitones moves the key by 7·t fifths, taken back
     // into -7..7; a key byte outside that range is brought back the same way.
-    int nKey = cursor.nKey;
-    if (context.cTranspose != 0 || nKey < -7 || nKey > 7) {
-        int r = (nKey + 7 * context.cTranspose) % 12;
-        if (r < -7) r += 12;
-        if (r > 7) r -= 12;
-        nKey = r;
-    }
     pMeasure->bNumerator = cursor.bNumerator;
     pMeasure->bDenominator = cursor.bDenominator;
-    pMeasure->cKey = static_cast<int8_t>(nKey);
+    pMeasure->cKey = static_cast<int8_t>(NormalisedKey(cursor.nKey + 7 * context.cTranspose));
 }
 
 // A tempo change anywhere inside the measure applies to all of it.

@@ -153,8 +153,7 @@ static bool IsBlocked(const SObstacles& obstacles, double dHeight, double dOther
 static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R) {
     const SSection& section = pMeasure->pSections[k];
     uint32_t nSections = pMeasure->bSections;
-    uint32_t nVoice = 0;
-    for (SChord* c = section.pChords; c; c = c->pNext, ++nVoice) {
+    for (SChord* c = section.pChords; c; c = c->pNext) {
         if (!IsRest(c)) continue;
         SObstacles obstacles = ObstaclesAround(section, c);
         uint32_t nSpan = RestSpan(R, c->bValue);
