@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include "../interface/library.h"
+#include "../platform/platform.h"
 #include "../smf/event_stream.h"
 #include "bench_inputs.h"
 #include "generate_piece.h"
@@ -115,6 +116,35 @@ void ParseAll(benchmark::State& state, const std::string& path, unsigned char re
     state.counters["track_bytes/note"] =
         totals.notes ? static_cast<double>(totals.trackBytes) / static_cast<double>(totals.notes) : 0.0;
     if (totals.failed) state.counters["failed_tracks"] = totals.failed;
+}
+
+// The least a parse that keeps its model can spend on memory: as many bytes
+// as the parses of every track leave in their heaps, taken from one of the
+// library's heaps in blocks the size of one voice's chords in a 4/4 measure
+// at R = 16, and every cache line written once, as building the records does.
+void FreshMemory(benchmark::State& state, const std::string& path, unsigned char resolution) {
+    uint64_t bytes;
+    {
+        LoadedMidi midi(path);
+        bytes = ParseEveryTrack(midi.get(), resolution, nullptr).trackBytes;
+    }
+    const size_t kBlock = 16 * sizeof(SChord);
+    for (auto _ : state) {
+        void* heap = PlatformCreateHeap();
+        for (uint64_t taken = 0; taken < bytes; taken += kBlock) {
+            auto* block = static_cast<volatile char*>(PlatformAllocate(heap, kBlock, true));
+            if (!block) {
+                state.SkipWithError("out of memory");
+                break;
+            }
+            for (size_t i = 0; i < kBlock; i += 64) block[i] = 1;
+        }
+        state.PauseTiming();
+        PlatformDestroyHeap(heap);
+        ReturnFreeMemory();
+        state.ResumeTiming();
+    }
+    state.counters["MB"] = static_cast<double>(bytes) / 1e6;
 }
 
 // Every track parsed through one builder stage and no further: the
@@ -233,6 +263,11 @@ public:
             printf("  same, each released at once:%12.1f x\n", Seconds(*reusing16) / Seconds(*scan));
         if (parse64 && scan)
             printf("  parse R=64 / bare scan:     %12.1f x\n", Seconds(*parse64) / Seconds(*scan));
+        if (const Run* memory = Find("FreshMemory/full/R16"); memory && parse16)
+            printf("  the model's memory alone:   %12.1f ms, %.0f %% of the parse at R=16 with all tracks kept,"
+                   " %.1f x the bare scan\n",
+                   1e3 * Seconds(*memory), 100.0 * Seconds(*memory) / Seconds(*parse16),
+                   scan ? Seconds(*memory) / Seconds(*scan) : 0.0);
         Linearity("all tracks kept", parse16, small16);
         Linearity("each released at once", reusing16, Find("ParseReleasingEach/small/R16"));
         if (const Run* forward = Find("PositionLookups/forward"))
@@ -286,6 +321,9 @@ void RegisterAll() {
                                          })->Unit(benchmark::kMillisecond);
         }
     }
+    benchmark::RegisterBenchmark("FreshMemory/full/R16", [](benchmark::State& state) {
+        FreshMemory(state, FullPiece().file.Path(), 16);
+    })->Unit(benchmark::kMillisecond);
     // '@' comes before 'A': note collection alone, no builder stage.
     for (char stage = '@'; stage <= 'S'; ++stage) {
         std::string name = stage == '@' ? std::string("collection") : std::string(1, stage);
