@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include "vastrel.h"
+#include "string_list.h"
 
 // ---- Checks ------------------------------------------------------------------
 
@@ -112,24 +113,14 @@ static void CheckExports(HMODULE hDll) {
 
 // ---- The string table ------------------------------------------------------------
 
-struct SString {
-    unsigned nId;
-    const char* pszText;
-};
-
-static const SString kStrings[] = {
-#define VSX_STRING(id, text) {id, text},
-#include VSX_STRINGS_DEF
-#undef VSX_STRING
-};
 
 static void CheckStringTable(HMODULE hDll) {
     char szCase[64];
-    for (const SString& s : kStrings) {
+    for (const StringEntry& s : kStringList) {
         char szText[256];
-        snprintf(szCase, sizeof szCase, "string %u", s.nId);
-        int nLength = LoadStringA(hDll, s.nId, szText, sizeof szText);
-        Check(nLength == static_cast<int>(strlen(s.pszText)) && strcmp(szText, s.pszText) == 0,
+        snprintf(szCase, sizeof szCase, "string %u", s.id);
+        int nLength = LoadStringA(hDll, s.id, szText, sizeof szText);
+        Check(nLength == static_cast<int>(strlen(s.text)) && strcmp(szText, s.text) == 0,
               "the resource holds the text of strings.def", szCase);
     }
     // Ids between and around the two ranges hold nothing.
@@ -144,8 +135,8 @@ static void CheckStringTable(HMODULE hDll) {
 // ---- Exceptions ----------------------------------------------------------------
 
 static const char* MessageOf(int nId) {
-    for (const SString& s : kStrings)
-        if (static_cast<int>(s.nId) == nId) return s.pszText;
+    for (const StringEntry& s : kStringList)
+        if (static_cast<int>(s.id) == nId) return s.text;
     return "";
 }
 

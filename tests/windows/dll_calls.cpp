@@ -14,25 +14,16 @@
 
 #include "../../interface/vastrel.h"
 #include "../support/midi_writer.h"
+#include "string_list.h"
 
 namespace {
 
 constexpr uint32_t kQuarter = 96;
 
-struct Entry {
-    int id;
-    const char* text;
-};
-
-const Entry kStringList[] = {
-#define VSX_STRING(id, text) {id, text},
-#include VSX_STRINGS_DEF
-#undef VSX_STRING
-};
 
 std::string TextOf(int id) {
-    for (const Entry& e : kStringList)
-        if (e.id == id) return e.text;
+    for (const StringEntry& e : kStringList)
+        if (static_cast<int>(e.id) == id) return e.text;
     return "";
 }
 

@@ -15,21 +15,12 @@
 #include "../../interface/library.h"
 #include "../../platform/fault_injection.h"
 #include "../../platform/platform.h"
+#include "string_list.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, void* pReserved);
 
 namespace {
 
-struct Entry {
-    unsigned id;
-    const char* text;
-};
-
-const Entry kStringList[] = {
-#define VSX_STRING(id, text) {id, text},
-#include VSX_STRINGS_DEF
-#undef VSX_STRING
-};
 
 std::vector<HANDLE> ProcessHeaps() {
     std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
@@ -57,7 +48,7 @@ private:
 
 TEST(StringTable, EveryEntryOfTheListIsReadBackFromTheResource) {
     ASSERT_EQ(sizeof kStringList / sizeof kStringList[0], 128u + 23u);
-    for (const Entry& e : kStringList) {
+    for (const StringEntry& e : kStringList) {
         char text[256];
         EXPECT_EQ(PlatformLoadString(e.id, text, sizeof text), static_cast<int>(strlen(e.text))) << e.id;
         EXPECT_STREQ(text, e.text) << e.id;
