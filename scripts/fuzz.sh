@@ -3,8 +3,9 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer straight from the library
 # sources, on the arena heap that poisons the bytes between its blocks and
 # every block given back (misuse of the library's memory is seen, leaked
-# heaps too, at a fraction of the cost of a malloc per block), and seeded with the files fuzz/make_seeds.cpp writes
-# and, when present, the shared corpus of real files (read in place).
+# heaps too, at a fraction of the cost of a malloc per block), and seeded
+# with the files fuzz/make_seeds.cpp writes and, when present, the shared
+# corpus of real files (read in place).
 #
 #   scripts/fuzz.sh [ci]         bounded run for CI: FUZZ_SECONDS (default 120)
 #   scripts/fuzz.sh long         FUZZ_RUNS executions (default 10 million) shared by FUZZ_JOBS
@@ -111,9 +112,10 @@ ci)
 long)
     build
     cd "$OUT"
-    # shellcheck disable=SC2046,SC2086
-    # Each job makes its share of the executions and writes fuzz-N.log;
+    # Each job makes its share of the executions and writes fuzz-N.log (the
+    # logs of an earlier run go first, so that the sum counts this one only);
     # the jobs pick up each other's new inputs from the shared corpus folder.
+    rm -f fuzz-*.log
     jobs=${FUZZ_JOBS:-$(nproc)}
     runs=$(( (${FUZZ_RUNS:-10000000} + jobs - 1) / jobs ))
     # shellcheck disable=SC2046,SC2086
