@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 PACKAGES="build-essential cmake googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev nlohmann-json3-dev libcli11-dev libpugixml-dev python3"
+# pkg-config for the installed vastrel.pc; dpkg-dev and file for the Debian
+# package (cpack finds its dependencies with dpkg-shlibdeps).
+PACKAGES="$PACKAGES pkg-config dpkg-dev file"
 # MuseScore, to check that a real notation program imports our MusicXML.
 [ "$1" = "--all" ] && PACKAGES="$PACKAGES musescore3"
 missing=""

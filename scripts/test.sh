@@ -4,7 +4,9 @@
 #   2. the same suites under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the MusicXML export imported by MuseScore;
 #   4. the two Windows DLLs (MinGW and Microsoft ABI), their tests under wine;
-#   5. a bounded run of the fuzz target.
+#   5. the install tree, the Debian package and the Windows archive, each used
+#      by a program built from it alone;
+#   6. a bounded run of the fuzz target.
 # Run scripts/setup-debian.sh first on a fresh machine.
 set -e
 cd "$(dirname "$0")/.."
@@ -39,6 +41,9 @@ run_suite asan ctest --test-dir build-asan --output-on-failure -j "$JOBS"
 
 echo "== Windows DLLs under wine"
 run_suite windows sh scripts/test-windows.sh
+
+echo "== packages: install tree, Debian package, Windows archive"
+run_suite package sh scripts/test-package.sh
 
 echo "== fuzzing (bounded)"
 FUZZ_SECONDS=${FUZZ_SECONDS:-120} sh scripts/fuzz.sh ci
