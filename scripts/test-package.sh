@@ -154,7 +154,7 @@ cat "$WORK/archived"
 printf '%s\n' LICENSE.txt README-windows.txt include/score_model.h include/vastrel.h mingw/libgcc_s_dw2-1.dll \
   mingw/libvastrel.dll.a mingw/libwinpthread-1.dll mingw/vastrel.dll msvc/vastrel.dll msvc/vastrel.lib |
   sed "s|^|./vastrel-$VERSION-win32/|" | diff - "$WORK/archived"
-grep -qxF "## Windows"$(printf '\r') "$W/README-windows.txt"
+grep -qxF "## Windows$(printf '\r')" "$W/README-windows.txt"
 
 # build_caller COMPILER OPTIONS...: the caller of the Windows tests, built
 # with the archive's include folder and linked as OPTIONS say (with one ABI
