@@ -478,10 +478,12 @@ void WriteClef(XmlWriter& xml, int clef, bool tablature) {
     xml.Close("clef");
 }
 
-// The second staff of a part with tablature: six lines tuned as a guitar,
-// lowest line the low E string. Guitar music is written an octave above its
-// sound, and the model's frets are those of its keys read as written notes,
-// so the part sounds an octave below what it shows.
+// The second staff of a part with tablature: six lines tuned as a guitar in
+// standard tuning, lowest line the low E string. Guitar music is written an
+// octave above its sound, and the model fingers the track's keys as written
+// notes (its open strings are keys 52 ... 76): the tuning is given in that
+// octave, E3 A3 D4 G4 B4 E5, so that every fret the model chose is the
+// written pitch less its string's, and the part sounds the file's keys.
 void WriteTablatureStaff(XmlWriter& xml) {
     xml.Open("clef", " number=\"2\"");
     xml.Leaf("sign", "TAB");
@@ -489,7 +491,7 @@ void WriteTablatureStaff(XmlWriter& xml) {
     xml.Close("clef");
     xml.Open("staff-details", " number=\"2\"");
     xml.Leaf("staff-lines", 6);
-    static const char* const kOpenStrings[][2] = {{"E", "2"}, {"A", "2"}, {"D", "3"}, {"G", "3"}, {"B", "3"}, {"E", "4"}};
+    static const char* const kOpenStrings[][2] = {{"E", "3"}, {"A", "3"}, {"D", "4"}, {"G", "4"}, {"B", "4"}, {"E", "5"}};
     for (int line = 1; line <= 6; ++line) {
         char attributes[16];
         std::snprintf(attributes, sizeof attributes, " line=\"%d\"", line);
@@ -499,11 +501,6 @@ void WriteTablatureStaff(XmlWriter& xml) {
         xml.Close("staff-tuning");
     }
     xml.Close("staff-details");
-    xml.Open("transpose");
-    xml.Leaf("diatonic", 0);
-    xml.Leaf("chromatic", 0);
-    xml.Leaf("octave-change", -1);
-    xml.Close("transpose");
 }
 
 // The attributes a measure shows: divisions (and the staves) in the first,

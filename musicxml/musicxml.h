@@ -38,13 +38,16 @@ struct MusicXmlPart {
 };
 
 struct MusicXmlOptions {
-    // Each part gets a second staff: a six-line guitar TAB staff (standard
-    // tuning) showing the model's strings and frets. Guitar music is written
-    // an octave above its sound, and the model fingers the track's keys as
-    // written notes (its open low E is key 52, E3): the part then carries a
-    // transposition of an octave down, so that notation programs find each
-    // fret where the model put it. Notes the model gives no string are left
-    // off the TAB staff.
+    // Each part gets a second staff: a six-line guitar TAB staff showing the
+    // model's strings and frets (string 1 the highest, as in MusicXML).
+    // Guitar music is written an octave above its sound and the model
+    // fingers the track's keys as written notes (its open strings are keys
+    // 52 ... 76), so the staff's standard tuning is given as written, E3 A3
+    // D4 G4 B4 E5: notation programs find every fret where the model put it
+    // and the part still sounds the file's keys. Notes the model gives no
+    // string (below the low E, above the 24th fret, or finding no free
+    // string in their chord) are left off the TAB staff, and a chord of only
+    // such notes leaves a gap there.
     bool tablature = false;
 };
 
