@@ -119,8 +119,8 @@ public:
     }
 
 private:
-    static const size_t kBlock = 64 * 1024;
-    static const size_t kLineRoom = 512;  // more than any line but one with a name from the file
+    static constexpr size_t kBlock = 64 * 1024;
+    static constexpr size_t kLineRoom = 512;  // more than any line but one with a name from the file
 
     static char* Append(char* at, const char* text) {
         while (*text) *at++ = *text++;
@@ -243,9 +243,9 @@ struct MeasureAlterations {
     std::vector<int> changed;                           // by treble step: alteration of the last sign, or kUnchanged
     std::vector<int> signs;
 
-    static const int kUnchanged = 99;
-    static const int kLowestStep = -42;  // TrebleStep's range
-    static const int kSteps = 161;
+    static constexpr int kUnchanged = 99;
+    static constexpr int kLowestStep = -42;  // TrebleStep's range
+    static constexpr int kSteps = 161;
 
     int Of(const SNote* note) const {
         auto it = std::lower_bound(byNote.begin(), byNote.end(), note,
