@@ -7,11 +7,13 @@
 //
 // The tool reads the library only through its public header, as a score
 // viewer would. Every report is built whole before it is printed, so a
-// failure never leaves half a report on standard output.
+// failure never leaves half a report on standard output; the MusicXML score,
+// which can be large, is written as it is made once every track is parsed.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -24,7 +26,7 @@ static const char kUsage[] =
     "usage: vastrel info FILE [--json]\n"
     "       vastrel show FILE [--track N] [--resolution R] [--transpose T] [--json]\n"
     "       vastrel position FILE --track N [--resolution R] [--json] TIME...\n"
-    "       vastrel musicxml FILE [--track N ...] [--resolution R] [--transpose T] [-o OUT]\n";
+    "       vastrel musicxml FILE [--track N ...] [--resolution R] [--transpose T] [--tablature] [-o OUT]\n";
 
 struct Options {
     std::string path;
@@ -35,6 +37,7 @@ struct Options {
     std::vector<long long> times;
     std::vector<long long> tracks;  // musicxml: the parts, all tracks with notes when empty
     std::string out;                // musicxml: the file to write instead of standard output
+    bool tablature = false;         // musicxml: a guitar tablature staff under every part
 };
 
 // A loaded file and the tracks parsed from it; the tracks are released
@@ -52,17 +55,12 @@ public:
     const SMidiFile& File() const { return *file_; }
     SMidiFile* FilePointer() const { return file_; }
 
-    // A failed parse can leave its unfinished grid behind in the library;
-    // releasing "no track" clears it.
+    // The place for the track is made first, so that a parsed track is never
+    // lost to a failed push_back. A failed parse leaves nothing behind.
     STrack* Parse(unsigned number, int resolution, int transpose) {
         tracks_.reserve(tracks_.size() + 1);
-        try {
-            tracks_.push_back(VSX_ParseTrack(file_, static_cast<unsigned short>(number),
-                                             static_cast<unsigned char>(resolution), static_cast<char>(transpose)));
-        } catch (...) {
-            VSX_ReleaseTrack(nullptr);
-            throw;
-        }
+        tracks_.push_back(VSX_ParseTrack(file_, static_cast<unsigned short>(number),
+                                         static_cast<unsigned char>(resolution), static_cast<char>(transpose)));
         return tracks_.back();
     }
 
@@ -118,8 +116,11 @@ static std::string RunPosition(const Options& options) {
     return options.json ? PositionJson(request, *track, answers) : PositionText(request, *track, answers);
 }
 
-// The chosen tracks (or every track with notes) as one MusicXML score.
-static std::string RunMusicXml(const Options& options) {
+// The chosen tracks (or every track with notes) as one MusicXML score,
+// written as it is made: every track is parsed, and a score without notes
+// refused, before the first byte goes out. A file left half written by a
+// failure is removed.
+static int RunMusicXml(const Options& options) {
     LoadedFile loaded(options.path);
     std::vector<MusicXmlPart> parts;
     const int resolution = static_cast<int>(options.resolution), transpose = static_cast<int>(options.transpose);
@@ -128,7 +129,26 @@ static std::string RunMusicXml(const Options& options) {
         const STrack* track = loaded.Parse(n, resolution, transpose);
         if (track->nMeasures > 0) parts.push_back({n, track});
     }
-    return MusicXmlDocument(loaded.File(), parts);
+    MusicXmlOptions musicxml;
+    musicxml.tablature = options.tablature;
+    if (options.out.empty()) {
+        WriteMusicXml(std::cout, loaded.File(), parts, musicxml);
+        return std::cout ? 0 : 1;
+    }
+    std::ofstream file(options.out, std::ios::binary);
+    try {
+        if (!file) throw std::runtime_error("cannot write " + options.out);
+        WriteMusicXml(file, loaded.File(), parts, musicxml);
+        file.close();
+        if (!file) throw std::runtime_error("cannot write " + options.out);
+    } catch (...) {
+        const bool broken = !file;
+        file.close();
+        std::remove(options.out.c_str());
+        if (broken) throw std::runtime_error("cannot write " + options.out);
+        throw;
+    }
+    return 0;
 }
 
 static void AddFile(CLI::App* command, Options& options) {
@@ -181,6 +201,7 @@ int main(int argc, char** argv) {
     AddResolution(musicxml, options);
     AddTranspose(musicxml, options);
     musicxml->add_option("-o,--output", options.out, "write the score to this file instead of standard output");
+    musicxml->add_flag("--tablature", options.tablature, "add a guitar tablature staff (strings and frets) to every part");
 
     try {
         app.parse(argc, argv);
@@ -195,9 +216,9 @@ int main(int argc, char** argv) {
 
     std::string output;
     try {
+        if (musicxml->parsed()) return RunMusicXml(options);
         if (info->parsed()) output = RunInfo(options);
         else if (show->parsed()) output = RunShow(options);
-        else if (musicxml->parsed()) output = RunMusicXml(options);
         else output = RunPosition(options);
     } catch (const CVastrelException& e) {
         std::cerr << "vastrel: " << options.path << ": " << std::string(e.szMessage, strnlen(e.szMessage, sizeof e.szMessage))
@@ -206,15 +227,6 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         std::cerr << "vastrel: " << e.what() << "\n";
         return 1;
-    }
-    if (!options.out.empty()) {
-        FILE* file = std::fopen(options.out.c_str(), "wb");
-        bool written = file && std::fwrite(output.data(), 1, output.size(), file) == output.size();
-        if (!file || std::fclose(file) != 0 || !written) {
-            std::cerr << "vastrel: cannot write " << options.out << "\n";
-            return 1;
-        }
-        return 0;
     }
     std::fwrite(output.data(), 1, output.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;

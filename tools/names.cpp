@@ -5,14 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-int ClefShift(int clef) {
-    switch (clef) {
-    case 2: return 12;   // bass: C4 sits one ledger line above the staff
-    case 3: return -7;   // treble sounding an octave higher: drawn an octave lower
-    case 4: return 19;   // bass sounding an octave lower: drawn an octave higher
-    default: return 0;   // treble
-    }
-}
+#include "staff_steps.h"
 
 std::string ClefName(int clef) {
     switch (clef) {
@@ -35,22 +28,12 @@ std::string AccidentalText(int accidental) {
     }
 }
 
-// Division and remainder rounding towards minus infinity, so that the steps
-// below C4 land in octave 3 and lower.
-static int FloorDiv(int a, int b) {
-    int q = a / b;
-    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
-    return q;
-}
-
 std::string WrittenName(int step, int clef, int accidental) {
     static const char kLetters[] = "CDEFGAB";
-    int treble = step - ClefShift(clef);
-    int octave = 4 + FloorDiv(treble, 7);
-    int letter = treble - 7 * FloorDiv(treble, 7);
-    std::string name(1, kLetters[letter]);
+    const int treble = TrebleStep(step, ClefShift(clef));
+    std::string name(1, kLetters[LetterOf(treble)]);
     name += AccidentalText(accidental);
-    name += std::to_string(octave);
+    name += std::to_string(OctaveOf(treble));
     return name;
 }
 

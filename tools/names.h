@@ -5,11 +5,6 @@
 
 #include <string>
 
-// Staff steps are drawing positions in the measure's clef; adding this shift
-// to the step a note has in treble coordinates (0 = C4) gives its drawing
-// position. Clef codes: 1 treble, 2 bass, 3 treble 8va, 4 bass 8vb.
-int ClefShift(int clef);
-
 // "treble", "bass", "treble 8va", "bass 8vb" ("clef N" for an unknown code).
 std::string ClefName(int clef);
 

@@ -1,0 +1,68 @@
+// MusicXML export: parsed tracks written as one MusicXML 4.0 score-partwise
+// document that any notation program (and Verovio) opens, one part per
+// track, from the public score model only.
+//
+// The document is written as it goes, measure by measure, straight to the
+// stream: it costs about one walk over the model and holds only one
+// measure's working state. The exporter needs nothing but the C++ standard
+// library and the headers score_model.h / vastrel.h; it calls no function of
+// the library, so it links with the shared or the static library alike (or
+// with none, given parsed tracks).
+//
+// Ids, for a viewer that maps drawn elements back to the model. Every
+// <measure> and every <note> carries an `id` attribute, unique in the
+// document (P is the part's place in `parts`, from 1, as in its id "P1"):
+//   pP-mM               measure M, numbered from 1 as `vastrel position` prints it
+//   pP-mM-sS-vV-nN      a note or rest: section S of that measure (its index
+//                       among the measure's kept sections, from 0, as
+//                       `vastrel position` prints it), voice V (the <voice>
+//                       number, from 1), note N of the chord (from 0, in the
+//                       chord's order; a rest is n0)
+//   pP-mM-sS-vV-nN-tab  the same note on the tablature staff
+//   pP-mM-rest          a whole-measure rest the model has no section for (a
+//                       measure without voices, or one that fills up a part
+//                       shorter than the longest)
+#ifndef VASTREL_MUSICXML_H
+#define VASTREL_MUSICXML_H
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "score_model.h"
+
+// One part of the document: a parsed track and the number it was chosen by.
+struct MusicXmlPart {
+    unsigned number;       // track number (format 0: the MIDI channel 0..15)
+    const STrack* track;   // the parsed track
+};
+
+struct MusicXmlOptions {
+    // Each part gets a second staff: a six-line guitar TAB staff showing the
+    // model's strings and frets (string 1 the highest, as in MusicXML).
+    // Guitar music is written an octave above its sound and the model
+    // fingers the track's keys as written notes (its open strings are keys
+    // 52 ... 76), so the staff's standard tuning is given as written, E3 A3
+    // D4 G4 B4 E5: notation programs find every fret where the model put it
+    // and the part still sounds the file's keys. Notes the model gives no
+    // string (below the low E, above the 24th fret, or finding no free
+    // string in their chord) are left off the TAB staff, and a chord of only
+    // such notes leaves a gap there.
+    bool tablature = false;
+};
+
+// Divisions of a quarter note in the written durations: a 64th note is one.
+constexpr int kMusicXmlDivisions = 16;
+
+// Writes the whole document, UTF-8, to `out`. Parts with fewer measures than
+// the longest one are filled up with whole-measure rests, since every part
+// of a score has the same measures. Throws std::runtime_error, before
+// writing anything, when no part has a measure.
+void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<MusicXmlPart>& parts,
+                   const MusicXmlOptions& options = {});
+
+// The same document as one string.
+std::string MusicXmlDocument(const SMidiFile& file, const std::vector<MusicXmlPart>& parts,
+                             const MusicXmlOptions& options = {});
+
+#endif
