@@ -119,7 +119,7 @@ DEB=$WORK/deb/vastrel_${VERSION}_amd64.deb
 dpkg-deb -I "$DEB"
 dpkg-deb -f "$DEB" Package Version Section Description Depends >"$WORK/control"
 grep -q "^Description: ." "$WORK/control"
-for dependency in libc6 libstdc++6 libpugixml1v5; do
+for dependency in libc6 libstdc++6 libgcc-s1; do
   grep -q "^Depends:.*\b$dependency\b" "$WORK/control"
 done
 dpkg-deb -c "$DEB" | awk '{ print $6 }' >"$WORK/packaged"
