@@ -20,3 +20,19 @@ fi
 if [ "$1" = "--all" ]; then
   sh scripts/setup-windows.sh
 fi
+
+# The score viewer (scripts/build-viewer.sh): emscripten, the acorn its
+# JavaScript tools need, Node and npm where the machine has none; with
+# --all, Chromium for the viewer's browser tests.
+VIEWER_PACKAGES="emscripten node-acorn"
+command -v node >/dev/null 2>&1 || VIEWER_PACKAGES="$VIEWER_PACKAGES nodejs"
+command -v npm >/dev/null 2>&1 || VIEWER_PACKAGES="$VIEWER_PACKAGES npm"
+[ "$1" = "--all" ] && VIEWER_PACKAGES="$VIEWER_PACKAGES chromium"
+missing=""
+for p in $VIEWER_PACKAGES; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi

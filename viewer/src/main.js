@@ -37,11 +37,12 @@ let shown = null;
 let notes = null;
 let marked = '';
 
-// Speed figures for the page's tests and for the curious (console:
-// vastrelViewer.timings).
+// For the page's tests and the curious (console: vastrelViewer.timings):
+// the milliseconds of the last file opened and of the last drawing, the
+// frames drawn while following playback, and the count of files opened.
 const timings = {};
-const following = { frames: 0, since: 0 };
-window.vastrelViewer = { timings, following, vastrel };
+const following = { frames: 0, audioSeconds: () => player.elapsed() };
+window.vastrelViewer = { timings, following, vastrel, opens: 0 };
 
 function setState(state, message) {
   document.body.dataset.state = state;
@@ -57,15 +58,15 @@ const formatSeconds = (seconds) => {
 // ---- Opening a file ------------------------------------------------------
 
 function trackLabel(track) {
-  if (!track.noteCount) return `${track.number}: (no notes)`;
+  if (!track.noteCount) return `${track.number} · (no notes)`;
   const name = track.name?.trim() || `Track ${track.number}`;
-  return `${track.number}: ${name} — ${track.instrument} (${track.noteCount} notes)`;
+  return name === track.instrument ? `${track.number} · ${name}` : `${track.number} · ${name} (${track.instrument})`;
 }
 
 function fillTracks(info) {
   const options = info.tracks.map((track) => new Option(trackLabel(track), track.number));
   for (const refusal of info.refusedTracks) {
-    const option = new Option(`${refusal.number}: refused (${refusal.message})`, refusal.number);
+    const option = new Option(`${refusal.number} · refused: ${refusal.message}`, refusal.number);
     option.disabled = true;
     options.push(option);
   }
@@ -99,6 +100,14 @@ function refuse(error, name) {
 }
 
 async function openFile(bytes, name, chosenAt = performance.now()) {
+  try {
+    await showFile(bytes, name, chosenAt);
+  } finally {
+    window.vastrelViewer.opens += 1;
+  }
+}
+
+async function showFile(bytes, name, chosenAt) {
   clearDrawing();
   setState('loading', `Opening ${name}…`);
   // Lets the status line show before the work.
@@ -164,6 +173,7 @@ function draw() {
     updatePager();
     setState('ready', '');
     const timing = { parse: t1 - t0, export: t2 - t1, layout, render, xmlBytes: xml.length };
+    timings.lastDraw = timing;
     if (wasPlaying) play();
     return timing;
   } catch (error) {
@@ -178,7 +188,8 @@ function updateStatus() {
   const t = timings.lastOpen;
   const title = info.file.name && info.file.name !== 'Untitled midi' ? `“${info.file.name}”` : name;
   const speed = t ? ` · drawn in ${Math.round(t.total)} ms` : '';
-  controls.status.textContent = `${title} · ${trackLabel(shown.summary)} · ${shown.summary.measureCount} measures${speed}`;
+  const { measureCount, noteCount } = shown.summary;
+  controls.status.textContent = `${title} · track ${trackLabel(shown.summary)} · ${measureCount} measures, ${noteCount} notes${speed}`;
 }
 
 function updatePager() {
@@ -231,7 +242,6 @@ async function play() {
   setState('playing', controls.status.textContent);
   await player.start(notes, opened.map, from);
   following.frames = 0;
-  following.since = performance.now();
   requestAnimationFrame(frame);
 }
 

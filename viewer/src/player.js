@@ -146,6 +146,11 @@ export function createPlayer() {
       return run.map.musicAt(seconds);
     },
 
+    // Seconds of the audio clock since the playback under way started.
+    elapsed() {
+      return run ? context.currentTime - run.origin : null;
+    },
+
     stop() {
       if (!run) return;
       const now = context.currentTime;

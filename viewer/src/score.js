@@ -16,8 +16,8 @@ const MEASURE_ID = /^p\d+-m(\d+)$/;
 const NOTE_ID = /^p\d+-m(\d+)-s(\d+)-v\d+-n\d+(?:-tab)?$/;
 const SVG_NS = 'http://www.w3.org/2000/svg';
 
-// Zoom of the engraving (Verovio's percent): staff spaces of about 9 px.
-const SCALE = 40;
+// Zoom of the engraving (Verovio's percent): a staff about 45 px high.
+const SCALE = 55;
 
 export async function createScore(container) {
   const toolkit = new VerovioToolkit(await createVerovioModule());
@@ -158,6 +158,7 @@ function createCursor() {
     const pad = 120;  // in Verovio's units: about one staff space and a half
     band = document.createElementNS(SVG_NS, 'rect');
     band.setAttribute('class', 'measure-band');
+    band.style.stroke = 'none';  // Verovio's own style strokes every rect
     band.setAttribute('x', box.x);
     band.setAttribute('y', box.y - pad);
     band.setAttribute('width', box.right - box.x);
