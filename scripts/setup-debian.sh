@@ -9,6 +9,13 @@ SUDO=""
 PACKAGES="build-essential cmake googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev nlohmann-json3-dev libcli11-dev libpugixml-dev python3"
 # MuseScore, to check that a real notation program imports our MusicXML.
 [ "$1" = "--all" ] && PACKAGES="$PACKAGES musescore3"
+# The score viewer (scripts/build-viewer.sh): emscripten, the acorn its
+# JavaScript tools need, Node and npm where the machine has none; with
+# --all, Chromium for the viewer's browser tests.
+PACKAGES="$PACKAGES emscripten node-acorn"
+command -v node >/dev/null 2>&1 || PACKAGES="$PACKAGES nodejs"
+command -v npm >/dev/null 2>&1 || PACKAGES="$PACKAGES npm"
+[ "$1" = "--all" ] && PACKAGES="$PACKAGES chromium"
 missing=""
 for p in $PACKAGES; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
@@ -19,20 +26,4 @@ if [ -n "$missing" ]; then
 fi
 if [ "$1" = "--all" ]; then
   sh scripts/setup-windows.sh
-fi
-
-# The score viewer (scripts/build-viewer.sh): emscripten, the acorn its
-# JavaScript tools need, Node and npm where the machine has none; with
-# --all, Chromium for the viewer's browser tests.
-VIEWER_PACKAGES="emscripten node-acorn"
-command -v node >/dev/null 2>&1 || VIEWER_PACKAGES="$VIEWER_PACKAGES nodejs"
-command -v npm >/dev/null 2>&1 || VIEWER_PACKAGES="$VIEWER_PACKAGES npm"
-[ "$1" = "--all" ] && VIEWER_PACKAGES="$VIEWER_PACKAGES chromium"
-missing=""
-for p in $VIEWER_PACKAGES; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
 fi
