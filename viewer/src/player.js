@@ -53,9 +53,10 @@ export function notesOf(model, map) {
       const start = map.toMusic(section.time);
       for (const chord of section.chords) {
         for (const note of chord.notes) {
-          const value = note.value || chord.value;
+          // A note's own value (the piece of it in this chord), else the chord's.
+          const [value, dotted] = note.value ? [note.value, note.dotted] : [chord.value, chord.dotted];
           if (!value) continue;
-          const length = ((4 * MUSIC_PER_QUARTER) / value) * (note.dotted ? 1.5 : 1);
+          const length = ((4 * MUSIC_PER_QUARTER) / value) * (dotted ? 1.5 : 1);
           let sounding = note.tieIn ? open.get(note.pitch) : undefined;
           if (sounding) sounding.end = start + length;
           else notes.push((sounding = { pitch: note.pitch, start, end: start + length }));

@@ -300,6 +300,18 @@ describe('score viewer', () => {
     assert.equal(await page.$$eval('#score svg', (all) => all.length), 0);
   });
 
+  test('a file dropped on the page opens', async () => {
+    const before = await page.evaluate(() => window.vastrelViewer.opens);
+    await page.evaluate((bytes) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(bytes)], 'dropped.mid', { type: 'audio/midi' }));
+      document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }, [...emptyTrack]);
+    const { state, status } = await opened(before);
+    assert.equal(state, 'empty');
+    assert.match(status, /^dropped\.mid: track 0 has no notes/);
+  });
+
   test('the largest file of the shared corpus opens', async (t) => {
     if (!existsSync(corpus)) {
       t.skip(`${corpus} is absent`);
