@@ -10,9 +10,11 @@
 #include "musicxml.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <sstream>
+#include <cstring>
+#include <memory>
+#include <streambuf>
 #include <stdexcept>
+#include <type_traits>
 
 #include "staff_steps.h"
 
@@ -22,74 +24,121 @@ const int kWholeDivisions = 4 * kMusicXmlDivisions;
 
 // ---- Writing XML -------------------------------------------------------------------
 
-// The document's text, indented two spaces a level, handed to the stream in
-// blocks so that the stream is not called for every element.
+// A number in decimal, zero-terminated, written backwards into the space that
+// ends at `end` (24 characters hold any of them); returns its first character.
+char* NumberText(long long number, char* end) {
+    *--end = '\0';
+    unsigned long long magnitude = number < 0 ? 0 - static_cast<unsigned long long>(number) : number;
+    do {
+        *--end = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (number < 0) *--end = '-';
+    return end;
+}
+
+// An attribute list (` id="p1-m3"`) built from pieces, without formatting
+// calls: every note has one.
+class Attributes {
+public:
+    Attributes& operator<<(const char* piece) {
+        const size_t length = std::strlen(piece);
+        if (length_ + length < sizeof text_) {
+            std::memcpy(text_ + length_, piece, length);
+            length_ += length;
+        }
+        text_[length_] = '\0';
+        return *this;
+    }
+    template <typename Number, typename = typename std::enable_if<std::is_integral<Number>::value>::type>
+    Attributes& operator<<(Number number) {
+        char digits[24];
+        return *this << NumberText(static_cast<long long>(number), digits + sizeof digits);
+    }
+    const char* Text() const { return text_; }
+
+private:
+    char text_[128] = "";
+    size_t length_ = 0;
+};
+
+// The document's text, indented two spaces a level, gathered line by line in
+// a block of memory that goes to the stream whenever it fills. Tag names,
+// attribute lists and leaf texts are the exporter's own and short, so one
+// check of the room left serves a whole line; only names from the file are
+// written a character at a time.
 class XmlWriter {
 public:
-    explicit XmlWriter(std::ostream& out) : out_(out) { text_.reserve(kBlock + kBlock / 4); }
+    explicit XmlWriter(std::ostream& out) : out_(out), block_(new char[kBlock]) {}
 
     // `attributes` is written as given: ` name="value"` pairs, values escaped.
     void Open(const char* name, const char* attributes = "") {
-        StartTag(name, attributes, ">\n");
+        End(Append(Append(Append(StartLine(), "<"), name), attributes), ">\n");
         ++depth_;
     }
     void Close(const char* name) {
         --depth_;
-        text_.append(2 * static_cast<size_t>(depth_), ' ');
-        text_ += "</";
-        text_ += name;
-        text_ += ">\n";
-        if (text_.size() >= kBlock) Flush();
+        End(Append(StartLine(), "</"), name, ">\n");
     }
-    void Empty(const char* name, const char* attributes = "") { StartTag(name, attributes, " />\n"); }
+    void Empty(const char* name, const char* attributes = "") {
+        End(Append(Append(Append(StartLine(), "<"), name), attributes), " />\n");
+    }
     // An element holding text that needs no escaping (numbers, fixed words).
     void Leaf(const char* name, const char* text) { Leaf(name, "", text); }
     void Leaf(const char* name, const char* attributes, const char* text) {
-        StartTag(name, attributes, ">");
-        text_ += text;
-        CloseLeaf(name);
+        char* at = Append(Append(Append(Append(StartLine(), "<"), name), attributes), ">");
+        End(Append(Append(at, text), "</"), name, ">\n");
     }
-    void Leaf(const char* name, int number) { Leaf(name, std::to_string(number).c_str()); }
+    void Leaf(const char* name, int number) {
+        char digits[24];
+        Leaf(name, NumberText(number, digits + sizeof digits));
+    }
     // An element holding text from the file (names), escaped.
     void TextLeaf(const char* name, const std::string& text) {
-        StartTag(name, "", ">");
+        used_ = static_cast<size_t>(Append(Append(Append(StartLine(), "<"), name), ">") - block_.get());
         for (char c : text) {
-            switch (c) {
-            case '&': text_ += "&amp;"; break;
-            case '<': text_ += "&lt;"; break;
-            case '>': text_ += "&gt;"; break;
-            case '"': text_ += "&quot;"; break;
-            default: text_ += c;
+            if (used_ + kLineRoom > kBlock) Flush();
+            const char* escaped = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : nullptr;
+            if (escaped) {
+                used_ = static_cast<size_t>(Append(block_.get() + used_, escaped) - block_.get());
+            } else {
+                block_[used_++] = c;
             }
         }
-        CloseLeaf(name);
+        if (used_ + kLineRoom > kBlock) Flush();
+        End(Append(block_.get() + used_, "</"), name, ">\n");
     }
-    void Raw(const char* text) { text_ += text; }
+    void Raw(const char* text) {
+        if (std::strlen(text) + kLineRoom > kBlock - used_) Flush();
+        used_ = static_cast<size_t>(Append(block_.get() + used_, text) - block_.get());
+    }
     void Flush() {
-        out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
-        text_.clear();
+        out_.write(block_.get(), static_cast<std::streamsize>(used_));
+        used_ = 0;
         if (!out_) throw std::runtime_error("the MusicXML document could not be written");
     }
 
 private:
     static const size_t kBlock = 64 * 1024;
+    static const size_t kLineRoom = 512;  // more than any line but one with a name from the file
 
-    // An indented start tag ending in `end`: ">\n", " />\n", or ">" before text.
-    void StartTag(const char* name, const char* attributes, const char* end) {
-        text_.append(2 * static_cast<size_t>(depth_), ' ');
-        text_ += '<';
-        text_ += name;
-        text_ += attributes;
-        text_ += end;
+    static char* Append(char* at, const char* text) {
+        while (*text) *at++ = *text++;
+        return at;
     }
-    void CloseLeaf(const char* name) {
-        text_ += "</";
-        text_ += name;
-        text_ += ">\n";
+    // Makes room for a line and indents it; returns where its text goes.
+    char* StartLine() {
+        if (used_ + kLineRoom > kBlock) Flush();
+        char* at = block_.get() + used_;
+        for (int i = 0; i < depth_; ++i, at += 2) at[0] = at[1] = ' ';
+        return at;
     }
+    void End(char* at, const char* end) { used_ = static_cast<size_t>(Append(at, end) - block_.get()); }
+    void End(char* at, const char* name, const char* end) { End(Append(at, name), end); }
 
     std::ostream& out_;
-    std::string text_;
+    std::unique_ptr<char[]> block_;
+    size_t used_ = 0;
     int depth_ = 0;
 };
 
@@ -326,10 +375,10 @@ void WriteStaffNumber(XmlWriter& xml, const Staff& staff) {
 // accidentals, stems and beams to the staff above.
 void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index, bool chordTone, int shift,
                const MeasureAlterations& alterations, const NoteOrigin& origin, const Staff& staff) {
-    char attributes[80];
-    std::snprintf(attributes, sizeof attributes, " id=\"p%zu-m%u-s%d-v%d-n%d%s\"", origin.part, origin.measure,
-                  origin.section, origin.voice, index, IsTablature(staff) ? "-tab" : "");
-    xml.Open("note", attributes);
+    Attributes id;
+    id << " id=\"p" << origin.part << "-m" << origin.measure << "-s" << origin.section << "-v" << origin.voice
+       << "-n" << index << (IsTablature(staff) ? "-tab\"" : "\"");
+    xml.Open("note", id.Text());
     if (chordTone) xml.Empty("chord");
     if (note) {
         xml.Open("pitch");
@@ -440,10 +489,9 @@ void WriteVoices(XmlWriter& xml, const SMeasure& measure, NoteOrigin origin, con
 }
 
 void WriteMeasureRest(XmlWriter& xml, int length, size_t part, unsigned measure, const Staff& staff) {
-    char attributes[64];
-    std::snprintf(attributes, sizeof attributes, " id=\"p%zu-m%u-rest%s\"", part, measure,
-                  IsTablature(staff) ? "-tab" : "");
-    xml.Open("note", attributes);
+    Attributes id;
+    id << " id=\"p" << part << "-m" << measure << (IsTablature(staff) ? "-rest-tab\"" : "-rest\"");
+    xml.Open("note", id.Text());
     xml.Empty("rest", " measure=\"yes\"");
     xml.Leaf("duration", length);
     xml.Leaf("voice", 1 + staff.voiceOffset);
@@ -493,9 +541,7 @@ void WriteTablatureStaff(XmlWriter& xml) {
     xml.Leaf("staff-lines", 6);
     static const char* const kOpenStrings[][2] = {{"E", "3"}, {"A", "3"}, {"D", "4"}, {"G", "4"}, {"B", "4"}, {"E", "5"}};
     for (int line = 1; line <= 6; ++line) {
-        char attributes[16];
-        std::snprintf(attributes, sizeof attributes, " line=\"%d\"", line);
-        xml.Open("staff-tuning", attributes);
+        xml.Open("staff-tuning", (Attributes() << " line=\"" << line << "\"").Text());
         xml.Leaf("tuning-step", kOpenStrings[line - 1][0]);
         xml.Leaf("tuning-octave", kOpenStrings[line - 1][1]);
         xml.Close("staff-tuning");
@@ -545,9 +591,7 @@ void WriteTempo(XmlWriter& xml, int tempo, bool tablature) {
     xml.Close("metronome");
     xml.Close("direction-type");
     if (tablature) xml.Leaf("staff", 1);
-    char attributes[32];
-    std::snprintf(attributes, sizeof attributes, " tempo=\"%d\"", tempo);
-    xml.Empty("sound", attributes);
+    xml.Empty("sound", (Attributes() << " tempo=\"" << tempo << "\"").Text());
     xml.Close("direction");
 }
 
@@ -562,15 +606,14 @@ void WritePartList(XmlWriter& xml, const SMidiFile& file, const std::vector<Musi
     xml.Open("part-list");
     for (size_t i = 0; i < parts.size(); ++i) {
         const STrack& track = *parts[i].track;
-        char attributes[48];
-        std::snprintf(attributes, sizeof attributes, " id=\"P%zu\"", i + 1);
-        xml.Open("score-part", attributes);
+        xml.Open("score-part", (Attributes() << " id=\"P" << i + 1 << "\"").Text());
         xml.TextLeaf("part-name", PartName(parts[i]));
-        std::snprintf(attributes, sizeof attributes, " id=\"P%zu-I1\"", i + 1);
-        xml.Open("score-instrument", attributes);
+        Attributes instrument;
+        instrument << " id=\"P" << i + 1 << "-I1\"";
+        xml.Open("score-instrument", instrument.Text());
         xml.TextLeaf("instrument-name", XmlText(track.pszInstrument));
         xml.Close("score-instrument");
-        xml.Open("midi-instrument", attributes);
+        xml.Open("midi-instrument", instrument.Text());
         // A format 0 file's tracks are its channels; MusicXML counts from 1.
         if (file.wFormat == 0 && parts[i].number < 16) xml.Leaf("midi-channel", static_cast<int>(parts[i].number) + 1);
         xml.Leaf("midi-program", track.bProgram + 1);
@@ -603,9 +646,9 @@ struct PartContext {
 // has ended), `shown` the longest part's at the same place.
 void WriteMeasure(XmlWriter& xml, const PartContext& context, unsigned number, const SMeasure* measure,
                   const SMeasure& shown, PartState& state, MeasureAlterations& alterations) {
-    char attributes[64];
-    std::snprintf(attributes, sizeof attributes, " number=\"%u\" id=\"p%zu-m%u\"", number, context.part, number);
-    xml.Open("measure", attributes);
+    Attributes attributes;
+    attributes << " number=\"" << number << "\" id=\"p" << context.part << "-m" << number << "\"";
+    xml.Open("measure", attributes.Text());
     int clef = measure ? measure->nClef : 0;
     if (number == 1 && clef == 0) clef = 1;
     WriteAttributes(xml, measure ? *measure : shown, clef, number == 1, context.tablature, state);
@@ -633,9 +676,7 @@ void WriteMeasure(XmlWriter& xml, const PartContext& context, unsigned number, c
 // One part, as long as the longest: after its own measures end, whole-
 // measure rests in the longest part's meters and keys.
 void WritePart(XmlWriter& xml, const PartContext& context, MeasureAlterations& alterations) {
-    char attributes[32];
-    std::snprintf(attributes, sizeof attributes, " id=\"P%zu\"", context.part);
-    xml.Open("part", attributes);
+    xml.Open("part", (Attributes() << " id=\"P" << context.part << "\"").Text());
     PartState state;
     const SMeasure* measure = context.track.pFirstMeasure;
     unsigned number = 1;
@@ -687,9 +728,35 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
     out.flush();
 }
 
+namespace {
+
+// A stream buffer that appends to a string, so that the document is made in
+// place rather than copied out of a string stream at the end.
+class StringAppender : public std::streambuf {
+public:
+    explicit StringAppender(std::string& text) : text_(text) {}
+
+protected:
+    std::streamsize xsputn(const char* data, std::streamsize size) override {
+        text_.append(data, static_cast<size_t>(size));
+        return size;
+    }
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) text_ += traits_type::to_char_type(c);
+        return traits_type::not_eof(c);
+    }
+
+private:
+    std::string& text_;
+};
+
+}  // namespace
+
 std::string MusicXmlDocument(const SMidiFile& file, const std::vector<MusicXmlPart>& parts,
                              const MusicXmlOptions& options) {
-    std::ostringstream out;
+    std::string text;
+    StringAppender appender(text);
+    std::ostream out(&appender);
     WriteMusicXml(out, file, parts, options);
-    return out.str();
+    return text;
 }

@@ -5,12 +5,10 @@
 
 #ifdef VSX_HAVE_PUGIXML
 
-#include <pugixml.hpp>
-
 #include <functional>
 #include <map>
 
-#include "musicxml.h"
+#include "../musicxml/musicxml_reading.h"
 
 namespace {
 
@@ -19,26 +17,6 @@ const std::string kExample = std::string(VSX_SOURCE_DIR) + "/examples/little-wal
 // One thing a voice shows: the MIDI key of a note (-1 for a rest) and its
 // duration in divisions. A chord gives one entry per note.
 using Shown = std::vector<std::pair<int, int>>;
-
-struct Document {
-    pugi::xml_document xml;
-    explicit Document(const std::string& text) { EXPECT_TRUE(xml.load_string(text.c_str())) << text; }
-    pugi::xml_node Score() const { return xml.child("score-partwise"); }
-};
-
-std::string Export(const SMidiFile* file, const std::vector<const STrack*>& tracks) {
-    std::vector<MusicXmlPart> parts;
-    for (size_t i = 0; i < tracks.size(); ++i) parts.push_back({static_cast<unsigned>(i), tracks[i]});
-    return MusicXmlDocument(*file, parts);
-}
-
-// The MIDI key a written pitch sounds.
-int KeyOf(pugi::xml_node pitch) {
-    static const std::map<std::string, int> kLetters = {{"C", 0}, {"D", 2}, {"E", 4}, {"F", 5},
-                                                        {"G", 7}, {"A", 9}, {"B", 11}};
-    return 12 * (pitch.child("octave").text().as_int() + 1) + kLetters.at(pitch.child_value("step")) +
-           pitch.child("alter").text().as_int();
-}
 
 // What the model shows in each voice of a measure, in time order.
 std::map<int, Shown> ModelVoices(const SMeasure* measure) {
@@ -256,11 +234,7 @@ std::string MarkOf(pugi::xml_node note) {
 // Beams, ties, stems, rest positions and tablature of two short tunes, as a
 // musician would write them.
 TEST(MusicXml, MarksOfNotesAndRests) {
-    struct Case {
-        const char* what;
-        std::function<void(MidiTrack&)> write;
-        std::vector<std::string> marks;
-    } cases[] = {
+    const TrackCase cases[] = {
         {"four beamed eighths and a half tied over the bar line, then a dotted half rest",
          [](MidiTrack& t) {
              t.Note(0, kEighth, 64).Note(kEighth, kEighth, 67).Note(kQuarter, kEighth, 71).Note(kQuarter + kEighth, kEighth, 76);
@@ -271,16 +245,14 @@ TEST(MusicXml, MarksOfNotesAndRests) {
         {"a low quarter in the bass clef, its rest on the bass staff's middle line",
          [](MidiTrack& t) { t.Note(0, kQuarter, 48).EndAt(kWhole); }, {"C3 up", "rest D3"}},
     };
-    for (const Case& c : cases) {
+    for (const TrackCase& c : cases) {
         SCOPED_TRACE(c.what);
-        MidiFile file;
-        c.write(file.AddTrack());
-        ScopedMidi midi(file);
+        ScopedMidi midi(c.File());
         ScopedTrack track(midi.get(), 0);
         Document document(Export(midi.get(), {track.get()}));
         std::vector<std::string> marks;
         for (pugi::xpath_node note : document.Score().select_nodes("part/measure/note")) marks.push_back(MarkOf(note.node()));
-        EXPECT_EQ(marks, c.marks);
+        EXPECT_EQ(marks, c.shown);
     }
 }
 
@@ -303,6 +275,8 @@ TEST(MusicXml, ToolCommand) {
         {{"musicxml", kExample, "-t", "1", "-t", "0", "-o", out.Path()}, 0, {"Left hand", "Right hand"}, out.Path(), ""},
         {{"musicxml", noNotes.Path()}, 1, {}, nullptr, "nothing to write"},
         {{"musicxml", kExample, "--resolution", "12"}, 1, {}, nullptr, "(error 257)"},
+        {{"musicxml", kExample, "-t", "0", "--tablature"}, 0, {"Right hand"}, nullptr, ""},
+        {{"musicxml", kExample, "-o", "/nonexistent-folder/out.musicxml"}, 1, {}, nullptr, "cannot write /nonexistent-folder/out.musicxml"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -321,6 +295,8 @@ TEST(MusicXml, ToolCommand) {
         for (pugi::xpath_node name : document.Score().select_nodes("part-list/score-part/part-name")) names.push_back(name.node().child_value());
         EXPECT_EQ(names, c.parts);
         EXPECT_EQ(document.Score().select_nodes("part[1]/measure").size(), 12u);
+        const bool tablature = std::find(c.args.begin(), c.args.end(), "--tablature") != c.args.end();
+        EXPECT_EQ(document.Score().select_nodes("part/measure/attributes/staves").size(), tablature ? 1u : 0u);
     }
 }
 

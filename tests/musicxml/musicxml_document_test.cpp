@@ -1,0 +1,388 @@
+// MusicXML export as a library: the ids a viewer maps drawn elements back
+// with, the guitar tablature staff, names from the file as XML text, and
+// the document written to a stream as it is made.
+#include "../support/test_support.h"
+
+#ifdef VSX_HAVE_PUGIXML
+
+#include <functional>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "musicxml_reading.h"
+#include "vastrel.h"
+
+namespace {
+
+struct Song {
+    const char* what;
+    std::function<void(MidiFile&)> write;  // conductor and music tracks
+};
+
+// Small files whose models have what ids must tell apart: several voices, a
+// rest drawn once for two voices, chords, ties over the bar line, a meter
+// change, and a second part shorter than the first.
+const Song kSongs[] = {
+    {"two voices, a shared rest and a chord",
+     [](MidiFile& f) {
+         f.AddTrack().Note(0, kQuarter, 74).Note(0, kEighth, 67).Note(kHalf, kHalf, 74).Chord(kHalf, kQuarter, {60, 64});
+     }},
+    {"a tie over the bar line in 3/4, then 2/4",
+     [](MidiFile& f) {
+         f.Conductor().TimeSignature(0, 3, 2).TimeSignature(3 * kQuarter, 2, 2);
+         f.AddTrack().Note(0, kHalf, 72).Note(kHalf, kHalf, 76).Note(5 * kQuarter, kQuarter, 79);
+     }},
+    {"a long part and a short one",
+     [](MidiFile& f) {
+         f.AddTrack().Note(0, kWhole, 72).Note(kWhole, kWhole, 74).Note(2 * kWhole, kHalf, 76);
+         f.AddTrack().Chord(0, kHalf, {48, 55}).Note(kHalf, kEighth, 43);
+     }},
+};
+
+// Where a note element of the document says it comes from.
+struct NoteId {
+    unsigned part, measure, section, voice, note;
+    bool tablature;
+};
+
+bool ParseNoteId(const std::string& id, NoteId& parsed) {
+    static const std::regex kNoteId("p([0-9]+)-m([0-9]+)-s([0-9]+)-v([0-9]+)-n([0-9]+)(-tab)?");
+    std::smatch m;
+    if (!std::regex_match(id, m, kNoteId)) return false;
+    parsed = {static_cast<unsigned>(std::stoul(m[1])), static_cast<unsigned>(std::stoul(m[2])),
+              static_cast<unsigned>(std::stoul(m[3])), static_cast<unsigned>(std::stoul(m[4])),
+              static_cast<unsigned>(std::stoul(m[5])), m[6].matched};
+    return true;
+}
+
+// The section a playback lookup finds at a section's start, by its index
+// among the measure's kept sections (as `vastrel position` prints it).
+int LookedUpSection(SMidiFile* file, STrack* track, const SSection* section) {
+    SMeasure* measure = nullptr;
+    SSection* found = nullptr;
+    float fraction = 0;
+    const long musicTime = static_cast<long>(section->dwTime) * 768 / file->wDivision;
+    VSX_GetPositionByMusicTime(file, track, musicTime, &measure, &found, &fraction);
+    int index = 0;
+    for (const SSection* s = measure ? measure->pSections : nullptr; s; s = s->pNext, ++index)
+        if (s == found) return index;
+    return -1;
+}
+
+// Every note element's id names the part, measure, kept section, voice and
+// chord note it was written from; the playback lookup finds that section at
+// its start; every note and rest of the model is written once per staff;
+// ids are unique and every measure has one.
+TEST(MusicXmlIds, NameWhereEveryNoteComesFrom) {
+    for (const Song& song : kSongs) {
+        for (bool tablature : {false, true}) {
+            SCOPED_TRACE(std::string(song.what) + (tablature ? ", with tablature" : ""));
+            MidiFile file;
+            song.write(file);
+            ScopedMidi midi(file);
+            std::vector<std::unique_ptr<ScopedTrack>> scoped;
+            std::vector<const STrack*> tracks;
+            for (unsigned short t = 0; t < midi->wTracks; ++t) {
+                scoped.push_back(std::make_unique<ScopedTrack>(midi.get(), t));
+                tracks.push_back(scoped.back()->get());
+            }
+            MusicXmlOptions options;
+            options.tablature = tablature;
+            Document document(Export(midi.get(), tracks, options));
+
+            std::set<std::string> ids;
+            size_t elements = 0;
+            std::map<const SNote*, int> written;  // staff 1 or 2 -> counted in bits
+            std::map<const SChord*, int> rests;
+            unsigned partNumber = 0;
+            for (pugi::xml_node part : document.Score().children("part")) {
+                const STrack* track = tracks[partNumber++];
+                const std::vector<SMeasure*> measures = Measures(track);
+                unsigned measureNumber = 0;
+                for (pugi::xml_node measure : part.children("measure")) {
+                    ++measureNumber;
+                    const std::string measureId = measure.attribute("id").value();
+                    EXPECT_EQ(measureId, "p" + std::to_string(partNumber) + "-m" + std::to_string(measureNumber));
+                    ids.insert(measureId);
+                    ++elements;
+                    for (pugi::xml_node note : measure.children("note")) {
+                        const std::string id = note.attribute("id").value();
+                        ids.insert(id);
+                        ++elements;
+                        if (id == measureId + "-rest" || id == measureId + "-rest-tab") {
+                            EXPECT_TRUE(measureNumber > measures.size() || measures[measureNumber - 1]->bVoices == 0) << id;
+                            continue;
+                        }
+                        NoteId from;
+                        ASSERT_TRUE(ParseNoteId(id, from)) << id;
+                        EXPECT_EQ(from.part, partNumber);
+                        EXPECT_EQ(from.measure, measureNumber);
+                        ASSERT_LE(from.measure, measures.size()) << id;
+                        const std::vector<SSection*> kept = LinkedSections(measures[from.measure - 1]);
+                        ASSERT_LT(from.section, kept.size()) << id;
+                        const SSection* section = kept[from.section];
+                        EXPECT_EQ(LookedUpSection(midi.get(), const_cast<STrack*>(track), section),
+                                  static_cast<int>(from.section)) << id;
+                        std::vector<SChord*> chords = Chords(section);
+                        ASSERT_LE(from.voice, chords.size()) << id;
+                        const SChord* chord = chords[from.voice - 1];
+                        EXPECT_EQ(from.tablature, note.child_value("staff") == std::string("2")) << id;
+                        if (!note.child("pitch")) {
+                            EXPECT_EQ(chord->pNotes, nullptr) << id;
+                            rests[chord] |= from.tablature ? 2 : 1;
+                            continue;
+                        }
+                        std::vector<SNote*> notes = Notes(chord);
+                        ASSERT_LT(from.note, notes.size()) << id;
+                        EXPECT_EQ(KeyOf(note.child("pitch")), notes[from.note]->bPitch) << id;
+                        written[notes[from.note]] |= from.tablature ? 2 : 1;
+                    }
+                }
+            }
+            EXPECT_EQ(ids.size(), elements) << "ids repeat";
+            for (const std::string& id : ids) EXPECT_TRUE(std::isalpha(static_cast<unsigned char>(id[0]))) << id;
+            // Each note of the model once on the note staff, and on the
+            // tablature staff where it has a string; each rest on both.
+            for (const STrack* track : tracks)
+                for (const SMeasure* m : Measures(track))
+                    for (const SSection* s : LinkedSections(m))
+                        for (const SChord* c : Chords(s)) {
+                            if (c->bValue == 0) continue;
+                            if (!c->pNotes) {
+                                EXPECT_EQ(rests[c], tablature ? 3 : 1);
+                            }
+                            for (const SNote* n : Notes(c))
+                                EXPECT_EQ(written[n], tablature && n->bString != 0 ? 3 : 1) << int(n->bPitch);
+                        }
+        }
+    }
+}
+
+// ---- Tablature ------------------------------------------------------------------
+
+// What the tablature staff of a part shows, note by note: "key string/fret",
+// "rest" for a rest.
+std::vector<std::string> TablatureNotes(pugi::xml_node part) {
+    std::vector<std::string> shown;
+    for (pugi::xpath_node n : part.select_nodes("measure/note[staff='2']")) {
+        pugi::xml_node note = n.node();
+        if (!note.child("pitch")) {
+            shown.push_back("rest");
+            continue;
+        }
+        pugi::xml_node technical = note.child("notations").child("technical");
+        shown.push_back(std::to_string(KeyOf(note.child("pitch"))) + " " + technical.child_value("string") + "/" +
+                        technical.child_value("fret"));
+    }
+    return shown;
+}
+
+// The MIDI key of each tuned line of the tablature staff, string 1 first.
+std::vector<int> TuningOf(pugi::xml_node part) {
+    std::vector<int> strings(6, -1);
+    pugi::xml_node details = part.child("measure").child("attributes").find_child_by_attribute("staff-details", "number", "2");
+    EXPECT_EQ(details.child("staff-lines").text().as_int(), 6);
+    for (pugi::xml_node tuning : details.children("staff-tuning")) {
+        pugi::xml_document pitch;
+        pugi::xml_node p = pitch.append_child("pitch");
+        p.append_child("step").text().set(tuning.child_value("tuning-step"));
+        p.append_child("octave").text().set(tuning.child_value("tuning-octave"));
+        const int line = tuning.attribute("line").as_int();
+        if (line >= 1 && line <= 6) strings[6 - line] = KeyOf(p);
+    }
+    return strings;
+}
+
+// The tablature staff shows the model's strings and frets, on a staff tuned
+// so that every fret is the note's key less its open string's (what
+// notation programs check); notes without a string are left off and their
+// voice keeps time; the note staff keeps what it showed without tablature.
+TEST(MusicXmlTablature, ShowsTheModelsStringsAndFrets) {
+    const TrackCase cases[] = {
+        {"open low E, a scale up the D string's reach, open high E and its 24th fret",
+         [](MidiTrack& t) {
+             t.Note(0, kQuarter, 52).Note(kQuarter, kQuarter, 62).Note(kHalf, kQuarter, 64).Note(3 * kQuarter, kQuarter, 76);
+             t.Note(kWhole, kWhole, 100);
+         },
+         {"52 6/0", "62 4/0", "64 4/2", "76 1/0", "100 1/24"}},
+        {"below the low E and above the 24th fret: no string, left off",
+         [](MidiTrack& t) { t.Note(0, kHalf, 40).Note(kHalf, kQuarter, 101).Note(3 * kQuarter, kQuarter, 67); },
+         {"67 3/0"}},
+        {"a chord with a note below the low E keeps the others on their strings",
+         [](MidiTrack& t) { t.Chord(0, kHalf, {43, 59, 64}).EndAt(kWhole); },
+         {"59 5/2", "64 4/2"}},
+        {"E and F both want the low E string: the chord lists F first (stem down, highest first), E is left off",
+         [](MidiTrack& t) { t.Chord(0, kWhole, {52, 53, 64}); },
+         {"53 6/1", "64 4/2"}},
+    };
+    for (const TrackCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedMidi midi(c.File());
+        ScopedTrack track(midi.get(), 0);
+        MusicXmlOptions options;
+        options.tablature = true;
+        Document tab(Export(midi.get(), {track.get()}, options));
+        Document plain(Export(midi.get(), {track.get()}));
+        pugi::xml_node part = tab.Score().child("part");
+
+        pugi::xml_node attributes = part.child("measure").child("attributes");
+        EXPECT_EQ(attributes.child("staves").text().as_int(), 2);
+        EXPECT_STREQ(attributes.find_child_by_attribute("clef", "number", "2").child_value("sign"), "TAB");
+        const std::vector<int> tuning = TuningOf(part);
+        EXPECT_EQ(tuning, (std::vector<int>{76, 71, 67, 62, 57, 52}));
+
+        std::vector<std::string> shown = TablatureNotes(part);
+        shown.erase(std::remove(shown.begin(), shown.end(), "rest"), shown.end());
+        std::vector<std::string> expected = c.shown;
+        std::sort(shown.begin(), shown.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(shown, expected);
+        for (pugi::xpath_node n : part.select_nodes("measure/note[staff='2'][pitch]")) {
+            pugi::xml_node technical = n.node().child("notations").child("technical");
+            const int string = technical.child("string").text().as_int();
+            ASSERT_TRUE(string >= 1 && string <= 6);
+            EXPECT_EQ(technical.child("fret").text().as_int(), KeyOf(n.node().child("pitch")) - tuning[string - 1]);
+        }
+
+        // Every voice of each staff fills its measure; the note staff's
+        // notes are those of the document without tablature.
+        for (pugi::xml_node measure : part.children("measure")) {
+            std::map<std::string, int> filled;
+            for (pugi::xml_node e : measure.children()) {
+                const std::string name = e.name();
+                if ((name == "note" && !e.child("chord")) || name == "forward")
+                    filled[std::string(e.child_value("staff")) + ":" + e.child_value("voice")] += e.child("duration").text().as_int();
+            }
+            for (const auto& voice : filled) EXPECT_EQ(voice.second, 4 * kMusicXmlDivisions) << voice.first;
+        }
+        std::vector<std::string> staffOne, alone;
+        for (pugi::xpath_node n : part.select_nodes("measure/note[staff='1']")) staffOne.push_back(n.node().attribute("id").value());
+        for (pugi::xpath_node n : plain.Score().select_nodes("part/measure/note")) alone.push_back(n.node().attribute("id").value());
+        EXPECT_EQ(staffOne, alone);
+        EXPECT_TRUE(plain.Score().select_nodes("//staff").empty());
+        EXPECT_TRUE(plain.Score().select_nodes("//staves").empty());
+    }
+}
+
+// ---- Names ----------------------------------------------------------------------
+
+// Names in MIDI files are bytes of no stated encoding: the characters XML
+// reserves are escaped, UTF-8 is kept, anything else is read as Latin-1,
+// and control characters are dropped; a reader gets the name back.
+TEST(MusicXmlText, NamesFromTheFileAreXmlText) {
+    const struct {
+        const char* what;
+        std::string name;      // bytes in the file
+        std::string readBack;  // UTF-8 text a reader gets
+    } cases[] = {
+        {"the characters XML reserves", "Bass & Drums <live> \"take 2\"", "Bass & Drums <live> \"take 2\""},
+        {"UTF-8 kept", "Caf\xC3\xA9 \xE2\x99\xAB", "Caf\xC3\xA9 \xE2\x99\xAB"},
+        {"Latin-1 converted", "Caf\xE9", "Caf\xC3\xA9"},
+        {"control characters dropped", "A\x01" "B\x1F" "C\x7F", "ABC\x7F"},
+        {"an overlong UTF-8 form read as Latin-1", "\xC0\xAF", "\xC3\x80\xC2\xAF"},
+        {"a UTF-16 surrogate in UTF-8 form read as Latin-1", "\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MidiFile file;
+        file.Conductor().Name(0, c.name);
+        file.AddTrack().Name(0, c.name).Note(0, kQuarter, 60);
+        ScopedMidi midi(file);
+        ScopedTrack track(midi.get(), 0);
+        const std::string text = Export(midi.get(), {track.get()});
+        Document document(text);
+        EXPECT_EQ(document.Score().child("work").child_value("work-title"), c.readBack);
+        EXPECT_EQ(document.Score().child("part-list").child("score-part").child_value("part-name"), c.readBack);
+        EXPECT_EQ(text.find("<live>"), std::string::npos);
+    }
+}
+
+// ---- Writing to a stream ----------------------------------------------------------
+
+// A stream buffer that keeps what it is given, and how: the size of each
+// write, and a failure once `limit` bytes have come.
+class RecordingBuffer : public std::streambuf {
+public:
+    explicit RecordingBuffer(size_t limit = std::string::npos) : limit_(limit) {}
+    std::string text;
+    std::vector<size_t> writes;
+
+protected:
+    std::streamsize xsputn(const char* data, std::streamsize size) override {
+        if (text.size() + static_cast<size_t>(size) > limit_) return 0;
+        text.append(data, static_cast<size_t>(size));
+        writes.push_back(static_cast<size_t>(size));
+        return size;
+    }
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        char ch = traits_type::to_char_type(c);
+        return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+    }
+
+private:
+    size_t limit_;
+};
+
+// A piece of a few hundred measures in two parts, several voices each.
+MidiFile LongPiece() {
+    MidiFile file;
+    file.AddTrack();
+    file.AddTrack();
+    for (uint32_t bar = 0; bar < 300; ++bar) {
+        const uint32_t at = bar * kWhole;
+        const uint8_t step = static_cast<uint8_t>(bar % 7);
+        file.Track(1).Note(at, kEighth, 72 + step).Note(at + kEighth, kEighth, 74).Note(at + kQuarter, kHalf, 76).Note(at, kHalf, 67);
+        file.Track(2).Chord(at, kHalf, {48, 52, 55}).Note(at + kHalf, kQuarter, 43 + step % 5);
+    }
+    return file;
+}
+
+// The stream gets the document in blocks as it is made, the same bytes as
+// the whole string; a stream that fails stops the export with an error,
+// and a score without notes is refused before anything is written.
+TEST(MusicXmlStream, WrittenInBlocksAsTheWholeDocument) {
+    ScopedMidi midi(LongPiece());
+    ScopedTrack right(midi.get(), 0), left(midi.get(), 1);
+    for (bool tablature : {false, true}) {
+        SCOPED_TRACE(tablature ? "with tablature" : "notes only");
+        MusicXmlOptions options;
+        options.tablature = tablature;
+        const std::vector<MusicXmlPart> parts = PartsOf({right.get(), left.get()});
+        const std::string whole = MusicXmlDocument(*midi.get(), parts, options);
+        RecordingBuffer buffer;
+        std::ostream out(&buffer);
+        WriteMusicXml(out, *midi.get(), parts, options);
+        EXPECT_EQ(buffer.text, whole);
+        EXPECT_GT(buffer.writes.size(), 4u) << "the document comes in blocks while it is made";
+        for (size_t size : buffer.writes) EXPECT_LE(size, 64u * 1024u);
+        Document document(whole);
+        EXPECT_EQ(document.Score().select_nodes("part/measure").size(), 2 * static_cast<size_t>(right->nMeasures));
+
+        RecordingBuffer failing(whole.size() / 2);
+        std::ostream broken(&failing);
+        EXPECT_THROW(WriteMusicXml(broken, *midi.get(), parts, options), std::runtime_error);
+        EXPECT_LT(failing.text.size(), whole.size());
+    }
+
+    MidiFile silent;
+    silent.AddTrack().Name(0, "Silent").EndAt(kWhole);
+    ScopedMidi empty(silent);
+    ScopedTrack nothing(empty.get(), 0);
+    RecordingBuffer buffer;
+    std::ostream out(&buffer);
+    for (const std::vector<MusicXmlPart>& parts : {std::vector<MusicXmlPart>{}, PartsOf({nothing.get()})}) {
+        EXPECT_THROW(WriteMusicXml(out, *empty.get(), parts), std::runtime_error);
+        EXPECT_THROW(MusicXmlDocument(*empty.get(), parts), std::runtime_error);
+    }
+    EXPECT_EQ(buffer.text, "");
+}
+
+}  // namespace
+
+#else
+
+TEST(MusicXmlDocument, NotBuilt) { GTEST_SKIP() << "pugixml, which reads the documents back, is not found for this build"; }
+
+#endif  // VSX_HAVE_PUGIXML
