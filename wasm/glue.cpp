@@ -1,6 +1,6 @@
-// The library for a web page: one loaded file and one parsed track at a
-// time, reached from JavaScript through a handful of C calls (viewer/src/
-// vastrel.js wraps them).
+// The library for a web page: one loaded file and one parsed track (the
+// one drawn) at a time, reached from JavaScript through a handful of C
+// calls (viewer/src/vastrel.js wraps them).
 //
 // Every call that can fail returns 0 (or a null text) and keeps the
 // library's message and id for vsx_web_error_message / vsx_web_error_id,
@@ -32,7 +32,7 @@ struct Session {
     std::string path;
     SMidiFile* file = nullptr;
     STrack* track = nullptr;
-    ShowRequest request;
+    unsigned trackNumber = 0;
     std::unordered_map<const SMeasure*, int> measureNumbers;
     std::string text;
     std::string errorMessage;
@@ -90,14 +90,17 @@ STrack* ParseOrClear(unsigned number, int resolution, int transpose) {
     }
 }
 
-// A call about the track shown, made when none is: an error of the glue's
+// A call made when nothing is open to answer it: an error of the glue's
 // own, with no id.
-bool TrackShown() {
-    if (session.track) return true;
-    session.errorMessage = "no track is parsed";
+bool Refuse(const char* message) {
+    session.errorMessage = message;
     session.errorId = 0;
     return false;
 }
+
+bool FileOpen() { return session.file || Refuse("no file is open"); }
+
+bool TrackShown() { return session.track || Refuse("no track is parsed"); }
 
 const char* Text(std::string text) {
     session.text = std::move(text);
@@ -154,13 +157,9 @@ EMSCRIPTEN_KEEPALIVE const char* vsx_web_load(const char* path) {
 // success, 0 on failure (then no track is shown).
 EMSCRIPTEN_KEEPALIVE int vsx_web_parse(int track, int resolution, int transpose) {
     ReleaseTrack();
-    if (!session.file) {
-        session.errorMessage = "no file is open";
-        session.errorId = 0;
-        return 0;
-    }
+    if (!FileOpen()) return 0;
     if (!Guarded([&] { session.track = ParseOrClear(static_cast<unsigned>(track), resolution, transpose); })) return 0;
-    session.request = ShowRequest{session.path, static_cast<unsigned>(track), resolution, transpose};
+    session.trackNumber = static_cast<unsigned>(track);
     int number = 1;
     for (const SMeasure* m = session.track->pFirstMeasure; m; m = m->pNext) session.measureNumbers[m] = number++;
     return 1;
@@ -194,16 +193,23 @@ EMSCRIPTEN_KEEPALIVE const char* vsx_web_musicxml(int tablature) {
     bool written = TrackShown() && Guarded([&] {
         MusicXmlOptions options;
         options.tablature = tablature != 0;
-        document = MusicXmlDocument(*session.file, {{session.request.track, session.track}}, options);
+        document = MusicXmlDocument(*session.file, {{session.trackNumber, session.track}}, options);
     });
     return written ? Text(std::move(document)) : nullptr;
 }
 
-// The notation model of the track shown, as `vastrel show --json` prints
-// it; null on failure.
-EMSCRIPTEN_KEEPALIVE const char* vsx_web_model_json() {
+// The notation model of any track of the open file, as `vastrel show
+// --json` prints it: parsed for this call and released after it, so that
+// the track shown stays as it is. Null on failure.
+EMSCRIPTEN_KEEPALIVE const char* vsx_web_model_json(int track, int resolution, int transpose) {
+    if (!FileOpen()) return nullptr;
     std::string report;
-    bool written = TrackShown() && Guarded([&] { report = ShowJson(session.request, *session.file, *session.track); });
+    STrack* parsed = nullptr;
+    bool written = Guarded([&] {
+        parsed = ParseOrClear(static_cast<unsigned>(track), resolution, transpose);
+        report = ShowJson(ShowRequest{session.path, static_cast<unsigned>(track), resolution, transpose}, *session.file, *parsed);
+    });
+    VSX_ReleaseTrack(parsed);
     return written ? Text(std::move(report)) : nullptr;
 }
 

@@ -19,6 +19,7 @@ const controls = {
   transpose: $('transpose'),
   tablature: $('tablature'),
   play: $('play'),
+  allTracks: $('all-tracks'),
   seek: $('seek'),
   clock: $('clock'),
   pageNumber: $('page-number'),
@@ -30,11 +31,11 @@ const controls = {
 const [vastrel, score] = await Promise.all([createVastrel(), createScore($('score'))]);
 const player = createPlayer();
 
-// What is open: the file's report, its tempo map, the track drawn and its
-// sounding notes (made on the first play).
+// What is open: the file's report, its tempo map, the track drawn, and the
+// notes playback sounds (made on the first play, kept while they hold).
 let opened = null;
 let shown = null;
-let notes = null;
+let sounding = null;
 let marked = '';
 
 // For the page's tests and the curious (console: vastrelViewer.timings):
@@ -82,7 +83,6 @@ function clearDrawing() {
   player.stop();
   score.clear();
   shown = null;
-  notes = null;
   marked = '';
   controls.play.disabled = true;
   controls.play.textContent = '▶ Play';
@@ -109,6 +109,7 @@ async function openFile(bytes, name, chosenAt = performance.now()) {
 
 async function showFile(bytes, name, chosenAt) {
   clearDrawing();
+  sounding = null;
   setState('loading', `Opening ${name}…`);
   // Lets the status line show before the work.
   await new Promise((resolve) => setTimeout(resolve));
@@ -233,9 +234,33 @@ function frame() {
   requestAnimationFrame(frame);
 }
 
+// The notes to sound: every track with notes, or the one drawn, on the
+// grid and transposition drawn. A format 0 file's channel 10 is its drum
+// kit, whose keys are no pitches: it sounds only when it is the one drawn.
+function soundingNotes() {
+  const { track, resolution, transpose } = shown;
+  const all = controls.allTracks.checked;
+  const key = `${all ? 'all' : track}:${resolution}:${transpose}`;
+  if (sounding?.key === key) return sounding.notes;
+  const drums = (number) => opened.info.file.format === 0 && number === 9;
+  const numbers = all
+    ? opened.info.tracks.filter((t) => t.noteCount > 0 && (!drums(t.number) || t.number === track)).map((t) => t.number)
+    : [track];
+  const notes = numbers.flatMap((number) => {
+    try {
+      return notesOf(vastrel.model(number, resolution, transpose), opened.map);
+    } catch {
+      return [];  // a track the library refuses on this grid stays silent
+    }
+  });
+  notes.sort((a, b) => a.start - b.start);
+  sounding = { key, notes };
+  return notes;
+}
+
 async function play() {
   if (!shown) return;
-  notes ??= notesOf(vastrel.model(), opened.map);
+  const notes = soundingNotes();
   let from = Number(controls.seek.value);
   if (from >= shown.end) from = 0;
   controls.play.textContent = '❚❚ Pause';
@@ -271,6 +296,7 @@ for (const control of [controls.track, controls.resolution, controls.tablature])
 controls.transpose.addEventListener('input', () => { if (draw()) updateStatus(); });
 
 controls.play.addEventListener('click', () => (player.playing ? stop() : play()));
+controls.allTracks.addEventListener('change', () => { if (player.playing) play(); });
 
 controls.seek.addEventListener('input', () => {
   const musicTime = Number(controls.seek.value);

@@ -6,7 +6,7 @@
 //   vastrel.parse(track, resolution, transpose);
 //   vastrel.position(musicTime);                // {measure, section, fraction}
 //   vastrel.musicXml({ tablature });            // the track as a MusicXML document
-//   vastrel.model();                            // the model (as `vastrel show --json`)
+//   vastrel.model(track, resolution, transpose); // any track's model (as `vastrel show --json`)
 //
 // Every refusal of the library is thrown as a VastrelError carrying the
 // library's message and id.
@@ -71,8 +71,9 @@ export async function createVastrel() {
       return text(module._vsx_web_musicxml(tablature ? 1 : 0));
     },
 
-    model() {
-      return JSON.parse(text(module._vsx_web_model_json()));
+    // Leaves the parsed track as it is.
+    model(track, resolution, transpose) {
+      return JSON.parse(text(module._vsx_web_model_json(track, resolution, transpose)));
     },
 
     close() {

@@ -342,6 +342,18 @@ describe('score viewer', () => {
     report(`${name}, track ${busiest.number} (${busiest.noteCount} notes, ${busiest.measureCount} measures): ${Math.round(t1 - t0)} ms to parse, export and draw its first page (export ${timing.export.toFixed(1)} ms, ${timing.xmlBytes} bytes; Verovio layout ${Math.round(timing.layout)} ms)`);
     const end = busiest.endTime * 768 / info.file.division;
     await checkPositions(largest, busiest.number, 16, [0, Math.floor(end / 3), Math.floor(end / 2), Math.floor(end - 100)]);
+
+    // Playing every track of it from the middle, following the drawn one.
+    await seek(Math.floor(end / 2));
+    const started = Date.now();
+    await page.click('#play');
+    await page.waitForFunction(() => document.body.dataset.state === 'playing');
+    const toStart = Date.now() - started;
+    await page.waitForTimeout(1000);
+    const [frames, audio] = await page.evaluate(() => [window.vastrelViewer.following.frames, window.vastrelViewer.following.audioSeconds()]);
+    await page.click('#play');
+    assert.ok(audio > 0.5, `the audio clock ran ${audio} s`);
+    report(`${name}, every track playing, the busiest followed: ${toStart} ms from the click to playing, ${(frames / audio).toFixed(0)} frames per second of the audio clock`);
   });
 
   test('no script error on the page', () => {
