@@ -28,7 +28,17 @@ const controls = {
   status: $('status'),
 };
 
-const [vastrel, score] = await Promise.all([createVastrel(), createScore($('score'))]);
+// The library and Verovio, both WebAssembly; without them the page can
+// only say why.
+let vastrel;
+let score;
+try {
+  [vastrel, score] = await Promise.all([createVastrel(), createScore($('score'))]);
+} catch (error) {
+  document.body.dataset.state = 'error';
+  $('status').textContent = `The page could not start: ${error.message ?? error}`;
+  throw error;
+}
 const player = createPlayer();
 
 // What is open: the file's report, its tempo map, the track drawn, and the
@@ -42,7 +52,7 @@ let marked = '';
 // the milliseconds of the last file opened and of the last drawing, the
 // frames drawn while following playback, and the count of files opened.
 const timings = {};
-const following = { frames: 0, audioSeconds: () => player.elapsed() };
+const following = { frames: 0, audioSeconds: () => player.elapsed(), level: () => player.level() };
 window.vastrelViewer = { timings, following, vastrel, opens: 0 };
 
 function setState(state, message) {
@@ -265,7 +275,13 @@ async function play() {
   if (from >= shown.end) from = 0;
   controls.play.textContent = '❚❚ Pause';
   setState('playing', controls.status.textContent);
-  await player.start(notes, opened.map, from);
+  try {
+    await player.start(notes, opened.map, from);
+  } catch (error) {
+    stop();
+    controls.status.textContent = `The sound could not start: ${error.message ?? error}`;
+    return;
+  }
   following.frames = 0;
   requestAnimationFrame(frame);
 }
@@ -363,3 +379,4 @@ try {
 } catch (error) {
   refuse(error);
 }
+timings.started = performance.now();

@@ -75,6 +75,7 @@ const LOOKAHEAD = 0.6;
 export function createPlayer() {
   let context = null;
   let output = null;
+  let meter = null;  // what reaches the speakers, for a level to read
   let run = null;  // the playback under way: where it started and what it has scheduled
 
   function audio() {
@@ -84,6 +85,8 @@ export function createPlayer() {
       output = context.createGain();
       output.gain.value = 0.5;
       output.connect(compressor).connect(context.destination);
+      meter = context.createAnalyser();
+      compressor.connect(meter);
     }
     return context;
   }
@@ -145,6 +148,14 @@ export function createPlayer() {
       schedule();
       const seconds = run.startSeconds + Math.max(0, context.currentTime - run.origin);
       return run.map.musicAt(seconds);
+    },
+
+    // The loudness of the sound now (root mean square of the last samples).
+    level() {
+      if (!meter) return 0;
+      const samples = new Float32Array(meter.fftSize);
+      meter.getFloatTimeDomainData(samples);
+      return Math.sqrt(samples.reduce((sum, x) => sum + x * x, 0) / samples.length);
     },
 
     // Seconds of the audio clock since the playback under way started.

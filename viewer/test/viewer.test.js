@@ -178,6 +178,8 @@ describe('score viewer', () => {
     assert.equal(names.length, info.tracks.length);
     for (const track of info.tracks) assert.ok(names.some((n) => n.includes(track.name) && n.includes(track.instrument)), `${track.name} listed`);
     const t = await page.evaluate(() => window.vastrelViewer.timings.lastOpen);
+    const started = await page.evaluate(() => window.vastrelViewer.timings.started);
+    report(`page start: ${Math.round(started)} ms from navigation to the example drawn (both WebAssembly modules loaded and compiled)`);
     report(`example: ${Math.round(t.total)} ms from start of the file's read to first page drawn (parse ${t.parse.toFixed(1)}, export ${t.export.toFixed(1)}, Verovio layout ${Math.round(t.layout)}, page ${Math.round(t.render)} ms)`);
   });
 
@@ -199,7 +201,10 @@ describe('score viewer', () => {
     await page.click('#play');
     await page.waitForFunction(() => document.body.dataset.state === 'playing');
     const t0 = Date.now();
-    await page.waitForTimeout(1000);
+    // Sound reaches the output while the first measure plays.
+    await page.waitForTimeout(300);
+    const level = await page.evaluate(() => window.vastrelViewer.following.level());
+    await page.waitForTimeout(700);
     const [musicTime, frames, audioTime] = await page.evaluate(() => [
       Number(document.getElementById('seek').value),
       window.vastrelViewer.following.frames,
@@ -214,6 +219,7 @@ describe('score viewer', () => {
     // start-up of the audio output and the test's own latency.
     assert.ok(musicTime > 500 && musicTime < 2600, `music time after a second: ${musicTime}`);
     assert.ok(audioTime > 0.5, `the audio clock ran ${audioTime} s`);
+    assert.ok(level > 0.005, `the synthesiser sounds: level ${level}`);
     assert.notDeepEqual([moved.measures, moved.sections], [start.measures, start.sections], 'the highlight moved on');
     const [want] = positions(example, 0, 16, [Math.floor(musicTime)]);
     assert.equal(moved.measures[0], want.measure, 'the measure marked is the one the slider shows');
