@@ -120,8 +120,12 @@ export function createPlayer() {
       const noteSeconds = map.secondsAt(note.start);
       if (noteSeconds > horizon) break;
       run.next += 1;
+      // A short note struck before the start, listed after a longer one
+      // that still sounds there, is over already.
+      const endSeconds = map.secondsAt(note.end);
+      if (endSeconds <= startSeconds) continue;
       const from = Math.max(noteSeconds, startSeconds);
-      strike(note, origin + from - startSeconds, map.secondsAt(note.end) - from);
+      strike(note, origin + from - startSeconds, endSeconds - from);
     }
   }
 

@@ -2,7 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
-import { notesOf, tempoMap } from '../src/player.js';
+import { createPlayer, notesOf, tempoMap } from '../src/player.js';
 
 const close = (actual, expected, what) => assert.ok(Math.abs(actual - expected) < 1e-9, `${what}: ${actual}, not ${expected}`);
 
@@ -53,4 +53,50 @@ test('the notes played: one per struck note, tied pieces joined, values and dots
       [{ pitch: 48, start: 0, end: 1536 }, { pitch: 72, start: 384, end: 768 }]],
   ];
   for (const [what, input, expected] of cases) assert.deepEqual(notesOf(input, map), expected, what);
+});
+
+// A stand-in for WebAudio that refuses what the real one refuses (times
+// before zero) and keeps every note it is given.
+class FakeParam {
+  constructor(context) { this.context = context; this.value = 0; }
+  check(time) { if (!(time >= 0)) throw new RangeError(`time must be a finite non-negative number: ${time}`); }
+  setValueAtTime(v, t) { this.check(t); }
+  linearRampToValueAtTime(v, t) { this.check(t); }
+  exponentialRampToValueAtTime(v, t) { this.check(t); }
+  setTargetAtTime(v, t) { this.check(t); }
+}
+class FakeNode {
+  constructor(context) { this.context = context; this.gain = new FakeParam(context); this.frequency = new FakeParam(context); }
+  connect(node) { return node; }
+  start(time) { this.context.started.push({ frequency: this.frequency.value, time }); }
+  stop() {}
+}
+class FakeAudioContext {
+  constructor() { this.currentTime = 10; this.state = 'running'; this.destination = new FakeNode(this); this.started = []; FakeAudioContext.last = this; }
+  createDynamicsCompressor() { return new FakeNode(this); }
+  createGain() { return new FakeNode(this); }
+  createAnalyser() { return new FakeNode(this); }
+  createOscillator() { return new FakeNode(this); }
+  async resume() {}
+}
+
+test('playback from the middle strikes only what still sounds there, never before the start', async () => {
+  globalThis.AudioContext = FakeAudioContext;
+  try {
+    const map = tempoMap({ division: 480, tempos: [{ time: 0, tempo: 60 }] });  // a quarter a second
+    // Sorted by start: a long note, then a short one over before 768, then one after.
+    const notes = [{ pitch: 48, start: 0, end: 3072 }, { pitch: 72, start: 96, end: 192 }, { pitch: 60, start: 1536, end: 2304 }];
+    const player = createPlayer();
+    await player.start(notes, map, 768);
+    const context = FakeAudioContext.last;
+    player.musicTime();
+    context.currentTime += 2;  // two seconds on: every note is given to the context
+    close(player.musicTime(), 768 + 2 * 768 - 0.06 * 768, 'music time on the audio clock');
+    const struck = context.started.map(({ frequency, time }) => [Math.round(69 + 12 * Math.log2(frequency / 440)), +(time - 10).toFixed(3)]);
+    assert.deepEqual(struck, [[48, 0.06], [60, 1.06]]);
+    player.stop();
+    assert.equal(player.musicTime(), null);
+  } finally {
+    delete globalThis.AudioContext;
+  }
 });

@@ -356,9 +356,16 @@ describe('score viewer', () => {
     await page.waitForFunction(() => document.body.dataset.state === 'playing');
     const toStart = Date.now() - started;
     await page.waitForTimeout(1000);
-    const [frames, audio] = await page.evaluate(() => [window.vastrelViewer.following.frames, window.vastrelViewer.following.audioSeconds()]);
+    const [frames, audio, level, status] = await page.evaluate(() => [
+      window.vastrelViewer.following.frames,
+      window.vastrelViewer.following.audioSeconds(),
+      window.vastrelViewer.following.level(),
+      document.getElementById('status').textContent,
+    ]);
     await page.click('#play');
+    assert.doesNotMatch(status, /could not/);
     assert.ok(audio > 0.5, `the audio clock ran ${audio} s`);
+    assert.ok(level > 0.005, `the synthesiser sounds: level ${level}`);
     report(`${name}, every track playing, the busiest followed: ${toStart} ms from the click to playing, ${(frames / audio).toFixed(0)} frames per second of the audio clock`);
   });
 
