@@ -147,8 +147,9 @@ async function showFile(bytes, name, chosenAt) {
     return;
   }
   const drawn = draw();
-  if (drawn) timings.lastOpen = { file: name, bytes: bytes.length, load, ...drawn, total: performance.now() - chosenAt };
-  if (drawn) updateStatus();
+  if (!drawn) return;
+  timings.lastOpen = { file: name, bytes: bytes.length, load, ...drawn, total: performance.now() - chosenAt };
+  updateStatus(timings.lastOpen.total);
 }
 
 // ---- Drawing the chosen track --------------------------------------------
@@ -182,9 +183,10 @@ function draw() {
     controls.play.disabled = false;
     follow(Number(controls.seek.value));
     updatePager();
-    setState('ready', '');
-    const timing = { parse: t1 - t0, export: t2 - t1, layout, render, xmlBytes: xml.length };
+    const timing = { parse: t1 - t0, export: t2 - t1, layout, render, xmlBytes: xml.length, total: performance.now() - t0 };
     timings.lastDraw = timing;
+    setState('ready', '');
+    updateStatus(timing.total);
     if (wasPlaying) play();
     return timing;
   } catch (error) {
@@ -193,14 +195,13 @@ function draw() {
   }
 }
 
-function updateStatus() {
-  if (!shown) return;
+// What is drawn, and how long the drawing took.
+function updateStatus(milliseconds) {
   const { info, name } = opened;
-  const t = timings.lastOpen;
   const title = info.file.name && info.file.name !== 'Untitled midi' ? `“${info.file.name}”` : name;
-  const speed = t ? ` · drawn in ${Math.round(t.total)} ms` : '';
   const { measureCount, noteCount } = shown.summary;
-  controls.status.textContent = `${title} · track ${trackLabel(shown.summary)} · ${measureCount} measures, ${noteCount} notes${speed}`;
+  controls.status.textContent =
+    `${title} · track ${trackLabel(shown.summary)} · ${measureCount} measures, ${noteCount} notes · drawn in ${Math.round(milliseconds)} ms`;
 }
 
 function updatePager() {
@@ -307,9 +308,9 @@ controls.file.addEventListener('change', () => {
 });
 
 for (const control of [controls.track, controls.resolution, controls.tablature]) {
-  control.addEventListener('change', () => { if (draw()) updateStatus(); });
+  control.addEventListener('change', draw);
 }
-controls.transpose.addEventListener('input', () => { if (draw()) updateStatus(); });
+controls.transpose.addEventListener('input', draw);
 
 controls.play.addEventListener('click', () => (player.playing ? stop() : play()));
 controls.allTracks.addEventListener('change', () => { if (player.playing) play(); });
