@@ -325,7 +325,8 @@ controls.previous.addEventListener('click', () => { score.turn(-1); updatePager(
 controls.next.addEventListener('click', () => { score.turn(1); updatePager(); });
 
 document.addEventListener('keydown', (event) => {
-  if (event.target.closest?.('input, select, textarea') && event.target.type !== 'range') return;
+  // Keys typed into a control (or a space on a focused button) are its own.
+  if (event.target.closest?.('input, select, textarea, button')) return;
   if (event.key === ' ' && shown) {
     event.preventDefault();
     if (player.playing) stop();

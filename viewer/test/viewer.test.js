@@ -224,6 +224,18 @@ describe('score viewer', () => {
     const [want] = positions(example, 0, 16, [Math.floor(musicTime)]);
     assert.equal(moved.measures[0], want.measure, 'the measure marked is the one the slider shows');
     report(`following playback: ${(frames / elapsed).toFixed(0)} frames per second (${frames} frames in ${elapsed.toFixed(2)} s)`);
+
+    // The space bar plays and pauses too, once per press, wherever the
+    // focus is but in a control.
+    await page.$eval('#play', (button) => button.blur());
+    await page.keyboard.press(' ');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'playing');
+    await page.keyboard.press(' ');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    await page.focus('#play');
+    await page.keyboard.press(' ');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'playing', 'a space on the focused button plays once');
+    await page.click('#play');
   });
 
   test('one position lookup from JavaScript', async () => {
