@@ -3,8 +3,11 @@
 // (at most 16) is parsed at three grids, the tracks are kept side by side,
 // the whole model is read and its invariants checked, playback is followed
 // across each track and past its end, the file is released and the tracks
-// read once more, and everything is released. A crash, a sanitizer report, a
-// leak, a refusal without a table message or a broken model stops the run.
+// read once more, and everything is released. Every plan's tracks are also
+// exported as MusicXML, as a viewer does with whatever file it is given,
+// with and without tablature, and the documents read back with pugixml. A
+// crash, a sanitizer report, a leak, a refusal without a table message, a
+// broken model or a broken document stops the run.
 //
 // VSX_FUZZ_SKIP_INVARIANTS=1 in the environment leaves the model's
 // invariants out and hunts memory faults only.
@@ -13,6 +16,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <pugixml.hpp>
+
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "../musicxml/musicxml.h"
 #include "../tests/robustness/hostile_input.h"
 
 static char g_szInputPath[64];
@@ -59,6 +69,65 @@ static std::vector<ParsePlan> PlansFor(const uint8_t* pData, size_t nSize) {
     return plans;
 }
 
+// A document must be XML, have as many measures in every part as the longest
+// track, and no id twice.
+static void CheckDocument(HostileRun& run, const std::string& text, size_t parts, int32_t measures,
+                          const std::string& where) {
+    pugi::xml_document document;
+    pugi::xml_parse_result result = document.load_buffer(text.data(), text.size());
+    if (!result) {
+        hostile::Problem(run, where + ": the MusicXML is not XML: " + result.description());
+        return;
+    }
+    std::set<std::string> ids;
+    size_t elements = 0, partsSeen = 0;
+    for (pugi::xml_node part : document.child("score-partwise").children("part")) {
+        ++partsSeen;
+        int32_t measuresSeen = 0;
+        for (pugi::xml_node measure : part.children("measure")) {
+            ++measuresSeen;
+            ids.insert(measure.attribute("id").value());
+            ++elements;
+            for (pugi::xml_node note : measure.children("note")) {
+                ids.insert(note.attribute("id").value());
+                ++elements;
+            }
+        }
+        if (measuresSeen != measures)
+            hostile::Problem(run, where + ": a MusicXML part has " + std::to_string(measuresSeen) + " measures, not " +
+                                      std::to_string(measures));
+    }
+    if (partsSeen != parts) hostile::Problem(run, where + ": the MusicXML has " + std::to_string(partsSeen) + " parts");
+    if (ids.size() != elements || ids.count("")) hostile::Problem(run, where + ": MusicXML ids missing or repeated");
+}
+
+// The tracks of one plan as one score, with and without tablature. Only a
+// score without any measure may be refused.
+static void ExportTracks(HostileRun& run, const SMidiFile& file, const std::vector<STrack*>& tracks,
+                         const std::string& where) {
+    std::vector<MusicXmlPart> parts;
+    int32_t measures = 0;
+    for (size_t t = 0; t < tracks.size(); ++t) {
+        if (!tracks[t] || tracks[t]->nMeasures <= 0) continue;
+        parts.push_back({static_cast<unsigned>(t), tracks[t]});
+        if (tracks[t]->nMeasures > measures) measures = tracks[t]->nMeasures;
+    }
+    for (bool tablature : {false, true}) {
+        MusicXmlOptions options;
+        options.tablature = tablature;
+        const std::string at = where + (tablature ? " MusicXML with tablature" : " MusicXML");
+        std::ostringstream out;
+        try {
+            WriteMusicXml(out, file, parts, options);
+        } catch (const std::runtime_error& e) {
+            if (!parts.empty()) hostile::Problem(run, at + ": " + e.what());
+            continue;
+        }
+        if (parts.empty()) hostile::Problem(run, at + ": a score without measures was written");
+        else CheckDocument(run, out.str(), parts.size(), measures, at);
+    }
+}
+
 // What one input may cost. A few bytes of delta time can ask for a grid of
 // millions of sections; once an input has had 30 000 allocations (a real
 // file of 16 KiB needs about 5 000 for all its tracks on one grid) the rest
@@ -73,6 +142,7 @@ static ExerciseLimits FuzzLimits() {
     limits.invariantBudget = 2000000;
     limits.allocationBudget = 30000;
     limits.slotBudget = 2000000;
+    limits.useTracks = ExportTracks;
     return limits;
 }
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <streambuf>
 #include <stdexcept>
@@ -119,8 +120,8 @@ public:
     }
 
 private:
-    static const size_t kBlock = 64 * 1024;
-    static const size_t kLineRoom = 512;  // more than any line but one with a name from the file
+    static constexpr size_t kBlock = 64 * 1024;
+    static constexpr size_t kLineRoom = 512;  // more than any line but one with a name from the file
 
     static char* Append(char* at, const char* text) {
         while (*text) *at++ = *text++;
@@ -243,13 +244,18 @@ struct MeasureAlterations {
     std::vector<int> changed;                           // by treble step: alteration of the last sign, or kUnchanged
     std::vector<int> signs;
 
-    static const int kUnchanged = 99;
-    static const int kLowestStep = -42;  // TrebleStep's range
-    static const int kSteps = 161;
+    static constexpr int kUnchanged = 99;
+    // Every step in treble coordinates that an 8-bit staff step in any clef
+    // can give (a sound model keeps to -36 ... 114).
+    static constexpr int kLowestStep = -160;
+    static constexpr int kSteps = 320;
 
+    static bool Before(const NoteAlteration& a, const NoteAlteration& b) {
+        return std::less<const SNote*>()(a.note, b.note);
+    }
     int Of(const SNote* note) const {
-        auto it = std::lower_bound(byNote.begin(), byNote.end(), note,
-                                   [](const NoteAlteration& a, const SNote* n) { return a.note < n; });
+        const NoteAlteration key = {note, 0};
+        auto it = std::lower_bound(byNote.begin(), byNote.end(), key, Before);
         return it != byNote.end() && it->note == note ? it->alteration : 0;
     }
 };
@@ -295,14 +301,15 @@ void ReadAlterations(const SMeasure& measure, int shift, MeasureAlterations& wor
     work.byNote.clear();
     work.changed.assign(MeasureAlterations::kSteps, MeasureAlterations::kUnchanged);
     for (const SSection* section = measure.pSections; section; section = section->pNext) {
+        // The section's notes by step, in chord order within a step (a
+        // section holds few notes: each finds its place from the end).
         work.onSteps.clear();
         for (const SChord* chord = section->pChords; chord; chord = chord->pNext)
-            for (const SNote* note = chord->pNotes; note; note = note->pNext)
+            for (const SNote* note = chord->pNotes; note; note = note->pNext) {
                 work.onSteps.push_back({TrebleStep(note->cStep, shift), note});
-        std::stable_sort(work.onSteps.begin(), work.onSteps.end(),
-                         [](const std::pair<int, const SNote*>& a, const std::pair<int, const SNote*>& b) {
-                             return a.first < b.first;
-                         });
+                for (size_t k = work.onSteps.size() - 1; k > 0 && work.onSteps[k - 1].first > work.onSteps[k].first; --k)
+                    std::swap(work.onSteps[k - 1], work.onSteps[k]);
+            }
         for (size_t i = 0; i < work.onSteps.size();) {
             size_t end = i;
             while (end < work.onSteps.size() && work.onSteps[end].first == work.onSteps[i].first) ++end;
@@ -310,8 +317,7 @@ void ReadAlterations(const SMeasure& measure, int shift, MeasureAlterations& wor
             i = end;
         }
     }
-    std::sort(work.byNote.begin(), work.byNote.end(),
-              [](const NoteAlteration& a, const NoteAlteration& b) { return a.note < b.note; });
+    std::sort(work.byNote.begin(), work.byNote.end(), MeasureAlterations::Before);
 }
 
 // ---- Values ------------------------------------------------------------------------

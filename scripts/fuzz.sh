@@ -17,8 +17,9 @@
 #
 # FUZZ_DIR (default build-fuzz) holds the objects, the binary, the seeds, the
 # corpus the fuzzer grows and crash artifacts. Needs clang and its runtime
-# (Debian: clang libclang-rt-14-dev, listed in scripts/setup-debian.sh) and
-# the GoogleTest library for the model checker shared with the tests.
+# (Debian: clang libclang-rt-14-dev, listed in scripts/setup-debian.sh), the
+# GoogleTest library for the model checker shared with the tests, and pugixml
+# to read back the MusicXML every input is exported as.
 set -e
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT=${FUZZ_DIR:-$ROOT/build-fuzz}
@@ -28,10 +29,10 @@ MODE=${1:-ci}
 [ $# -gt 0 ] && shift
 if [ "$MODE" = long ]; then MAX_LEN=${FUZZ_MAX_LEN:-2048}; else MAX_LEN=${FUZZ_MAX_LEN:-16384}; fi
 
-CXXFLAGS="-std=c++17 -g -O1 -fno-omit-frame-pointer -Wall -Wextra"
+CXXFLAGS="-std=c++17 -g -O1 -fno-omit-frame-pointer -Wall -Wextra -I$ROOT/interface"
 SANITIZE="-fsanitize=address,undefined -fno-sanitize-recover=undefined"
 HEADER_DIRS="$ROOT/interface $ROOT/smf $ROOT/track $ROOT/notation $ROOT/position $ROOT/platform $ROOT/resources
-  $ROOT/tests/support $ROOT/tests/robustness $ROOT/fuzz"
+  $ROOT/musicxml $ROOT/tests/support $ROOT/tests/robustness $ROOT/fuzz"
 
 # The library is instrumented for coverage, without comparison tracing (it
 # doubles the cost of the long loops over grid slots, and the dictionary
@@ -67,11 +68,12 @@ build() {
     fi
     objects=""
     compile "$LIBRARY_COVERAGE" "$ROOT"/interface/*.cpp "$ROOT"/smf/*.cpp "$ROOT"/track/*.cpp \
-        "$ROOT"/notation/*.cpp "$ROOT"/position/*.cpp "$ROOT"/platform/platform_portable.cpp "$ROOT"/platform/heap_accounting.cpp
+        "$ROOT"/notation/*.cpp "$ROOT"/position/*.cpp "$ROOT"/platform/platform_portable.cpp "$ROOT"/platform/heap_accounting.cpp \
+        "$ROOT"/musicxml/musicxml.cpp
     compile "" "$ROOT"/tests/support/model_invariants.cpp "$ROOT"/fuzz/parse_fuzzer.cpp
     echo "$flags" >"$OUT/obj/flags"
     # shellcheck disable=SC2086
-    $CXX $SANITIZE -fsanitize=fuzzer $objects -lgtest -lpthread -o "$target"
+    $CXX $SANITIZE -fsanitize=fuzzer $objects -lgtest -lpugixml -lpthread -o "$target"
 
     seeder=$OUT/make_seeds
     if [ ! -x "$seeder" ] || [ "$ROOT/fuzz/make_seeds.cpp" -nt "$seeder" ] ||

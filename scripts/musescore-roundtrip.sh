@@ -1,9 +1,10 @@
 #!/bin/sh
 # Round trip through a real notation program: writes the bundled example (and
 # any MIDI files named on the command line) as MusicXML with the vastrel tool,
-# imports each score into MuseScore 3 without a display, and checks that the
-# import reports no error and keeps every part's measures and the number of
-# notes. Then renders the example to docs/example.png for the README.
+# the example once more with its guitar tablature staves, imports each score
+# into MuseScore 3 without a display, and checks that the import reports no
+# error and keeps every staff's measures and the number of notes. Then
+# renders the example to docs/example.png for the README.
 #
 #   scripts/musescore-roundtrip.sh [FILE.mid ...]
 #   BUILD_DIR=build-other scripts/musescore-roundtrip.sh
@@ -31,15 +32,19 @@ trap 'rm -rf "$WORK"' EXIT
 # No display: Qt draws off screen, and wants a private runtime directory.
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$WORK"
 
-# Measures of every part and pitched notes, in our MusicXML and in the score
-# MuseScore made of it (one staff per part).
+# Measures of every staff and pitched notes, in our MusicXML (a part has as
+# many staves as its first measure says) and in the score MuseScore made of it.
 cat >"$WORK/counts.py" <<'EOF'
+import collections
 import sys
 import xml.etree.ElementTree as ET
 
 def ours(path):
     root = ET.parse(path).getroot()
-    measures = [len(part.findall("measure")) for part in root.findall("part")]
+    measures = []
+    for part in root.findall("part"):
+        staves = int(part.findtext("measure/attributes/staves") or 1)
+        measures += [len(part.findall("measure"))] * staves
     notes = sum(1 for note in root.iter("note") if note.find("pitch") is not None)
     return measures, notes
 
@@ -48,17 +53,46 @@ def musescore(path):
     staves = score.findall("Staff")
     return [len(staff.findall("Measure")) for staff in staves], sum(1 for staff in staves for _ in staff.iter("Note"))
 
+# Strings and frets on the tablature staves: ours count strings from 1,
+# MuseScore's from 0, both from the highest. MuseScore fingers anew where
+# notes struck together cross strings (a higher note on a lower string) or
+# share one (two voices), as the model's fingering may have them; a note
+# struck alone (alone in its section, which its id names) keeps the model's
+# string and fret.
+def our_lone_frets(path):
+    sections = {}
+    for note in ET.parse(path).getroot().iter("note"):
+        if note.findtext("staff") == "2" and note.find("pitch") is not None:
+            section = note.get("id").rsplit("-v", 1)[0]
+            place = (int(note.findtext("notations/technical/string")) - 1, int(note.findtext("notations/technical/fret")))
+            sections.setdefault(section, []).append(place)
+    return collections.Counter(notes[0] for notes in sections.values() if len(notes) == 1)
+
+def musescore_frets(path):
+    return collections.Counter((int(note.findtext("string")), int(note.findtext("fret")))
+                               for note in ET.parse(path).getroot().iter("Note") if note.find("fret") is not None)
+
 written, imported = ours(sys.argv[1]), musescore(sys.argv[2])
-label = "%s: measures per part %s, %d notes" % (sys.argv[3], written[0], written[1])
+label = "%s: measures per staff %s, %d notes" % (sys.argv[3], written[0], written[1])
 if written != imported:
     sys.exit("FAIL %s; MuseScore has measures %s, %d notes" % (label, imported[0], imported[1]))
+if our_lone_frets(sys.argv[1]) - musescore_frets(sys.argv[2]):
+    sys.exit("FAIL %s; MuseScore moved notes struck alone to other strings or frets" % label)
 print("ok   " + label)
 EOF
 
 failed=0
-for midi in examples/little-waltz.mid "$@"; do
+# Each entry: a MIDI file, and "tab" for the score with tablature staves.
+for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$@"; do
+  midi=${entry%:tab}
   name=$(basename "$midi" .mid)
-  if ! "$TOOL" musicxml "$midi" -o "$WORK/$name.musicxml"; then
+  options=""
+  if [ "$entry" != "$midi" ]; then
+    name=$name-tab
+    options=--tablature
+  fi
+  # shellcheck disable=SC2086
+  if ! "$TOOL" musicxml "$midi" $options -o "$WORK/$name.musicxml"; then
     echo "FAIL $midi: the tool wrote no score"
     failed=1
     continue
@@ -70,7 +104,7 @@ for midi in examples/little-waltz.mid "$@"; do
     failed=1
     continue
   fi
-  python3 "$WORK/counts.py" "$WORK/$name.musicxml" "$WORK/$name.mscx" "$midi" || failed=1
+  python3 "$WORK/counts.py" "$WORK/$name.musicxml" "$WORK/$name.mscx" "$midi${options:+ $options}" || failed=1
 done
 
 # The picture in the README: the example's first page, trimmed to the music.

@@ -265,6 +265,59 @@ TEST(MusicXmlTablature, ShowsTheModelsStringsAndFrets) {
     }
 }
 
+// ---- Records made by hand ------------------------------------------------------
+
+// The exporter reads whatever records it is given: every 8-bit staff step in
+// every clef (a sound model keeps to a fraction of them, and wraps the far
+// ones) gives a letter and an octave MusicXML knows, one whole note a
+// measure, without reading outside the exporter's tables.
+TEST(MusicXmlRecords, EveryStaffStepInEveryClef) {
+    SMidiFile file = {};
+    char name[] = "Steps";
+    file.pszName = name;
+    file.wFormat = 1;
+    for (int clef = 1; clef <= 4; ++clef) {
+        SCOPED_TRACE("clef " + std::to_string(clef));
+        std::vector<SNote> notes(256);
+        std::vector<SChord> chords(256);
+        std::vector<SSection> sections(256);
+        std::vector<SMeasure> measures(256);
+        for (int i = 0; i < 256; ++i) {
+            notes[i] = {};
+            notes[i].cStep = static_cast<int8_t>(i - 128);
+            notes[i].nAccidental = i % 6;
+            notes[i].bPitch = 60;
+            notes[i].bValue = 1;
+            chords[i] = {};
+            chords[i].bValue = 1;
+            chords[i].pNotes = &notes[i];
+            sections[i] = {};
+            sections[i].pChords = &chords[i];
+            measures[i] = {};
+            measures[i].nClef = i == 0 ? clef : 0;
+            measures[i].bNumerator = i == 0 ? 4 : 0;
+            measures[i].bDenominator = i == 0 ? 4 : 0;
+            measures[i].bVoices = 1;
+            measures[i].pSections = &sections[i];
+            measures[i].bSections = 1;
+            measures[i].pNext = i + 1 < 256 ? &measures[i + 1] : nullptr;
+        }
+        STrack track = {};
+        track.nMeasures = 256;
+        track.bResolution = 16;
+        track.pFirstMeasure = &measures[0];
+        Document document(MusicXmlDocument(file, PartsOf({&track})));
+        size_t pitches = 0;
+        for (pugi::xpath_node pitch : document.Score().select_nodes("part/measure/note/pitch")) {
+            const int octave = pitch.node().child("octave").text().as_int();
+            EXPECT_TRUE(octave >= 0 && octave <= 9) << octave;
+            EXPECT_NE(std::string("CDEFGAB").find(pitch.node().child_value("step")), std::string::npos);
+            ++pitches;
+        }
+        EXPECT_EQ(pitches, 256u);
+    }
+}
+
 // ---- Names ----------------------------------------------------------------------
 
 // Names in MIDI files are bytes of no stated encoding: the characters XML

@@ -245,6 +245,12 @@ struct ExerciseLimits {
     // several times whatever it allocates, so once an input's grids add up
     // to this the parses left are skipped.
     uint64_t slotBudget = UINT64_MAX;
+    // Called with the tracks of every plan once playback has been followed,
+    // while the file is still loaded (null where a parse was refused or a
+    // huge track was already released): what a viewer does next with them,
+    // such as exporting them, goes here and reports its faults in the run.
+    void (*useTracks)(HostileRun& run, const SMidiFile& file, const std::vector<STrack*>& tracks,
+                      const std::string& where) = nullptr;
 };
 
 // Loads the file at path and puts it through every plan.
@@ -313,6 +319,7 @@ inline HostileRun ExerciseFile(const char* path, const std::vector<ParsePlan>& p
             }
         }
         FollowPlayback(run, file, tracks, where);
+        if (limits.useTracks) limits.useTracks(run, *file, tracks, where);
         bool lastPlan = &plan == &plans.back();
         if (lastPlan) {
             // Nothing in a track points into its file: the tracks of the last
