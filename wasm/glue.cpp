@@ -12,10 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
 #include <cstring>
 #include <exception>
-#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
