@@ -74,8 +74,12 @@ function trackLabel(track) {
   return name === track.instrument ? `${track.number} · ${name}` : `${track.number} · ${name} (${track.instrument})`;
 }
 
+// A format 0 file offers its 16 channels, most of them silent: only those
+// with notes are listed (all of them when none has any).
 function fillTracks(info) {
-  const options = info.tracks.map((track) => new Option(trackLabel(track), track.number));
+  const withNotes = info.tracks.filter((track) => track.noteCount > 0);
+  const listed = info.file.format === 0 && withNotes.length ? withNotes : info.tracks;
+  const options = listed.map((track) => new Option(trackLabel(track), track.number));
   for (const refusal of info.refusedTracks) {
     const option = new Option(`${refusal.number} · refused: ${refusal.message}`, refusal.number);
     option.disabled = true;

@@ -59,6 +59,13 @@ const conductorOnly = Buffer.concat([header(1, 1), chunk('MTrk', [...TEMPO_120, 
 // A format 1 file whose one music chunk holds a name and no note.
 const emptyTrack = Buffer.concat([header(1, 2), chunk('MTrk', [...TEMPO_120, ...END]), chunk('MTrk', [0x00, 0xff, 0x03, 0x04, ...Buffer.from('Void'), ...END])]);
 
+// A format 0 file: one quarter note on channel 3, then one on channel 6.
+const twoChannels = Buffer.concat([header(0, 1), chunk('MTrk', [
+  ...TEMPO_120,
+  0x00, 0x92, 60, 100, 0x83, 0x60, 0x82, 60, 0,
+  0x00, 0x95, 64, 100, 0x83, 0x60, 0x85, 64, 0,
+  ...END])]);
+
 // ---- The browser ------------------------------------------------------------------
 
 const CHROMIUM_ARGS = [
@@ -305,6 +312,16 @@ describe('score viewer', () => {
     } finally {
       rmSync(scratch, { recursive: true, force: true });
     }
+  });
+
+  test('a format 0 file lists its channels that have notes', async () => {
+    const { state } = await open('channels.mid', twoChannels);
+    assert.equal(state, 'ready');
+    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.value)), ['2', '5']);
+    assert.equal(await page.$eval('#track', (s) => s.value), '2');
+    await page.selectOption('#track', '5');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    assert.ok((await page.$$eval('g.measure[data-measure]', (all) => all.length)) >= 1);
   });
 
   test('a file with nothing to show says why', async () => {
