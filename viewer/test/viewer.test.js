@@ -309,6 +309,8 @@ describe('score viewer', () => {
       const { state } = await open('little-waltz.mid', readFileSync(example));
       assert.equal(state, 'ready');
       assert.equal((await drawnMeasures()).length, 12);
+      const t = await page.evaluate(() => window.vastrelViewer.timings.lastOpen);
+      report(`example opened again: ${Math.round(t.total)} ms from start of the file's read to first page drawn (Verovio layout ${Math.round(t.layout)}, page ${Math.round(t.render)} ms)`);
     } finally {
       rmSync(scratch, { recursive: true, force: true });
     }
