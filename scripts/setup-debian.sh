@@ -12,6 +12,13 @@ PACKAGES="build-essential cmake googletest libgtest-dev libbenchmark-dev clang l
 PACKAGES="$PACKAGES pkg-config dpkg-dev file"
 # MuseScore, to check that a real notation program imports our MusicXML.
 [ "$1" = "--all" ] && PACKAGES="$PACKAGES musescore3"
+# The score viewer (scripts/build-viewer.sh): emscripten, the acorn its
+# JavaScript tools need, Node and npm where the machine has none; with
+# --all, Chromium for the viewer's browser tests.
+PACKAGES="$PACKAGES emscripten node-acorn"
+command -v node >/dev/null 2>&1 || PACKAGES="$PACKAGES nodejs"
+command -v npm >/dev/null 2>&1 || PACKAGES="$PACKAGES npm"
+[ "$1" = "--all" ] && PACKAGES="$PACKAGES chromium"
 missing=""
 for p in $PACKAGES; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

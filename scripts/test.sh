@@ -6,7 +6,8 @@
 #   4. the two Windows DLLs (MinGW and Microsoft ABI), their tests under wine;
 #   5. the install tree, the Debian package and the Windows archive, each used
 #      by a program built from it alone;
-#   6. a bounded run of the fuzz target.
+#   6. a bounded run of the fuzz target;
+#   7. the score viewer built as WebAssembly and tested in headless Chromium.
 # Run scripts/setup-debian.sh first on a fresh machine.
 set -e
 cd "$(dirname "$0")/.."
@@ -48,6 +49,11 @@ run_suite package sh scripts/test-package.sh
 echo "== fuzzing (bounded)"
 FUZZ_SECONDS=${FUZZ_SECONDS:-120} sh scripts/fuzz.sh ci
 
-# Every suite passed (a failure stops the script above): the count of all of them.
-total=$(cat "$LOGS"/*.log | sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' | awk '{s += $1} END {print s + 0}')
+echo "== score viewer in the browser"
+sh scripts/build-viewer.sh
+run_suite viewer node --test viewer/test/
+
+# Every suite passed (a failure stops the script above): the count of all of
+# them (ctest's summaries, and node's test runner's "# pass N").
+total=$(cat "$LOGS"/*.log | sed -n -e 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' -e 's/^# pass \([0-9]*\)$/\1/p' | awk '{s += $1} END {print s + 0}')
 echo "all test runs: $total passed, 0 failed"

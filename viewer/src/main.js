@@ -1,0 +1,388 @@
+// The page: opens a MIDI file, draws the chosen track as Verovio engraves
+// the library's MusicXML, plays it and follows playback with the library's
+// position lookup. Any change of a control parses and draws again at once.
+//
+// document.body.dataset.state: "loading" while a file is read and drawn,
+// "ready" when a track is drawn and idle, "playing", "empty" when the file
+// or the track has nothing to draw, "error" after a refusal.
+import { createVastrel, VastrelError } from './vastrel.js';
+import { createScore } from './score.js';
+import { createPlayer, notesOf, tempoMap } from './player.js';
+
+const EXAMPLE = 'examples/little-waltz.mid';
+
+const $ = (id) => document.getElementById(id);
+const controls = {
+  file: $('midi-file'),
+  track: $('track'),
+  resolution: $('resolution'),
+  transpose: $('transpose'),
+  tablature: $('tablature'),
+  play: $('play'),
+  allTracks: $('all-tracks'),
+  seek: $('seek'),
+  clock: $('clock'),
+  pageNumber: $('page-number'),
+  previous: $('page-previous'),
+  next: $('page-next'),
+  status: $('status'),
+};
+
+// The library and Verovio, both WebAssembly; without them the page can
+// only say why.
+let vastrel;
+let score;
+try {
+  [vastrel, score] = await Promise.all([createVastrel(), createScore($('score'))]);
+} catch (error) {
+  document.body.dataset.state = 'error';
+  $('status').textContent = `The page could not start: ${error.message ?? error}`;
+  throw error;
+}
+const player = createPlayer();
+
+// What is open: the file's report, its tempo map, the track drawn, and the
+// notes playback sounds (made on the first play, kept while they hold).
+let opened = null;
+let shown = null;
+let sounding = null;
+let marked = '';
+
+// For the page's tests and the curious (console: vastrelViewer.timings):
+// the milliseconds of the last file opened and of the last drawing, the
+// frames drawn while following playback, and the count of files opened.
+const timings = {};
+const following = { frames: 0, audioSeconds: () => player.elapsed(), level: () => player.level() };
+window.vastrelViewer = { timings, following, vastrel, opens: 0 };
+
+function setState(state, message) {
+  document.body.dataset.state = state;
+  controls.status.textContent = message;
+}
+
+const formatSeconds = (seconds) => {
+  const whole = Math.max(0, seconds);
+  const minutes = Math.floor(whole / 60);
+  return `${minutes}:${(whole - minutes * 60).toFixed(1).padStart(4, '0')}`;
+};
+
+// ---- Opening a file ------------------------------------------------------
+
+function trackLabel(track) {
+  if (!track.noteCount) return `${track.number} · (no notes)`;
+  const name = track.name?.trim() || `Track ${track.number}`;
+  return name === track.instrument ? `${track.number} · ${name}` : `${track.number} · ${name} (${track.instrument})`;
+}
+
+// A format 0 file offers its 16 channels, most of them silent: only those
+// with notes are listed (all of them when none has any).
+function fillTracks(info) {
+  const withNotes = info.tracks.filter((track) => track.noteCount > 0);
+  const listed = info.file.format === 0 && withNotes.length ? withNotes : info.tracks;
+  const options = listed.map((track) => new Option(trackLabel(track), track.number));
+  for (const refusal of info.refusedTracks) {
+    const option = new Option(`${refusal.number} · refused: ${refusal.message}`, refusal.number);
+    option.disabled = true;
+    options.push(option);
+  }
+  options.sort((a, b) => a.value - b.value);
+  controls.track.replaceChildren(...options);
+  controls.track.disabled = options.length === 0;
+  const first = info.tracks.find((track) => track.noteCount > 0) ?? info.tracks[0];
+  if (first) controls.track.value = first.number;
+}
+
+// Nothing of a refused or empty file stays on the page.
+function clearDrawing() {
+  player.stop();
+  score.clear();
+  shown = null;
+  marked = '';
+  controls.play.disabled = true;
+  controls.play.textContent = '▶ Play';
+  controls.seek.disabled = true;
+  controls.seek.max = 0;
+  controls.seek.value = 0;
+  controls.clock.textContent = '–';
+  updatePager();
+}
+
+function refuse(error, name) {
+  clearDrawing();
+  const message = error instanceof VastrelError ? error.describe() : String(error.message ?? error);
+  setState('error', name ? `${message} — ${name}` : message);
+}
+
+async function openFile(bytes, name, chosenAt = performance.now()) {
+  try {
+    await showFile(bytes, name, chosenAt);
+  } finally {
+    window.vastrelViewer.opens += 1;
+  }
+}
+
+async function showFile(bytes, name, chosenAt) {
+  clearDrawing();
+  sounding = null;
+  setState('loading', `Opening ${name}…`);
+  // Lets the status line show before the work.
+  await new Promise((resolve) => setTimeout(resolve));
+  const t0 = performance.now();
+  let info;
+  try {
+    info = vastrel.load(bytes);
+  } catch (error) {
+    opened = null;
+    controls.track.replaceChildren();
+    controls.track.disabled = true;
+    refuse(error, name);
+    return;
+  }
+  opened = { name, info, map: tempoMap(info.file) };
+  fillTracks(info);
+  const load = performance.now() - t0;
+  if (info.file.tracks === 0) {
+    setState('empty', `${name}: this format 1 file holds only its conductor track (tempo, meter and key), no track to show`);
+    return;
+  }
+  if (info.tracks.length === 0) {
+    const refusal = info.refusedTracks[0];
+    refuse(new VastrelError(refusal.message, refusal.id), name);
+    return;
+  }
+  const drawn = draw();
+  if (!drawn) return;
+  timings.lastOpen = { file: name, bytes: bytes.length, load, ...drawn, total: performance.now() - chosenAt };
+  updateStatus(timings.lastOpen.total);
+}
+
+// ---- Drawing the chosen track --------------------------------------------
+
+// Parses the chosen track with the chosen grid and transposition, and draws
+// it; gives the milliseconds of each step, or null when nothing is drawn.
+function draw() {
+  if (!opened) return null;
+  const wasPlaying = player.playing;
+  const at = Number(controls.seek.value);
+  clearDrawing();
+  const track = Number(controls.track.value);
+  const resolution = Number(controls.resolution.value);
+  const transpose = Math.max(-128, Math.min(127, Math.trunc(Number(controls.transpose.value) || 0)));
+  const summary = opened.info.tracks.find((t) => t.number === track);
+  try {
+    const t0 = performance.now();
+    vastrel.parse(track, resolution, transpose);
+    const t1 = performance.now();
+    if (!summary?.noteCount) {
+      setState('empty', `${opened.name}: track ${track} has no notes, nothing to draw`);
+      return null;
+    }
+    const xml = vastrel.musicXml({ tablature: controls.tablature.checked });
+    const t2 = performance.now();
+    const { layout, render } = score.draw(xml);
+    shown = { track, resolution, transpose, summary, end: opened.map.toMusic(summary.endTime) };
+    controls.seek.max = Math.ceil(shown.end);
+    controls.seek.value = Math.min(at, shown.end);
+    controls.seek.disabled = false;
+    controls.play.disabled = false;
+    follow(Number(controls.seek.value));
+    updatePager();
+    const timing = { parse: t1 - t0, export: t2 - t1, layout, render, xmlBytes: xml.length, total: performance.now() - t0 };
+    timings.lastDraw = timing;
+    setState('ready', '');
+    updateStatus(timing.total);
+    if (wasPlaying) play();
+    return timing;
+  } catch (error) {
+    refuse(error, opened.name);
+    return null;
+  }
+}
+
+// What is drawn, and how long the drawing took.
+function updateStatus(milliseconds) {
+  const { info, name } = opened;
+  const title = info.file.name && info.file.name !== 'Untitled midi' ? `“${info.file.name}”` : name;
+  const { measureCount, noteCount } = shown.summary;
+  controls.status.textContent =
+    `${title} · track ${trackLabel(shown.summary)} · ${measureCount} measures, ${noteCount} notes · drawn in ${Math.round(milliseconds)} ms`;
+}
+
+function updatePager() {
+  const count = score.pageCount;
+  controls.pageNumber.textContent = count ? `page ${score.page} of ${count}` : '–';
+  controls.previous.disabled = !count || score.page <= 1;
+  controls.next.disabled = !count || score.page >= count;
+}
+
+// ---- Following playback -----------------------------------------------------
+
+// Music time -> the library's position -> the highlight, the slider and
+// the clock.
+function follow(musicTime) {
+  if (!shown) return;
+  const position = vastrel.position(musicTime);
+  const key = `${position.measure}:${position.section}`;
+  if (key !== marked) {
+    marked = key;
+    const page = score.page;
+    if (position.measure > 0 && position.section >= 0) score.mark(position.measure, position.section);
+    else score.unmark();
+    if (score.page !== page) updatePager();
+  }
+  const { map } = opened;
+  controls.clock.textContent = `measure ${position.measure} · ${formatSeconds(map.secondsAt(musicTime))} / ${formatSeconds(map.secondsAt(shown.end))}`;
+}
+
+function frame() {
+  if (!player.playing) return;
+  const musicTime = player.musicTime();
+  following.frames += 1;
+  if (musicTime >= shown.end) {
+    stop();
+    controls.seek.value = 0;
+    follow(0);
+    return;
+  }
+  controls.seek.value = musicTime;
+  follow(musicTime);
+  requestAnimationFrame(frame);
+}
+
+// The notes to sound: every track with notes, or the one drawn, on the
+// grid and transposition drawn. A format 0 file's channel 10 is its drum
+// kit, whose keys are no pitches: it sounds only when it is the one drawn.
+function soundingNotes() {
+  const { track, resolution, transpose } = shown;
+  const all = controls.allTracks.checked;
+  const key = `${all ? 'all' : track}:${resolution}:${transpose}`;
+  if (sounding?.key === key) return sounding.notes;
+  const drums = (number) => opened.info.file.format === 0 && number === 9;
+  const numbers = all
+    ? opened.info.tracks.filter((t) => t.noteCount > 0 && (!drums(t.number) || t.number === track)).map((t) => t.number)
+    : [track];
+  const notes = numbers.flatMap((number) => {
+    try {
+      return notesOf(vastrel.model(number, resolution, transpose), opened.map);
+    } catch {
+      return [];  // a track the library refuses on this grid stays silent
+    }
+  });
+  notes.sort((a, b) => a.start - b.start);
+  sounding = { key, notes };
+  return notes;
+}
+
+async function play() {
+  if (!shown) return;
+  const notes = soundingNotes();
+  let from = Number(controls.seek.value);
+  if (from >= shown.end) from = 0;
+  controls.play.textContent = '❚❚ Pause';
+  setState('playing', controls.status.textContent);
+  try {
+    await player.start(notes, opened.map, from);
+  } catch (error) {
+    stop();
+    controls.status.textContent = `The sound could not start: ${error.message ?? error}`;
+    return;
+  }
+  following.frames = 0;
+  requestAnimationFrame(frame);
+}
+
+function stop() {
+  player.stop();
+  controls.play.textContent = '▶ Play';
+  if (shown) document.body.dataset.state = 'ready';
+}
+
+// ---- Controls --------------------------------------------------------------
+
+async function openChosen(file) {
+  const chosenAt = performance.now();
+  const bytes = new Uint8Array(await file.arrayBuffer());
+  await openFile(bytes, file.name, chosenAt);
+}
+
+controls.file.addEventListener('change', () => {
+  const [file] = controls.file.files;
+  if (file) openChosen(file);
+  controls.file.value = '';
+});
+
+for (const control of [controls.track, controls.resolution, controls.tablature]) {
+  control.addEventListener('change', draw);
+}
+controls.transpose.addEventListener('input', draw);
+
+controls.play.addEventListener('click', () => (player.playing ? stop() : play()));
+controls.allTracks.addEventListener('change', () => { if (player.playing) play(); });
+
+controls.seek.addEventListener('input', () => {
+  const musicTime = Number(controls.seek.value);
+  if (player.playing) play();
+  else follow(musicTime);
+});
+
+controls.previous.addEventListener('click', () => { score.turn(-1); updatePager(); });
+controls.next.addEventListener('click', () => { score.turn(1); updatePager(); });
+
+document.addEventListener('keydown', (event) => {
+  // Keys typed into a control (or a space on a focused button) are its own.
+  if (event.target.closest?.('input, select, textarea, button')) return;
+  if (event.key === ' ' && shown) {
+    event.preventDefault();
+    if (player.playing) stop();
+    else play();
+  } else if (event.key === 'PageDown' || event.key === 'ArrowRight') {
+    score.turn(1);
+    updatePager();
+  } else if (event.key === 'PageUp' || event.key === 'ArrowLeft') {
+    score.turn(-1);
+    updatePager();
+  }
+});
+
+// Dropping a file anywhere on the page opens it.
+let dragDepth = 0;
+document.addEventListener('dragenter', (event) => {
+  event.preventDefault();
+  dragDepth += 1;
+  document.body.classList.add('dragging');
+});
+document.addEventListener('dragleave', () => {
+  dragDepth = Math.max(0, dragDepth - 1);
+  if (!dragDepth) document.body.classList.remove('dragging');
+});
+document.addEventListener('dragover', (event) => event.preventDefault());
+document.addEventListener('drop', (event) => {
+  event.preventDefault();
+  dragDepth = 0;
+  document.body.classList.remove('dragging');
+  const [file] = event.dataTransfer.files;
+  if (file) openChosen(file);
+});
+
+let resizing = 0;
+window.addEventListener('resize', () => {
+  clearTimeout(resizing);
+  resizing = setTimeout(() => {
+    if (!shown) return;
+    score.relayout();
+    marked = '';
+    follow(Number(controls.seek.value));
+    updatePager();
+  }, 200);
+});
+
+// ---- The bundled example, shown at start --------------------------------------
+
+try {
+  const response = await fetch(EXAMPLE);
+  if (!response.ok) throw new Error(`${EXAMPLE}: ${response.status} ${response.statusText}`);
+  await openFile(new Uint8Array(await response.arrayBuffer()), 'little-waltz.mid');
+} catch (error) {
+  refuse(error);
+}
+timings.started = performance.now();

@@ -1,0 +1,406 @@
+// The score viewer in a real browser: Debian's Chromium, headless, driven
+// by playwright-core, against the page built by scripts/build-viewer.sh.
+// What the page highlights is checked against the native tool
+// (`vastrel position`), and the speed figures are printed, not asserted.
+//
+//   node --test viewer/test/    (after scripts/build-viewer.sh and a native build)
+//
+// VIEWER_SITE (default build-viewer/site), VASTREL_TOOL (default
+// build/tools/vastrel), CHROMIUM (default /usr/bin/chromium) and
+// VIEWER_SCREENSHOT (default build-viewer/viewer-playing.png) override the
+// paths.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync, spawnSync } from 'node:child_process';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+import { startServer } from '../serve.js';
+
+const repo = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+const site = process.env.VIEWER_SITE ?? join(repo, 'build-viewer/site');
+const tool = process.env.VASTREL_TOOL ?? join(repo, 'build/tools/vastrel');
+const browserPath = process.env.CHROMIUM ?? '/usr/bin/chromium';
+const screenshot = process.env.VIEWER_SCREENSHOT ?? join(repo, 'build-viewer/viewer-playing.png');
+const corpus = join(repo, '../shared/corpus');
+const example = join(repo, 'examples/little-waltz.mid');
+
+// ---- The native tool: what the page must agree with ------------------------------
+
+function toolJson(...args) {
+  return JSON.parse(execFileSync(tool, [...args, '--json'], { encoding: 'utf8', maxBuffer: 64 << 20 }));
+}
+
+function positions(file, track, resolution, times) {
+  return toolJson('position', file, '--track', String(track), '--resolution', String(resolution), ...times.map(String)).positions;
+}
+
+// The tool's refusal of a file: "Track header is not found! (error 262)".
+function refusal(file) {
+  const run = spawnSync(tool, ['info', file], { encoding: 'utf8' });
+  assert.equal(run.status, 1, `vastrel info ${file} should refuse the file`);
+  const match = / (\S.* \(error \d+\))\s*$/.exec(run.stderr);
+  assert.ok(match, run.stderr);
+  return match[1].slice(match[1].indexOf(': ') + 2);
+}
+
+// ---- Small MIDI files written here ------------------------------------------------
+
+const chunk = (type, bytes) => Buffer.concat([Buffer.from(type), Buffer.from([0, 0, bytes.length >> 8, bytes.length & 255]), Buffer.from(bytes)]);
+const header = (format, tracks) => chunk('MThd', [0, format, 0, tracks, 0x01, 0xe0]);
+const END = [0x00, 0xff, 0x2f, 0x00];
+const TEMPO_120 = [0x00, 0xff, 0x51, 0x03, 0x07, 0xa1, 0x20];
+
+// A format 1 file of one chunk, the conductor: nothing to choose.
+const conductorOnly = Buffer.concat([header(1, 1), chunk('MTrk', [...TEMPO_120, ...END])]);
+// A format 1 file whose one music chunk holds a name and no note.
+const emptyTrack = Buffer.concat([header(1, 2), chunk('MTrk', [...TEMPO_120, ...END]), chunk('MTrk', [0x00, 0xff, 0x03, 0x04, ...Buffer.from('Void'), ...END])]);
+
+// A format 0 file: one quarter note on channel 3, then one on channel 6.
+const twoChannels = Buffer.concat([header(0, 1), chunk('MTrk', [
+  ...TEMPO_120,
+  0x00, 0x92, 60, 100, 0x83, 0x60, 0x82, 60, 0,
+  0x00, 0x95, 64, 100, 0x83, 0x60, 0x85, 64, 0,
+  ...END])]);
+
+// ---- The browser ------------------------------------------------------------------
+
+const CHROMIUM_ARGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+  // Playback starts from a click of the test, which headless Chromium may
+  // not count as a gesture: let the audio context run without one.
+  '--autoplay-policy=no-user-gesture-required',
+];
+
+let server;
+let context;
+let page;
+let profile;
+const errors = [];
+const speed = [];
+
+function report(line) {
+  speed.push(line);
+  console.log(`speed: ${line}`);
+}
+
+// Waits until the page has finished opening one more file than `before`.
+async function opened(before, timeout = 60000) {
+  await page.waitForFunction((n) => window.vastrelViewer?.opens > n, before, { timeout });
+  return page.evaluate(() => ({ state: document.body.dataset.state, status: document.getElementById('status').textContent }));
+}
+
+async function open(name, buffer, mimeType = 'audio/midi') {
+  const before = await page.evaluate(() => window.vastrelViewer.opens);
+  await page.setInputFiles('#midi-file', { name, mimeType, buffer });
+  return opened(before);
+}
+
+// Every measure number drawn, over all pages (turning them), then back to
+// the first page.
+async function drawnMeasures() {
+  const numbers = new Set();
+  for (;;) {
+    for (const n of await page.$$eval('g.measure[data-measure]', (all) => all.map((m) => Number(m.dataset.measure)))) numbers.add(n);
+    if (await page.isDisabled('#page-next')) break;
+    await page.click('#page-next');
+  }
+  while (!(await page.isDisabled('#page-previous'))) await page.click('#page-previous');
+  return [...numbers].sort((a, b) => a - b);
+}
+
+async function seek(musicTime) {
+  await page.$eval('#seek', (slider, value) => {
+    slider.value = String(value);
+    slider.dispatchEvent(new Event('input', { bubbles: true }));
+  }, musicTime);
+}
+
+// What carries the class `playing`: the measures, and the chords and rests
+// of each section as "M:S"; with the count of chords and rests drawn for
+// section S of measure M (none where the section only continues what an
+// earlier one struck).
+function highlight(expected = { measure: 0, section: 0 }) {
+  return page.evaluate(({ measure, section }) => {
+    const marked = [...document.querySelectorAll('.playing')];
+    const measures = marked.filter((e) => e.classList.contains('measure')).map((e) => Number(e.dataset.measure));
+    const chords = marked.filter((e) => !e.classList.contains('measure'));
+    const sections = [...new Set(chords.map((e) => `${e.dataset.measure}:${e.dataset.section}`))];
+    const drawn = document.querySelectorAll(`[data-measure="${measure}"][data-section="${section}"]:not(.measure)`).length;
+    return { measures, sections, chords: chords.length, drawn };
+  }, expected);
+}
+
+function assertHighlight(seen, expected, what) {
+  assert.deepEqual(seen.measures, [expected.measure], `${what}: the measure marked`);
+  assert.deepEqual(seen.sections, seen.drawn ? [`${expected.measure}:${expected.section}`] : [], `${what}: the section marked`);
+  assert.equal(seen.chords, seen.drawn, `${what}: every chord of the section is marked`);
+}
+
+async function checkPositions(file, track, resolution, times) {
+  const expected = positions(file, track, resolution, times);
+  for (const want of expected) {
+    await seek(want.musicTime);
+    assertHighlight(await highlight(want), want, `track ${track}, grid ${resolution}, music time ${want.musicTime}`);
+  }
+}
+
+describe('score viewer', () => {
+  before(async () => {
+    assert.ok(existsSync(join(site, 'index.html')), `${site}: build the page first (scripts/build-viewer.sh)`);
+    assert.ok(existsSync(tool), `${tool}: build the native tool first (cmake --build build --target vastrel_tool)`);
+    server = await startServer(site, 0);
+    profile = mkdtempSync(join(tmpdir(), 'vastrel-viewer-chromium-'));
+    context = await chromium.launchPersistentContext(profile, {
+      executablePath: browserPath,
+      headless: true,
+      args: CHROMIUM_ARGS,
+      viewport: { width: 1280, height: 800 },
+    });
+    page = context.pages()[0] ?? (await context.newPage());
+    page.on('pageerror', (error) => errors.push(error.message));
+    await page.goto(`http://127.0.0.1:${server.address().port}/`);
+    await opened(0);
+  });
+
+  after(async () => {
+    await context?.close();
+    server?.close();
+    if (profile) rmSync(profile, { recursive: true, force: true });
+    if (speed.length) console.log(`speed summary (not asserted):\n  ${speed.join('\n  ')}`);
+  });
+
+  test('the bundled example is drawn at start, every measure of its first track', async () => {
+    const state = await page.evaluate(() => document.body.dataset.state);
+    assert.equal(state, 'ready');
+    const info = toolJson('info', example);
+    const measures = info.tracks[0].measureCount;
+    assert.deepEqual(await drawnMeasures(), Array.from({ length: measures }, (_, i) => i + 1));
+    assert.equal(await page.$eval('#track', (s) => s.value), '0');
+    const names = await page.$$eval('#track option', (all) => all.map((o) => o.textContent));
+    assert.equal(names.length, info.tracks.length);
+    for (const track of info.tracks) assert.ok(names.some((n) => n.includes(track.name) && n.includes(track.instrument)), `${track.name} listed`);
+    const t = await page.evaluate(() => window.vastrelViewer.timings.lastOpen);
+    const started = await page.evaluate(() => window.vastrelViewer.timings.started);
+    report(`page start: ${Math.round(started)} ms from navigation to the example drawn (both WebAssembly modules loaded and compiled)`);
+    report(`example: ${Math.round(t.total)} ms from start of the file's read to first page drawn (parse ${t.parse.toFixed(1)}, export ${t.export.toFixed(1)}, Verovio layout ${Math.round(t.layout)}, page ${Math.round(t.render)} ms)`);
+  });
+
+  test('the seek slider highlights the measure and section that `vastrel position` gives', async () => {
+    const times = [0, 700, 2304, 3000, 4700, 7000, 9216, 11000, 13000, 16000, 18432, 19000, 21000, 23100, 24000];
+    await checkPositions(example, 0, 16, times);
+    // Most of these sections strike something: the chords are marked.
+    let striking = 0;
+    for (const want of positions(example, 0, 16, times)) {
+      await seek(want.musicTime);
+      if ((await highlight(want)).chords > 0) striking += 1;
+    }
+    assert.ok(striking >= 10, `${striking} of ${times.length} times mark chords`);
+  });
+
+  test('playback follows the audio clock: the highlight moves on within a second', async () => {
+    await seek(0);
+    const start = await highlight();
+    await page.click('#play');
+    await page.waitForFunction(() => document.body.dataset.state === 'playing');
+    const t0 = Date.now();
+    // Sound reaches the output while the first measure plays.
+    await page.waitForTimeout(300);
+    const level = await page.evaluate(() => window.vastrelViewer.following.level());
+    await page.waitForTimeout(700);
+    const [musicTime, frames, audioTime] = await page.evaluate(() => [
+      Number(document.getElementById('seek').value),
+      window.vastrelViewer.following.frames,
+      window.vastrelViewer.following.audioSeconds(),
+    ]);
+    const moved = await highlight();
+    await page.screenshot({ path: screenshot });
+    const elapsed = (Date.now() - t0) / 1000;
+    await page.click('#play');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    // 100 quarter notes a minute: a second is 1280 units; allow for the
+    // start-up of the audio output and the test's own latency.
+    assert.ok(musicTime > 500 && musicTime < 2600, `music time after a second: ${musicTime}`);
+    assert.ok(audioTime > 0.5, `the audio clock ran ${audioTime} s`);
+    assert.ok(level > 0.005, `the synthesiser sounds: level ${level}`);
+    assert.notDeepEqual([moved.measures, moved.sections], [start.measures, start.sections], 'the highlight moved on');
+    const [want] = positions(example, 0, 16, [Math.floor(musicTime)]);
+    assert.equal(moved.measures[0], want.measure, 'the measure marked is the one the slider shows');
+    report(`following playback: ${(frames / elapsed).toFixed(0)} frames per second (${frames} frames in ${elapsed.toFixed(2)} s)`);
+
+    // The space bar plays and pauses too, once per press, wherever the
+    // focus is but in a control.
+    await page.$eval('#play', (button) => button.blur());
+    await page.keyboard.press(' ');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'playing');
+    await page.keyboard.press(' ');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    await page.focus('#play');
+    await page.keyboard.press(' ');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'playing', 'a space on the focused button plays once');
+    await page.click('#play');
+  });
+
+  test('one position lookup from JavaScript', async () => {
+    const micro = await page.evaluate(() => {
+      const { vastrel } = window.vastrelViewer;
+      const count = 100000;
+      const t0 = performance.now();
+      for (let i = 0; i < count; i += 1) vastrel.position((i * 97) % 24576);
+      return ((performance.now() - t0) * 1000) / count;
+    });
+    report(`position lookup: ${micro.toFixed(2)} µs a call (100,000 calls over the example's first track)`);
+    assert.ok(micro > 0);
+  });
+
+  test('grid, track and transposition changes redraw at once', async () => {
+    const svg = () => page.$eval('#score', (s) => s.innerHTML);
+    const before = await svg();
+
+    await page.selectOption('#resolution', '8');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    assert.notEqual(await svg(), before, 'a coarser grid draws differently');
+    await checkPositions(example, 0, 8, [0, 3000, 21000]);
+    await page.selectOption('#resolution', '16');
+
+    await page.selectOption('#track', '1');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    const bass = await page.$$eval('g.clef', (all) => all.length);
+    assert.ok(bass > 0);
+    await checkPositions(example, 1, 16, [0, 2304, 9000, 20000]);
+    await page.selectOption('#track', '0');
+
+    const sharps = () => page.$$eval('g.measure[data-measure="1"] g.keySig g.keyAccid', (all) => all.length);
+    assert.equal(await sharps(), 1, 'G major');
+    await page.fill('#transpose', '2');
+    assert.equal(await sharps(), 3, 'two semitones up: A major');
+    await page.fill('#transpose', '0');
+    assert.equal(await sharps(), 1);
+  });
+
+  test('the tablature toggle adds a guitar staff to the same track', async () => {
+    await page.check('#tablature');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    const tab = await page.$$eval('g.tabGrp[data-section]', (all) => all.length);
+    assert.ok(tab > 0, 'frets drawn on a tablature staff');
+    await checkPositions(example, 0, 16, [700, 9216]);
+    await page.uncheck('#tablature');
+  });
+
+  test('files the library refuses show its message, leave nothing drawn, and the page recovers', async () => {
+    const scratch = mkdtempSync(join(tmpdir(), 'vastrel-viewer-'));
+    try {
+      const text = Buffer.from('This is a text file, not a Standard MIDI File.\n');
+      const truncated = readFileSync(example).subarray(0, 200);
+      for (const [name, bytes] of [['notes.txt', text], ['truncated.mid', truncated]]) {
+        writeFileSync(join(scratch, name), bytes);
+        const message = refusal(join(scratch, name));
+        const { state, status } = await open(name, bytes, name.endsWith('.txt') ? 'text/plain' : 'audio/midi');
+        assert.equal(state, 'error', name);
+        assert.ok(status.includes(message), `${name}: "${status}" shows "${message}"`);
+        assert.equal(await page.$$eval('#score svg, .playing, [data-measure]', (all) => all.length), 0, `${name}: nothing drawn`);
+        assert.ok(await page.isDisabled('#play'));
+      }
+      assert.ok(refusal(join(scratch, 'notes.txt')).includes('Track header is not found! (error 262)'));
+      const { state } = await open('little-waltz.mid', readFileSync(example));
+      assert.equal(state, 'ready');
+      assert.equal((await drawnMeasures()).length, 12);
+      const t = await page.evaluate(() => window.vastrelViewer.timings.lastOpen);
+      report(`example opened again: ${Math.round(t.total)} ms from start of the file's read to first page drawn (Verovio layout ${Math.round(t.layout)}, page ${Math.round(t.render)} ms)`);
+    } finally {
+      rmSync(scratch, { recursive: true, force: true });
+    }
+  });
+
+  test('a format 0 file lists its channels that have notes', async () => {
+    const { state } = await open('channels.mid', twoChannels);
+    assert.equal(state, 'ready');
+    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.value)), ['2', '5']);
+    assert.equal(await page.$eval('#track', (s) => s.value), '2');
+    await page.selectOption('#track', '5');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    assert.ok((await page.$$eval('g.measure[data-measure]', (all) => all.length)) >= 1);
+  });
+
+  test('a file with nothing to show says why', async () => {
+    let seen = await open('conductor.mid', conductorOnly);
+    assert.equal(seen.state, 'empty');
+    assert.match(seen.status, /only its conductor track/);
+    assert.equal(await page.$$eval('#score svg', (all) => all.length), 0);
+    seen = await open('empty.mid', emptyTrack);
+    assert.equal(seen.state, 'empty');
+    assert.match(seen.status, /has no notes/);
+    assert.equal(await page.$$eval('#score svg', (all) => all.length), 0);
+  });
+
+  test('a file dropped on the page opens', async () => {
+    const before = await page.evaluate(() => window.vastrelViewer.opens);
+    await page.evaluate((bytes) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(bytes)], 'dropped.mid', { type: 'audio/midi' }));
+      document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }, [...emptyTrack]);
+    const { state, status } = await opened(before);
+    assert.equal(state, 'empty');
+    assert.match(status, /^dropped\.mid: track 0 has no notes/);
+  });
+
+  test('the largest file of the shared corpus opens', async (t) => {
+    if (!existsSync(corpus)) {
+      t.skip(`${corpus} is absent`);
+      return;
+    }
+    const files = readdirSync(corpus).filter((f) => /\.midi?$/i.test(f)).map((f) => join(corpus, f));
+    if (!files.length) {
+      t.skip('no MIDI file in the corpus');
+      return;
+    }
+    const largest = files.reduce((a, b) => (statSync(b).size > statSync(a).size ? b : a));
+    const name = largest.slice(corpus.length + 1);
+    const { state } = await open(name, readFileSync(largest));
+    assert.equal(state, 'ready');
+    assert.ok((await page.$$eval('g.measure[data-measure]', (all) => all.length)) > 0);
+    let timing = await page.evaluate(() => window.vastrelViewer.timings.lastOpen);
+    report(`${name} (${timing.bytes} bytes): ${Math.round(timing.total)} ms from start of the file's read to first page drawn (track ${await page.$eval('#track', (s) => s.value)}; parse ${timing.parse.toFixed(1)}, export ${timing.export.toFixed(1)}, Verovio layout ${Math.round(timing.layout)}, page ${Math.round(timing.render)} ms)`);
+
+    // Its track with the most notes, drawn and followed.
+    const info = toolJson('info', largest);
+    const busiest = info.tracks.reduce((a, b) => (b.noteCount > a.noteCount ? b : a));
+    assert.ok(busiest.noteCount >= 1000, `${name}: a track of ${busiest.noteCount} notes`);
+    const t0 = await page.evaluate(() => performance.now());
+    await page.selectOption('#track', String(busiest.number));
+    const t1 = await page.evaluate(() => performance.now());
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    timing = await page.evaluate(() => window.vastrelViewer.timings.lastDraw);
+    report(`${name}, track ${busiest.number} (${busiest.noteCount} notes, ${busiest.measureCount} measures): ${Math.round(t1 - t0)} ms to parse, export and draw its first page (export ${timing.export.toFixed(1)} ms, ${timing.xmlBytes} bytes; Verovio layout ${Math.round(timing.layout)} ms)`);
+    const end = busiest.endTime * 768 / info.file.division;
+    await checkPositions(largest, busiest.number, 16, [0, Math.floor(end / 3), Math.floor(end / 2), Math.floor(end - 100)]);
+
+    // Playing every track of it from the middle, following the drawn one.
+    await seek(Math.floor(end / 2));
+    const started = Date.now();
+    await page.click('#play');
+    await page.waitForFunction(() => document.body.dataset.state === 'playing');
+    const toStart = Date.now() - started;
+    await page.waitForTimeout(1000);
+    const [frames, audio, level, status] = await page.evaluate(() => [
+      window.vastrelViewer.following.frames,
+      window.vastrelViewer.following.audioSeconds(),
+      window.vastrelViewer.following.level(),
+      document.getElementById('status').textContent,
+    ]);
+    await page.click('#play');
+    assert.doesNotMatch(status, /could not/);
+    assert.ok(audio > 0.5, `the audio clock ran ${audio} s`);
+    assert.ok(level > 0.005, `the synthesiser sounds: level ${level}`);
+    report(`${name}, every track playing, the busiest followed: ${toStart} ms from the click to playing, ${(frames / audio).toFixed(0)} frames per second of the audio clock`);
+  });
+
+  test('no script error on the page', () => {
+    assert.deepEqual(errors, []);
+  });
+});
