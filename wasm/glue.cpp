@@ -77,16 +77,9 @@ bool Guarded(Step step) {
     return false;
 }
 
-// A failed parse can leave its unfinished grid behind in the library;
-// releasing "no track" clears it.
-STrack* ParseOrClear(unsigned number, int resolution, int transpose) {
-    try {
-        return VSX_ParseTrack(session.file, static_cast<unsigned short>(number), static_cast<unsigned char>(resolution),
-                              static_cast<char>(transpose));
-    } catch (...) {
-        VSX_ReleaseTrack(nullptr);
-        throw;
-    }
+STrack* Parse(unsigned number, int resolution, int transpose) {
+    return VSX_ParseTrack(session.file, static_cast<unsigned short>(number), static_cast<unsigned char>(resolution),
+                          static_cast<char>(transpose));
 }
 
 // A call made when nothing is open to answer it: an error of the glue's
@@ -114,7 +107,7 @@ std::string FileReport() {
     nlohmann::ordered_json refused = nlohmann::ordered_json::array();
     for (unsigned n = 0; n < session.file->wTracks; ++n) {
         STrack* track = nullptr;
-        if (Guarded([&] { track = ParseOrClear(n, 16, 0); })) {
+        if (Guarded([&] { track = Parse(n, 16, 0); })) {
             parsed.push_back(track);
             tracks.push_back({n, track});
         } else {
@@ -157,7 +150,7 @@ EMSCRIPTEN_KEEPALIVE const char* vsx_web_load(const char* path) {
 EMSCRIPTEN_KEEPALIVE int vsx_web_parse(int track, int resolution, int transpose) {
     ReleaseTrack();
     if (!FileOpen()) return 0;
-    if (!Guarded([&] { session.track = ParseOrClear(static_cast<unsigned>(track), resolution, transpose); })) return 0;
+    if (!Guarded([&] { session.track = Parse(static_cast<unsigned>(track), resolution, transpose); })) return 0;
     session.trackNumber = static_cast<unsigned>(track);
     int number = 1;
     for (const SMeasure* m = session.track->pFirstMeasure; m; m = m->pNext) session.measureNumbers[m] = number++;
@@ -205,7 +198,7 @@ EMSCRIPTEN_KEEPALIVE const char* vsx_web_model_json(int track, int resolution, i
     std::string report;
     STrack* parsed = nullptr;
     bool written = Guarded([&] {
-        parsed = ParseOrClear(static_cast<unsigned>(track), resolution, transpose);
+        parsed = Parse(static_cast<unsigned>(track), resolution, transpose);
         report = ShowJson(ShowRequest{session.path, static_cast<unsigned>(track), resolution, transpose}, *session.file, *parsed);
     });
     VSX_ReleaseTrack(parsed);
