@@ -81,19 +81,16 @@ static void BeamVoice(const SBeamGroups& groups, uint8_t bResolution, SChord* pC
     }
 }
 
-void BeamChords(const SBuildContext& context) {
-    uint8_t bResolution = context.pTrack->bResolution;
-    uint32_t n = 0, d = 0;  // the meter in force; none before the first one shown
-    SBeamGroups groups;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        if (pMeasure->bNumerator != 0 && pMeasure->bDenominator != 0) {
-            n = pMeasure->bNumerator;
-            d = pMeasure->bDenominator;
-        }
-        if (d == 0) continue;
-        BuildGroupTable(groups, n, d);
-        uint8_t bVoice = 0;
-        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext, ++bVoice)
-            BeamVoice(groups, bResolution, pVoice, pMeasure->bSections, bVoice);
+// The meter in force is the last one shown; none before the first.
+void BeamChords(SMeasureWalk& walk, SMeasure* pMeasure) {
+    if (pMeasure->bNumerator != 0 && pMeasure->bDenominator != 0) {
+        walk.nBeamNumerator = pMeasure->bNumerator;
+        walk.nBeamDenominator = pMeasure->bDenominator;
     }
+    if (walk.nBeamDenominator == 0) return;
+    SBeamGroups groups;
+    BuildGroupTable(groups, walk.nBeamNumerator, walk.nBeamDenominator);
+    uint8_t bVoice = 0;
+    for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext, ++bVoice)
+        BeamVoice(groups, walk.context.pTrack->bResolution, pVoice, pMeasure->bSections, bVoice);
 }

@@ -115,35 +115,34 @@ static void LowerKeyGlyphs(SMeasure* pMeasure) {
         pGlyph->bPosition = static_cast<uint8_t>(pGlyph->bPosition - 2);
 }
 
-void ChooseClefs(const SBuildContext& context) {
-    int32_t nInEffect = kNoClef;
-    const SMeasure* pBefore = nullptr;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pBefore = pMeasure, pMeasure = pMeasure->pNext) {
-        int32_t nLow = 0, nHigh = 0;
-        if (pMeasure->bVoices == 0 || !StepRange(pMeasure, nLow, nHigh)) {
-            // Nothing to decide. A key change shown here is still drawn on
-            // the staff of the clef in effect.
-            if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
-            continue;
-        }
-        SClefCosts costs = CostsOfRange(nLow, nHigh);
-        int32_t nBest = CheapestClef(costs);
-        int32_t nClef = nInEffect;
-        // A note tied over the bar line keeps the clef: the tie would
-        // otherwise join two heads drawn on different staves.
-        if (nBest != nInEffect && !(pBefore && pBefore->bTiedOut)) {
-            if (nInEffect == kNoClef)
-                nClef = NextClef(kTreble, nBest, costs, 3);  // the first clef: treble unless it needs 3 lines
-            else
-                nClef = NextClef(nInEffect, nBest, costs, 4);
-        }
-        if (nClef != nInEffect) {
-            // The first measure already shows the treble clef; a later first
-            // decision for treble writes nothing.
-            if (!(nInEffect == kNoClef && nClef == kTreble)) pMeasure->nClef = nClef;
-            nInEffect = nClef;
-        }
-        if (ClefShift(nInEffect) != 0) ShiftNotes(pMeasure, ClefShift(nInEffect));
-        if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
+// The clef in effect before the first measure with notes is kNoClef (the
+// walk starts zeroed).
+static int32_t ClefOfMeasure(SMeasure* pMeasure, int32_t nInEffect, const SMeasure* pBefore) {
+    int32_t nLow = 0, nHigh = 0;
+    // Nothing to decide without notes.
+    if (pMeasure->bVoices == 0 || !StepRange(pMeasure, nLow, nHigh)) return nInEffect;
+    SClefCosts costs = CostsOfRange(nLow, nHigh);
+    int32_t nBest = CheapestClef(costs);
+    int32_t nClef = nInEffect;
+    // A note tied over the bar line keeps the clef: the tie would
+    // otherwise join two heads drawn on different staves.
+    if (nBest != nInEffect && !(pBefore && pBefore->bTiedOut)) {
+        if (nInEffect == kNoClef)
+            nClef = NextClef(kTreble, nBest, costs, 3);  // the first clef: treble unless it needs 3 lines
+        else
+            nClef = NextClef(nInEffect, nBest, costs, 4);
     }
+    // The first measure already shows the treble clef; a later first
+    // decision for treble writes nothing.
+    if (nClef != nInEffect && !(nInEffect == kNoClef && nClef == kTreble)) pMeasure->nClef = nClef;
+    return nClef;
+}
+
+void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure) {
+    int32_t nInEffect = ClefOfMeasure(pMeasure, walk.nClefInEffect, walk.pMeasureBefore);
+    if (ClefShift(nInEffect) != 0) ShiftNotes(pMeasure, ClefShift(nInEffect));
+    // A key change is drawn on the staff of the clef in effect, notes or not.
+    if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
+    walk.nClefInEffect = nInEffect;
+    walk.pMeasureBefore = pMeasure;
 }

@@ -42,15 +42,12 @@ static void KeepEverySection(SMeasure* pMeasure, uint32_t s) {
 
 // Stage P. A measure that repeats the previous meter shows no denominator,
 // so the beat of the last meter shown stays in force until the next one.
-void CompactSections(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    uint8_t bDenominator = 0;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        if (pMeasure->bDenominator != 0) bDenominator = pMeasure->bDenominator;
-        uint32_t nFinest = FinestLevel(pMeasure, R, bDenominator);
-        if (nFinest >= R || pMeasure->bSections == 0) continue;
-        KeepEverySection(pMeasure, R / nFinest);
-    }
+void CompactSections(SMeasureWalk& walk, SMeasure* pMeasure) {
+    uint8_t R = walk.context.bResolution;
+    if (pMeasure->bDenominator != 0) walk.bBeatDenominator = pMeasure->bDenominator;
+    uint32_t nFinest = FinestLevel(pMeasure, R, walk.bBeatDenominator);
+    if (nFinest >= R || pMeasure->bSections == 0) return;
+    KeepEverySection(pMeasure, R / nFinest);
 }
 
 // Exponent e with 2^e = bValue (0 for a whole note).
@@ -62,20 +59,18 @@ static uint8_t ValueExponent(uint8_t bValue) {
 
 // Stage Q. The chords hold their own copies of the notes, so the lists the
 // placement left in the sections are freed here.
-void FinishChords(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) {
-            for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext) {
-                if (pChord->bValue != 0) pChord->bValueLog2 = ValueExponent(pChord->bValue);
-                OrderChordNotes(pChord);
-            }
-            SNote* pNote = pSection->pRawNotes;
-            while (pNote) {
-                SNote* pNext = pNote->pNext;
-                FreeToTrack(pNote);
-                pNote = pNext;
-            }
-            pSection->pRawNotes = nullptr;
+void FinishChords(SMeasureWalk&, SMeasure* pMeasure) {
+    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) {
+        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext) {
+            if (pChord->bValue != 0) pChord->bValueLog2 = ValueExponent(pChord->bValue);
+            OrderChordNotes(pChord);
         }
+        SNote* pNote = pSection->pRawNotes;
+        while (pNote) {
+            SNote* pNext = pNote->pNext;
+            FreeToTrack(pNote);
+            pNote = pNext;
+        }
+        pSection->pRawNotes = nullptr;
     }
 }

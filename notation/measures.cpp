@@ -323,23 +323,21 @@ void CloseGrid(const SBuildContext& context) {
 
 // Two tied notes of one value, pitch and no dot become one note of twice the
 // length. One pass merges pairs only: four tied quarters become two halves.
-void MergeTies(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
-            for (SNote* pNote = pMeasure->pSections[k].pRawNotes; pNote; pNote = pNote->pNext) {
-                if (!pNote->bTieOut || pNote->bDotted || pNote->bValue <= 1) continue;
-                uint32_t e = k + R / pNote->bValue;
-                if (e >= pMeasure->bSections) continue;  // the tie leads into the next measure
-                SSection* pEnd = &pMeasure->pSections[e];
-                for (SNote* pTied = pEnd->pRawNotes; pTied; pTied = pTied->pNext) {
-                    if (pTied->bTieIn && !pTied->bDotted && pTied->bPitch == pNote->bPitch &&
-                        pTied->bValue == pNote->bValue) {
-                        pNote->bValue = static_cast<uint8_t>(pNote->bValue / 2);
-                        pNote->bTieOut = pTied->bTieOut;
-                        RemoveNote(pTied, pEnd);
-                        break;
-                    }
+void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure) {
+    uint8_t R = walk.context.bResolution;
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
+        for (SNote* pNote = pMeasure->pSections[k].pRawNotes; pNote; pNote = pNote->pNext) {
+            if (!pNote->bTieOut || pNote->bDotted || pNote->bValue <= 1) continue;
+            uint32_t e = k + R / pNote->bValue;
+            if (e >= pMeasure->bSections) continue;  // the tie leads into the next measure
+            SSection* pEnd = &pMeasure->pSections[e];
+            for (SNote* pTied = pEnd->pRawNotes; pTied; pTied = pTied->pNext) {
+                if (pTied->bTieIn && !pTied->bDotted && pTied->bPitch == pNote->bPitch &&
+                    pTied->bValue == pNote->bValue) {
+                    pNote->bValue = static_cast<uint8_t>(pNote->bValue / 2);
+                    pNote->bTieOut = pTied->bTieOut;
+                    RemoveNote(pTied, pEnd);
+                    break;
                 }
             }
         }

@@ -42,10 +42,9 @@ static void MeasureHeightsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R)
     }
 }
 
-void MeasureVoiceHeights(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    ForEachVoice(context.pTrack,
-                 [R](SChord* pVoice, uint32_t nSections) { MeasureHeightsOfVoice(pVoice, nSections, R); });
+void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
+    uint8_t R = walk.context.bResolution;
+    ForEachVoice(pMeasure, [R](SChord* pVoice, uint32_t nSections) { MeasureHeightsOfVoice(pVoice, nSections, R); });
 }
 
 // ---- Stage K: height carried into silences ------------------------------------------
@@ -71,7 +70,7 @@ static void CarryHeightsOfVoice(SChord* pVoice, uint32_t nSections) {
     }
 }
 
-void CarryVoiceHeights(const SBuildContext& context) { ForEachVoice(context.pTrack, CarryHeightsOfVoice); }
+void CarryVoiceHeights(SMeasureWalk&, SMeasure* pMeasure) { ForEachVoice(pMeasure, CarryHeightsOfVoice); }
 
 // ---- Stage L: rest values -------------------------------------------------------------
 
@@ -99,10 +98,9 @@ static void FillRestsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
     }
 }
 
-void FillRests(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    ForEachVoice(context.pTrack,
-                 [R](SChord* pVoice, uint32_t nSections) { FillRestsOfVoice(pVoice, nSections, R); });
+void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    uint8_t R = walk.context.bResolution;
+    ForEachVoice(pMeasure, [R](SChord* pVoice, uint32_t nSections) { FillRestsOfVoice(pVoice, nSections, R); });
 }
 
 // ---- Stage M: shared rests ---------------------------------------------------------------
@@ -179,13 +177,10 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R)
 // The marks left by the height stages are cleared first. A rest taken in
 // marks chords of its own measure only, so each measure is cleared just
 // before it is worked on.
-void ShareRests(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext)
-            for (uint32_t k = 0; k < pMeasure->bSections; ++k) pVoice[k].bMark = 0;
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k) ShareRestsOfSection(pMeasure, k, R);
-    }
+void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext)
+        for (uint32_t k = 0; k < pMeasure->bSections; ++k) pVoice[k].bMark = 0;
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) ShareRestsOfSection(pMeasure, k, walk.context.bResolution);
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -232,9 +227,8 @@ static void PlaceRestsOfSection(const SSection& section) {
     }
 }
 
-void PlaceRests(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k) PlaceRestsOfSection(pMeasure->pSections[k]);
+void PlaceRests(SMeasureWalk&, SMeasure* pMeasure) {
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) PlaceRestsOfSection(pMeasure->pSections[k]);
 }
 
 // ---- Stage O: dotted rests -----------------------------------------------------------------
@@ -269,8 +263,7 @@ static void DotRestsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
     }
 }
 
-void DotRests(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    ForEachVoice(context.pTrack,
-                 [R](SChord* pVoice, uint32_t nSections) { DotRestsOfVoice(pVoice, nSections, R); });
+void DotRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    uint8_t R = walk.context.bResolution;
+    ForEachVoice(pMeasure, [R](SChord* pVoice, uint32_t nSections) { DotRestsOfVoice(pVoice, nSections, R); });
 }

@@ -88,13 +88,10 @@ static void ChooseVoiceStems(const SMeasure* pMeasure, uint32_t nVoice, SChord* 
     }
 }
 
-void ChooseStems(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        if (!pMeasure->pSections) continue;
-        uint32_t nVoice = 0;
-        for (SChord* pVoice = pMeasure->pSections[0].pChords; pVoice; pVoice = pVoice->pNext, ++nVoice)
-            ChooseVoiceStems(pMeasure, nVoice, pVoice);
-    }
+void ChooseStems(SMeasureWalk&, SMeasure* pMeasure) {
+    uint32_t nVoice = 0;
+    for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext, ++nVoice)
+        ChooseVoiceStems(pMeasure, nVoice, pVoice);
 }
 
 // ---- Note order --------------------------------------------------------------------------
@@ -136,9 +133,8 @@ static void DisplaceChordHeads(const SChord* pChord, SSection* pSection) {
     }
 }
 
-void DisplaceHeads(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
-            for (const SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
-                DisplaceChordHeads(pChord, pSection);
+void DisplaceHeads(SMeasureWalk&, SMeasure* pMeasure) {
+    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
+        for (const SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
+            DisplaceChordHeads(pChord, pSection);
 }

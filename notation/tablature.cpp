@@ -52,8 +52,7 @@ static void FingerChord(SChord* pChord) {
 }
 
 // Stage S walks the sections compaction left linked; the others hold nothing.
-void AssignStrings(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
-            for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext) FingerChord(pChord);
+void AssignStrings(SMeasureWalk&, SMeasure* pMeasure) {
+    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
+        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext) FingerChord(pChord);
 }

@@ -190,7 +190,4 @@ static void AssignMeasureVoices(SMeasure* pMeasure, uint8_t bResolution) {
     }
 }
 
-void AssignVoices(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        AssignMeasureVoices(pMeasure, context.bResolution);
-}
+void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure) { AssignMeasureVoices(pMeasure, walk.context.bResolution); }
