@@ -5,6 +5,7 @@
 // left in the same measure (or in the measures before); none runs twice.
 #include "notation.h"
 
+#include "../platform/platform.h"
 #include "../track/track.h"
 
 struct SStage {
@@ -51,20 +52,58 @@ static const SStage kStages[] = {
     {'S', nullptr, AssignStrings, nullptr, nullptr},
 };
 
+// ---- The chords with notes of a measure ------------------------------------------
+
+// The index has room for every chord of the measure; it grows in the walk's
+// own heap, which goes when the walk ends.
+static void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
+    SSoundingChords& index = walk.sounding;
+    if (nChords <= index.nCapacity) return;
+    if (!walk.hWalkHeap) {
+        walk.hWalkHeap = PlatformCreateHeap();
+        if (!walk.hWalkHeap) RaiseError(kMsgNoTransientHeap);
+    }
+    size_t nCapacity = nChords > 2u * index.nCapacity ? nChords : 2u * index.nCapacity;
+    index.apChords = static_cast<SChord**>(PlatformAllocate(walk.hWalkHeap, nCapacity * sizeof(SChord*), false));
+    if (!index.apChords) RaiseError(kMsgNoMemory);
+    index.nCapacity = static_cast<uint32_t>(nCapacity);
+}
+
+const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    SSoundingChords& index = walk.sounding;
+    if (index.pMeasure == pMeasure) return index;
+    MakeRoomForChords(walk, static_cast<size_t>(pMeasure->bVoices) * pMeasure->bSections);
+    uint32_t n = 0, v = 0;
+    for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext, ++v) {
+        index.apVoice[v] = pVoice;
+        index.anVoiceStart[v] = n;
+        for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+            if (pVoice[k].pNotes) index.apChords[n++] = &pVoice[k];
+    }
+    index.anVoiceStart[v] = n;
+    index.nVoices = v;
+    index.pMeasure = pMeasure;
+    return index;
+}
+
+// ---- Running the stages -------------------------------------------------------------
+
 static bool InRange(const SStage& stage, char cFirst, char cLast) {
     return stage.cLetter >= cFirst && stage.cLetter <= cLast;
 }
 
 // The measure stages of the range, measure after measure. The table lists
 // the track stages first, so they have all run by now.
-static void WalkMeasures(const SBuildContext& context, char cFirst, char cLast) {
-    SMeasureWalk walk = {};
-    walk.context = context;
-    for (const SStage& stage : kStages)
-        if (InRange(stage, cFirst, cLast) && stage.pfnStart) stage.pfnStart(walk);
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (const SStage& stage : kStages)
-            if (InRange(stage, cFirst, cLast) && stage.pfnMeasure) stage.pfnMeasure(walk, pMeasure);
+static void WalkMeasures(SMeasureWalk& walk, char cFirst, char cLast) {
+    MeasureStage apfnStages[sizeof kStages / sizeof kStages[0]];
+    size_t nStages = 0;
+    for (const SStage& stage : kStages) {
+        if (!InRange(stage, cFirst, cLast)) continue;
+        if (stage.pfnStart) stage.pfnStart(walk);
+        if (stage.pfnMeasure) apfnStages[nStages++] = stage.pfnMeasure;
+    }
+    for (SMeasure* pMeasure = walk.context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
+        for (size_t i = 0; i < nStages; ++i) apfnStages[i](walk, pMeasure);
     for (const SStage& stage : kStages)
         if (InRange(stage, cFirst, cLast) && stage.pfnFinish) stage.pfnFinish(walk);
 }
@@ -76,7 +115,16 @@ void RunStages(const SBuildContext& context, char cFirst, char cLast) {
         if (stage.pfnTrack) stage.pfnTrack(context);
         if (stage.pfnMeasure) bAnyMeasureStage = true;
     }
-    if (bAnyMeasureStage) WalkMeasures(context, cFirst, cLast);
+    if (!bAnyMeasureStage) return;
+    SMeasureWalk walk = {};
+    walk.context = context;
+    try {
+        WalkMeasures(walk, cFirst, cLast);
+    } catch (const CVastrelException&) {
+        PlatformDestroyHeap(walk.hWalkHeap);
+        throw;
+    }
+    PlatformDestroyHeap(walk.hWalkHeap);
 }
 
 void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, char cLastStage) {

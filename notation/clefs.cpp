@@ -45,15 +45,14 @@ uint8_t LedgerLineCost(int32_t nLow, int32_t nHigh) {
 }
 
 // The staff-step range of every note in the measure; false when it has none.
-static bool StepRange(const SMeasure* pMeasure, int32_t& nLow, int32_t& nHigh) {
+static bool StepRange(const SSoundingChords& sounding, int32_t& nLow, int32_t& nHigh) {
     bool bAny = false;
-    for (const SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
-        for (const SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
-            for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-                if (!bAny || pNote->cStep < nLow) nLow = pNote->cStep;
-                if (!bAny || pNote->cStep > nHigh) nHigh = pNote->cStep;
-                bAny = true;
-            }
+    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i)
+        for (const SNote* pNote = sounding.apChords[i]->pNotes; pNote; pNote = pNote->pNext) {
+            if (!bAny || pNote->cStep < nLow) nLow = pNote->cStep;
+            if (!bAny || pNote->cStep > nHigh) nHigh = pNote->cStep;
+            bAny = true;
+        }
     return bAny;
 }
 
@@ -103,11 +102,10 @@ static int32_t NextClef(int32_t nCurrent, int32_t nBest, const SClefCosts& costs
 
 // Moves every note of the measure into the drawing positions of the clef.
 // Steps are 8-bit; the shift wraps like the byte it is stored in.
-static void ShiftNotes(SMeasure* pMeasure, int32_t nShift) {
-    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
-        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
-            for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext)
-                pNote->cStep = static_cast<int8_t>(static_cast<uint8_t>(pNote->cStep + nShift));
+static void ShiftNotes(const SSoundingChords& sounding, int32_t nShift) {
+    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i)
+        for (SNote* pNote = sounding.apChords[i]->pNotes; pNote; pNote = pNote->pNext)
+            pNote->cStep = static_cast<int8_t>(static_cast<uint8_t>(pNote->cStep + nShift));
 }
 
 static void LowerKeyGlyphs(SMeasure* pMeasure) {
@@ -117,10 +115,11 @@ static void LowerKeyGlyphs(SMeasure* pMeasure) {
 
 // The clef in effect before the first measure with notes is kNoClef (the
 // walk starts zeroed).
-static int32_t ClefOfMeasure(SMeasure* pMeasure, int32_t nInEffect, const SMeasure* pBefore) {
+static int32_t ClefOfMeasure(SMeasure* pMeasure, const SSoundingChords& sounding, int32_t nInEffect,
+                             const SMeasure* pBefore) {
     int32_t nLow = 0, nHigh = 0;
     // Nothing to decide without notes.
-    if (pMeasure->bVoices == 0 || !StepRange(pMeasure, nLow, nHigh)) return nInEffect;
+    if (!StepRange(sounding, nLow, nHigh)) return nInEffect;
     SClefCosts costs = CostsOfRange(nLow, nHigh);
     int32_t nBest = CheapestClef(costs);
     int32_t nClef = nInEffect;
@@ -139,8 +138,9 @@ static int32_t ClefOfMeasure(SMeasure* pMeasure, int32_t nInEffect, const SMeasu
 }
 
 void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure) {
-    int32_t nInEffect = ClefOfMeasure(pMeasure, walk.nClefInEffect, walk.pMeasureBefore);
-    if (ClefShift(nInEffect) != 0) ShiftNotes(pMeasure, ClefShift(nInEffect));
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    int32_t nInEffect = ClefOfMeasure(pMeasure, sounding, walk.nClefInEffect, walk.pMeasureBefore);
+    if (ClefShift(nInEffect) != 0) ShiftNotes(sounding, ClefShift(nInEffect));
     // A key change is drawn on the staff of the clef in effect, notes or not.
     if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
     walk.nClefInEffect = nInEffect;

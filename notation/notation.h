@@ -26,6 +26,19 @@ struct SShownBefore {
     int nKey;              // key of the previous measure (kNoKey before the first)
 };
 
+// The chords with notes of one measure, voice after voice and in section
+// order within each voice: what the stages that concern notes walk instead
+// of every chord of every section. No stage after F gives a chord notes or
+// takes them away, so one index serves every later stage of the measure.
+struct SSoundingChords {
+    const SMeasure* pMeasure;   // the measure indexed; null before the first
+    uint32_t nVoices;
+    SChord* apVoice[255];       // the chord array of each voice
+    uint32_t anVoiceStart[256]; // voice v's chords are apChords[anVoiceStart[v] .. anVoiceStart[v + 1])
+    SChord** apChords;          // in the walk's own heap
+    uint32_t nCapacity;         // entries apChords has room for
+};
+
 // Stages C to S each rely on no later measure, so they run measure by
 // measure: every stage finishes a measure before the next stage starts on
 // it, and the measure's records are still at hand when the next stage comes.
@@ -48,7 +61,19 @@ struct SMeasureWalk {
     const SMeasure* pMeasureBefore;
     // P: the denominator of the last meter shown.
     uint8_t bBeatDenominator;
+    // G to S: the chords with notes of the measure, and the heap that holds
+    // the index for the walk (null until one is needed).
+    SSoundingChords sounding;
+    void* hWalkHeap;
 };
+
+// The chords with notes of the measure (whose voices stage F has made).
+const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure);
+
+// The section index of the k-th chord of voice v in the index.
+inline uint32_t SectionOf(const SSoundingChords& index, uint32_t v, const SChord* pChord) {
+    return static_cast<uint32_t>(pChord - index.apVoice[v]);
+}
 
 typedef void (*TrackStage)(const SBuildContext& context);
 typedef void (*MeasureStage)(SMeasureWalk& walk, SMeasure* pMeasure);

@@ -14,7 +14,8 @@ struct SVoiceEnd {
 };
 
 // Opens a voice: one chord per section, in one block, chord i appended at the
-// end of section i's list, so the k-th chord of every section is voice k's.
+// end of section i's list, so the k-th chord of every section is voice k's
+// and carries k as its voice number.
 // Returns the new voice's chords, or null when the measure already has the
 // most voices its count can hold.
 static SChord* AddVoice(SMeasure* pMeasure) {
@@ -22,6 +23,7 @@ static SChord* AddVoice(SMeasure* pMeasure) {
     SChord* pLastVoice = pMeasure->bVoices ? VoiceChords(pMeasure, pMeasure->bVoices - 1u) : nullptr;
     SChord* pVoice = AllocateRecords<SChord>(pMeasure->bSections);
     for (uint32_t i = 0; i < pMeasure->bSections; ++i) {
+        pVoice[i].bVoice = pMeasure->bVoices;
         if (pLastVoice)
             pLastVoice[i].pNext = &pVoice[i];
         else
