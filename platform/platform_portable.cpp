@@ -111,21 +111,64 @@ static void Poison(void*, size_t) {}
 static void Unpoison(void*, size_t) {}
 #endif
 
-// Chunks are calloc'ed and never reused, so every block comes zero-filled.
+// Chunks come zero-filled from the system and are never reused, so every
+// block comes zero-filled.
 struct SChunk {
     SChunk* pNext;
     size_t nSize;     // usable bytes after the header
     size_t nUsed;
-    size_t nPadding;
+    size_t nMapped;   // bytes mapped for the chunk, header included; 0 when calloc'ed
 };
 
 struct SHeap {
     SChunk* pChunks;  // the chunk being cut first
     uint64_t nBytes;
+    size_t nNextChunk;  // bytes of the next chunk cut into blocks, header included; 0 before the first
 };
 
-static const size_t kChunkBytes = 64 * 1024;
+// A heap's first chunk is small, since most heaps hold little (a loaded
+// file, a track without notes). A heap that outgrows it is holding a model:
+// its next chunk is two megabytes, and every further one twice the one
+// before, up to kLargestChunk, so that a track of a hundred thousand notes
+// takes a handful of chunks rather than thousands, which the system hands
+// over in large pages where it can.
+static const size_t kChunkBytes = 64 * 1024;  // the first chunk, header included
+static const size_t kSecondChunk = 2 * 1024 * 1024;
+static const size_t kLargestChunk = 8 * 1024 * 1024;
 static const size_t kAlignment = 16;
+
+#if defined(__linux__) && !defined(VSX_POISONED_ARENA)
+#include <sys/mman.h>
+// Chunks of whole large pages are mapped straight from the system, which
+// hands them over zero-filled; the heap asks for large pages, so that a
+// model of a hundred megabytes costs a few hundred page faults instead of
+// tens of thousands.
+static const size_t kLargePage = 2 * 1024 * 1024;
+
+static SChunk* MapChunk(size_t nSize) {
+    if (sizeof(SChunk) + nSize < kLargePage) return nullptr;
+    size_t nMapped = (sizeof(SChunk) + nSize + kLargePage - 1) / kLargePage * kLargePage;
+    void* pMapped = mmap(nullptr, nMapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pMapped == MAP_FAILED) return nullptr;
+#if defined(MADV_HUGEPAGE)
+    madvise(pMapped, nMapped, MADV_HUGEPAGE);
+#endif
+    SChunk* pChunk = static_cast<SChunk*>(pMapped);
+    pChunk->nMapped = nMapped;
+    pChunk->nSize = nMapped - sizeof(SChunk);
+    return pChunk;
+}
+
+static void ReleaseChunk(SChunk* pChunk) {
+    if (pChunk->nMapped)
+        munmap(pChunk, pChunk->nMapped);
+    else
+        free(pChunk);
+}
+#else
+static SChunk* MapChunk(size_t) { return nullptr; }
+static void ReleaseChunk(SChunk* pChunk) { free(pChunk); }
+#endif
 
 static size_t AlignUp(size_t n) { return (n + kAlignment - 1) & ~(kAlignment - 1); }
 
@@ -137,10 +180,13 @@ void* PlatformCreateHeap() {
 }
 
 static SChunk* NewChunk(size_t nSize) {
-    SChunk* pChunk = static_cast<SChunk*>(calloc(1, sizeof(SChunk) + nSize));
-    if (!pChunk) return nullptr;
-    pChunk->nSize = nSize;
-    Poison(pChunk + 1, nSize);
+    SChunk* pChunk = MapChunk(nSize);
+    if (!pChunk) {
+        pChunk = static_cast<SChunk*>(calloc(1, sizeof(SChunk) + nSize));
+        if (!pChunk) return nullptr;
+        pChunk->nSize = nSize;
+    }
+    Poison(pChunk + 1, pChunk->nSize);
     return pChunk;
 }
 
@@ -180,8 +226,10 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
             CountBytes(static_cast<int64_t>(nNeeded));
             return CutBlock(pOwn, nBytes, nNeeded);
         }
-        pChunk = NewChunk(kChunkBytes);
+        size_t nChunk = pHeap->nNextChunk ? pHeap->nNextChunk : kChunkBytes;
+        pChunk = NewChunk(nChunk - sizeof(SChunk));
         if (!pChunk) return nullptr;
+        pHeap->nNextChunk = nChunk == kChunkBytes ? kSecondChunk : nChunk < kLargestChunk ? 2 * nChunk : kLargestChunk;
         pChunk->pNext = pHeap->pChunks;
         pHeap->pChunks = pChunk;
     }
@@ -206,7 +254,7 @@ void PlatformDestroyHeap(void* hHeap) {
     if (!pHeap) return;
     for (SChunk* pChunk = pHeap->pChunks; pChunk;) {
         SChunk* pNext = pChunk->pNext;
-        free(pChunk);
+        ReleaseChunk(pChunk);
         pChunk = pNext;
     }
     CountBytes(-static_cast<int64_t>(pHeap->nBytes));
