@@ -130,8 +130,7 @@ struct SHeap {
 // file, a track without notes). A heap that outgrows it is holding a model:
 // its next chunk is two megabytes, and every further one twice the one
 // before, up to kLargestChunk, so that a track of a hundred thousand notes
-// takes a handful of chunks rather than thousands, which the system hands
-// over in large pages where it can.
+// takes a handful of chunks rather than thousands.
 static const size_t kChunkBytes = 64 * 1024;  // the first chunk, header included
 static const size_t kSecondChunk = 2 * 1024 * 1024;
 static const size_t kLargestChunk = 8 * 1024 * 1024;
@@ -139,10 +138,11 @@ static const size_t kAlignment = 16;
 
 #if defined(__linux__) && !defined(VSX_POISONED_ARENA)
 #include <sys/mman.h>
-// Chunks of whole large pages are mapped straight from the system, which
-// hands them over zero-filled; the heap asks for large pages, so that a
-// model of a hundred megabytes costs a few hundred page faults instead of
-// tens of thousands.
+// Chunks of two megabytes and more are mapped straight from the system,
+// which hands them over zero-filled: nothing clears them a second time, and
+// the C library's heap does not grow in thousands of small steps. (Asking
+// for large pages as well, MADV_HUGEPAGE, cut the page faults by a factor of
+// ten but made the time of a large parse erratic on a virtual machine.)
 static const size_t kLargePage = 2 * 1024 * 1024;
 
 static SChunk* MapChunk(size_t nSize) {
@@ -150,9 +150,6 @@ static SChunk* MapChunk(size_t nSize) {
     size_t nMapped = (sizeof(SChunk) + nSize + kLargePage - 1) / kLargePage * kLargePage;
     void* pMapped = mmap(nullptr, nMapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pMapped == MAP_FAILED) return nullptr;
-#if defined(MADV_HUGEPAGE)
-    madvise(pMapped, nMapped, MADV_HUGEPAGE);
-#endif
     SChunk* pChunk = static_cast<SChunk*>(pMapped);
     pChunk->nMapped = nMapped;
     pChunk->nSize = nMapped - sizeof(SChunk);
