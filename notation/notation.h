@@ -100,41 +100,11 @@ void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure);      // C: two tied equa
 // R dividing p). 1 at the bar line; smaller is stronger.
 uint8_t GridLevel(uint8_t bResolution, uint32_t nPosition);
 
-// A length as a reduced fraction wLength/bUnit of a whole note.
-struct SLength {
-    uint32_t wLength;
-    uint8_t bUnit;
-};
-
-// Where stage A stands in the file's conductor lists, and what it has read
-// there. Measures start at grid slot times, which never decrease, so each
-// list is read once for the whole track.
-struct SConductorCursor {
-    const STimeSignature* pMeter;  // next time signature not yet read
-    const SKeySignature* pKey;     // next key signature not yet read
-    const STempo* pTempo;          // next tempo not yet read
-    uint8_t bNumerator;            // meter in force
-    uint8_t bDenominator;
-    int nKey;                      // key in force, as stored
-    uint16_t wTempo;               // tempo in force
-};
-
-// Where stage A appends the next placed note of each section of the measure
-// being filled, so that a section holding many notes costs no more per note
-// than one holding few.
-struct SSectionTails {
-    SNote** appTail[255];
-};
-
-// The operations of stage A.
-void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& cursor);
-void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure);
-void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure);
-void AllocateSections(SMeasure* pMeasure);
-uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length);
-void DecomposeNote(SSectionTails& tails, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
-                   uint8_t bTieIn, uint8_t bTieOut);
-void AppendNote(SSection* pSection, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn, uint8_t bTieOut);
+// Appends a placed note of the given value at *ppTail (the end of a
+// section's pRawNotes); returns where the note after it goes.
+SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn,
+                         uint8_t bTieOut);
+// Takes a placed note out of its section and frees it.
 void RemoveNote(SNote* pNote, SSection* pSection);
 
 // ---- pitch_spelling.cpp: pitch spelling and key signatures (D, E) -----------

@@ -278,9 +278,11 @@ TEST(SortSectionNotes, DescendingInExchangeOrder) {
     ScopedMidi midi(file);
     ScopedTrack track(midi.get(), 0, 16, 0, 'D');
     SMeasure* measure = track->pFirstMeasure;
-    for (size_t i = 0; i < std::size(cases); ++i)
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SNote** tail = &SectionAt(measure, 4 * i)->pRawNotes;
         for (auto [pitch, value] : cases[i].given)
-            AppendNote(SectionAt(measure, 4 * i), static_cast<uint8_t>(pitch), static_cast<uint8_t>(value), 0, 0, 0);
+            tail = AppendPlacedNote(tail, static_cast<uint8_t>(pitch), static_cast<uint8_t>(value), 0, 0, 0);
+    }
     SNote* firstNode = SectionAt(measure, 0)->pRawNotes;
 
     RunStages(ContextOf(midi, track), 'E', 'E');

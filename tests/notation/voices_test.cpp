@@ -166,7 +166,8 @@ TEST(AssignVoices, AtMost255VoicesPerMeasure) {
     ScopedTrack track(midi.get(), 0, 16, 0, 'E');
     SMeasure* measure = track->pFirstMeasure;
     SSection* first = SectionAt(measure, 0);
-    for (int i = 0; i < 300; ++i) AppendNote(first, 70, static_cast<uint8_t>(1 + i / 2), i % 2, 0, 0);
+    SNote** tail = &first->pRawNotes;
+    for (int i = 0; i < 300; ++i) tail = AppendPlacedNote(tail, 70, static_cast<uint8_t>(1 + i / 2), i % 2, 0, 0);
 
     RunStages(SBuildContext{midi.get(), track.get(), 16, 0}, 'F', 'F');
     EXPECT_EQ(measure->bVoices, 255);
