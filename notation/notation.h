@@ -18,6 +18,9 @@ struct SBuildContext {
 // The measure before the first had no key.
 static const int kNoKey = 127;
 
+// Staff steps stage D remembers an accidental for (-42..118).
+static const uint32_t kAccidentalSteps = 161;
+
 // What stage D carries over the bar line: what the measures before showed.
 struct SShownBefore {
     uint8_t bNumerator;    // meter last shown
@@ -47,10 +50,13 @@ struct SSoundingChords {
 struct SMeasureWalk {
     SBuildContext context;
     // D: what was shown before, the current alteration of every staff step
-    // and how many heads stand on it in the section being spelt.
+    // and how many heads stand on it in the section being spelt, and what
+    // the key in force alone makes of every step.
     SShownBefore shown;
     int32_t* pnAlterations;
     uint8_t* pbHeadsOnStep;
+    int nSignatureKey;
+    int32_t anSignature[kAccidentalSteps];
     // E: room for one note while two change places.
     SNote* pSwapNote;
     // G: the meter in force; 0/0 before the first one shown.

@@ -36,7 +36,7 @@ const uint8_t g_abFlatSteps[7] = {6, 9, 5, 8, 4, 7, 3};
 // 42 is a multiple of 7, index p (a glyph's treble step) is the same letter as
 // step p, and every seventh index above it is that letter again. The pitches a
 // transposed note can have (0..255) reach steps -36..114 in every key.
-static const uint32_t kMemorySteps = 161;
+static const uint32_t kMemorySteps = kAccidentalSteps;
 static const int kStepOffset = 42;
 
 
@@ -104,17 +104,27 @@ static void BlankRepeatedMeterAndTempo(SMeasure* pMeasure, SShownBefore& shown) 
         shown.wTempo = pMeasure->wTempo;
 }
 
-// At the bar line every step forgets its accidentals and knows only the key
-// signature: each of its sharps or flats alters its letter in every octave.
-// (The key's own table, not the glyphs of the measure where it began: those
-// have moved to the staff of their clef by now.)
-static void StartAccidentalMemory(int32_t* pnMemory, int nKey) {
-    memset(pnMemory, 0, kMemorySteps * sizeof(int32_t));
+// What a key signature alone makes of every step: each of its sharps or
+// flats alters its letter in every octave. (The key's own table, not the
+// glyphs of the measure where it began: those move to the staff of their
+// clef in a later stage.)
+static void SignatureOfKey(int32_t* pnSignature, int nKey) {
+    memset(pnSignature, 0, kMemorySteps * sizeof(int32_t));
     const uint8_t* pabSteps = nKey > 0 ? g_abSharpSteps : g_abFlatSteps;
     int32_t nKind = nKey > 0 ? kSharp : kFlat;
     int nGlyphs = nKey > 0 ? nKey : -nKey;
     for (int g = 0; g < nGlyphs; ++g)
-        for (uint32_t i = pabSteps[g]; i < kMemorySteps; i += 7) pnMemory[i] = nKind;
+        for (uint32_t i = pabSteps[g]; i < kMemorySteps; i += 7) pnSignature[i] = nKind;
+}
+
+// At the bar line every step forgets its accidentals and knows only the key
+// signature.
+static void StartAccidentalMemory(SMeasureWalk& walk) {
+    if (walk.nSignatureKey != walk.shown.nKey) {
+        SignatureOfKey(walk.anSignature, walk.shown.nKey);
+        walk.nSignatureKey = walk.shown.nKey;
+    }
+    memcpy(walk.pnAlterations, walk.anSignature, kMemorySteps * sizeof(int32_t));
 }
 
 // Spells the section's notes. An accidental is printed only where the step's
@@ -148,6 +158,7 @@ void StartSpelling(SMeasureWalk& walk) {
     walk.pnAlterations = AllocateRecords<int32_t>(kMemorySteps);
     walk.pbHeadsOnStep = AllocateRecords<uint8_t>(kMemorySteps);
     walk.shown = SShownBefore{0, 0, 0, kNoKey};
+    walk.nSignatureKey = kNoKey;
 }
 
 void FinishSpelling(SMeasureWalk& walk) {
@@ -158,7 +169,7 @@ void FinishSpelling(SMeasureWalk& walk) {
 void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
     BlankRepeatedMeterAndTempo(pMeasure, walk.shown);
     ShowKeyChange(pMeasure, walk.shown);
-    StartAccidentalMemory(walk.pnAlterations, walk.shown.nKey);
+    StartAccidentalMemory(walk);
     for (uint32_t k = 0; k < pMeasure->bSections; ++k)
         SpellSection(&pMeasure->pSections[k], pMeasure->cKey, walk.pnAlterations, walk.pbHeadsOnStep);
 }
