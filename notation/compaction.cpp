@@ -59,12 +59,13 @@ static uint8_t ValueExponent(uint8_t bValue) {
 
 // Stage Q. The chords hold their own copies of the notes, so the lists the
 // placement left in the sections are freed here.
-void FinishChords(SMeasureWalk&, SMeasure* pMeasure) {
+void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure) {
+    // Every section compaction kept holds the chords with notes.
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) OrderChordNotes(sounding.apChords[i]);
     for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) {
-        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext) {
+        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
             if (pChord->bValue != 0) pChord->bValueLog2 = ValueExponent(pChord->bValue);
-            OrderChordNotes(pChord);
-        }
         SNote* pNote = pSection->pRawNotes;
         while (pNote) {
             SNote* pNext = pNote->pNext;
