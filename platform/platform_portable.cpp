@@ -118,6 +118,8 @@ struct SChunk {
     size_t nSize;     // usable bytes after the header
     size_t nUsed;
     size_t nMapped;   // bytes mapped for the chunk, header included; 0 when calloc'ed
+    size_t nReady;    // of a mapped chunk: bytes from its start whose pages are in place
+    size_t nPadding;  // keeps the blocks after the header 16-byte aligned
 };
 
 struct SHeap {
@@ -162,9 +164,29 @@ static void ReleaseChunk(SChunk* pChunk) {
     else
         free(pChunk);
 }
+
+// The pages of a mapped chunk are put in place a quarter of a megabyte at a
+// time, just ahead of the blocks cut from it, with one call instead of a
+// page fault for every four kilobytes. (A system without the call leaves
+// them to page faults, as before.)
+static const size_t kReadyStep = 256 * 1024;
+
+static void MakeReady(SChunk* pChunk) {
+#if defined(MADV_POPULATE_WRITE)
+    size_t nNeeded = sizeof(SChunk) + pChunk->nUsed;
+    if (!pChunk->nMapped || nNeeded <= pChunk->nReady) return;
+    size_t nReady = (nNeeded + kReadyStep - 1) / kReadyStep * kReadyStep;
+    if (nReady > pChunk->nMapped) nReady = pChunk->nMapped;
+    madvise(reinterpret_cast<char*>(pChunk) + pChunk->nReady, nReady - pChunk->nReady, MADV_POPULATE_WRITE);
+    pChunk->nReady = nReady;
+#else
+    (void)pChunk;
+#endif
+}
 #else
 static SChunk* MapChunk(size_t) { return nullptr; }
 static void ReleaseChunk(SChunk* pChunk) { free(pChunk); }
+static void MakeReady(SChunk*) {}
 #endif
 
 static size_t AlignUp(size_t n) { return (n + kAlignment - 1) & ~(kAlignment - 1); }
@@ -192,6 +214,7 @@ static SChunk* NewChunk(size_t nSize) {
 static void* CutBlock(SChunk* pChunk, size_t nBytes, size_t nNeeded) {
     char* pStart = reinterpret_cast<char*>(pChunk + 1) + pChunk->nUsed;
     pChunk->nUsed += nNeeded;
+    MakeReady(pChunk);
     char* pBlock = pStart + kBlockHead;
     if (kBlockHead) {
         Unpoison(pStart, kBlockHead);
