@@ -71,6 +71,10 @@ struct SMeasureWalk {
     // the index for the walk (null until one is needed).
     SSoundingChords sounding;
     void* hWalkHeap;
+    // L to N: the sections of pRestsOf where stage L started a rest, so that
+    // M and N pass over the others (every section of any other measure).
+    const SMeasure* pRestsOf;
+    uint8_t abRestStarts[256];
 };
 
 // The chords with notes of the measure (whose voices stage F has made).

@@ -4,6 +4,8 @@
 // as one dotted rest.
 #include "notation.h"
 
+#include <string.h>
+
 // Sections a rest of value bValue covers on grid R (rests are never dotted
 // before stage O, and never shorter than one section).
 static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
@@ -93,7 +95,7 @@ void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A silence is filled from the left with the longest rests that fit both what
 // is left of the silence and the beat they start on: a rest never starts
 // between the beats of a value longer than the grid allows at its position.
-static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R) {
+static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint8_t* pbRestStarts) {
     uint32_t k = nFirst;
     while (k < nEnd) {
         uint32_t nLength = nEnd - k;
@@ -101,6 +103,7 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
         if (nGridRoom < nLength) nLength = nGridRoom;
         while (R % nLength != 0) --nLength;
         pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
+        pbRestStarts[k] = 1;
         k += nLength;
     }
 }
@@ -108,11 +111,21 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
 void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     uint8_t R = walk.context.bResolution;
+    uint8_t* pbRestStarts = walk.abRestStarts;
+    memset(pbRestStarts, 0, pMeasure->bSections);
     for (uint32_t v = 0; v < sounding.nVoices; ++v) {
         SChord* pVoice = sounding.apVoice[v];
-        ForEachSilence(sounding, v, pMeasure->bSections, R,
-                       [pVoice, R](uint32_t nFirst, uint32_t nEnd) { FillSilence(pVoice, nFirst, nEnd, R); });
+        ForEachSilence(sounding, v, pMeasure->bSections, R, [pVoice, R, pbRestStarts](uint32_t nFirst, uint32_t nEnd) {
+            FillSilence(pVoice, nFirst, nEnd, R, pbRestStarts);
+        });
     }
+    walk.pRestsOf = pMeasure;
+}
+
+// Whether a rest may start at section k: where stage L has filled the
+// measure's silences in this walk, only where it started one.
+static bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
+    return walk.pRestsOf != pMeasure || walk.abRestStarts[k];
 }
 
 // ---- Stage M: shared rests ---------------------------------------------------------------
@@ -191,7 +204,8 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R)
 // shared rest, which nothing draws (stage N leaves them out). Chords start
 // with it clear, and a rest taken in marks chords of its own measure only.
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k) ShareRestsOfSection(pMeasure, k, walk.context.bResolution);
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+        if (RestMayStartAt(walk, pMeasure, k)) ShareRestsOfSection(pMeasure, k, walk.context.bResolution);
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -239,8 +253,9 @@ static void PlaceRestsOfSection(const SSection& section) {
     }
 }
 
-void PlaceRests(SMeasureWalk&, SMeasure* pMeasure) {
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k) PlaceRestsOfSection(pMeasure->pSections[k]);
+void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+        if (RestMayStartAt(walk, pMeasure, k)) PlaceRestsOfSection(pMeasure->pSections[k]);
 }
 
 // ---- Stage O: dotted rests -----------------------------------------------------------------
