@@ -122,9 +122,7 @@ void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     walk.pRestsOf = pMeasure;
 }
 
-// Whether a rest may start at section k: where stage L has filled the
-// measure's silences in this walk, only where it started one.
-static bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
+bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
     return walk.pRestsOf != pMeasure || walk.abRestStarts[k];
 }
 
