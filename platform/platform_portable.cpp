@@ -138,7 +138,7 @@ static const size_t kSecondChunk = 2 * 1024 * 1024;
 static const size_t kLargestChunk = 8 * 1024 * 1024;
 static const size_t kAlignment = 16;
 
-#if defined(__linux__) && !defined(VSX_POISONED_ARENA)
+#if defined(__linux__) && !defined(__EMSCRIPTEN__) && !defined(VSX_POISONED_ARENA)
 #include <sys/mman.h>
 // Chunks of two megabytes and more are mapped straight from the system,
 // which hands them over zero-filled: nothing clears them a second time, and
