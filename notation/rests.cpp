@@ -261,11 +261,13 @@ void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A rest followed straight away by a rest of half or double its value becomes
 // one dotted rest of the longer value. Shared rests stay as they are: their
 // voices need not be silent for the same time afterwards.
-static void DotRestsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
+static void DotRestsOfVoice(const SMeasureWalk& walk, const SMeasure* pMeasure, SChord* pVoice) {
+    uint32_t nSections = pMeasure->bSections;
+    uint8_t R = walk.context.bResolution;
     uint32_t k = 0;
     while (k < nSections) {
         SChord* pRest = &pVoice[k];
-        if (!IsRest(pRest) || pRest->bSharedRest) {
+        if (!RestMayStartAt(walk, pMeasure, k) || !IsRest(pRest) || pRest->bSharedRest) {
             ++k;
             continue;
         }
@@ -289,6 +291,5 @@ static void DotRestsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
 }
 
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    uint8_t R = walk.context.bResolution;
-    ForEachVoice(pMeasure, [R](SChord* pVoice, uint32_t nSections) { DotRestsOfVoice(pVoice, nSections, R); });
+    ForEachVoice(pMeasure, [&walk, pMeasure](SChord* pVoice, uint32_t) { DotRestsOfVoice(walk, pMeasure, pVoice); });
 }
