@@ -1,9 +1,7 @@
-// Stage G: numbers the voices of every measure and joins consecutive short
-// chords of a voice by beams. Beams follow the meter: for every note value a
+// Stage G: joins consecutive short chords of a voice by beams. Beams follow the meter: for every note value a
 // group table says how many notes of that value make one beam group, and a
 // beam never crosses a group boundary, a silence or a bar line.
-// After this: every chord carries its voice index; bBeamPrev/bBeamNext link
-// the chords of each beam group.
+// After this: bBeamPrev/bBeamNext link the chords of each beam group.
 #include "notation.h"
 
 // Notes per beam group, indexed by note value (1..64; 0 = never beamed).
@@ -62,16 +60,14 @@ static bool JoinsBeam(const SBeamGroups& groups, uint8_t bResolution, const SCho
     return g != 0 && p / g == k / g;
 }
 
-// Numbers every chord of one voice and links its beam pairs. P starts empty
-// in every measure, so no beam runs over a bar line.
-static void BeamVoice(const SBeamGroups& groups, uint8_t bResolution, SChord* pChords, uint32_t nSections,
-                      uint8_t bVoice) {
+// Links the beam pairs among the chords with notes of voice v. P starts
+// empty in every measure, so no beam runs over a bar line.
+static void BeamVoice(const SBeamGroups& groups, uint8_t bResolution, const SSoundingChords& sounding, uint32_t v) {
     SChord* pPrev = nullptr;
     uint32_t p = 0;
-    for (uint32_t k = 0; k < nSections; ++k) {
-        SChord* pChord = &pChords[k];
-        pChord->bVoice = bVoice;
-        if (!pChord->pNotes) continue;
+    for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
+        SChord* pChord = sounding.apChords[i];
+        uint32_t k = SectionOf(sounding, v, pChord);
         if (pPrev && JoinsBeam(groups, bResolution, pPrev, p, pChord, k)) {
             pPrev->bBeamNext = 1;
             pChord->bBeamPrev = 1;
@@ -81,19 +77,16 @@ static void BeamVoice(const SBeamGroups& groups, uint8_t bResolution, SChord* pC
     }
 }
 
-void BeamChords(const SBuildContext& context) {
-    uint8_t bResolution = context.pTrack->bResolution;
-    uint32_t n = 0, d = 0;  // the meter in force; none before the first one shown
-    SBeamGroups groups;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        if (pMeasure->bNumerator != 0 && pMeasure->bDenominator != 0) {
-            n = pMeasure->bNumerator;
-            d = pMeasure->bDenominator;
-        }
-        if (d == 0) continue;
-        BuildGroupTable(groups, n, d);
-        uint8_t bVoice = 0;
-        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext, ++bVoice)
-            BeamVoice(groups, bResolution, pVoice, pMeasure->bSections, bVoice);
+// The meter in force is the last one shown; none before the first.
+void BeamChords(SMeasureWalk& walk, SMeasure* pMeasure) {
+    if (pMeasure->bNumerator != 0 && pMeasure->bDenominator != 0) {
+        walk.nBeamNumerator = pMeasure->bNumerator;
+        walk.nBeamDenominator = pMeasure->bDenominator;
     }
+    if (walk.nBeamDenominator == 0) return;
+    SBeamGroups groups;
+    BuildGroupTable(groups, walk.nBeamNumerator, walk.nBeamDenominator);
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+        BeamVoice(groups, walk.context.pTrack->bResolution, sounding, v);
 }

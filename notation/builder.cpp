@@ -1,57 +1,135 @@
-// The notation builder: the stages A to S in the one order they run. Each
-// stage is one walk over the whole track and relies on what the stages
-// before it left; none runs twice.
+// The notation builder: the stages A to S in the one order they run. A and
+// B walk the whole track; C to S need nothing of a later measure, so each
+// measure goes through all of them before the next one starts, while its
+// records are still at hand. Every stage relies on what the stages before it
+// left in the same measure (or in the measures before); none runs twice.
 #include "notation.h"
 
+#include "../platform/platform.h"
 #include "../track/track.h"
 
 struct SStage {
     char cLetter;
-    StageFunction pfnRun;
+    TrackStage pfnTrack;      // a stage over the whole track, or
+    MeasureStage pfnMeasure;  // a stage over one measure
+    WalkHook pfnStart;        // what a measure stage takes before the first measure
+    WalkHook pfnFinish;       // and gives back after the last
 };
 
 static const SStage kStages[] = {
     // Measures and placement. After C: measures with meter, key and tempo;
     // each section's pRawNotes holds notes of representable values, split and
     // tied at bar lines; the grid is gone.
-    {'A', PlaceNotes},
-    {'B', CloseGrid},
-    {'C', MergeTies},
+    {'A', PlaceNotes, nullptr, nullptr, nullptr},
+    {'B', CloseGrid, nullptr, nullptr, nullptr},
+    {'C', nullptr, MergeTies, nullptr, nullptr},
     // Pitch. After E: meter, tempo and key shown only where they change; every
     // raw note has its staff step and printed accidental, highest pitch first.
-    {'D', SpellPitches},
-    {'E', SortSectionNotes},
+    {'D', nullptr, SpellPitches, StartSpelling, FinishSpelling},
+    {'E', nullptr, SortSectionNotes, StartSorting, FinishSorting},
     // Voices. After F: every note is copied into a chord of a voice.
-    {'F', AssignVoices},
+    {'F', nullptr, AssignVoices, nullptr, nullptr},
     // After G: voice numbers and beam pairs.
-    {'G', BeamChords},
+    {'G', nullptr, BeamChords, nullptr, nullptr},
     // After H: each measure's clef; steps are drawing positions in that clef.
-    {'H', ChooseClefs},
+    {'H', nullptr, ChooseClefs, nullptr, nullptr},
     // After I: a stem direction for every beam group.
-    {'I', ChooseStems},
+    {'I', nullptr, ChooseStems, nullptr, nullptr},
     // Rests. After O: silences filled with rests, shared across voices,
     // placed on the staff and dotted.
-    {'J', MeasureVoiceHeights},
-    {'K', CarryVoiceHeights},
-    {'L', FillRests},
-    {'M', ShareRests},
-    {'N', PlaceRests},
-    {'O', DotRests},
+    {'J', nullptr, MeasureVoiceHeights, nullptr, nullptr},
+    {'K', nullptr, CarryVoiceHeights, nullptr, nullptr},
+    {'L', nullptr, FillRests, nullptr, nullptr},
+    {'M', nullptr, ShareRests, nullptr, nullptr},
+    {'N', nullptr, PlaceRests, nullptr, nullptr},
+    {'O', nullptr, DotRests, nullptr, nullptr},
     // After Q: only the sections each measure needs are linked; chords carry
     // value exponents and notes in stem order; the placement lists are gone.
-    {'P', CompactSections},
-    {'Q', FinishChords},
+    {'P', nullptr, CompactSections, nullptr, nullptr},
+    {'Q', nullptr, FinishChords, nullptr, nullptr},
     // After S: heads a second apart displaced; strings and frets.
-    {'R', DisplaceHeads},
-    {'S', AssignStrings},
+    {'R', nullptr, DisplaceHeads, nullptr, nullptr},
+    {'S', nullptr, AssignStrings, nullptr, nullptr},
 };
+
+// ---- The chords with notes of a measure ------------------------------------------
+
+// The index has room for every chord of the measure; it grows in the walk's
+// own heap, which goes when the walk ends.
+static void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
+    SSoundingChords& index = walk.sounding;
+    if (nChords <= index.nCapacity) return;
+    if (!walk.hWalkHeap) {
+        walk.hWalkHeap = PlatformCreateHeap();
+        if (!walk.hWalkHeap) RaiseError(kMsgNoTransientHeap);
+    }
+    size_t nCapacity = nChords > 2u * index.nCapacity ? nChords : 2u * index.nCapacity;
+    index.apChords = static_cast<SChord**>(PlatformAllocate(walk.hWalkHeap, nCapacity * sizeof(SChord*), false));
+    if (!index.apChords) RaiseError(kMsgNoMemory);
+    index.nCapacity = static_cast<uint32_t>(nCapacity);
+}
+
+const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    SSoundingChords& index = walk.sounding;
+    if (index.pMeasure == pMeasure) return index;
+    MakeRoomForChords(walk, static_cast<size_t>(pMeasure->bVoices) * pMeasure->bSections);
+    uint32_t n = 0, v = 0;
+    for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext, ++v) {
+        index.apVoice[v] = pVoice;
+        index.anVoiceStart[v] = n;
+        for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+            if (pVoice[k].pNotes) index.apChords[n++] = &pVoice[k];
+    }
+    index.anVoiceStart[v] = n;
+    index.nVoices = v;
+    index.pMeasure = pMeasure;
+    return index;
+}
+
+// ---- Running the stages -------------------------------------------------------------
+
+static bool InRange(const SStage& stage, char cFirst, char cLast) {
+    return stage.cLetter >= cFirst && stage.cLetter <= cLast;
+}
+
+// The measure stages of the range, measure after measure. The table lists
+// the track stages first, so they have all run by now.
+static void WalkMeasures(SMeasureWalk& walk, char cFirst, char cLast) {
+    MeasureStage apfnStages[sizeof kStages / sizeof kStages[0]];
+    size_t nStages = 0;
+    for (const SStage& stage : kStages) {
+        if (!InRange(stage, cFirst, cLast)) continue;
+        if (stage.pfnStart) stage.pfnStart(walk);
+        if (stage.pfnMeasure) apfnStages[nStages++] = stage.pfnMeasure;
+    }
+    for (SMeasure* pMeasure = walk.context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
+        for (size_t i = 0; i < nStages; ++i) apfnStages[i](walk, pMeasure);
+    for (const SStage& stage : kStages)
+        if (InRange(stage, cFirst, cLast) && stage.pfnFinish) stage.pfnFinish(walk);
+}
+
+void RunStages(const SBuildContext& context, char cFirst, char cLast) {
+    bool bAnyMeasureStage = false;
+    for (const SStage& stage : kStages) {
+        if (!InRange(stage, cFirst, cLast)) continue;
+        if (stage.pfnTrack) stage.pfnTrack(context);
+        if (stage.pfnMeasure) bAnyMeasureStage = true;
+    }
+    if (!bAnyMeasureStage) return;
+    SMeasureWalk walk = {};
+    walk.context = context;
+    try {
+        WalkMeasures(walk, cFirst, cLast);
+    } catch (const CVastrelException&) {
+        PlatformDestroyHeap(walk.hWalkHeap);
+        throw;
+    }
+    PlatformDestroyHeap(walk.hWalkHeap);
+}
 
 void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, char cLastStage) {
     // A track without notes has no grid and gets no measures.
     if (g_nSlots == 0) return;
     SBuildContext context = {pFile, g_pCurrentTrack, bResolution, cTranspose};
-    for (const SStage& stage : kStages) {
-        if (stage.cLetter > cLastStage) break;
-        stage.pfnRun(context);
-    }
+    RunStages(context, 'A', cLastStage);
 }

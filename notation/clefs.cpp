@@ -45,15 +45,14 @@ uint8_t LedgerLineCost(int32_t nLow, int32_t nHigh) {
 }
 
 // The staff-step range of every note in the measure; false when it has none.
-static bool StepRange(const SMeasure* pMeasure, int32_t& nLow, int32_t& nHigh) {
+static bool StepRange(const SSoundingChords& sounding, int32_t& nLow, int32_t& nHigh) {
     bool bAny = false;
-    for (const SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
-        for (const SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
-            for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-                if (!bAny || pNote->cStep < nLow) nLow = pNote->cStep;
-                if (!bAny || pNote->cStep > nHigh) nHigh = pNote->cStep;
-                bAny = true;
-            }
+    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i)
+        for (const SNote* pNote = sounding.apChords[i]->pNotes; pNote; pNote = pNote->pNext) {
+            if (!bAny || pNote->cStep < nLow) nLow = pNote->cStep;
+            if (!bAny || pNote->cStep > nHigh) nHigh = pNote->cStep;
+            bAny = true;
+        }
     return bAny;
 }
 
@@ -103,11 +102,10 @@ static int32_t NextClef(int32_t nCurrent, int32_t nBest, const SClefCosts& costs
 
 // Moves every note of the measure into the drawing positions of the clef.
 // Steps are 8-bit; the shift wraps like the byte it is stored in.
-static void ShiftNotes(SMeasure* pMeasure, int32_t nShift) {
-    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
-        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
-            for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext)
-                pNote->cStep = static_cast<int8_t>(static_cast<uint8_t>(pNote->cStep + nShift));
+static void ShiftNotes(const SSoundingChords& sounding, int32_t nShift) {
+    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i)
+        for (SNote* pNote = sounding.apChords[i]->pNotes; pNote; pNote = pNote->pNext)
+            pNote->cStep = static_cast<int8_t>(static_cast<uint8_t>(pNote->cStep + nShift));
 }
 
 static void LowerKeyGlyphs(SMeasure* pMeasure) {
@@ -115,35 +113,36 @@ static void LowerKeyGlyphs(SMeasure* pMeasure) {
         pGlyph->bPosition = static_cast<uint8_t>(pGlyph->bPosition - 2);
 }
 
-void ChooseClefs(const SBuildContext& context) {
-    int32_t nInEffect = kNoClef;
-    const SMeasure* pBefore = nullptr;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pBefore = pMeasure, pMeasure = pMeasure->pNext) {
-        int32_t nLow = 0, nHigh = 0;
-        if (pMeasure->bVoices == 0 || !StepRange(pMeasure, nLow, nHigh)) {
-            // Nothing to decide. A key change shown here is still drawn on
-            // the staff of the clef in effect.
-            if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
-            continue;
-        }
-        SClefCosts costs = CostsOfRange(nLow, nHigh);
-        int32_t nBest = CheapestClef(costs);
-        int32_t nClef = nInEffect;
-        // A note tied over the bar line keeps the clef: the tie would
-        // otherwise join two heads drawn on different staves.
-        if (nBest != nInEffect && !(pBefore && pBefore->bTiedOut)) {
-            if (nInEffect == kNoClef)
-                nClef = NextClef(kTreble, nBest, costs, 3);  // the first clef: treble unless it needs 3 lines
-            else
-                nClef = NextClef(nInEffect, nBest, costs, 4);
-        }
-        if (nClef != nInEffect) {
-            // The first measure already shows the treble clef; a later first
-            // decision for treble writes nothing.
-            if (!(nInEffect == kNoClef && nClef == kTreble)) pMeasure->nClef = nClef;
-            nInEffect = nClef;
-        }
-        if (ClefShift(nInEffect) != 0) ShiftNotes(pMeasure, ClefShift(nInEffect));
-        if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
+// The clef in effect before the first measure with notes is kNoClef (the
+// walk starts zeroed).
+static int32_t ClefOfMeasure(SMeasure* pMeasure, const SSoundingChords& sounding, int32_t nInEffect,
+                             const SMeasure* pBefore) {
+    int32_t nLow = 0, nHigh = 0;
+    // Nothing to decide without notes.
+    if (!StepRange(sounding, nLow, nHigh)) return nInEffect;
+    SClefCosts costs = CostsOfRange(nLow, nHigh);
+    int32_t nBest = CheapestClef(costs);
+    int32_t nClef = nInEffect;
+    // A note tied over the bar line keeps the clef: the tie would
+    // otherwise join two heads drawn on different staves.
+    if (nBest != nInEffect && !(pBefore && pBefore->bTiedOut)) {
+        if (nInEffect == kNoClef)
+            nClef = NextClef(kTreble, nBest, costs, 3);  // the first clef: treble unless it needs 3 lines
+        else
+            nClef = NextClef(nInEffect, nBest, costs, 4);
     }
+    // The first measure already shows the treble clef; a later first
+    // decision for treble writes nothing.
+    if (nClef != nInEffect && !(nInEffect == kNoClef && nClef == kTreble)) pMeasure->nClef = nClef;
+    return nClef;
+}
+
+void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    int32_t nInEffect = ClefOfMeasure(pMeasure, sounding, walk.nClefInEffect, walk.pMeasureBefore);
+    if (ClefShift(nInEffect) != 0) ShiftNotes(sounding, ClefShift(nInEffect));
+    // A key change is drawn on the staff of the clef in effect, notes or not.
+    if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
+    walk.nClefInEffect = nInEffect;
+    walk.pMeasureBefore = pMeasure;
 }

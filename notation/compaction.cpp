@@ -3,22 +3,28 @@
 // stem order with back links) and the placement lists released.
 #include "notation.h"
 
-// True when something is drawn starting at this section: a chord with notes
-// or a rest that has a place on the staff.
-static bool SomethingStartsAt(const SSection* pSection) {
-    for (const SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
-        if (pChord->pNotes || pChord->bRestStep != 0) return true;
+// True when a rest that has a place on the staff starts at this section.
+static bool DrawnRestAt(const SSection& section) {
+    for (const SChord* pChord = section.pChords; pChord; pChord = pChord->pNext)
+        if (pChord->bRestStep != 0) return true;
     return false;
 }
 
 // The grid a measure needs: the finest level of any section where something
-// starts, but never coarser than one section per beat of the meter.
-static uint32_t FinestLevel(const SMeasure* pMeasure, uint8_t bResolution, uint8_t bDenominator) {
+// is drawn (a chord with notes or a rest with a place on the staff), but
+// never coarser than one section per beat of the meter.
+static uint32_t FinestLevel(SMeasureWalk& walk, const SMeasure* pMeasure, uint8_t bDenominator) {
+    uint8_t R = walk.context.bResolution;
     uint32_t nFinest = 1;  // the bar line itself
-    uint32_t p = 0;
-    for (const SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext, ++p) {
-        if (!SomethingStartsAt(pSection)) continue;
-        uint32_t nLevel = GridLevel(bResolution, p);
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
+            uint32_t nLevel = GridLevel(R, SectionOf(sounding, v, sounding.apChords[i]));
+            if (nLevel > nFinest) nFinest = nLevel;
+        }
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
+        if (!RestMayStartAt(walk, pMeasure, k) || !DrawnRestAt(pMeasure->pSections[k])) continue;
+        uint32_t nLevel = GridLevel(R, k);
         if (nLevel > nFinest) nFinest = nLevel;
     }
     if (bDenominator > nFinest) nFinest = bDenominator;
@@ -42,15 +48,12 @@ static void KeepEverySection(SMeasure* pMeasure, uint32_t s) {
 
 // Stage P. A measure that repeats the previous meter shows no denominator,
 // so the beat of the last meter shown stays in force until the next one.
-void CompactSections(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    uint8_t bDenominator = 0;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        if (pMeasure->bDenominator != 0) bDenominator = pMeasure->bDenominator;
-        uint32_t nFinest = FinestLevel(pMeasure, R, bDenominator);
-        if (nFinest >= R || pMeasure->bSections == 0) continue;
-        KeepEverySection(pMeasure, R / nFinest);
-    }
+void CompactSections(SMeasureWalk& walk, SMeasure* pMeasure) {
+    uint8_t R = walk.context.bResolution;
+    if (pMeasure->bDenominator != 0) walk.bBeatDenominator = pMeasure->bDenominator;
+    uint32_t nFinest = FinestLevel(walk, pMeasure, walk.bBeatDenominator);
+    if (nFinest >= R || pMeasure->bSections == 0) return;
+    KeepEverySection(pMeasure, R / nFinest);
 }
 
 // Exponent e with 2^e = bValue (0 for a whole note).
@@ -62,20 +65,19 @@ static uint8_t ValueExponent(uint8_t bValue) {
 
 // Stage Q. The chords hold their own copies of the notes, so the lists the
 // placement left in the sections are freed here.
-void FinishChords(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) {
-            for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext) {
-                if (pChord->bValue != 0) pChord->bValueLog2 = ValueExponent(pChord->bValue);
-                OrderChordNotes(pChord);
-            }
-            SNote* pNote = pSection->pRawNotes;
-            while (pNote) {
-                SNote* pNext = pNote->pNext;
-                FreeToTrack(pNote);
-                pNote = pNext;
-            }
-            pSection->pRawNotes = nullptr;
+void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure) {
+    // Every section compaction kept holds the chords with notes.
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) OrderChordNotes(sounding.apChords[i]);
+    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) {
+        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
+            if (pChord->bValue != 0) pChord->bValueLog2 = ValueExponent(pChord->bValue);
+        SNote* pNote = pSection->pRawNotes;
+        while (pNote) {
+            SNote* pNext = pNote->pNext;
+            FreeToTrack(pNote);
+            pNote = pNext;
         }
+        pSection->pRawNotes = nullptr;
     }
 }

@@ -31,11 +31,37 @@ static uint8_t PlainValueLevel(uint8_t bResolution, uint32_t nPosition) {
     return bLevel == 4 ? 2 : bLevel;
 }
 
+// A length as a reduced fraction wLength/bUnit of a whole note.
+struct SLength {
+    uint32_t wLength;
+    uint8_t bUnit;
+};
+
+// Where stage A stands in the file's conductor lists, and what it has read
+// there. Measures start at grid slot times, which never decrease, so each
+// list is read once for the whole track.
+struct SConductorCursor {
+    const STimeSignature* pMeter;  // next time signature not yet read
+    const SKeySignature* pKey;     // next key signature not yet read
+    const STempo* pTempo;          // next tempo not yet read
+    uint8_t bNumerator;            // meter in force
+    uint8_t bDenominator;
+    int nKey;                      // key in force, as stored
+    uint16_t wTempo;               // tempo in force
+};
+
+// Where stage A appends the next placed note of each section of the measure
+// being filled, so that a section holding many notes costs no more per note
+// than one holding few.
+struct SSectionTails {
+    SNote** appTail[255];
+};
+
 // ---- Measure creation -----------------------------------------------------------------
 
 // Measures are created in time order, so each conductor list is walked once
 // for the whole track: the cursor keeps its place and what it has read.
-void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& cursor) {
+static void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& cursor) {
     cursor.pMeter = pFile->pTimeSignatures;
     cursor.pKey = pFile->pKeySignatures;
     cursor.pTempo = pFile->pTempos;
@@ -46,7 +72,7 @@ void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& cursor) {
 }
 
 // The last entry of a conductor list at or before the measure's start wins.
-void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
+static void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
     for (; cursor.pMeter && cursor.pMeter->dwTime <= pMeasure->dwTime; cursor.pMeter = cursor.pMeter->pNext) {
         cursor.bNumerator = cursor.pMeter->bNumerator;
         cursor.bDenominator = cursor.pMeter->bDenominator;
@@ -61,7 +87,7 @@ void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, S
 }
 
 // A tempo change anywhere inside the measure applies to all of it.
-void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
+static void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
     uint64_t nEnd = pMeasure->dwTime + static_cast<uint64_t>(4u) * context.pFile->wDivision * pMeasure->bSections /
                                            context.bResolution;
     for (; cursor.pTempo && cursor.pTempo->dwTime < nEnd; cursor.pTempo = cursor.pTempo->pNext)
@@ -69,7 +95,7 @@ void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasur
     pMeasure->wTempo = cursor.wTempo;
 }
 
-void AllocateSections(SMeasure* pMeasure) {
+static void AllocateSections(SMeasure* pMeasure) {
     pMeasure->pSections = AllocateRecords<SSection>(pMeasure->bSections, kMsgNoMeasureSections);
     for (uint32_t k = 0; k + 1 < pMeasure->bSections; ++k) pMeasure->pSections[k].pNext = &pMeasure->pSections[k + 1];
 }
@@ -98,28 +124,22 @@ static SMeasure* CreateMeasure(const SBuildContext& context, SConductorCursor& c
 
 // ---- Note placement ---------------------------------------------------------------------
 
-static SNote* NewPlacedNote(uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn, uint8_t bTieOut) {
+SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn,
+                         uint8_t bTieOut) {
     SNote* pNote = AllocateRecords<SNote>(1);
     pNote->bPitch = bPitch;
     pNote->bValue = bValue;
     pNote->bDotted = bDotted;
     pNote->bTieIn = bTieIn;
     pNote->bTieOut = bTieOut;
-    return pNote;
-}
-
-void AppendNote(SSection* pSection, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn, uint8_t bTieOut) {
-    SNote** ppTail = &pSection->pRawNotes;
-    while (*ppTail) ppTail = &(*ppTail)->pNext;
-    *ppTail = NewPlacedNote(bPitch, bValue, bDotted, bTieIn, bTieOut);
+    *ppTail = pNote;
+    return &pNote->pNext;
 }
 
 // Stage A's append: at the end of section p of the measure being filled.
 static void AppendAt(SSectionTails& tails, uint32_t p, uint8_t bPitch, uint8_t bValue, uint8_t bDotted,
                      uint8_t bTieIn, uint8_t bTieOut) {
-    SNote* pNote = NewPlacedNote(bPitch, bValue, bDotted, bTieIn, bTieOut);
-    *tails.appTail[p] = pNote;
-    tails.appTail[p] = &pNote->pNext;
+    tails.appTail[p] = AppendPlacedNote(tails.appTail[p], bPitch, bValue, bDotted, bTieIn, bTieOut);
 }
 
 static void StartSectionTails(SSectionTails& tails, SMeasure* pMeasure) {
@@ -148,7 +168,7 @@ static uint32_t SlotsOf(SLength length, uint8_t bResolution) {
 
 // The strongest point strictly inside a note's span (the earliest of equals),
 // or p itself for a note of one slot.
-uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length) {
+static uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length) {
     uint32_t nSpan = SlotsOf(length, bResolution);
     if (nSpan <= 1) return p;
     // The first point of the coarsest grid step that has one inside the span.
@@ -163,7 +183,7 @@ uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length) {
 // point of level u or stronger, a dotted value for three units that cross no
 // point stronger than their half, and otherwise a cut at the strongest inner
 // point.
-void DecomposeNote(SSectionTails& tails, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
+static void DecomposeNote(SSectionTails& tails, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
                    uint8_t bTieIn, uint8_t bTieOut) {
     for (;;) {
         if (length.wLength == 1 && length.bUnit >= PlainValueLevel(bResolution, p)) {
@@ -323,23 +343,21 @@ void CloseGrid(const SBuildContext& context) {
 
 // Two tied notes of one value, pitch and no dot become one note of twice the
 // length. One pass merges pairs only: four tied quarters become two halves.
-void MergeTies(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
-            for (SNote* pNote = pMeasure->pSections[k].pRawNotes; pNote; pNote = pNote->pNext) {
-                if (!pNote->bTieOut || pNote->bDotted || pNote->bValue <= 1) continue;
-                uint32_t e = k + R / pNote->bValue;
-                if (e >= pMeasure->bSections) continue;  // the tie leads into the next measure
-                SSection* pEnd = &pMeasure->pSections[e];
-                for (SNote* pTied = pEnd->pRawNotes; pTied; pTied = pTied->pNext) {
-                    if (pTied->bTieIn && !pTied->bDotted && pTied->bPitch == pNote->bPitch &&
-                        pTied->bValue == pNote->bValue) {
-                        pNote->bValue = static_cast<uint8_t>(pNote->bValue / 2);
-                        pNote->bTieOut = pTied->bTieOut;
-                        RemoveNote(pTied, pEnd);
-                        break;
-                    }
+void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure) {
+    uint8_t R = walk.context.bResolution;
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
+        for (SNote* pNote = pMeasure->pSections[k].pRawNotes; pNote; pNote = pNote->pNext) {
+            if (!pNote->bTieOut || pNote->bDotted || pNote->bValue <= 1) continue;
+            uint32_t e = k + R / pNote->bValue;
+            if (e >= pMeasure->bSections) continue;  // the tie leads into the next measure
+            SSection* pEnd = &pMeasure->pSections[e];
+            for (SNote* pTied = pEnd->pRawNotes; pTied; pTied = pTied->pNext) {
+                if (pTied->bTieIn && !pTied->bDotted && pTied->bPitch == pNote->bPitch &&
+                    pTied->bValue == pNote->bValue) {
+                    pNote->bValue = static_cast<uint8_t>(pNote->bValue / 2);
+                    pNote->bTieOut = pTied->bTieOut;
+                    RemoveNote(pTied, pEnd);
+                    break;
                 }
             }
         }

@@ -1,6 +1,6 @@
-// The notation builder: nineteen stages, A to S, each one walk over the
-// track under construction, run once each in the order of the table in
-// builder.cpp. This header lists the stages by the file that holds them,
+// The notation builder: nineteen stages, A to S, run once each in the order
+// of the table in builder.cpp; A and B over the whole track, C to S measure
+// by measure. This header lists the stages by the file that holds them,
 // with the operations they share.
 #ifndef VASTREL_NOTATION_H
 #define VASTREL_NOTATION_H
@@ -15,100 +15,156 @@ struct SBuildContext {
     int8_t cTranspose;     // semitones added to every key
 };
 
-typedef void (*StageFunction)(const SBuildContext& context);
+// The measure before the first had no key.
+static const int kNoKey = 127;
+
+// Staff steps stage D remembers an accidental for (-42..118).
+static const uint32_t kAccidentalSteps = 161;
+
+// What stage D carries over the bar line: what the measures before showed.
+struct SShownBefore {
+    uint8_t bNumerator;    // meter last shown
+    uint8_t bDenominator;
+    uint16_t wTempo;       // tempo last shown
+    int nKey;              // key of the previous measure (kNoKey before the first)
+};
+
+// The chords with notes of one measure, voice after voice and in section
+// order within each voice: what the stages that concern notes walk instead
+// of every chord of every section. No stage after F gives a chord notes or
+// takes them away, so one index serves every later stage of the measure.
+struct SSoundingChords {
+    const SMeasure* pMeasure;   // the measure indexed; null before the first
+    uint32_t nVoices;
+    SChord* apVoice[255];       // the chord array of each voice
+    uint32_t anVoiceStart[256]; // voice v's chords are apChords[anVoiceStart[v] .. anVoiceStart[v + 1])
+    SChord** apChords;          // in the walk's own heap
+    uint32_t nCapacity;         // entries apChords has room for
+};
+
+// Stages C to S each rely on no later measure, so they run measure by
+// measure: every stage finishes a measure before the next stage starts on
+// it, and the measure's records are still at hand when the next stage comes.
+// What a stage carries from one measure to the next lives here, one group of
+// fields per stage that needs any.
+struct SMeasureWalk {
+    SBuildContext context;
+    // D: what was shown before, the current alteration of every staff step
+    // and how many heads stand on it in the section being spelt, and what
+    // the key in force alone makes of every step.
+    SShownBefore shown;
+    int32_t* pnAlterations;
+    uint8_t* pbHeadsOnStep;
+    int nSignatureKey;
+    int32_t anSignature[kAccidentalSteps];
+    // E: room for one note while two change places.
+    SNote* pSwapNote;
+    // G: the meter in force; 0/0 before the first one shown.
+    uint32_t nBeamNumerator;
+    uint32_t nBeamDenominator;
+    // H: the clef in effect and the measure before this one.
+    int32_t nClefInEffect;
+    const SMeasure* pMeasureBefore;
+    // P: the denominator of the last meter shown.
+    uint8_t bBeatDenominator;
+    // G to S: the chords with notes of the measure, and the heap that holds
+    // the index for the walk (null until one is needed).
+    SSoundingChords sounding;
+    void* hWalkHeap;
+    // L to N: the sections of pRestsOf where stage L started a rest, so that
+    // M and N pass over the others (every section of any other measure).
+    const SMeasure* pRestsOf;
+    uint8_t abRestStarts[256];
+};
+
+// The chords with notes of the measure (whose voices stage F has made).
+const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure);
+
+// The section index of the k-th chord of voice v in the index.
+inline uint32_t SectionOf(const SSoundingChords& index, uint32_t v, const SChord* pChord) {
+    return static_cast<uint32_t>(pChord - index.apVoice[v]);
+}
+
+typedef void (*TrackStage)(const SBuildContext& context);
+typedef void (*MeasureStage)(SMeasureWalk& walk, SMeasure* pMeasure);
 
 // Runs stages A to cLastStage (A..S) over the grid that note collection left.
 // A track without notes gets no stage at all.
 void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, char cLastStage = 'S');
 
+// Runs the stages cFirst to cLast of the table on a track (the tests run one
+// stage alone this way).
+void RunStages(const SBuildContext& context, char cFirst, char cLast);
+
+// What a measure stage takes before its first measure and gives back after
+// the last (stages D and E).
+typedef void (*WalkHook)(SMeasureWalk& walk);
+
 // ---- measures.cpp: measures and note placement (A, B, C) ---------------------
 
 void PlaceNotes(const SBuildContext& context);     // A: measures, sections, notes split into values
 void CloseGrid(const SBuildContext& context);      // B: grid freed, last measure timed, end-of-track extended
-void MergeTies(const SBuildContext& context);      // C: two tied equal values become one of double length
+void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure);      // C: two tied equal values become one of double length
 
 // Level of position p in a measure on grid R: R / (largest power of two up to
 // R dividing p). 1 at the bar line; smaller is stronger.
 uint8_t GridLevel(uint8_t bResolution, uint32_t nPosition);
 
-// A length as a reduced fraction wLength/bUnit of a whole note.
-struct SLength {
-    uint32_t wLength;
-    uint8_t bUnit;
-};
-
-// Where stage A stands in the file's conductor lists, and what it has read
-// there. Measures start at grid slot times, which never decrease, so each
-// list is read once for the whole track.
-struct SConductorCursor {
-    const STimeSignature* pMeter;  // next time signature not yet read
-    const SKeySignature* pKey;     // next key signature not yet read
-    const STempo* pTempo;          // next tempo not yet read
-    uint8_t bNumerator;            // meter in force
-    uint8_t bDenominator;
-    int nKey;                      // key in force, as stored
-    uint16_t wTempo;               // tempo in force
-};
-
-// Where stage A appends the next placed note of each section of the measure
-// being filled, so that a section holding many notes costs no more per note
-// than one holding few.
-struct SSectionTails {
-    SNote** appTail[255];
-};
-
-// The operations of stage A.
-void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& cursor);
-void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure);
-void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure);
-void AllocateSections(SMeasure* pMeasure);
-uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length);
-void DecomposeNote(SSectionTails& tails, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
-                   uint8_t bTieIn, uint8_t bTieOut);
-void AppendNote(SSection* pSection, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn, uint8_t bTieOut);
+// Appends a placed note of the given value at *ppTail (the end of a
+// section's pRawNotes); returns where the note after it goes.
+SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t bDotted, uint8_t bTieIn,
+                         uint8_t bTieOut);
+// Takes a placed note out of its section and frees it.
 void RemoveNote(SNote* pNote, SSection* pSection);
 
 // ---- pitch_spelling.cpp: pitch spelling and key signatures (D, E) -----------
 
-void SpellPitches(const SBuildContext& context);   // D: change-only meter/tempo/key, glyphs, steps, accidentals
-void SortSectionNotes(const SBuildContext& context);  // E: raw notes of a section by descending pitch
+void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure);   // D: change-only meter/tempo/key, glyphs, steps, accidentals
+void StartSpelling(SMeasureWalk& walk);             // D's accidental memory
+void FinishSpelling(SMeasureWalk& walk);
+void StartSorting(SMeasureWalk& walk);              // E's room for a swap
+void FinishSorting(SMeasureWalk& walk);
+void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure);  // E: raw notes of a section by descending pitch
 
 // ---- voices.cpp: voice assignment (F) ------------------------------------------
 
-void AssignVoices(const SBuildContext& context);   // F: every raw note copied into a chord of a voice
+void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure);   // F: every raw note copied into a chord of a voice
 
 // ---- beaming.cpp: beaming (G) ----------------------------------------------------
 
-void BeamChords(const SBuildContext& context);     // G: voice numbers and beam pairs
+void BeamChords(SMeasureWalk& walk, SMeasure* pMeasure);     // G: voice numbers and beam pairs
 
 // ---- clefs.cpp: clef selection (H) -----------------------------------------------
 
-void ChooseClefs(const SBuildContext& context);    // H: clef per measure, steps shifted to drawing positions
+void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure);    // H: clef per measure, steps shifted to drawing positions
 
 // ---- stems.cpp: stems and note-head layout (I, R, note order) -------------------
 
-void ChooseStems(const SBuildContext& context);    // I: stem direction per beam group
-void DisplaceHeads(const SBuildContext& context);  // R: heads a second apart moved across the stem
+void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure);    // I: stem direction per beam group
+void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure);  // R: heads a second apart moved across the stem
 // Sets pPrev links and, for a stem-up chord, reverses the notes (lowest first).
 void OrderChordNotes(SChord* pChord);
 
 // ---- rests.cpp: rests and dotted rests (J to O) -----------------------------------
 
-void MeasureVoiceHeights(const SBuildContext& context);  // J: height where a voice sounds
-void CarryVoiceHeights(const SBuildContext& context);    // K: height carried into silences
-void FillRests(const SBuildContext& context);            // L: rest values for silences
-void ShareRests(const SBuildContext& context);           // M: equal rests of several voices merged
-void PlaceRests(const SBuildContext& context);           // N: staff step of every drawn rest
-void DotRests(const SBuildContext& context);             // O: rest + rest of half/double value -> dotted
+void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure);  // J: height where a voice sounds
+void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure);    // K: height carried into silences
+void FillRests(SMeasureWalk& walk, SMeasure* pMeasure);            // L: rest values for silences
+void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure);           // M: equal rests of several voices merged
+void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure);           // N: staff step of every drawn rest
+void DotRests(SMeasureWalk& walk, SMeasure* pMeasure);             // O: rest + rest of half/double value -> dotted
+// Whether a rest may start at section k of the measure: where stage L has
+// filled the measure's silences in this walk, only where it started one.
+bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k);
 
 // ---- compaction.cpp: section compaction and final pass (P, Q) ---------------------
 
-void CompactSections(const SBuildContext& context);  // P: keep only the coarsest grid each measure needs
-void FinishChords(const SBuildContext& context);     // Q: value exponents, note order, raw lists freed
+void CompactSections(SMeasureWalk& walk, SMeasure* pMeasure);  // P: keep only the coarsest grid each measure needs
+void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure);     // Q: value exponents, note order, raw lists freed
 
 // ---- tablature.cpp: guitar tablature (S) ----------------------------------------
 
-void AssignStrings(const SBuildContext& context);    // S: string and fret for every note
+void AssignStrings(SMeasureWalk& walk, SMeasure* pMeasure);    // S: string and fret for every note
 
 // ---- Shared walks over voices -------------------------------------------------------
 // A voice is one array of bSections chords; section k's chord list holds the
@@ -122,13 +178,12 @@ inline SChord* VoiceChords(const SMeasure* pMeasure, uint32_t nVoice) {
     return pChord;
 }
 
-// Calls visit(pVoice, nSections) with the chord array of every voice of
-// every measure, measures in order and voices in order within each.
+// Calls visit(pVoice, nSections) with the chord array of every voice of the
+// measure, in voice order.
 template <typename VisitVoice>
-inline void ForEachVoice(const STrack* pTrack, VisitVoice visit) {
-    for (SMeasure* pMeasure = pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext)
-            visit(pVoice, static_cast<uint32_t>(pMeasure->bSections));
+inline void ForEachVoice(const SMeasure* pMeasure, VisitVoice visit) {
+    for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext)
+        visit(pVoice, static_cast<uint32_t>(pMeasure->bSections));
 }
 
 // Sections covered by a chord of value bValue (dotted: half as much again) on grid R.

@@ -36,11 +36,9 @@ const uint8_t g_abFlatSteps[7] = {6, 9, 5, 8, 4, 7, 3};
 // 42 is a multiple of 7, index p (a glyph's treble step) is the same letter as
 // step p, and every seventh index above it is that letter again. The pitches a
 // transposed note can have (0..255) reach steps -36..114 in every key.
-static const uint32_t kMemorySteps = 161;
+static const uint32_t kMemorySteps = kAccidentalSteps;
 static const int kStepOffset = 42;
 
-// The previous measure had no key yet.
-static const int kNoKey = 127;
 
 int NormalisedKey(int nKey) {
     if (nKey >= -7 && nKey <= 7) return nKey;
@@ -76,54 +74,57 @@ void AddKeyAccidentals(int8_t cKey, SMeasure* pMeasure, int32_t nKind) {
 
 // ---- Stage D ------------------------------------------------------------------------------
 
-// What carries from one measure to the next.
-struct SPreviousMeasure {
-    uint8_t bNumerator;              // meter last shown
-    uint8_t bDenominator;
-    uint16_t wTempo;                 // tempo last shown
-    int nKey;                        // key of the previous measure, kNoKey before the first
-    SKeyAccidental* pKeyGlyphs;      // glyphs of the measure where that key began
-};
-
 // A new key lists its own sharps or flats; a return to C major lists a
 // natural for each sharp or flat it cancels. Nothing cancels the old key's
 // glyphs when one non-zero key follows another.
-static void ShowKeyChange(SMeasure* pMeasure, SPreviousMeasure& previous) {
+static void ShowKeyChange(SMeasure* pMeasure, SShownBefore& shown) {
     int nKey = NormalisedKey(pMeasure->cKey);
-    if (nKey == previous.nKey) return;
+    if (nKey == shown.nKey) return;
     if (nKey > 0)
         AddKeyAccidentals(static_cast<int8_t>(nKey), pMeasure, kSharp);
     else if (nKey < 0)
         AddKeyAccidentals(static_cast<int8_t>(nKey), pMeasure, kFlat);
-    else if (previous.nKey != kNoKey)
-        AddKeyAccidentals(static_cast<int8_t>(previous.nKey), pMeasure, kNatural);
-    previous.nKey = nKey;
-    previous.pKeyGlyphs = pMeasure->pKeyAccidentals;
+    else if (shown.nKey != kNoKey)
+        AddKeyAccidentals(static_cast<int8_t>(shown.nKey), pMeasure, kNatural);
+    shown.nKey = nKey;
 }
 
 // Meter and tempo are shown only where they change (0 means: as before).
-static void BlankRepeatedMeterAndTempo(SMeasure* pMeasure, SPreviousMeasure& previous) {
-    if (pMeasure->bNumerator == previous.bNumerator && pMeasure->bDenominator == previous.bDenominator) {
+static void BlankRepeatedMeterAndTempo(SMeasure* pMeasure, SShownBefore& shown) {
+    if (pMeasure->bNumerator == shown.bNumerator && pMeasure->bDenominator == shown.bDenominator) {
         pMeasure->bNumerator = 0;
         pMeasure->bDenominator = 0;
     } else {
-        previous.bNumerator = pMeasure->bNumerator;
-        previous.bDenominator = pMeasure->bDenominator;
+        shown.bNumerator = pMeasure->bNumerator;
+        shown.bDenominator = pMeasure->bDenominator;
     }
-    if (pMeasure->wTempo == previous.wTempo)
+    if (pMeasure->wTempo == shown.wTempo)
         pMeasure->wTempo = 0;
     else
-        previous.wTempo = pMeasure->wTempo;
+        shown.wTempo = pMeasure->wTempo;
+}
+
+// What a key signature alone makes of every step: each of its sharps or
+// flats alters its letter in every octave. (The key's own table, not the
+// glyphs of the measure where it began: those move to the staff of their
+// clef in a later stage.)
+static void SignatureOfKey(int32_t* pnSignature, int nKey) {
+    memset(pnSignature, 0, kMemorySteps * sizeof(int32_t));
+    const uint8_t* pabSteps = nKey > 0 ? g_abSharpSteps : g_abFlatSteps;
+    int32_t nKind = nKey > 0 ? kSharp : kFlat;
+    int nGlyphs = nKey > 0 ? nKey : -nKey;
+    for (int g = 0; g < nGlyphs; ++g)
+        for (uint32_t i = pabSteps[g]; i < kMemorySteps; i += 7) pnSignature[i] = nKind;
 }
 
 // At the bar line every step forgets its accidentals and knows only the key
-// signature: each sharp or flat glyph alters its letter in every octave.
-static void StartAccidentalMemory(int32_t* pnMemory, const SKeyAccidental* pKeyGlyphs) {
-    memset(pnMemory, 0, kMemorySteps * sizeof(int32_t));
-    for (const SKeyAccidental* pGlyph = pKeyGlyphs; pGlyph; pGlyph = pGlyph->pNext) {
-        if (pGlyph->nKind == kNatural) continue;
-        for (uint32_t i = pGlyph->bPosition; i < kMemorySteps; i += 7) pnMemory[i] = pGlyph->nKind;
+// signature.
+static void StartAccidentalMemory(SMeasureWalk& walk) {
+    if (walk.nSignatureKey != walk.shown.nKey) {
+        SignatureOfKey(walk.anSignature, walk.shown.nKey);
+        walk.nSignatureKey = walk.shown.nKey;
     }
+    memcpy(walk.pnAlterations, walk.anSignature, kMemorySteps * sizeof(int32_t));
 }
 
 // Spells the section's notes. An accidental is printed only where the step's
@@ -153,43 +154,48 @@ static void SpellSection(SSection* pSection, int8_t cKey, int32_t* pnMemory, uin
         pbCount[static_cast<uint8_t>(pNote->cStep + kStepOffset)] = 0;
 }
 
-void SpellPitches(const SBuildContext& context) {
-    int32_t* pnMemory = AllocateRecords<int32_t>(kMemorySteps);
-    uint8_t* pbCount = AllocateRecords<uint8_t>(kMemorySteps);
-    SPreviousMeasure previous = {0, 0, 0, kNoKey, nullptr};
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        BlankRepeatedMeterAndTempo(pMeasure, previous);
-        ShowKeyChange(pMeasure, previous);
-        StartAccidentalMemory(pnMemory, previous.pKeyGlyphs);
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k)
-            SpellSection(&pMeasure->pSections[k], pMeasure->cKey, pnMemory, pbCount);
-    }
-    FreeToTrack(pbCount);
-    FreeToTrack(pnMemory);
+void StartSpelling(SMeasureWalk& walk) {
+    walk.pnAlterations = AllocateRecords<int32_t>(kMemorySteps);
+    walk.pbHeadsOnStep = AllocateRecords<uint8_t>(kMemorySteps);
+    walk.shown = SShownBefore{0, 0, 0, kNoKey};
+    walk.nSignatureKey = kNoKey;
+}
+
+void FinishSpelling(SMeasureWalk& walk) {
+    FreeToTrack(walk.pbHeadsOnStep);
+    FreeToTrack(walk.pnAlterations);
+}
+
+void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
+    BlankRepeatedMeterAndTempo(pMeasure, walk.shown);
+    ShowKeyChange(pMeasure, walk.shown);
+    StartAccidentalMemory(walk);
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+        SpellSection(&pMeasure->pSections[k], pMeasure->cKey, walk.pnAlterations, walk.pbHeadsOnStep);
 }
 
 // ---- Stage E ------------------------------------------------------------------------------
 
+void StartSorting(SMeasureWalk& walk) { walk.pSwapNote = AllocateRecords<SNote>(1); }
+void FinishSorting(SMeasureWalk& walk) { FreeToTrack(walk.pSwapNote); }
+
 // An exchange sort by descending pitch that moves note contents, not links.
 // It is not stable, and the order of equal pitches it leaves is the one the
 // voices are built from: P(5) Q(5) R(7) ends as R Q P.
-void SortSectionNotes(const SBuildContext& context) {
-    SNote* pScratch = AllocateRecords<SNote>(1);
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
-            for (SNote* pA = pMeasure->pSections[k].pRawNotes; pA; pA = pA->pNext) {
-                for (SNote* pB = pA->pNext; pB; pB = pB->pNext) {
-                    if (pA->bPitch >= pB->bPitch) continue;
-                    SNote* pNextA = pA->pNext;
-                    SNote* pNextB = pB->pNext;
-                    *pScratch = *pA;
-                    *pA = *pB;
-                    *pB = *pScratch;
-                    pA->pNext = pNextA;
-                    pB->pNext = pNextB;
-                }
+void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
+    SNote* pScratch = walk.pSwapNote;
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
+        for (SNote* pA = pMeasure->pSections[k].pRawNotes; pA; pA = pA->pNext) {
+            for (SNote* pB = pA->pNext; pB; pB = pB->pNext) {
+                if (pA->bPitch >= pB->bPitch) continue;
+                SNote* pNextA = pA->pNext;
+                SNote* pNextB = pB->pNext;
+                *pScratch = *pA;
+                *pA = *pB;
+                *pB = *pScratch;
+                pA->pNext = pNextA;
+                pB->pNext = pNextB;
             }
         }
     }
-    FreeToTrack(pScratch);
 }

@@ -4,10 +4,47 @@
 // as one dotted rest.
 #include "notation.h"
 
+#include <string.h>
+
 // Sections a rest of value bValue covers on grid R (rests are never dotted
 // before stage O, and never shorter than one section).
 static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
     return ChordSpan(bResolution, bValue, 0);
+}
+
+// ---- Where a voice sounds --------------------------------------------------------------
+
+// A voice sounds from each chord with notes through the sections its value
+// covers; a chord that starts while an earlier one still covers its section
+// adds nothing to where the voice sounds. Calls visit(first, end) for every
+// stretch of sections [first, end) where voice v sounds, in order, ends cut
+// at the bar line.
+template <typename VisitStretch>
+static void ForEachSoundingStretch(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, uint8_t R,
+                                   VisitStretch visit) {
+    uint32_t nCovered = 0;  // sections before this one are covered already
+    for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
+        const SChord* pChord = sounding.apChords[i];
+        uint32_t nFirst = SectionOf(sounding, v, pChord);
+        if (nFirst < nCovered) continue;
+        uint32_t nEnd = nFirst + ChordSpan(R, pChord->bValue, pChord->bDotted);
+        if (nEnd > nSections) nEnd = nSections;
+        visit(nFirst, nEnd);
+        nCovered = nEnd;
+    }
+}
+
+// Calls visit(first, end) for every silence [first, end) of voice v: the
+// sections no stretch of the voice covers, in order.
+template <typename VisitSilence>
+static void ForEachSilence(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, uint8_t R,
+                           VisitSilence visit) {
+    uint32_t nSilenceStart = 0;
+    ForEachSoundingStretch(sounding, v, nSections, R, [&](uint32_t nFirst, uint32_t nEnd) {
+        if (nFirst > nSilenceStart) visit(nSilenceStart, nFirst);
+        nSilenceStart = nEnd;
+    });
+    if (nSilenceStart < nSections) visit(nSilenceStart, nSections);
 }
 
 // ---- Stage J: height where a voice sounds ------------------------------------------
@@ -21,88 +58,72 @@ static double AverageStep(const SChord* pChord) {
     return static_cast<double>(nSum) / nCount;
 }
 
-// A chord's height stands on every section it sounds through, marked, so that
-// the silence after it can take its height over.
-static void MeasureHeightsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
-    uint32_t k = 0;
-    while (k < nSections) {
-        SChord* pChord = &pVoice[k];
-        pChord->bMark = 0;
-        if (!pChord->pNotes) {
-            ++k;
-            continue;
-        }
-        double dHeight = AverageStep(pChord);
-        uint32_t nSpan = ChordSpan(R, pChord->bValue, pChord->bDotted);
-        for (uint32_t i = k; i < k + nSpan && i < nSections; ++i) {
-            pVoice[i].dPosition = dHeight;
-            pVoice[i].bMark = 1;
-        }
-        k += nSpan;
+// A chord's height stands on every section it sounds through, so that the
+// silence after it can take its height over.
+void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
+        SChord* pVoice = sounding.apVoice[v];
+        ForEachSoundingStretch(sounding, v, pMeasure->bSections, walk.context.bResolution,
+                               [pVoice](uint32_t nFirst, uint32_t nEnd) {
+                                   double dHeight = AverageStep(&pVoice[nFirst]);
+                                   for (uint32_t k = nFirst; k < nEnd; ++k) pVoice[k].dPosition = dHeight;
+                               });
     }
-}
-
-void MeasureVoiceHeights(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    ForEachVoice(context.pTrack,
-                 [R](SChord* pVoice, uint32_t nSections) { MeasureHeightsOfVoice(pVoice, nSections, R); });
 }
 
 // ---- Stage K: height carried into silences ------------------------------------------
 
-// A silence takes the height of the chord before it in its voice; only a
-// silence at the start of the measure looks ahead to the chord after it.
-static void CarryHeightsOfVoice(SChord* pVoice, uint32_t nSections) {
-    const SChord* pLastSounding = nullptr;
-    uint32_t k = 0;
-    while (k < nSections) {
-        if (pVoice[k].bMark) {
-            pLastSounding = &pVoice[k];
-            ++k;
-            continue;
-        }
-        uint32_t s = k + 1;
-        while (s < nSections && !pVoice[s].bMark) ++s;
-        const SChord* pSource = pLastSounding ? pLastSounding : (s < nSections ? &pVoice[s] : nullptr);
-        // A voice that sounds nowhere in the measure has no height to give.
-        if (pSource)
-            for (uint32_t i = k; i < s; ++i) pVoice[i].dPosition = pSource->dPosition;
-        k = s;
+// A silence takes the height of the section before it in its voice; only a
+// silence at the start of the measure looks ahead to the section after it.
+// A voice that sounds nowhere in the measure has no height to give.
+void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    uint32_t nSections = pMeasure->bSections;
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
+        SChord* pVoice = sounding.apVoice[v];
+        ForEachSilence(sounding, v, nSections, walk.context.bResolution, [pVoice, nSections](uint32_t nFirst, uint32_t nEnd) {
+            const SChord* pSource = nFirst > 0 ? &pVoice[nFirst - 1] : nEnd < nSections ? &pVoice[nEnd] : nullptr;
+            if (!pSource) return;
+            for (uint32_t k = nFirst; k < nEnd; ++k) pVoice[k].dPosition = pSource->dPosition;
+        });
     }
 }
-
-void CarryVoiceHeights(const SBuildContext& context) { ForEachVoice(context.pTrack, CarryHeightsOfVoice); }
 
 // ---- Stage L: rest values -------------------------------------------------------------
 
 // A silence is filled from the left with the longest rests that fit both what
 // is left of the silence and the beat they start on: a rest never starts
 // between the beats of a value longer than the grid allows at its position.
-static void FillRestsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
-    uint32_t k = 0;
-    while (k < nSections) {
-        SChord* pChord = &pVoice[k];
-        if (pChord->pNotes) {
-            k += ChordSpan(R, pChord->bValue, pChord->bDotted);
-            continue;
-        }
-        uint32_t j = k + 1;
-        while (j < nSections && !pVoice[j].pNotes) ++j;
-        while (k < j) {
-            uint32_t nLength = j - k;
-            uint32_t nGridRoom = R / GridLevel(R, k);
-            if (nGridRoom < nLength) nLength = nGridRoom;
-            while (R % nLength != 0) --nLength;
-            pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
-            k += nLength;
-        }
+static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint8_t* pbRestStarts) {
+    uint32_t k = nFirst;
+    while (k < nEnd) {
+        uint32_t nLength = nEnd - k;
+        uint32_t nGridRoom = R / GridLevel(R, k);
+        if (nGridRoom < nLength) nLength = nGridRoom;
+        while (R % nLength != 0) --nLength;
+        pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
+        pbRestStarts[k] = 1;
+        k += nLength;
     }
 }
 
-void FillRests(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    ForEachVoice(context.pTrack,
-                 [R](SChord* pVoice, uint32_t nSections) { FillRestsOfVoice(pVoice, nSections, R); });
+void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    uint8_t R = walk.context.bResolution;
+    uint8_t* pbRestStarts = walk.abRestStarts;
+    memset(pbRestStarts, 0, pMeasure->bSections);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
+        SChord* pVoice = sounding.apVoice[v];
+        ForEachSilence(sounding, v, pMeasure->bSections, R, [pVoice, R, pbRestStarts](uint32_t nFirst, uint32_t nEnd) {
+            FillSilence(pVoice, nFirst, nEnd, R, pbRestStarts);
+        });
+    }
+    walk.pRestsOf = pMeasure;
+}
+
+bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
+    return walk.pRestsOf != pMeasure || walk.abRestStarts[k];
 }
 
 // ---- Stage M: shared rests ---------------------------------------------------------------
@@ -123,14 +144,15 @@ struct SObstacles {
 static SObstacles ObstaclesAround(const SSection& section, const SChord* pRest) {
     SObstacles obstacles = {false, 0.0, false, 0.0};
     double dHeight = pRest->dPosition;
-    for (const SChord* d = section.pChords; d; d = d->pNext) {
-        if (d->bValue == pRest->bValue || d->bMark) continue;
-        if (d->dPosition > dHeight && (!obstacles.bAbove || d->dPosition < obstacles.dAbove)) {
+    for (const SChord* pChord = section.pChords; pChord; pChord = pChord->pNext) {
+        if (pChord->bValue == pRest->bValue || pChord->bMark) continue;
+        double dOther = pChord->dPosition;
+        if (dOther > dHeight && (!obstacles.bAbove || dOther < obstacles.dAbove)) {
             obstacles.bAbove = true;
-            obstacles.dAbove = d->dPosition;
-        } else if (d->dPosition < dHeight && (!obstacles.bBelow || d->dPosition > obstacles.dBelow)) {
+            obstacles.dAbove = dOther;
+        } else if (dOther < dHeight && (!obstacles.bBelow || dOther > obstacles.dBelow)) {
             obstacles.bBelow = true;
-            obstacles.dBelow = d->dPosition;
+            obstacles.dBelow = dOther;
         }
     }
     return obstacles;
@@ -153,39 +175,35 @@ static bool IsBlocked(const SObstacles& obstacles, double dHeight, double dOther
 static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R) {
     const SSection& section = pMeasure->pSections[k];
     uint32_t nSections = pMeasure->bSections;
-    for (SChord* c = section.pChords; c; c = c->pNext) {
-        if (!IsRest(c)) continue;
-        SObstacles obstacles = ObstaclesAround(section, c);
-        uint32_t nSpan = RestSpan(R, c->bValue);
-        double dSum = c->dPosition;
+    for (SChord* pRest = section.pChords; pRest; pRest = pRest->pNext) {
+        if (!IsRest(pRest)) continue;
+        SObstacles obstacles = ObstaclesAround(section, pRest);
+        uint32_t nSpan = RestSpan(R, pRest->bValue);
+        double dSum = pRest->dPosition;
         uint32_t nCount = 1;
-        for (SChord* c2 = c->pNext; c2; c2 = c2->pNext) {
-            if (!IsRest(c2) || c2->bValue != c->bValue) continue;
-            if (IsBlocked(obstacles, c->dPosition, c2->dPosition)) continue;
-            dSum += c2->dPosition;
+        for (SChord* pOther = pRest->pNext; pOther; pOther = pOther->pNext) {
+            if (!IsRest(pOther) || pOther->bValue != pRest->bValue) continue;
+            if (IsBlocked(obstacles, pRest->dPosition, pOther->dPosition)) continue;
+            dSum += pOther->dPosition;
             ++nCount;
-            // c2 is the k-th chord of its voice's array: its voice goes on at c2 + 1.
-            for (uint32_t i = 0; i < nSpan && k + i < nSections; ++i) c2[i].bMark = 1;
-            c2->bValue = 0;
+            // pOther is the k-th chord of its voice's array: its voice goes on at pOther + 1.
+            for (uint32_t i = 0; i < nSpan && k + i < nSections; ++i) pOther[i].bMark = 1;
+            pOther->bValue = 0;
         }
         if (nCount > 1) {
             double dMean = dSum / nCount;
-            c->bSharedRest = 1;
-            for (uint32_t i = 0; i < nSpan && k + i < nSections; ++i) c[i].dPosition = dMean;
+            pRest->bSharedRest = 1;
+            for (uint32_t i = 0; i < nSpan && k + i < nSections; ++i) pRest[i].dPosition = dMean;
         }
     }
 }
 
-// The marks left by the height stages are cleared first. A rest taken in
-// marks chords of its own measure only, so each measure is cleared just
-// before it is worked on.
-void ShareRests(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext)
-            for (uint32_t k = 0; k < pMeasure->bSections; ++k) pVoice[k].bMark = 0;
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k) ShareRestsOfSection(pMeasure, k, R);
-    }
+// bMark has one meaning: the sections of a rest taken into another voice's
+// shared rest, which nothing draws (stage N leaves them out). Chords start
+// with it clear, and a rest taken in marks chords of its own measure only.
+void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+        if (RestMayStartAt(walk, pMeasure, k)) ShareRestsOfSection(pMeasure, k, walk.context.bResolution);
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -202,28 +220,29 @@ static void PlaceRestsOfSection(const SSection& section) {
     for (const SChord* pChord = section.pChords; pChord && !bAnyRest; pChord = pChord->pNext)
         bAnyRest = !pChord->bMark && IsRest(pChord);
     if (!bAnyRest) return;
-    SChord* ranked[kMaxRanked];
-    uint32_t n = 0;
-    for (SChord* pChord = section.pChords; pChord && n < kMaxRanked; pChord = pChord->pNext)
-        if (!pChord->bMark) ranked[n++] = pChord;
+    SChord* apRanked[kMaxRanked];
+    uint32_t nRanked = 0;
+    for (SChord* pChord = section.pChords; pChord && nRanked < kMaxRanked; pChord = pChord->pNext)
+        if (!pChord->bMark) apRanked[nRanked++] = pChord;
 
     // Plain exchange sort; it fixes the order among equal keys. At equal
     // height a stem-down chord ranks below a stem-up one.
-    for (uint32_t p = 0; p + 1 < n; ++p) {
-        for (uint32_t q = p + 1; q < n; ++q) {
-            SChord* a = ranked[p];
-            SChord* b = ranked[q];
-            if (a->dPosition > b->dPosition || (a->dPosition == b->dPosition && a->bStemUp && !b->bStemUp)) {
-                ranked[p] = b;
-                ranked[q] = a;
+    for (uint32_t i = 0; i + 1 < nRanked; ++i) {
+        for (uint32_t j = i + 1; j < nRanked; ++j) {
+            SChord* pLower = apRanked[i];
+            SChord* pHigher = apRanked[j];
+            if (pLower->dPosition > pHigher->dPosition ||
+                (pLower->dPosition == pHigher->dPosition && pLower->bStemUp && !pHigher->bStemUp)) {
+                apRanked[i] = pHigher;
+                apRanked[j] = pLower;
             }
         }
     }
 
-    for (uint32_t i = 0; i < n; ++i) {
-        SChord* pChord = ranked[i];
+    for (uint32_t nRank = 0; nRank < nRanked; ++nRank) {
+        SChord* pChord = apRanked[nRank];
         if (!IsRest(pChord)) continue;
-        uint32_t nStep = 11 * (i + 1) / (n + 1) + 1;
+        uint32_t nStep = 11 * (nRank + 1) / (nRanked + 1) + 1;
         if ((pChord->bValue == 1 || pChord->bValue == 2) && nStep % 2 == 1) {
             --nStep;
             if (nStep == 0) nStep = 2;
@@ -232,9 +251,9 @@ static void PlaceRestsOfSection(const SSection& section) {
     }
 }
 
-void PlaceRests(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k) PlaceRestsOfSection(pMeasure->pSections[k]);
+void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+        if (RestMayStartAt(walk, pMeasure, k)) PlaceRestsOfSection(pMeasure->pSections[k]);
 }
 
 // ---- Stage O: dotted rests -----------------------------------------------------------------
@@ -242,35 +261,35 @@ void PlaceRests(const SBuildContext& context) {
 // A rest followed straight away by a rest of half or double its value becomes
 // one dotted rest of the longer value. Shared rests stay as they are: their
 // voices need not be silent for the same time afterwards.
-static void DotRestsOfVoice(SChord* pVoice, uint32_t nSections, uint8_t R) {
+static void DotRestsOfVoice(const SMeasureWalk& walk, const SMeasure* pMeasure, SChord* pVoice) {
+    uint32_t nSections = pMeasure->bSections;
+    uint8_t R = walk.context.bResolution;
     uint32_t k = 0;
     while (k < nSections) {
-        SChord* c = &pVoice[k];
-        if (!IsRest(c) || c->bSharedRest) {
+        SChord* pRest = &pVoice[k];
+        if (!RestMayStartAt(walk, pMeasure, k) || !IsRest(pRest) || pRest->bSharedRest) {
             ++k;
             continue;
         }
-        uint32_t x = k + RestSpan(R, c->bValue);
-        if (x >= nSections) {
+        uint32_t nNext = k + RestSpan(R, pRest->bValue);
+        if (nNext >= nSections) {
             ++k;
             continue;
         }
-        SChord* d = &pVoice[x];
-        // Compared exactly: twice d's value equals c's, or twice c's equals d's.
-        uint32_t nValue = c->bValue, nNextValue = d->bValue;
-        if (IsRest(d) && !d->bSharedRest && (nNextValue == 2 * nValue || 2 * nNextValue == nValue)) {
-            c->bValue = static_cast<uint8_t>(nValue < nNextValue ? nValue : nNextValue);
-            c->bDotted = 1;
-            d->bRestStep = 0;
-            d->bValue = 0;
+        SChord* pNextRest = &pVoice[nNext];
+        // Compared exactly: twice the next rest's value equals this one's, or the other way round.
+        uint32_t nValue = pRest->bValue, nNextValue = pNextRest->bValue;
+        if (IsRest(pNextRest) && !pNextRest->bSharedRest && (nNextValue == 2 * nValue || 2 * nNextValue == nValue)) {
+            pRest->bValue = static_cast<uint8_t>(nValue < nNextValue ? nValue : nNextValue);
+            pRest->bDotted = 1;
+            pNextRest->bRestStep = 0;
+            pNextRest->bValue = 0;
         }
-        // One and a half times c's length, merged or not.
-        k += ChordSpan(R, c->bValue, 1);
+        // One and a half times the rest's length, merged or not.
+        k += ChordSpan(R, pRest->bValue, 1);
     }
 }
 
-void DotRests(const SBuildContext& context) {
-    uint8_t R = context.bResolution;
-    ForEachVoice(context.pTrack,
-                 [R](SChord* pVoice, uint32_t nSections) { DotRestsOfVoice(pVoice, nSections, R); });
+void DotRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    ForEachVoice(pMeasure, [&walk, pMeasure](SChord* pVoice, uint32_t) { DotRestsOfVoice(walk, pMeasure, pVoice); });
 }

@@ -18,18 +18,23 @@ static void TallyNotes(const SChord* pChord, SStepTally& tally) {
     }
 }
 
-// The notes that the other voices start in sections k to k + n - 1. A section's
-// chord list holds one chord per voice in voice order, so voice v is skipped
-// by its place in the list. Notes that started earlier and still sound are
-// not counted: only what is struck under the group competes for the space.
-static SStepTally OtherVoicesUnder(const SMeasure* pMeasure, uint32_t nVoice, uint32_t k, uint32_t n) {
-    SStepTally tally = {0, 0};
-    for (uint32_t j = k; j < k + n; ++j) {
-        uint32_t nIndex = 0;
-        for (const SChord* pChord = pMeasure->pSections[j].pChords; pChord; pChord = pChord->pNext, ++nIndex)
-            if (nIndex != nVoice) TallyNotes(pChord, tally);
+// The notes every voice strikes in the sections before each section of the
+// measure, so that what a stretch of sections holds is one difference.
+// Notes that started earlier and still sound are not counted: only what is
+// struck under a beam group competes with it for the space.
+struct SStruckBefore {
+    SStepTally aBefore[256];  // aBefore[k]: sections 0 .. k - 1
+};
+
+static void TallyStruckNotes(const SSoundingChords& sounding, uint32_t nSections, SStruckBefore& struck) {
+    for (uint32_t k = 0; k <= nSections; ++k) struck.aBefore[k] = SStepTally{0, 0};
+    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i)
+            TallyNotes(sounding.apChords[i], struck.aBefore[SectionOf(sounding, v, sounding.apChords[i]) + 1]);
+    for (uint32_t k = 1; k <= nSections; ++k) {
+        struck.aBefore[k].nSum += struck.aBefore[k - 1].nSum;
+        struck.aBefore[k].nCount += struck.aBefore[k - 1].nCount;
     }
-    return tally;
 }
 
 // One voice alone: stems go up below the middle line. The middle of the
@@ -50,51 +55,48 @@ static uint8_t StemAgainstOthers(const SStepTally& group, const SStepTally& othe
     return nVoice % 2 == 0 ? 1 : 0;
 }
 
-// Walks one voice group by group: a group runs from a chord with notes to the
+// Walks voice v group by group: a group runs from a chord with notes to the
 // first chord with notes that has no beam to the next one (a lone chord is a
 // group of its own). Every section of the group, the silent ones between its
-// chords included, gets the group's direction.
-static void ChooseVoiceStems(const SMeasure* pMeasure, uint32_t nVoice, SChord* pVoice) {
-    uint32_t nSections = pMeasure->bSections;
-    uint32_t k = 0;
-    while (k < nSections) {
-        if (!pVoice[k].pNotes) {
-            ++k;
-            continue;
-        }
+// chords included, gets the group's direction. What the other voices strike
+// under the group is everything struck there less the group's own notes.
+static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32_t nSections,
+                             const SStruckBefore& struck) {
+    SChord* pVoice = sounding.apVoice[v];
+    uint32_t nEnd = sounding.anVoiceStart[v + 1];
+    uint32_t i = sounding.anVoiceStart[v];
+    while (i < nEnd) {
+        uint32_t nFirst = SectionOf(sounding, v, sounding.apChords[i]);
+        uint32_t nLast = nFirst;
         SStepTally group = {0, 0};
         int32_t nLowest = 127, nHighest = -128;
-        uint32_t j = k;
         for (;;) {
-            const SChord* pChord = &pVoice[j];
-            if (pChord->pNotes) {
-                TallyNotes(pChord, group);
-                for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-                    if (pNote->cStep < nLowest) nLowest = pNote->cStep;
-                    if (pNote->cStep > nHighest) nHighest = pNote->cStep;
-                }
-                if (!pChord->bBeamNext) break;
+            const SChord* pChord = sounding.apChords[i++];
+            nLast = SectionOf(sounding, v, pChord);
+            TallyNotes(pChord, group);
+            for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
+                if (pNote->cStep < nLowest) nLowest = pNote->cStep;
+                if (pNote->cStep > nHighest) nHighest = pNote->cStep;
             }
-            if (j + 1 >= nSections) break;
-            ++j;
+            if (!pChord->bBeamNext) break;
+            if (i == nEnd) {
+                nLast = nSections - 1;  // a beam that finds no chord runs to the bar line
+                break;
+            }
         }
-        uint32_t n = j - k + 1;
-
-        SStepTally others = OtherVoicesUnder(pMeasure, nVoice, k, n);
+        SStepTally others = {struck.aBefore[nLast + 1].nSum - struck.aBefore[nFirst].nSum - group.nSum,
+                             struck.aBefore[nLast + 1].nCount - struck.aBefore[nFirst].nCount - group.nCount};
         uint8_t bStemUp =
-            others.nCount == 0 ? StemForRange(nLowest, nHighest) : StemAgainstOthers(group, others, nVoice);
-        for (uint32_t i = k; i < k + n; ++i) pVoice[i].bStemUp = bStemUp;
-        k += n;
+            others.nCount == 0 ? StemForRange(nLowest, nHighest) : StemAgainstOthers(group, others, v);
+        for (uint32_t k = nFirst; k <= nLast; ++k) pVoice[k].bStemUp = bStemUp;
     }
 }
 
-void ChooseStems(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext) {
-        if (!pMeasure->pSections) continue;
-        uint32_t nVoice = 0;
-        for (SChord* pVoice = pMeasure->pSections[0].pChords; pVoice; pVoice = pVoice->pNext, ++nVoice)
-            ChooseVoiceStems(pMeasure, nVoice, pVoice);
-    }
+void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    SStruckBefore struck;
+    TallyStruckNotes(sounding, pMeasure->bSections, struck);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) ChooseVoiceStems(sounding, v, pMeasure->bSections, struck);
 }
 
 // ---- Note order --------------------------------------------------------------------------
@@ -136,9 +138,12 @@ static void DisplaceChordHeads(const SChord* pChord, SSection* pSection) {
     }
 }
 
-void DisplaceHeads(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
-            for (const SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
-                DisplaceChordHeads(pChord, pSection);
+// Chords with notes only; compaction keeps every section where one starts.
+void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
+            const SChord* pChord = sounding.apChords[i];
+            DisplaceChordHeads(pChord, &pMeasure->pSections[SectionOf(sounding, v, pChord)]);
+        }
 }

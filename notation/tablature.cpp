@@ -51,9 +51,8 @@ static void FingerChord(SChord* pChord) {
     }
 }
 
-// Stage S walks the sections compaction left linked; the others hold nothing.
-void AssignStrings(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext)
-            for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext) FingerChord(pChord);
+// Every chord is fingered on its own, so the order they come in does not matter.
+void AssignStrings(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) FingerChord(sounding.apChords[i]);
 }

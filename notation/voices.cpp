@@ -14,7 +14,8 @@ struct SVoiceEnd {
 };
 
 // Opens a voice: one chord per section, in one block, chord i appended at the
-// end of section i's list, so the k-th chord of every section is voice k's.
+// end of section i's list, so the k-th chord of every section is voice k's
+// and carries k as its voice number.
 // Returns the new voice's chords, or null when the measure already has the
 // most voices its count can hold.
 static SChord* AddVoice(SMeasure* pMeasure) {
@@ -22,6 +23,7 @@ static SChord* AddVoice(SMeasure* pMeasure) {
     SChord* pLastVoice = pMeasure->bVoices ? VoiceChords(pMeasure, pMeasure->bVoices - 1u) : nullptr;
     SChord* pVoice = AllocateRecords<SChord>(pMeasure->bSections);
     for (uint32_t i = 0; i < pMeasure->bSections; ++i) {
+        pVoice[i].bVoice = pMeasure->bVoices;
         if (pLastVoice)
             pLastVoice[i].pNext = &pVoice[i];
         else
@@ -59,17 +61,6 @@ static bool HasValueOf(const SChord* pChord, const SNote* pNote) {
     return pChord->bValue == pNote->bValue && pChord->bDotted == pNote->bDotted;
 }
 
-// The first chord of the section with the note's value and dot takes it.
-static bool JoinEqualChord(SSection* pSection, const SNote* pNote, SNoteCopies& copies) {
-    for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext) {
-        if (HasValueOf(pChord, pNote)) {
-            AppendNoteToChord(pChord, pNote, copies);
-            return true;
-        }
-    }
-    return false;
-}
-
 static void SetDotted(SChord* pChord, uint8_t bDotted) {
     pChord->bDotted = bDotted;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) pNote->bDotted = bDotted;
@@ -90,107 +81,166 @@ static void StretchToNextNote(SChord* pChord, uint32_t nSpan, uint8_t bResolutio
     }
 }
 
-// Places the note in a voice whose previous chord ends at section j, or
-// ends near it. An ended voice (the smallest gap wins) is preferred; a voice
-// still sounding qualifies only when it overlaps by a quarter of its plain
-// value or half of its dotted one, and is then cut to end at j. A voice takes
-// the note only if its chord at j is empty or already of the note's value.
-// Equal candidates go to the lower voice.
-static bool ContinueVoice(uint32_t j, SMeasure* pMeasure, const SVoiceEnd* pEnds, const SNote* pNote,
-                          uint8_t bResolution, SNoteCopies& copies) {
-    uint32_t nBestGap = 255, nBestRest = 255;
-    const SVoiceEnd* pEnded = nullptr;
-    const SVoiceEnd* pRunning = nullptr;
-    SChord* pEndedAtJ = nullptr;
-    SChord* pRunningAtJ = nullptr;
-    SChord* pAtJ = pMeasure->pSections[j].pChords;
-    for (uint32_t k = 0; k < pMeasure->bVoices; ++k, pAtJ = pAtJ->pNext) {
-        const SVoiceEnd& end = pEnds[k];
+// What stage F works with while it fills one measure.
+struct SVoicing {
+    SMeasure* pMeasure;
+    uint8_t bResolution;
+    SNoteCopies copies;
+    // Each voice's latest chord before the section being filled. Chords
+    // before that section only ever change their value, never gain or lose
+    // one, so the table is brought up to date once per section.
+    SVoiceEnd aEnds[kMaxVoices];
+    bool bAnyEnd;
+    // The chords that got their first note in the section being filled.
+    SChord* apStarted[kMaxVoices];
+    uint32_t nStarted;
+};
+
+// The chord a voice has at section j.
+static SChord* ChordAtSection(const SVoiceEnd& end, uint32_t j) { return end.pChord + (j - end.bSection); }
+
+// The section where the voice's latest chord ends.
+static uint32_t EndSection(const SVoiceEnd& end, uint8_t bResolution) {
+    uint32_t nPlain = bResolution / end.pChord->bValue;
+    return end.bSection + (end.pChord->bDotted ? nPlain + nPlain / 2 : nPlain);
+}
+
+// A voice takes the note at j only if its chord there is empty or already
+// of the note's value.
+static bool CanTakeAt(const SVoiceEnd& end, uint32_t j, const SNote* pNote) {
+    const SChord* pChord = ChordAtSection(end, j);
+    return pChord->bValue == 0 || HasValueOf(pChord, pNote);
+}
+
+// The voice that can take the note at section j at the smallest distance
+// (the lower voice of equals), or null. distance(end, nEnd) tells how far a
+// voice whose latest chord ends at section nEnd is from j, 255 for never.
+template <typename Distance>
+static SVoiceEnd* NearestVoice(SVoicing& voicing, uint32_t j, const SNote* pNote, Distance distance) {
+    SVoiceEnd* pBest = nullptr;
+    uint32_t nBest = 255;
+    for (uint32_t v = 0; v < voicing.pMeasure->bVoices; ++v) {
+        SVoiceEnd& end = voicing.aEnds[v];
         if (!end.pChord) continue;
-        bool bUsable = pAtJ->bValue == 0 || HasValueOf(pAtJ, pNote);
-        uint32_t g = bResolution / end.pChord->bValue;
-        uint32_t e = end.bSection + (end.pChord->bDotted ? g + g / 2 : g);
-        if (e <= j) {
-            uint32_t nGap = j - e;
-            if (nGap < nBestGap && bUsable) {
-                nBestGap = nGap;
-                pEnded = &end;
-                pEndedAtJ = pAtJ;
-            }
-        } else {
-            uint32_t r = e - j;
-            bool bQualifies = end.pChord->bDotted ? r == g / 2 : r == g / 4;
-            if (bQualifies && r < nBestRest && bUsable) {
-                nBestRest = r;
-                pRunning = &end;
-                pRunningAtJ = pAtJ;
-            }
-        }
+        uint32_t nDistance = distance(end, EndSection(end, voicing.bResolution));
+        if (nDistance >= nBest || !CanTakeAt(end, j, pNote)) continue;
+        nBest = nDistance;
+        pBest = &end;
     }
-    if (pEnded) {
-        if (nBestGap > 0) StretchToNextNote(pEnded->pChord, j - pEnded->bSection, bResolution);
-        AppendNoteToChord(pEndedAtJ, pNote, copies);
+    return pBest;
+}
+
+// Among the voices whose latest chord has ended by section j, the one that
+// ended last.
+static SVoiceEnd* ClosestEndedVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
+    return NearestVoice(voicing, j, pNote, [j](const SVoiceEnd&, uint32_t nEnd) { return nEnd <= j ? j - nEnd : 255u; });
+}
+
+// Among the voices still sounding at section j, one whose chord would
+// overlap the note by a quarter of its plain value or half of its dotted
+// one, the least overlap first.
+static SVoiceEnd* SlightlyOverlappingVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
+    uint8_t R = voicing.bResolution;
+    return NearestVoice(voicing, j, pNote, [j, R](const SVoiceEnd& end, uint32_t nEnd) {
+        if (nEnd <= j) return 255u;
+        uint32_t nOverlap = nEnd - j;
+        uint32_t nPlain = R / end.pChord->bValue;
+        bool bSlight = end.pChord->bDotted ? nOverlap == nPlain / 2 : nOverlap == nPlain / 4;
+        return bSlight ? nOverlap : 255u;
+    });
+}
+
+// A chord cut where the next note of its voice starts: a dotted value loses
+// its dot, a plain one becomes the dotted value of three quarters its length.
+static void CutToNextNote(SChord* pChord) {
+    if (pChord->bDotted) {
+        SetDotted(pChord, 0);
+    } else {
+        pChord->bValue = static_cast<uint8_t>(pChord->bValue * 2);
+        SetDotted(pChord, 1);
+    }
+}
+
+static void AddToChord(SVoicing& voicing, SChord* pChord, const SNote* pNote) {
+    if (!pChord->pNotes) voicing.apStarted[voicing.nStarted++] = pChord;
+    AppendNoteToChord(pChord, pNote, voicing.copies);
+}
+
+// Places the note in a voice whose previous chord ends at section j, or ends
+// near it: an ended voice is preferred, stretched to the note when it fell
+// short; a voice still sounding qualifies only when it overlaps slightly, and
+// is then cut to end at j.
+static bool ContinueVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
+    if (SVoiceEnd* pEnded = ClosestEndedVoice(voicing, j, pNote)) {
+        if (EndSection(*pEnded, voicing.bResolution) < j)
+            StretchToNextNote(pEnded->pChord, j - pEnded->bSection, voicing.bResolution);
+        AddToChord(voicing, ChordAtSection(*pEnded, j), pNote);
         return true;
     }
-    if (pRunning) {
-        SChord* pChord = pRunning->pChord;
-        if (pChord->bDotted) {
-            SetDotted(pChord, 0);  // a dotted value loses its third
-        } else {
-            pChord->bValue = static_cast<uint8_t>(pChord->bValue * 2);  // three quarters of a plain value
-            SetDotted(pChord, 1);
-        }
-        AppendNoteToChord(pRunningAtJ, pNote, copies);
+    if (SVoiceEnd* pRunning = SlightlyOverlappingVoice(voicing, j, pNote)) {
+        CutToNextNote(pRunning->pChord);
+        AddToChord(voicing, ChordAtSection(*pRunning, j), pNote);
         return true;
+    }
+    return false;
+}
+
+// The first chord of the section with the note's value and dot takes it.
+static bool JoinEqualChord(SVoicing& voicing, uint32_t j, const SNote* pNote) {
+    for (SChord* pChord = voicing.pMeasure->pSections[j].pChords; pChord; pChord = pChord->pNext) {
+        if (HasValueOf(pChord, pNote)) {
+            AddToChord(voicing, pChord, pNote);
+            return true;
+        }
     }
     return false;
 }
 
 // Opens a voice for the note at section j. False when the measure already
 // has all the voices its count can hold.
-static bool OpenVoiceWithNote(SMeasure* pMeasure, uint32_t j, const SNote* pNote, SVoiceEnd* pEnds,
-                              SNoteCopies& copies) {
-    SChord* pVoice = AddVoice(pMeasure);
+static bool OpenVoiceWithNote(SVoicing& voicing, uint32_t j, const SNote* pNote) {
+    SChord* pVoice = AddVoice(voicing.pMeasure);
     if (!pVoice) return false;
-    pEnds[pMeasure->bVoices - 1u].pChord = nullptr;
-    AppendNoteToChord(&pVoice[j], pNote, copies);
+    voicing.aEnds[voicing.pMeasure->bVoices - 1u].pChord = nullptr;
+    AddToChord(voicing, &pVoice[j], pNote);
     return true;
 }
 
-static void AssignMeasureVoices(SMeasure* pMeasure, uint8_t bResolution) {
-    // Each voice's latest chord before the section being filled. Chords
-    // before that section only ever change their value, never gain or lose
-    // one, so the table is brought up to date once per section.
-    SVoiceEnd aEnds[kMaxVoices];
-    bool bAnyEnd = false;
+static uint32_t CountRawNotes(const SMeasure* pMeasure) {
     uint32_t nRawNotes = 0;
     for (uint32_t j = 0; j < pMeasure->bSections; ++j)
         for (const SNote* pNote = pMeasure->pSections[j].pRawNotes; pNote; pNote = pNote->pNext) ++nRawNotes;
+    return nRawNotes;
+}
+
+void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure) {
+    uint32_t nRawNotes = CountRawNotes(pMeasure);
     if (nRawNotes == 0) return;
-    SNoteCopies copies = {AllocateRecords<SNote>(nRawNotes)};
+    SVoicing voicing;
+    voicing.pMeasure = pMeasure;
+    voicing.bResolution = walk.context.bResolution;
+    voicing.copies.pNext = AllocateRecords<SNote>(nRawNotes);
+    voicing.bAnyEnd = false;
     for (uint32_t j = 0; j < pMeasure->bSections; ++j) {
         SSection* pSection = &pMeasure->pSections[j];
+        voicing.nStarted = 0;
         SNote* pNext;
         for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext) {
             pNext = pNote->pNext;
-            if (bAnyEnd && ContinueVoice(j, pMeasure, aEnds, pNote, bResolution, copies)) continue;
-            if (pMeasure->bVoices && JoinEqualChord(pSection, pNote, copies)) continue;
+            if (voicing.bAnyEnd && ContinueVoice(voicing, j, pNote)) continue;
+            if (pMeasure->bVoices && JoinEqualChord(voicing, j, pNote)) continue;
             // A note that finds no voice, when the measure has all it can
             // hold, is left out of the score: it goes from the placed notes
             // too, so that no section it might be dropped with keeps it.
-            if (!OpenVoiceWithNote(pMeasure, j, pNote, aEnds, copies)) RemoveNote(pNote, pSection);
+            if (!OpenVoiceWithNote(voicing, j, pNote)) RemoveNote(pNote, pSection);
         }
-        uint32_t k = 0;
-        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext, ++k) {
-            if (pChord->bValue == 0) continue;
-            aEnds[k].bSection = static_cast<uint8_t>(j);
-            aEnds[k].pChord = pChord;
-            bAnyEnd = true;
+        // A chord is given a value by its first note, so the chords that
+        // started here are the ones of this section with a value.
+        for (uint32_t i = 0; i < voicing.nStarted; ++i) {
+            SChord* pChord = voicing.apStarted[i];
+            voicing.aEnds[pChord->bVoice].bSection = static_cast<uint8_t>(j);
+            voicing.aEnds[pChord->bVoice].pChord = pChord;
+            voicing.bAnyEnd = true;
         }
     }
-}
-
-void AssignVoices(const SBuildContext& context) {
-    for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        AssignMeasureVoices(pMeasure, context.bResolution);
 }

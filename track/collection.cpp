@@ -201,57 +201,57 @@ static void NameTrack(const SCollection& c) {
     if (!pTrack->pszInstrument) pTrack->pszInstrument = LoadInstrumentName(pTrack->bProgram);
 }
 
-// Notes still sounding end with the track; every slot gets its start tick.
-static void CloseNotesAndTimeSlots(const SCollection& c) {
-    uint64_t nSlotTicksTimesR = 4ull * c.pFile->wDivision;
-    for (uint32_t j = 0; j < g_nSlots; ++j) {
-        for (SRawNote* pNote = g_pSlots[j].pNotes; pNote; pNote = pNote->pNext) {
-            if (!pNote->bClosed) {
-                pNote->dwOff = g_pCurrentTrack->dwEndTime;
-                pNote->bClosed = 1;
-            }
-        }
-        g_pSlots[j].dwTime = static_cast<uint32_t>(j * nSlotTicksTimesR / c.bResolution);
+// Notes still sounding end with the track.
+static void CloseNote(const SCollection&, SRawNote* pNote) {
+    if (!pNote->bClosed) {
+        pNote->dwOff = g_pCurrentTrack->dwEndTime;
+        pNote->bClosed = 1;
     }
 }
 
 // Keys pushed outside 0..255 by the transposition leave the grid.
-static void Transpose(const SCollection& c) {
-    for (uint32_t j = 0; j < g_nSlots; ++j) {
-        SRawNote** ppLink = &g_pSlots[j].pNotes;
-        while (*ppLink) {
-            SRawNote* pNote = *ppLink;
-            int nPitch = pNote->bPitch + c.cTranspose;
-            if (nPitch < 0 || nPitch > 255) {
-                *ppLink = pNote->pNext;
-                continue;
-            }
-            pNote->bPitch = static_cast<uint8_t>(nPitch);
-            ppLink = &pNote->pNext;
-        }
-    }
+static bool Transpose(const SCollection& c, SRawNote* pNote) {
+    int nPitch = pNote->bPitch + c.cTranspose;
+    if (nPitch < 0 || nPitch > 255) return false;
+    pNote->bPitch = static_cast<uint8_t>(nPitch);
+    return true;
 }
 
 // Length in slots, rounded to the nearest whole slot (a half rounds up, and
 // anything up to one slot is one slot), then as a reduced fraction of a whole.
-static void MeasureLengths(const SCollection& c) {
-    // The reciprocal first, then the product: 147 ticks at D = 392, R = 16 are
-    // 1.4999999999999998 slots, one slot, not two.
+// The reciprocal first, then the product: 147 ticks at D = 392, R = 16 are
+// 1.4999999999999998 slots, one slot, not two.
+static void MeasureLength(const SCollection& c, double dSlotsPerTick, uint32_t nSlot, SRawNote* pNote) {
+    double dSlots = static_cast<uint32_t>(pNote->dwOff - pNote->dwOn) * dSlotsPerTick;
+    double dRounded;
+    if (dSlots <= 1.0) dRounded = 1.0;
+    else if (dSlots - floor(dSlots) < 0.5) dRounded = floor(dSlots);
+    else dRounded = ceil(dSlots);
+    // A note never runs past the grid (only notes of files whose tick
+    // sum wraps would).
+    double dRoom = g_nSlots - nSlot;
+    if (dRounded > dRoom) dRounded = dRoom;
+    pNote->wLength = static_cast<uint32_t>(dRounded);
+    pNote->bUnit = c.bResolution;
+    HalveWhileEven(pNote->wLength, pNote->bUnit);
+}
+
+// One walk over the grid: every slot gets its start tick, and every note of
+// it is closed, transposed (or dropped) and measured.
+static void FinishSlots(const SCollection& c) {
+    uint64_t nSlotTicksTimesR = 4ull * c.pFile->wDivision;
     double dSlotsPerTick = 1.0 / (c.pFile->wDivision * 4.0 / c.bResolution);
     for (uint32_t j = 0; j < g_nSlots; ++j) {
-        for (SRawNote* pNote = g_pSlots[j].pNotes; pNote; pNote = pNote->pNext) {
-            double dSlots = static_cast<uint32_t>(pNote->dwOff - pNote->dwOn) * dSlotsPerTick;
-            double dRounded;
-            if (dSlots <= 1.0) dRounded = 1.0;
-            else if (dSlots - floor(dSlots) < 0.5) dRounded = floor(dSlots);
-            else dRounded = ceil(dSlots);
-            // A note never runs past the grid (only notes of files whose tick
-            // sum wraps would).
-            double dRoom = g_nSlots - j;
-            if (dRounded > dRoom) dRounded = dRoom;
-            pNote->wLength = static_cast<uint32_t>(dRounded);
-            pNote->bUnit = c.bResolution;
-            HalveWhileEven(pNote->wLength, pNote->bUnit);
+        g_pSlots[j].dwTime = static_cast<uint32_t>(j * nSlotTicksTimesR / c.bResolution);
+        SRawNote** ppLink = &g_pSlots[j].pNotes;
+        while (SRawNote* pNote = *ppLink) {
+            CloseNote(c, pNote);
+            if (!Transpose(c, pNote)) {
+                *ppLink = pNote->pNext;
+                continue;
+            }
+            MeasureLength(c, dSlotsPerTick, j, pNote);
+            ppLink = &pNote->pNext;
         }
     }
 }
@@ -276,7 +276,5 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
     SetUpGrid(c);
     PairNotes(c);
     NameTrack(c);
-    CloseNotesAndTimeSlots(c);
-    Transpose(c);
-    MeasureLengths(c);
+    FinishSlots(c);
 }

@@ -245,7 +245,7 @@ TEST(SpellPitches, ThirdNoteOnOneStepIsDropped) {
     SMeasure* measure = track->pFirstMeasure;
     ASSERT_EQ(Pitches(RawNotes(SectionAt(measure, 0))), (std::vector<int>{65, 66, 65}));
 
-    SpellPitches(ContextOf(midi, track));
+    RunStages(ContextOf(midi, track), 'D', 'D');
     auto notes = RawNotes(SectionAt(measure, 0));
     EXPECT_EQ(Pitches(notes), (std::vector<int>{65, 66}));
     ASSERT_EQ(notes.size(), 2u);
@@ -278,12 +278,14 @@ TEST(SortSectionNotes, DescendingInExchangeOrder) {
     ScopedMidi midi(file);
     ScopedTrack track(midi.get(), 0, 16, 0, 'D');
     SMeasure* measure = track->pFirstMeasure;
-    for (size_t i = 0; i < std::size(cases); ++i)
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SNote** tail = &SectionAt(measure, 4 * i)->pRawNotes;
         for (auto [pitch, value] : cases[i].given)
-            AppendNote(SectionAt(measure, 4 * i), static_cast<uint8_t>(pitch), static_cast<uint8_t>(value), 0, 0, 0);
+            tail = AppendPlacedNote(tail, static_cast<uint8_t>(pitch), static_cast<uint8_t>(value), 0, 0, 0);
+    }
     SNote* firstNode = SectionAt(measure, 0)->pRawNotes;
 
-    SortSectionNotes(ContextOf(midi, track));
+    RunStages(ContextOf(midi, track), 'E', 'E');
     for (size_t i = 0; i < std::size(cases); ++i) {
         std::ostringstream out;
         for (SNote* n : RawNotes(SectionAt(measure, 4 * i)))
@@ -297,9 +299,8 @@ TEST(SortSectionNotes, DescendingInExchangeOrder) {
 
 TEST(PitchStages, AllocationFailureIsReported) {
     struct Case {
-        const char* name;
-        StageFunction stage;
-    } const cases[] = {{"D", SpellPitches}, {"E", SortSectionNotes}};
+        char stage;
+    } const cases[] = {{'D'}, {'E'}};
     for (const Case& c : cases) {
         MidiFile file;
         file.Conductor().KeySignature(0, 3);
@@ -307,8 +308,8 @@ TEST(PitchStages, AllocationFailureIsReported) {
         ScopedMidi midi(file);
         ScopedTrack track(midi.get(), 0, 16, 0, 'C');
         PlatformFailAfter(0);
-        int id = ErrorIdOf([&] { c.stage(ContextOf(midi, track)); });
+        int id = ErrorIdOf([&] { RunStages(ContextOf(midi, track), c.stage, c.stage); });
         PlatformStopFailing();
-        EXPECT_EQ(id, 267) << "stage " << c.name;
+        EXPECT_EQ(id, 267) << "stage " << c.stage;
     }
 }

@@ -335,7 +335,7 @@ TEST(SharedRests, BlockingTestOverHandMadeVoices) {
         track.bResolution = kGrid;
         track.pFirstMeasure = &measure;
         SBuildContext context = {nullptr, &track, kGrid, 0};
-        ShareRests(context);
+        RunStages(context, 'M', 'M');
 
         bool anyAbsorbed = false;
         for (size_t v = 1; v < n; ++v) {

@@ -46,7 +46,7 @@ public:
 
     void AssignStrings() {
         SBuildContext context = {nullptr, &track_, 16, 0};
-        ::AssignStrings(context);
+        RunStages(context, 'S', 'S');
     }
 
     std::vector<Fingering> Of(size_t voice) const {

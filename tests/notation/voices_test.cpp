@@ -166,9 +166,10 @@ TEST(AssignVoices, AtMost255VoicesPerMeasure) {
     ScopedTrack track(midi.get(), 0, 16, 0, 'E');
     SMeasure* measure = track->pFirstMeasure;
     SSection* first = SectionAt(measure, 0);
-    for (int i = 0; i < 300; ++i) AppendNote(first, 70, static_cast<uint8_t>(1 + i / 2), i % 2, 0, 0);
+    SNote** tail = &first->pRawNotes;
+    for (int i = 0; i < 300; ++i) tail = AppendPlacedNote(tail, 70, static_cast<uint8_t>(1 + i / 2), i % 2, 0, 0);
 
-    AssignVoices(SBuildContext{midi.get(), track.get(), 16, 0});
+    RunStages(SBuildContext{midi.get(), track.get(), 16, 0}, 'F', 'F');
     EXPECT_EQ(measure->bVoices, 255);
     for (size_t k = 0; k < measure->bSections; ++k)
         EXPECT_EQ(Chords(SectionAt(measure, k)).size(), 255u) << "section " << k;
@@ -186,7 +187,7 @@ TEST(AssignVoices, AllocationFailureIsReported) {
     ScopedMidi midi(FileOf({{0, kQuarter, 60}, {0, kEighth, 64}}));
     ScopedTrack track(midi.get(), 0, 16, 0, 'E');
     PlatformFailAfter(0);
-    int id = ErrorIdOf([&] { AssignVoices(SBuildContext{midi.get(), track.get(), 16, 0}); });
+    int id = ErrorIdOf([&] { RunStages(SBuildContext{midi.get(), track.get(), 16, 0}, 'F', 'F'); });
     PlatformStopFailing();
     EXPECT_EQ(id, 267);
 }
