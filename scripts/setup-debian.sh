@@ -2,6 +2,8 @@
 # Installs what the build, the tests and the tools need on a fresh Debian
 # machine (run as root, or with sudo available). With --all, also what the
 # whole test run needs beyond that: MuseScore, the Windows cross builds and wine.
+# With --bench, also what the benchmark scripts compare and count with
+# (docs/benchmarks.md): hyperfine, midi2abc, valgrind and perf.
 set -e
 cd "$(dirname "$0")/.."
 SUDO=""
@@ -19,6 +21,7 @@ PACKAGES="$PACKAGES emscripten node-acorn"
 command -v node >/dev/null 2>&1 || PACKAGES="$PACKAGES nodejs"
 command -v npm >/dev/null 2>&1 || PACKAGES="$PACKAGES npm"
 [ "$1" = "--all" ] && PACKAGES="$PACKAGES chromium"
+[ "$1" = "--bench" ] && PACKAGES="$PACKAGES hyperfine abcmidi valgrind linux-perf"
 missing=""
 for p in $PACKAGES; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
