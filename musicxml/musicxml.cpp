@@ -376,9 +376,9 @@ void WriteStaffNumber(XmlWriter& xml, const Staff& staff) {
     if (staff.number != 0) xml.Leaf("staff", staff.number);
 }
 
-// One note of a chord (the index-th), or a rest when note is null. The
-// tablature staff shows pitch, value, ties, string and fret, and leaves
-// accidentals, stems and beams to the staff above.
+// One note of a chord (the index-th), or a rest when note is null (on the
+// note staff only). The tablature staff shows pitch, value, ties, string
+// and fret, and leaves accidentals, stems and beams to the staff above.
 void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index, bool chordTone, int shift,
                const MeasureAlterations& alterations, const NoteOrigin& origin, const Staff& staff) {
     Attributes id;
@@ -390,7 +390,7 @@ void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index
         xml.Open("pitch");
         WritePitch(xml, "step", "octave", TrebleStep(note->cStep, shift), alterations.Of(note));
         xml.Close("pitch");
-    } else if (chord.bRestStep != 0 && !IsTablature(staff)) {
+    } else if (chord.bRestStep != 0) {
         xml.Open("rest");
         WritePitch(xml, "display-step", "display-octave", TrebleStep(chord.bRestStep, shift), 0);
         xml.Close("rest");
@@ -426,11 +426,12 @@ void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index
     xml.Close("note");
 }
 
-// Whether a chord has anything to show on a staff: the tablature staff
-// leaves out the notes the model gave no string, and so a chord of only
-// such notes.
+// Whether a chord has anything to show on a staff. Guitar tablature under
+// a note staff leaves rests to the staff above, and the notes the model
+// gave no string, and so a chord of only such notes, have no place on it;
+// a forward keeps the voice in time over what is left out.
 bool ShowsOn(const SChord& chord, const Staff& staff) {
-    if (!IsTablature(staff) || !chord.pNotes) return true;
+    if (!IsTablature(staff)) return true;
     for (const SNote* note = chord.pNotes; note; note = note->pNext)
         if (note->bString != 0) return true;
     return false;
@@ -496,7 +497,7 @@ void WriteVoices(XmlWriter& xml, const SMeasure& measure, NoteOrigin origin, con
 
 void WriteMeasureRest(XmlWriter& xml, int length, size_t part, unsigned measure, const Staff& staff) {
     Attributes id;
-    id << " id=\"p" << part << "-m" << measure << (IsTablature(staff) ? "-rest-tab\"" : "-rest\"");
+    id << " id=\"p" << part << "-m" << measure << "-rest\"";
     xml.Open("note", id.Text());
     xml.Empty("rest", " measure=\"yes\"");
     xml.Leaf("duration", length);
@@ -673,7 +674,7 @@ void WriteMeasure(XmlWriter& xml, const PartContext& context, unsigned number, c
         WriteMeasureRest(xml, length, context.part, number, context.notes);
         if (context.tablature) {
             WriteBackup(xml, length);
-            WriteMeasureRest(xml, length, context.part, number, context.tab);
+            WriteForward(xml, length, 1, context.tab);
         }
     }
     xml.Close("measure");

@@ -287,6 +287,11 @@ describe('score viewer', () => {
     assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
     const tab = await page.$$eval('g.tabGrp[data-section]', (all) => all.length);
     assert.ok(tab > 0, 'frets drawn on a tablature staff');
+    // Rests are the note staff's alone: none drawn on the TAB staff, and
+    // none with an id Verovio made up.
+    const rests = await page.$$eval('g.rest, g.mRest', (all) => all.map((r) => ({ id: r.id, tab: !!r.closest('g.staff')?.querySelector('g.tabGrp') })));
+    assert.ok(rests.length > 0, 'the note staff shows its rests');
+    assert.deepEqual(rests.filter((r) => r.tab || !/^p\d+-m\d+-/.test(r.id)), [], 'no rest on the TAB staff');
     await checkPositions(example, 0, 16, [700, 9216]);
     await page.uncheck('#tablature');
   });
