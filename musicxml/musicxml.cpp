@@ -377,8 +377,9 @@ void WriteStaffNumber(XmlWriter& xml, const Staff& staff) {
 }
 
 // One note of a chord (the index-th), or a rest when note is null (on the
-// note staff only). The tablature staff shows pitch, value, ties, string
-// and fret, and leaves accidentals, stems and beams to the staff above.
+// note staff only). The tablature staff shows pitch, value, string and
+// fret, and leaves accidentals, stems, beams and tie arcs to the staff
+// above.
 void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index, bool chordTone, int shift,
                const MeasureAlterations& alterations, const NoteOrigin& origin, const Staff& staff) {
     Attributes id;
@@ -407,14 +408,20 @@ void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index
         if (const char* accidental = AccidentalName(note->nAccidental)) xml.Leaf("accidental", accidental);
         if (chord.bValue >= 2) xml.Leaf("stem", chord.bStemUp ? "up" : "down");
     }
+    // A fret held on from a tie is put in parentheses, as tablature shows it.
+    if (note && IsTablature(staff) && note->bTieIn) xml.Leaf("notehead", " parentheses=\"yes\"", "normal");
     WriteStaffNumber(xml, staff);
     // A beam belongs to the chord; MusicXML writes it on the chord's first note.
     if (note && !IsTablature(staff) && !chordTone && chord.bValue >= 8 && (chord.bBeamPrev || chord.bBeamNext))
         xml.Leaf("beam", " number=\"1\"", !chord.bBeamPrev ? "begin" : chord.bBeamNext ? "continue" : "end");
-    if (note && (note->bTieIn || note->bTieOut || note->bString != 0)) {
+    // Tie arcs are drawn on the note staff only: on the TAB staff they
+    // would cross the rhythm drawn above the frets, and Verovio pairs the
+    // ties of a TAB chord wrongly. The tie elements still say what sounds.
+    const bool tied = note && !IsTablature(staff) && (note->bTieIn || note->bTieOut);
+    if (note && (tied || note->bString != 0)) {
         xml.Open("notations");
-        if (note->bTieIn) xml.Empty("tied", " type=\"stop\"");
-        if (note->bTieOut) xml.Empty("tied", " type=\"start\"");
+        if (tied && note->bTieIn) xml.Empty("tied", " type=\"stop\"");
+        if (tied && note->bTieOut) xml.Empty("tied", " type=\"start\"");
         if (note->bString != 0) {
             xml.Open("technical");
             xml.Leaf("string", note->bString);

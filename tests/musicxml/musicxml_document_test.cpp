@@ -217,6 +217,9 @@ TEST(MusicXmlTablature, ShowsTheModelsStringsAndFrets) {
         {"E and F both want the low E string: the chord lists F first (stem down, highest first), E is left off",
          [](MidiTrack& t) { t.Chord(0, kWhole, {52, 53, 64}); },
          {"53 6/1", "64 4/2"}},
+        {"a half tied over the bar line: the fret again, held",
+         [](MidiTrack& t) { t.Note(0, kHalf, 60).Note(kHalf, kHalf + kQuarter, 64).EndAt(2 * kWhole); },
+         {"60 5/3", "64 4/2", "64 4/2"}},
     };
     for (const TrackCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -246,6 +249,16 @@ TEST(MusicXmlTablature, ShowsTheModelsStringsAndFrets) {
             ASSERT_TRUE(string >= 1 && string <= 6);
             EXPECT_EQ(technical.child("fret").text().as_int(), KeyOf(n.node().child("pitch")) - tuning[string - 1]);
         }
+
+        // Ties are drawn on the note staff alone; a fret held on from a
+        // tie is in parentheses.
+        for (pugi::xpath_node n : part.select_nodes("measure/note[staff='2'][pitch]")) {
+            EXPECT_FALSE(n.node().child("notations").child("tied")) << n.node().attribute("id").value();
+            const bool held = n.node().find_child_by_attribute("tie", "type", "stop");
+            EXPECT_EQ(n.node().child("notehead").attribute("parentheses").as_bool(), held) << n.node().attribute("id").value();
+        }
+        EXPECT_EQ(part.select_nodes("measure/note[staff='1']/notations/tied").size(),
+                  plain.Score().select_nodes("part/measure/note/notations/tied").size());
 
         // Every voice of each staff fills its measure; the note staff's
         // notes are those of the document without tablature.
