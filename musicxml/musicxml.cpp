@@ -174,26 +174,6 @@ bool IsUtf8(const std::string& text) {
     return true;
 }
 
-// Names in MIDI files carry no encoding: UTF-8 is kept, anything else is
-// read as Latin-1. Control characters, which XML cannot hold, are dropped.
-std::string XmlText(const char* text) {
-    std::string clean;
-    for (const char* c = text ? text : ""; *c; ++c)
-        if (static_cast<unsigned char>(*c) >= 0x20 || *c == '\t' || *c == '\n') clean += *c;
-    if (IsUtf8(clean)) return clean;
-    std::string converted;
-    for (char c : clean) {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            converted += c;
-        } else {
-            converted += static_cast<char>(0xC0 | (b >> 6));
-            converted += static_cast<char>(0x80 | (b & 0x3F));
-        }
-    }
-    return converted;
-}
-
 // ---- Alterations -------------------------------------------------------------------
 
 // Alteration (semitones) that the key signature gives a letter. Sharps are
@@ -612,7 +592,7 @@ void WriteTempo(XmlWriter& xml, int tempo, bool tablature) {
 // ---- Parts -------------------------------------------------------------------------
 
 std::string PartName(const MusicXmlPart& part) {
-    if (part.track->pszName) return XmlText(part.track->pszName);
+    if (part.track->pszName) return MusicXmlText(part.track->pszName);
     return "Track " + std::to_string(part.number);
 }
 
@@ -625,7 +605,7 @@ void WritePartList(XmlWriter& xml, const SMidiFile& file, const std::vector<Musi
         Attributes instrument;
         instrument << " id=\"P" << i + 1 << "-I1\"";
         xml.Open("score-instrument", instrument.Text());
-        xml.TextLeaf("instrument-name", XmlText(track.pszInstrument));
+        xml.TextLeaf("instrument-name", MusicXmlText(track.pszInstrument));
         xml.Close("score-instrument");
         xml.Open("midi-instrument", instrument.Text());
         // A format 0 file's tracks are its channels; MusicXML counts from 1.
@@ -713,6 +693,26 @@ const STrack& LongestTrack(const std::vector<MusicXmlPart>& parts) {
 
 }  // namespace
 
+// Names in MIDI files carry no encoding: UTF-8 is kept, anything else is
+// read as Latin-1. Control characters, which XML cannot hold, are dropped.
+std::string MusicXmlText(const char* text) {
+    std::string clean;
+    for (const char* c = text ? text : ""; *c; ++c)
+        if (static_cast<unsigned char>(*c) >= 0x20 || *c == '\t' || *c == '\n') clean += *c;
+    if (IsUtf8(clean)) return clean;
+    std::string converted;
+    for (char c : clean) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            converted += c;
+        } else {
+            converted += static_cast<char>(0xC0 | (b >> 6));
+            converted += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return converted;
+}
+
 void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<MusicXmlPart>& parts,
                    const MusicXmlOptions& options) {
     const STrack& longest = LongestTrack(parts);
@@ -722,7 +722,7 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
             "\"http://www.musicxml.org/dtds/partwise.dtd\">\n");
     xml.Open("score-partwise", " version=\"4.0\"");
     xml.Open("work");
-    xml.TextLeaf("work-title", XmlText(file.pszName));
+    xml.TextLeaf("work-title", MusicXmlText(file.pszName));
     xml.Close("work");
     xml.Open("identification");
     xml.Open("encoding");

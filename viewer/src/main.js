@@ -68,9 +68,16 @@ const formatSeconds = (seconds) => {
 
 // ---- Opening a file ------------------------------------------------------
 
+// A name from the file as one line: blanks run together, and nothing at all
+// when it holds no letter or digit (" -  - " stands in for a missing title).
+function nameOf(text) {
+  const line = (text ?? '').replace(/\s+/g, ' ').trim();
+  return /[\p{L}\p{N}]/u.test(line) ? line : '';
+}
+
 function trackLabel(track) {
   if (!track.noteCount) return `${track.number} · (no notes)`;
-  const name = track.name?.trim() || `Track ${track.number}`;
+  const name = nameOf(track.name) || `Track ${track.number}`;
   return name === track.instrument ? `${track.number} · ${name}` : `${track.number} · ${name} (${track.instrument})`;
 }
 
@@ -202,7 +209,8 @@ function draw() {
 // What is drawn, and how long the drawing took.
 function updateStatus(milliseconds) {
   const { info, name } = opened;
-  const title = info.file.name && info.file.name !== 'Untitled midi' ? `“${info.file.name}”` : name;
+  const sequence = nameOf(info.file.name);
+  const title = sequence && sequence !== 'Untitled midi' ? `“${sequence}”` : name;
   const { measureCount, noteCount } = shown.summary;
   controls.status.textContent =
     `${title} · track ${trackLabel(shown.summary)} · ${measureCount} measures, ${noteCount} notes · drawn in ${Math.round(milliseconds)} ms`;

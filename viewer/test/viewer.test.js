@@ -66,6 +66,13 @@ const twoChannels = Buffer.concat([header(0, 1), chunk('MTrk', [
   0x00, 0x95, 64, 100, 0x83, 0x60, 0x85, 64, 0,
   ...END])]);
 
+// A format 1 file whose title is Latin-1 ("Präludium", padded) and whose
+// one track is named " - ", a placeholder: one quarter note.
+const meta = (type, text) => [0x00, 0xff, type, text.length, ...text];
+const latinNames = Buffer.concat([header(1, 2),
+  chunk('MTrk', [...meta(0x03, Buffer.from('Pr\xe4ludium   in  D', 'latin1')), ...TEMPO_120, ...END]),
+  chunk('MTrk', [...meta(0x03, Buffer.from(' - ')), 0x00, 0x90, 60, 100, 0x83, 0x60, 0x80, 60, 0, ...END])]);
+
 // ---- The browser ------------------------------------------------------------------
 
 const CHROMIUM_ARGS = [
@@ -329,6 +336,14 @@ describe('score viewer', () => {
     await page.selectOption('#track', '5');
     assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
     assert.ok((await page.$$eval('g.measure[data-measure]', (all) => all.length)) >= 1);
+  });
+
+  test('names from the file: Latin-1 read as such, blanks run together, placeholders left out', async () => {
+    const { state, status } = await open('names.mid', latinNames);
+    assert.equal(state, 'ready');
+    assert.match(status, /^“Präludium in D” · track 0 · Track 0 \(/);
+    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.textContent.split(' (')[0])), ['0 · Track 0']);
+    assert.match(await page.$eval('g.pgHead', (e) => e.textContent), /Präludium/, 'the score title as in the status line');
   });
 
   test('a file with nothing to show says why', async () => {
