@@ -10,6 +10,7 @@
 #include "musicxml.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -591,8 +592,21 @@ void WriteTempo(XmlWriter& xml, int tempo, bool tablature) {
 
 // ---- Parts -------------------------------------------------------------------------
 
+// Whether a name from the file names anything: the library's stand-ins for
+// a missing name, and names of no letter or digit (" - " where a program
+// left a field empty), are no title to print.
+bool Names(const char* name, const char* standIn) {
+    if (!name || std::strcmp(name, standIn) == 0) return false;
+    for (const char* c = name; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c)) || static_cast<unsigned char>(*c) >= 0x80) return true;
+    return false;
+}
+
+// A part is named by its track, or else by its instrument, as a score
+// names its staves.
 std::string PartName(const MusicXmlPart& part) {
-    if (part.track->pszName) return MusicXmlText(part.track->pszName);
+    if (Names(part.track->pszName, "Untitled track")) return MusicXmlText(part.track->pszName);
+    if (part.track->pszInstrument) return MusicXmlText(part.track->pszInstrument);
     return "Track " + std::to_string(part.number);
 }
 
@@ -721,9 +735,11 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
             "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
             "\"http://www.musicxml.org/dtds/partwise.dtd\">\n");
     xml.Open("score-partwise", " version=\"4.0\"");
-    xml.Open("work");
-    xml.TextLeaf("work-title", MusicXmlText(file.pszName));
-    xml.Close("work");
+    if (Names(file.pszName, "Untitled midi")) {
+        xml.Open("work");
+        xml.TextLeaf("work-title", MusicXmlText(file.pszName));
+        xml.Close("work");
+    }
     xml.Open("identification");
     xml.Open("encoding");
     xml.Leaf("software", "vastrel");

@@ -75,9 +75,12 @@ function nameOf(text) {
   return /[\p{L}\p{N}]/u.test(line) ? line : '';
 }
 
+// A track is named as the score names its part: by its own name, or else
+// by its instrument.
 function trackLabel(track) {
   if (!track.noteCount) return `${track.number} · (no notes)`;
-  const name = nameOf(track.name) || `Track ${track.number}`;
+  const own = track.name === 'Untitled track' ? '' : nameOf(track.name);
+  const name = own || track.instrument || `Track ${track.number}`;
   return name === track.instrument ? `${track.number} · ${name}` : `${track.number} · ${name} (${track.instrument})`;
 }
 

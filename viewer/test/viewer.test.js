@@ -338,11 +338,12 @@ describe('score viewer', () => {
     assert.ok((await page.$$eval('g.measure[data-measure]', (all) => all.length)) >= 1);
   });
 
-  test('names from the file: Latin-1 read as such, blanks run together, placeholders left out', async () => {
+  test('names from the file: Latin-1 read as such, blanks run together, placeholders left out for the instrument', async () => {
     const { state, status } = await open('names.mid', latinNames);
     assert.equal(state, 'ready');
-    assert.match(status, /^“Präludium in D” · track 0 · Track 0 \(/);
-    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.textContent.split(' (')[0])), ['0 · Track 0']);
+    assert.match(status, /^“Präludium in D” · track 0 · Acoustic grand piano · /);
+    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.textContent)), ['0 · Acoustic grand piano']);
+    assert.match(await page.$eval('g.label', (e) => e.textContent), /Acoustic grand piano/, 'the part named as in the track list');
     assert.match(await page.$eval('g.pgHead', (e) => e.textContent), /Präludium/, 'the score title as in the status line');
   });
 
