@@ -59,11 +59,13 @@ const conductorOnly = Buffer.concat([header(1, 1), chunk('MTrk', [...TEMPO_120, 
 // A format 1 file whose one music chunk holds a name and no note.
 const emptyTrack = Buffer.concat([header(1, 2), chunk('MTrk', [...TEMPO_120, ...END]), chunk('MTrk', [0x00, 0xff, 0x03, 0x04, ...Buffer.from('Void'), ...END])]);
 
-// A format 0 file: one quarter note on channel 3, then one on channel 6.
+// A format 0 file: one quarter note on channel 3, then one on channel 6,
+// then a bass drum on channel 10.
 const twoChannels = Buffer.concat([header(0, 1), chunk('MTrk', [
   ...TEMPO_120,
   0x00, 0x92, 60, 100, 0x83, 0x60, 0x82, 60, 0,
   0x00, 0x95, 64, 100, 0x83, 0x60, 0x85, 64, 0,
+  0x00, 0x99, 36, 100, 0x83, 0x60, 0x89, 36, 0,
   ...END])]);
 
 // A format 1 file whose title is Latin-1 ("Präludium", padded) and whose
@@ -328,10 +330,11 @@ describe('score viewer', () => {
     }
   });
 
-  test('a format 0 file lists its channels that have notes', async () => {
+  test('a format 0 file lists its channels that have notes, channel 10 as drums', async () => {
     const { state } = await open('channels.mid', twoChannels);
     assert.equal(state, 'ready');
-    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.value)), ['2', '5']);
+    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.value)), ['2', '5', '9']);
+    assert.match(await page.$eval('#track option[value="9"]', (o) => o.textContent), /^9 · Channel 10 \(drums\)$/);
     assert.equal(await page.$eval('#track', (s) => s.value), '2');
     await page.selectOption('#track', '5');
     assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
