@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -502,6 +503,7 @@ struct PartState {
     int denominator = 4;
     int clef = 1;         // clef in effect
     int key = 127;        // key last written (none yet)
+    int printedTempo = 0; // tempo of the last metronome mark (none yet)
 };
 
 // Sections a measure of the meter in force first had: numerator x R /
@@ -577,7 +579,18 @@ void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first
     xml.Close("attributes");
 }
 
-void WriteTempo(XmlWriter& xml, int tempo, bool tablature) {
+// Performances recorded with rubato change the tempo every few beats, and
+// a mark over every measure hides the music: a metronome mark is printed
+// where the tempo moves by more than a tenth from the one printed last;
+// every change still sounds.
+bool PrintsTempo(int tempo, int printed) { return printed == 0 || std::abs(tempo - printed) * 10 > printed; }
+
+void WriteTempo(XmlWriter& xml, int tempo, bool tablature, PartState& state) {
+    if (!PrintsTempo(tempo, state.printedTempo)) {
+        xml.Empty("sound", (Attributes() << " tempo=\"" << tempo << "\"").Text());
+        return;
+    }
+    state.printedTempo = tempo;
     xml.Open("direction", " placement=\"above\"");
     xml.Open("direction-type");
     xml.Open("metronome");
@@ -660,7 +673,7 @@ void WriteMeasure(XmlWriter& xml, const PartContext& context, unsigned number, c
     int clef = measure ? measure->nClef : 0;
     if (number == 1 && clef == 0) clef = 1;
     WriteAttributes(xml, measure ? *measure : shown, clef, number == 1, context.tablature, state);
-    if (context.withTempo && shown.wTempo != 0) WriteTempo(xml, shown.wTempo, context.tablature);
+    if (context.withTempo && shown.wTempo != 0) WriteTempo(xml, shown.wTempo, context.tablature, state);
     const int length = MeasureLength(state, measure ? context.track.bResolution : context.longest.bResolution);
     if (measure && measure->bVoices > 0) {
         const int shift = ClefShift(state.clef);

@@ -187,6 +187,27 @@ TEST(MusicXml, BundledExample) {
     EXPECT_EQ(tempos, (std::vector<int>{100, 120}));
 }
 
+// Every change of tempo sounds, but a metronome mark is printed only where
+// the tempo moves by more than a tenth from the last mark: a performance
+// recorded with rubato does not get a mark over every measure.
+TEST(MusicXml, TempoMarksLeaveOutRubato) {
+    MidiFile file;
+    const uint32_t bpm[] = {100, 104, 96, 120, 109, 60};
+    for (uint32_t m = 0; m < 6; ++m) file.Conductor().Tempo(m * kWhole, 60000000 / bpm[m]);
+    MidiTrack& track = file.AddTrack();
+    for (uint32_t m = 0; m < 6; ++m) track.Note(m * kWhole, kWhole, 60);
+    ScopedMidi midi(file);
+    ScopedTrack parsed(midi.get(), 0);
+    Document document(Export(midi.get(), {parsed.get()}));
+    std::vector<int> printed, sounding;
+    for (pugi::xpath_node mark : document.Score().select_nodes("part/measure/direction/direction-type/metronome"))
+        printed.push_back(mark.node().child("per-minute").text().as_int());
+    for (pugi::xpath_node sound : document.Score().select_nodes("part/measure//sound"))
+        sounding.push_back(sound.node().attribute("tempo").as_int());
+    EXPECT_EQ(sounding, (std::vector<int>{100, 104, 96, 120, 109, 60}));
+    EXPECT_EQ(printed, (std::vector<int>{100, 120, 60}));
+}
+
 // The score's title and its part's name, as a musician would print them:
 // the library's stand-ins for missing names and names of no letter or
 // digit are left out (a part is then named by its instrument), a Latin-1
