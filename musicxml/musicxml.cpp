@@ -10,6 +10,8 @@
 #include "musicxml.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -172,26 +174,6 @@ bool IsUtf8(const std::string& text) {
         i += length;
     }
     return true;
-}
-
-// Names in MIDI files carry no encoding: UTF-8 is kept, anything else is
-// read as Latin-1. Control characters, which XML cannot hold, are dropped.
-std::string XmlText(const char* text) {
-    std::string clean;
-    for (const char* c = text ? text : ""; *c; ++c)
-        if (static_cast<unsigned char>(*c) >= 0x20 || *c == '\t' || *c == '\n') clean += *c;
-    if (IsUtf8(clean)) return clean;
-    std::string converted;
-    for (char c : clean) {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            converted += c;
-        } else {
-            converted += static_cast<char>(0xC0 | (b >> 6));
-            converted += static_cast<char>(0x80 | (b & 0x3F));
-        }
-    }
-    return converted;
 }
 
 // ---- Alterations -------------------------------------------------------------------
@@ -376,9 +358,10 @@ void WriteStaffNumber(XmlWriter& xml, const Staff& staff) {
     if (staff.number != 0) xml.Leaf("staff", staff.number);
 }
 
-// One note of a chord (the index-th), or a rest when note is null. The
-// tablature staff shows pitch, value, ties, string and fret, and leaves
-// accidentals, stems and beams to the staff above.
+// One note of a chord (the index-th), or a rest when note is null (on the
+// note staff only). The tablature staff shows pitch, value, string and
+// fret, and leaves accidentals, stems, beams and tie arcs to the staff
+// above.
 void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index, bool chordTone, int shift,
                const MeasureAlterations& alterations, const NoteOrigin& origin, const Staff& staff) {
     Attributes id;
@@ -390,7 +373,7 @@ void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index
         xml.Open("pitch");
         WritePitch(xml, "step", "octave", TrebleStep(note->cStep, shift), alterations.Of(note));
         xml.Close("pitch");
-    } else if (chord.bRestStep != 0 && !IsTablature(staff)) {
+    } else if (chord.bRestStep != 0) {
         xml.Open("rest");
         WritePitch(xml, "display-step", "display-octave", TrebleStep(chord.bRestStep, shift), 0);
         xml.Close("rest");
@@ -407,14 +390,20 @@ void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index
         if (const char* accidental = AccidentalName(note->nAccidental)) xml.Leaf("accidental", accidental);
         if (chord.bValue >= 2) xml.Leaf("stem", chord.bStemUp ? "up" : "down");
     }
+    // A fret held on from a tie is put in parentheses, as tablature shows it.
+    if (note && IsTablature(staff) && note->bTieIn) xml.Leaf("notehead", " parentheses=\"yes\"", "normal");
     WriteStaffNumber(xml, staff);
     // A beam belongs to the chord; MusicXML writes it on the chord's first note.
     if (note && !IsTablature(staff) && !chordTone && chord.bValue >= 8 && (chord.bBeamPrev || chord.bBeamNext))
         xml.Leaf("beam", " number=\"1\"", !chord.bBeamPrev ? "begin" : chord.bBeamNext ? "continue" : "end");
-    if (note && (note->bTieIn || note->bTieOut || note->bString != 0)) {
+    // Tie arcs are drawn on the note staff only: on the TAB staff they
+    // would cross the rhythm drawn above the frets, and Verovio pairs the
+    // ties of a TAB chord wrongly. The tie elements still say what sounds.
+    const bool tied = note && !IsTablature(staff) && (note->bTieIn || note->bTieOut);
+    if (note && (tied || note->bString != 0)) {
         xml.Open("notations");
-        if (note->bTieIn) xml.Empty("tied", " type=\"stop\"");
-        if (note->bTieOut) xml.Empty("tied", " type=\"start\"");
+        if (tied && note->bTieIn) xml.Empty("tied", " type=\"stop\"");
+        if (tied && note->bTieOut) xml.Empty("tied", " type=\"start\"");
         if (note->bString != 0) {
             xml.Open("technical");
             xml.Leaf("string", note->bString);
@@ -426,11 +415,12 @@ void WriteNote(XmlWriter& xml, const SChord& chord, const SNote* note, int index
     xml.Close("note");
 }
 
-// Whether a chord has anything to show on a staff: the tablature staff
-// leaves out the notes the model gave no string, and so a chord of only
-// such notes.
+// Whether a chord has anything to show on a staff. Guitar tablature under
+// a note staff leaves rests to the staff above, and the notes the model
+// gave no string, and so a chord of only such notes, have no place on it;
+// a forward keeps the voice in time over what is left out.
 bool ShowsOn(const SChord& chord, const Staff& staff) {
-    if (!IsTablature(staff) || !chord.pNotes) return true;
+    if (!IsTablature(staff)) return true;
     for (const SNote* note = chord.pNotes; note; note = note->pNext)
         if (note->bString != 0) return true;
     return false;
@@ -496,7 +486,7 @@ void WriteVoices(XmlWriter& xml, const SMeasure& measure, NoteOrigin origin, con
 
 void WriteMeasureRest(XmlWriter& xml, int length, size_t part, unsigned measure, const Staff& staff) {
     Attributes id;
-    id << " id=\"p" << part << "-m" << measure << (IsTablature(staff) ? "-rest-tab\"" : "-rest\"");
+    id << " id=\"p" << part << "-m" << measure << "-rest\"";
     xml.Open("note", id.Text());
     xml.Empty("rest", " measure=\"yes\"");
     xml.Leaf("duration", length);
@@ -513,6 +503,7 @@ struct PartState {
     int denominator = 4;
     int clef = 1;         // clef in effect
     int key = 127;        // key last written (none yet)
+    int printedTempo = 0; // tempo of the last metronome mark (none yet)
 };
 
 // Sections a measure of the meter in force first had: numerator x R /
@@ -588,7 +579,18 @@ void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first
     xml.Close("attributes");
 }
 
-void WriteTempo(XmlWriter& xml, int tempo, bool tablature) {
+// Performances recorded with rubato change the tempo every few beats, and
+// a mark over every measure hides the music: a metronome mark is printed
+// where the tempo moves by more than a tenth from the one printed last;
+// every change still sounds.
+bool PrintsTempo(int tempo, int printed) { return printed == 0 || std::abs(tempo - printed) * 10 > printed; }
+
+void WriteTempo(XmlWriter& xml, int tempo, bool tablature, PartState& state) {
+    if (!PrintsTempo(tempo, state.printedTempo)) {
+        xml.Empty("sound", (Attributes() << " tempo=\"" << tempo << "\"").Text());
+        return;
+    }
+    state.printedTempo = tempo;
     xml.Open("direction", " placement=\"above\"");
     xml.Open("direction-type");
     xml.Open("metronome");
@@ -603,8 +605,21 @@ void WriteTempo(XmlWriter& xml, int tempo, bool tablature) {
 
 // ---- Parts -------------------------------------------------------------------------
 
+// Whether a name from the file names anything: the library's stand-ins for
+// a missing name, and names of no letter or digit (" - " where a program
+// left a field empty), are no title to print.
+bool Names(const char* name, const char* standIn) {
+    if (!name || std::strcmp(name, standIn) == 0) return false;
+    for (const char* c = name; *c; ++c)
+        if (std::isalnum(static_cast<unsigned char>(*c)) || static_cast<unsigned char>(*c) >= 0x80) return true;
+    return false;
+}
+
+// A part is named by its track, or else by its instrument, as a score
+// names its staves.
 std::string PartName(const MusicXmlPart& part) {
-    if (part.track->pszName) return XmlText(part.track->pszName);
+    if (Names(part.track->pszName, "Untitled track")) return MusicXmlText(part.track->pszName);
+    if (part.track->pszInstrument) return MusicXmlText(part.track->pszInstrument);
     return "Track " + std::to_string(part.number);
 }
 
@@ -617,7 +632,7 @@ void WritePartList(XmlWriter& xml, const SMidiFile& file, const std::vector<Musi
         Attributes instrument;
         instrument << " id=\"P" << i + 1 << "-I1\"";
         xml.Open("score-instrument", instrument.Text());
-        xml.TextLeaf("instrument-name", XmlText(track.pszInstrument));
+        xml.TextLeaf("instrument-name", MusicXmlText(track.pszInstrument));
         xml.Close("score-instrument");
         xml.Open("midi-instrument", instrument.Text());
         // A format 0 file's tracks are its channels; MusicXML counts from 1.
@@ -658,7 +673,7 @@ void WriteMeasure(XmlWriter& xml, const PartContext& context, unsigned number, c
     int clef = measure ? measure->nClef : 0;
     if (number == 1 && clef == 0) clef = 1;
     WriteAttributes(xml, measure ? *measure : shown, clef, number == 1, context.tablature, state);
-    if (context.withTempo && shown.wTempo != 0) WriteTempo(xml, shown.wTempo, context.tablature);
+    if (context.withTempo && shown.wTempo != 0) WriteTempo(xml, shown.wTempo, context.tablature, state);
     const int length = MeasureLength(state, measure ? context.track.bResolution : context.longest.bResolution);
     if (measure && measure->bVoices > 0) {
         const int shift = ClefShift(state.clef);
@@ -673,7 +688,7 @@ void WriteMeasure(XmlWriter& xml, const PartContext& context, unsigned number, c
         WriteMeasureRest(xml, length, context.part, number, context.notes);
         if (context.tablature) {
             WriteBackup(xml, length);
-            WriteMeasureRest(xml, length, context.part, number, context.tab);
+            WriteForward(xml, length, 1, context.tab);
         }
     }
     xml.Close("measure");
@@ -705,6 +720,26 @@ const STrack& LongestTrack(const std::vector<MusicXmlPart>& parts) {
 
 }  // namespace
 
+// Names in MIDI files carry no encoding: UTF-8 is kept, anything else is
+// read as Latin-1. Control characters, which XML cannot hold, are dropped.
+std::string MusicXmlText(const char* text) {
+    std::string clean;
+    for (const char* c = text ? text : ""; *c; ++c)
+        if (static_cast<unsigned char>(*c) >= 0x20 || *c == '\t' || *c == '\n') clean += *c;
+    if (IsUtf8(clean)) return clean;
+    std::string converted;
+    for (char c : clean) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            converted += c;
+        } else {
+            converted += static_cast<char>(0xC0 | (b >> 6));
+            converted += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    return converted;
+}
+
 void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<MusicXmlPart>& parts,
                    const MusicXmlOptions& options) {
     const STrack& longest = LongestTrack(parts);
@@ -713,9 +748,11 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
             "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
             "\"http://www.musicxml.org/dtds/partwise.dtd\">\n");
     xml.Open("score-partwise", " version=\"4.0\"");
-    xml.Open("work");
-    xml.TextLeaf("work-title", XmlText(file.pszName));
-    xml.Close("work");
+    if (Names(file.pszName, "Untitled midi")) {
+        xml.Open("work");
+        xml.TextLeaf("work-title", MusicXmlText(file.pszName));
+        xml.Close("work");
+    }
     xml.Open("identification");
     xml.Open("encoding");
     xml.Leaf("software", "vastrel");

@@ -18,7 +18,8 @@
 //                       `vastrel position` prints it), voice V (the <voice>
 //                       number, from 1), note N of the chord (from 0, in the
 //                       chord's order; a rest is n0)
-//   pP-mM-sS-vV-nN-tab  the same note on the tablature staff
+//   pP-mM-sS-vV-nN-tab  the same note on the tablature staff (which shows
+//                       no rests: guitar tablature leaves them to the notes)
 //   pP-mM-rest          a whole-measure rest the model has no section for (a
 //                       measure without voices, or one that fills up a part
 //                       shorter than the longest)
@@ -60,6 +61,11 @@ constexpr int kMusicXmlDivisions = 16;
 // writing anything, when no part has a measure.
 void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<MusicXmlPart>& parts,
                    const MusicXmlOptions& options = {});
+
+// A name from the file (sequence, track) as the document writes it. Names
+// in MIDI files carry no encoding: UTF-8 is kept, anything else is read as
+// Latin-1, and control characters, which XML cannot hold, are dropped.
+std::string MusicXmlText(const char* text);
 
 // The same document as one string.
 std::string MusicXmlDocument(const SMidiFile& file, const std::vector<MusicXmlPart>& parts,

@@ -110,7 +110,7 @@ TEST(MusicXmlIds, NameWhereEveryNoteComesFrom) {
                         const std::string id = note.attribute("id").value();
                         ids.insert(id);
                         ++elements;
-                        if (id == measureId + "-rest" || id == measureId + "-rest-tab") {
+                        if (id == measureId + "-rest") {
                             EXPECT_TRUE(measureNumber > measures.size() || measures[measureNumber - 1]->bVoices == 0) << id;
                             continue;
                         }
@@ -130,7 +130,8 @@ TEST(MusicXmlIds, NameWhereEveryNoteComesFrom) {
                         EXPECT_EQ(from.tablature, note.child_value("staff") == std::string("2")) << id;
                         if (!note.child("pitch")) {
                             EXPECT_EQ(chord->pNotes, nullptr) << id;
-                            rests[chord] |= from.tablature ? 2 : 1;
+                            EXPECT_FALSE(from.tablature) << id << ": guitar tablature shows no rests";
+                            rests[chord] |= 1;
                             continue;
                         }
                         std::vector<SNote*> notes = Notes(chord);
@@ -143,14 +144,15 @@ TEST(MusicXmlIds, NameWhereEveryNoteComesFrom) {
             EXPECT_EQ(ids.size(), elements) << "ids repeat";
             for (const std::string& id : ids) EXPECT_TRUE(std::isalpha(static_cast<unsigned char>(id[0]))) << id;
             // Each note of the model once on the note staff, and on the
-            // tablature staff where it has a string; each rest on both.
+            // tablature staff where it has a string; each rest on the note
+            // staff alone.
             for (const STrack* track : tracks)
                 for (const SMeasure* m : Measures(track))
                     for (const SSection* s : LinkedSections(m))
                         for (const SChord* c : Chords(s)) {
                             if (c->bValue == 0) continue;
                             if (!c->pNotes) {
-                                EXPECT_EQ(rests[c], tablature ? 3 : 1);
+                                EXPECT_EQ(rests[c], 1);
                             }
                             for (const SNote* n : Notes(c))
                                 EXPECT_EQ(written[n], tablature && n->bString != 0 ? 3 : 1) << int(n->bPitch);
@@ -215,6 +217,9 @@ TEST(MusicXmlTablature, ShowsTheModelsStringsAndFrets) {
         {"E and F both want the low E string: the chord lists F first (stem down, highest first), E is left off",
          [](MidiTrack& t) { t.Chord(0, kWhole, {52, 53, 64}); },
          {"53 6/1", "64 4/2"}},
+        {"a half tied over the bar line: the fret again, held",
+         [](MidiTrack& t) { t.Note(0, kHalf, 60).Note(kHalf, kHalf + kQuarter, 64).EndAt(2 * kWhole); },
+         {"60 5/3", "64 4/2", "64 4/2"}},
     };
     for (const TrackCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -233,7 +238,7 @@ TEST(MusicXmlTablature, ShowsTheModelsStringsAndFrets) {
         EXPECT_EQ(tuning, (std::vector<int>{76, 71, 67, 62, 57, 52}));
 
         std::vector<std::string> shown = TablatureNotes(part);
-        shown.erase(std::remove(shown.begin(), shown.end(), "rest"), shown.end());
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), "rest"), 0) << "rests are left to the note staff";
         std::vector<std::string> expected = c.shown;
         std::sort(shown.begin(), shown.end());
         std::sort(expected.begin(), expected.end());
@@ -244,6 +249,16 @@ TEST(MusicXmlTablature, ShowsTheModelsStringsAndFrets) {
             ASSERT_TRUE(string >= 1 && string <= 6);
             EXPECT_EQ(technical.child("fret").text().as_int(), KeyOf(n.node().child("pitch")) - tuning[string - 1]);
         }
+
+        // Ties are drawn on the note staff alone; a fret held on from a
+        // tie is in parentheses.
+        for (pugi::xpath_node n : part.select_nodes("measure/note[staff='2'][pitch]")) {
+            EXPECT_FALSE(n.node().child("notations").child("tied")) << n.node().attribute("id").value();
+            const bool held = n.node().find_child_by_attribute("tie", "type", "stop");
+            EXPECT_EQ(n.node().child("notehead").attribute("parentheses").as_bool(), held) << n.node().attribute("id").value();
+        }
+        EXPECT_EQ(part.select_nodes("measure/note[staff='1']/notations/tied").size(),
+                  plain.Score().select_nodes("part/measure/note/notations/tied").size());
 
         // Every voice of each staff fills its measure; the note staff's
         // notes are those of the document without tablature.

@@ -187,6 +187,64 @@ TEST(MusicXml, BundledExample) {
     EXPECT_EQ(tempos, (std::vector<int>{100, 120}));
 }
 
+// Every change of tempo sounds, but a metronome mark is printed only where
+// the tempo moves by more than a tenth from the last mark: a performance
+// recorded with rubato does not get a mark over every measure.
+TEST(MusicXml, TempoMarksLeaveOutRubato) {
+    MidiFile file;
+    const uint32_t bpm[] = {100, 104, 96, 120, 109, 60};
+    for (uint32_t m = 0; m < 6; ++m) file.Conductor().Tempo(m * kWhole, 60000000 / bpm[m]);
+    MidiTrack& track = file.AddTrack();
+    for (uint32_t m = 0; m < 6; ++m) track.Note(m * kWhole, kWhole, 60);
+    ScopedMidi midi(file);
+    ScopedTrack parsed(midi.get(), 0);
+    Document document(Export(midi.get(), {parsed.get()}));
+    std::vector<int> printed, sounding;
+    for (pugi::xpath_node mark : document.Score().select_nodes("part/measure/direction/direction-type/metronome"))
+        printed.push_back(mark.node().child("per-minute").text().as_int());
+    for (pugi::xpath_node sound : document.Score().select_nodes("part/measure//sound"))
+        sounding.push_back(sound.node().attribute("tempo").as_int());
+    EXPECT_EQ(sounding, (std::vector<int>{100, 104, 96, 120, 109, 60}));
+    EXPECT_EQ(printed, (std::vector<int>{100, 120, 60}));
+}
+
+// The score's title and its part's name, as a musician would print them:
+// the library's stand-ins for missing names and names of no letter or
+// digit are left out (a part is then named by its instrument), a Latin-1
+// name is read as such.
+TEST(MusicXml, TitleAndPartName) {
+    struct Case {
+        const char* what;
+        std::string sequence;  // the conductor's name; empty for none
+        std::string track;     // the track's name; empty for none
+        const char* title;     // null: no <work>
+        const char* part;
+    } cases[] = {
+        {"both named", "A Song", "Lead", "A Song", "Lead"},
+        {"no names: the library's stand-ins", "", "", nullptr, "Acoustic grand piano"},
+        {"names of dashes and blanks", " -  - ", " - ", nullptr, "Acoustic grand piano"},
+        {"Latin-1", "Pr\xe4ludium", "Fl\xf6te", "Pr\xc3\xa4ludium", "Fl\xc3\xb6te"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MidiFile file;
+        if (!c.sequence.empty()) file.Conductor().Name(0, c.sequence);
+        MidiTrack& track = file.AddTrack();
+        if (!c.track.empty()) track.Name(0, c.track);
+        track.Note(0, kQuarter, 60);
+        ScopedMidi midi(file);
+        ScopedTrack parsed(midi.get(), 0);
+        Document document(Export(midi.get(), {parsed.get()}));
+        pugi::xml_node work = document.Score().child("work");
+        if (c.title) {
+            EXPECT_STREQ(work.child_value("work-title"), c.title);
+        } else {
+            EXPECT_FALSE(work);
+        }
+        EXPECT_STREQ(document.Score().child("part-list").child("score-part").child_value("part-name"), c.part);
+    }
+}
+
 // A part that ends early is filled up with whole-measure rests in the
 // meters of the longest part, so that the parts' bar lines stay together.
 TEST(MusicXml, ShorterPartFilledWithMeasureRests) {

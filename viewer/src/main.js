@@ -68,10 +68,24 @@ const formatSeconds = (seconds) => {
 
 // ---- Opening a file ------------------------------------------------------
 
-function trackLabel(track) {
+// A name from the file as one line: blanks run together, and nothing at all
+// when it holds no letter or digit (" -  - " stands in for a missing title).
+function nameOf(text) {
+  const line = (text ?? '').replace(/\s+/g, ' ').trim();
+  return /[\p{L}\p{N}]/u.test(line) ? line : '';
+}
+
+// A format 0 file's channel 10 is its drum kit, whatever program it names.
+const isDrumChannel = (info, number) => info.file.format === 0 && number === 9;
+
+// A track is named as the score names its part: by its own name, or else
+// by its instrument.
+function trackLabel(track, info) {
   if (!track.noteCount) return `${track.number} · (no notes)`;
-  const name = track.name?.trim() || `Track ${track.number}`;
-  return name === track.instrument ? `${track.number} · ${name}` : `${track.number} · ${name} (${track.instrument})`;
+  const instrument = isDrumChannel(info, track.number) ? 'drums' : track.instrument;
+  const own = track.name === 'Untitled track' ? '' : nameOf(track.name);
+  const name = own || instrument || `Track ${track.number}`;
+  return name === instrument ? `${track.number} · ${name}` : `${track.number} · ${name} (${instrument})`;
 }
 
 // A format 0 file offers its 16 channels, most of them silent: only those
@@ -79,7 +93,7 @@ function trackLabel(track) {
 function fillTracks(info) {
   const withNotes = info.tracks.filter((track) => track.noteCount > 0);
   const listed = info.file.format === 0 && withNotes.length ? withNotes : info.tracks;
-  const options = listed.map((track) => new Option(trackLabel(track), track.number));
+  const options = listed.map((track) => new Option(trackLabel(track, info), track.number));
   for (const refusal of info.refusedTracks) {
     const option = new Option(`${refusal.number} · refused: ${refusal.message}`, refusal.number);
     option.disabled = true;
@@ -202,10 +216,11 @@ function draw() {
 // What is drawn, and how long the drawing took.
 function updateStatus(milliseconds) {
   const { info, name } = opened;
-  const title = info.file.name && info.file.name !== 'Untitled midi' ? `“${info.file.name}”` : name;
+  const sequence = nameOf(info.file.name);
+  const title = sequence && sequence !== 'Untitled midi' ? `“${sequence}”` : name;
   const { measureCount, noteCount } = shown.summary;
   controls.status.textContent =
-    `${title} · track ${trackLabel(shown.summary)} · ${measureCount} measures, ${noteCount} notes · drawn in ${Math.round(milliseconds)} ms`;
+    `${title} · track ${trackLabel(shown.summary, info)} · ${measureCount} measures, ${noteCount} notes · drawn in ${Math.round(milliseconds)} ms`;
 }
 
 function updatePager() {
@@ -257,9 +272,8 @@ function soundingNotes() {
   const all = controls.allTracks.checked;
   const key = `${all ? 'all' : track}:${resolution}:${transpose}`;
   if (sounding?.key === key) return sounding.notes;
-  const drums = (number) => opened.info.file.format === 0 && number === 9;
   const numbers = all
-    ? opened.info.tracks.filter((t) => t.noteCount > 0 && (!drums(t.number) || t.number === track)).map((t) => t.number)
+    ? opened.info.tracks.filter((t) => t.noteCount > 0 && (!isDrumChannel(opened.info, t.number) || t.number === track)).map((t) => t.number)
     : [track];
   const notes = numbers.flatMap((number) => {
     try {

@@ -59,12 +59,21 @@ const conductorOnly = Buffer.concat([header(1, 1), chunk('MTrk', [...TEMPO_120, 
 // A format 1 file whose one music chunk holds a name and no note.
 const emptyTrack = Buffer.concat([header(1, 2), chunk('MTrk', [...TEMPO_120, ...END]), chunk('MTrk', [0x00, 0xff, 0x03, 0x04, ...Buffer.from('Void'), ...END])]);
 
-// A format 0 file: one quarter note on channel 3, then one on channel 6.
+// A format 0 file: one quarter note on channel 3, then one on channel 6,
+// then a bass drum on channel 10.
 const twoChannels = Buffer.concat([header(0, 1), chunk('MTrk', [
   ...TEMPO_120,
   0x00, 0x92, 60, 100, 0x83, 0x60, 0x82, 60, 0,
   0x00, 0x95, 64, 100, 0x83, 0x60, 0x85, 64, 0,
+  0x00, 0x99, 36, 100, 0x83, 0x60, 0x89, 36, 0,
   ...END])]);
+
+// A format 1 file whose title is Latin-1 ("Präludium", padded) and whose
+// one track is named " - ", a placeholder: one quarter note.
+const meta = (type, text) => [0x00, 0xff, type, text.length, ...text];
+const latinNames = Buffer.concat([header(1, 2),
+  chunk('MTrk', [...meta(0x03, Buffer.from('Pr\xe4ludium   in  D', 'latin1')), ...TEMPO_120, ...END]),
+  chunk('MTrk', [...meta(0x03, Buffer.from(' - ')), 0x00, 0x90, 60, 100, 0x83, 0x60, 0x80, 60, 0, ...END])]);
 
 // ---- The browser ------------------------------------------------------------------
 
@@ -287,6 +296,11 @@ describe('score viewer', () => {
     assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
     const tab = await page.$$eval('g.tabGrp[data-section]', (all) => all.length);
     assert.ok(tab > 0, 'frets drawn on a tablature staff');
+    // Rests are the note staff's alone: none drawn on the TAB staff, and
+    // none with an id Verovio made up.
+    const rests = await page.$$eval('g.rest, g.mRest', (all) => all.map((r) => ({ id: r.id, tab: !!r.closest('g.staff')?.querySelector('g.tabGrp') })));
+    assert.ok(rests.length > 0, 'the note staff shows its rests');
+    assert.deepEqual(rests.filter((r) => r.tab || !/^p\d+-m\d+-/.test(r.id)), [], 'no rest on the TAB staff');
     await checkPositions(example, 0, 16, [700, 9216]);
     await page.uncheck('#tablature');
   });
@@ -316,14 +330,24 @@ describe('score viewer', () => {
     }
   });
 
-  test('a format 0 file lists its channels that have notes', async () => {
+  test('a format 0 file lists its channels that have notes, channel 10 as drums', async () => {
     const { state } = await open('channels.mid', twoChannels);
     assert.equal(state, 'ready');
-    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.value)), ['2', '5']);
+    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.value)), ['2', '5', '9']);
+    assert.match(await page.$eval('#track option[value="9"]', (o) => o.textContent), /^9 · Channel 10 \(drums\)$/);
     assert.equal(await page.$eval('#track', (s) => s.value), '2');
     await page.selectOption('#track', '5');
     assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
     assert.ok((await page.$$eval('g.measure[data-measure]', (all) => all.length)) >= 1);
+  });
+
+  test('names from the file: Latin-1 read as such, blanks run together, placeholders left out for the instrument', async () => {
+    const { state, status } = await open('names.mid', latinNames);
+    assert.equal(state, 'ready');
+    assert.match(status, /^“Präludium in D” · track 0 · Acoustic grand piano · /);
+    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.textContent)), ['0 · Acoustic grand piano']);
+    assert.match(await page.$eval('g.label', (e) => e.textContent), /Acoustic grand piano/, 'the part named as in the track list');
+    assert.match(await page.$eval('g.pgHead', (e) => e.textContent), /Präludium/, 'the score title as in the status line');
   });
 
   test('a file with nothing to show says why', async () => {
