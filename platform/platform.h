@@ -15,6 +15,9 @@ void* PlatformCreateHeap();
 void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill);
 void PlatformFree(void* hHeap, void* pBlock);
 void PlatformDestroyHeap(void* hHeap);
+// Gives the system the memory that destroyed heaps left for the next ones
+// (a program's heaps keep some to spare the system's page faults).
+void PlatformReturnKeptMemory();
 
 // ---- Whole-file read ---------------------------------------------------------
 
