@@ -144,21 +144,22 @@ static const size_t kAlignment = 16;
 
 #if defined(__linux__) && !defined(__EMSCRIPTEN__) && !defined(VSX_POISONED_ARENA)
 #include <sys/mman.h>
-// Chunks of two megabytes and more are mapped straight from the system (or
-// taken from those kept, below), which hands them over zero-filled: nothing clears them a second time, and
-// the C library's heap does not grow in thousands of small steps. (Asking
+// Every chunk but a heap's small first one is mapped straight from the
+// system (or taken from those kept, below), which hands them over
+// zero-filled: nothing clears them a second time, and the C library's heap
+// does not grow in thousands of small steps. (Asking
 // for large pages as well, MADV_HUGEPAGE, cut the page faults by a factor of
 // ten but made the time of a large parse erratic on a virtual machine.)
 static const size_t kLargePage = 2 * 1024 * 1024;
 
 // The mapped chunks of destroyed heaps, kept for the next heaps up to
-// kKeptBytes: a program that releases one track before it parses the next
+// kKeptBytes until the file is released: a program that releases one track before it parses the next
 // (or a parse's transient heap, gone before the next track's heap grows)
 // then reuses pages already in place instead of taking fresh ones from the
 // system, a page fault and a page cleared by the kernel every four kilobytes.
 // What the earlier heap wrote is cleared again just before each block is cut
 // from it, while those lines are about to be written anyway.
-static const size_t kKeptBytes = 16 * 1024 * 1024;
+static const size_t kKeptBytes = 32 * 1024 * 1024;
 static SChunk* g_pKeptChunks;
 static size_t g_nKeptBytes;
 
@@ -176,11 +177,14 @@ static void ReleaseChunk(SChunk* pChunk) {
     }
 }
 
-// The smallest kept chunk with room for nSize bytes, taken off the list.
+// The smallest kept chunk with room for nSize bytes, taken off the list; not
+// one more than twice as large, which a larger request will want.
 static SChunk* TakeKeptChunk(size_t nSize) {
     SChunk** ppBest = nullptr;
-    for (SChunk** pp = &g_pKeptChunks; *pp; pp = &(*pp)->pNext)
-        if ((*pp)->nSize >= nSize && (!ppBest || (*pp)->nSize < (*ppBest)->nSize)) ppBest = pp;
+    for (SChunk** pp = &g_pKeptChunks; *pp; pp = &(*pp)->pNext) {
+        size_t nRoom = (*pp)->nSize;
+        if (nRoom >= nSize && nRoom <= 2 * nSize + kChunkBytes && (!ppBest || nRoom < (*ppBest)->nSize)) ppBest = pp;
+    }
     if (!ppBest) return nullptr;
     SChunk* pChunk = *ppBest;
     *ppBest = pChunk->pNext;
@@ -205,10 +209,15 @@ static void ClearDirty(SChunk* pChunk, size_t nFrom, size_t nTo) {
     memset(reinterpret_cast<char*>(pChunk + 1) + nFrom, 0, nTo - nFrom);
 }
 
+// A chunk of two megabytes and more is mapped in whole large pages, a
+// smaller one (a block too large to share a chunk) in steps of the first
+// chunk's size.
 static SChunk* MapChunk(size_t nSize) {
-    if (sizeof(SChunk) + nSize < kLargePage) return nullptr;
+    size_t nWanted = sizeof(SChunk) + nSize;
+    if (nWanted <= kChunkBytes) return nullptr;
     if (SChunk* pKept = TakeKeptChunk(nSize)) return pKept;
-    size_t nMapped = (sizeof(SChunk) + nSize + kLargePage - 1) / kLargePage * kLargePage;
+    size_t nStep = nWanted < kLargePage ? kChunkBytes : kLargePage;
+    size_t nMapped = (nWanted + nStep - 1) / nStep * nStep;
     void* pMapped = mmap(nullptr, nMapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pMapped == MAP_FAILED) return nullptr;
     SChunk* pChunk = static_cast<SChunk*>(pMapped);
