@@ -22,8 +22,9 @@ static uint32_t FinestLevel(SMeasureWalk& walk, const SMeasure* pMeasure, uint8_
             uint32_t nLevel = GridLevel(R, SectionOf(sounding, v, sounding.apChords[i]));
             if (nLevel > nFinest) nFinest = nLevel;
         }
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
-        if (!RestMayStartAt(walk, pMeasure, k) || !DrawnRestAt(pMeasure->pSections[k])) continue;
+    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections;
+         k = NextRestStart(walk, pMeasure, k + 1)) {
+        if (!DrawnRestAt(pMeasure->pSections[k])) continue;
         uint32_t nLevel = GridLevel(R, k);
         if (nLevel > nFinest) nFinest = nLevel;
     }
