@@ -157,6 +157,11 @@ void DotRests(SMeasureWalk& walk, SMeasure* pMeasure);             // O: rest + 
 // section count: where stage L has filled the measure's silences in this
 // walk, only where it started one; otherwise any section.
 uint32_t NextRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k);
+// Whether a rest may start at section k of the measure's array, in the same
+// sense; still answers once compaction has unlinked sections.
+inline bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
+    return walk.pRestsOf != pMeasure || walk.abRestStarts[k];
+}
 
 // ---- compaction.cpp: section compaction and final pass (P, Q) ---------------------
 
