@@ -85,11 +85,13 @@ void EventScan(benchmark::State& state, const std::string& path, uint64_t notes)
 
 // ---- The full parse of every track ------------------------------------------------
 
-// Gives the C library's free memory back to the system, so that every round
-// starts as a viewer opening a new file does: with memory it has not touched
-// yet. Otherwise whether freed heap memory is kept or returned depends on the
-// C library's trimming rules, and with them on the size of the input.
+// Gives the free memory of the C library and of the library's heaps (the
+// chunks destroyed heaps keep for the next ones) back to the system, so that
+// every round starts with memory it has not touched yet, the worst case of a
+// viewer opening a new file. Otherwise whether freed memory is kept or
+// returned depends on trimming rules, and with them on the size of the input.
 void ReturnFreeMemory() {
+    PlatformReturnKeptMemory();
 #if defined(__GLIBC__)
     malloc_trim(0);
 #endif

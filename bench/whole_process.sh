@@ -1,6 +1,6 @@
 #!/bin/sh
 # The whole process, from start to exit: the command-line tool's `info`
-# (which parses every track at R = 16 and keeps them until it has printed)
+# (which parses every track at R = 16, releasing each once it has its header)
 # against Debian's midi2abc (package abcmidi) converting the same file, both
 # on the generated full piece written to a file. Needs hyperfine; perf, when
 # present, adds the page faults of one run of each.

@@ -109,8 +109,10 @@ SMidiFile* VSX_LoadMidiFile(const char* pszPath) {
     return pFile;
 }
 
+// The memory the file's tracks left for the next parse goes back with it.
 void VSX_ReleaseFile(SMidiFile* pFile) {
     if (pFile && pFile->hHeap) PlatformDestroyHeap(pFile->hHeap);
+    PlatformReturnKeptMemory();
 }
 
 // ---- Parsing a track -----------------------------------------------------------------

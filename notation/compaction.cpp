@@ -22,8 +22,9 @@ static uint32_t FinestLevel(SMeasureWalk& walk, const SMeasure* pMeasure, uint8_
             uint32_t nLevel = GridLevel(R, SectionOf(sounding, v, sounding.apChords[i]));
             if (nLevel > nFinest) nFinest = nLevel;
         }
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
-        if (!RestMayStartAt(walk, pMeasure, k) || !DrawnRestAt(pMeasure->pSections[k])) continue;
+    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections;
+         k = NextRestStart(walk, pMeasure, k + 1)) {
+        if (!DrawnRestAt(pMeasure->pSections[k])) continue;
         uint32_t nLevel = GridLevel(R, k);
         if (nLevel > nFinest) nFinest = nLevel;
     }
@@ -68,10 +69,16 @@ static uint8_t ValueExponent(uint8_t bValue) {
 void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure) {
     // Every section compaction kept holds the chords with notes.
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) OrderChordNotes(sounding.apChords[i]);
+    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) {
+        SChord* pChord = sounding.apChords[i];
+        OrderChordNotes(pChord);
+        pChord->bValueLog2 = ValueExponent(pChord->bValue);
+    }
     for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) {
-        for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
-            if (pChord->bValue != 0) pChord->bValueLog2 = ValueExponent(pChord->bValue);
+        // The rests that have a value lie where stage L started one.
+        if (RestMayStartAt(walk, pMeasure, static_cast<uint32_t>(pSection - pMeasure->pSections)))
+            for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
+                if (!pChord->pNotes && pChord->bValue != 0) pChord->bValueLog2 = ValueExponent(pChord->bValue);
         SNote* pNote = pSection->pRawNotes;
         while (pNote) {
             SNote* pNext = pNote->pNext;

@@ -153,9 +153,15 @@ void FillRests(SMeasureWalk& walk, SMeasure* pMeasure);            // L: rest va
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure);           // M: equal rests of several voices merged
 void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure);           // N: staff step of every drawn rest
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure);             // O: rest + rest of half/double value -> dotted
-// Whether a rest may start at section k of the measure: where stage L has
-// filled the measure's silences in this walk, only where it started one.
-bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k);
+// The first section from k on where a rest may start, or the measure's
+// section count: where stage L has filled the measure's silences in this
+// walk, only where it started one; otherwise any section.
+uint32_t NextRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k);
+// Whether a rest may start at section k of the measure's array, in the same
+// sense; still answers once compaction has unlinked sections.
+inline bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
+    return walk.pRestsOf != pMeasure || walk.abRestStarts[k];
+}
 
 // ---- compaction.cpp: section compaction and final pass (P, Q) ---------------------
 

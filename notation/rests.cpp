@@ -122,8 +122,12 @@ void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     walk.pRestsOf = pMeasure;
 }
 
-bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
-    return walk.pRestsOf != pMeasure || walk.abRestStarts[k];
+uint32_t NextRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
+    uint32_t nSections = pMeasure->bSections;
+    if (k >= nSections) return nSections;
+    if (walk.pRestsOf != pMeasure) return k;
+    const void* pFound = memchr(walk.abRestStarts + k, 1, nSections - k);
+    return pFound ? static_cast<uint32_t>(static_cast<const uint8_t*>(pFound) - walk.abRestStarts) : nSections;
 }
 
 // ---- Stage M: shared rests ---------------------------------------------------------------
@@ -202,8 +206,9 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R)
 // shared rest, which nothing draws (stage N leaves them out). Chords start
 // with it clear, and a rest taken in marks chords of its own measure only.
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
-        if (RestMayStartAt(walk, pMeasure, k)) ShareRestsOfSection(pMeasure, k, walk.context.bResolution);
+    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections;
+         k = NextRestStart(walk, pMeasure, k + 1))
+        ShareRestsOfSection(pMeasure, k, walk.context.bResolution);
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -252,8 +257,9 @@ static void PlaceRestsOfSection(const SSection& section) {
 }
 
 void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
-        if (RestMayStartAt(walk, pMeasure, k)) PlaceRestsOfSection(pMeasure->pSections[k]);
+    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections;
+         k = NextRestStart(walk, pMeasure, k + 1))
+        PlaceRestsOfSection(pMeasure->pSections[k]);
 }
 
 // ---- Stage O: dotted rests -----------------------------------------------------------------
@@ -264,16 +270,12 @@ void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
 static void DotRestsOfVoice(const SMeasureWalk& walk, const SMeasure* pMeasure, SChord* pVoice) {
     uint32_t nSections = pMeasure->bSections;
     uint8_t R = walk.context.bResolution;
-    uint32_t k = 0;
+    uint32_t k = NextRestStart(walk, pMeasure, 0);
     while (k < nSections) {
         SChord* pRest = &pVoice[k];
-        if (!RestMayStartAt(walk, pMeasure, k) || !IsRest(pRest) || pRest->bSharedRest) {
-            ++k;
-            continue;
-        }
-        uint32_t nNext = k + RestSpan(R, pRest->bValue);
+        uint32_t nNext = IsRest(pRest) && !pRest->bSharedRest ? k + RestSpan(R, pRest->bValue) : nSections;
         if (nNext >= nSections) {
-            ++k;
+            k = NextRestStart(walk, pMeasure, k + 1);
             continue;
         }
         SChord* pNextRest = &pVoice[nNext];
@@ -286,7 +288,7 @@ static void DotRestsOfVoice(const SMeasureWalk& walk, const SMeasure* pMeasure, 
             pNextRest->bValue = 0;
         }
         // One and a half times the rest's length, merged or not.
-        k += ChordSpan(R, pRest->bValue, 1);
+        k = NextRestStart(walk, pMeasure, k + ChordSpan(R, pRest->bValue, 1));
     }
 }
 

@@ -85,6 +85,9 @@ void PlatformDestroyHeap(void* hHeap) {
     free(pHeap);
 }
 
+// Every block went back to the C library at once: nothing is kept.
+void PlatformReturnKeptMemory() {}
+
 #else
 
 // Manual poisoning, where AddressSanitizer is there to read it.
@@ -111,7 +114,8 @@ static void Poison(void*, size_t) {}
 static void Unpoison(void*, size_t) {}
 #endif
 
-// Chunks come zero-filled from the system and are never reused, so every
+// Chunks come zero-filled from the system, or from the kept chunks of a
+// destroyed heap with their used part cleared again block by block, so every
 // block comes zero-filled.
 struct SChunk {
     SChunk* pNext;
@@ -119,7 +123,7 @@ struct SChunk {
     size_t nUsed;
     size_t nMapped;   // bytes mapped for the chunk, header included; 0 when calloc'ed
     size_t nReady;    // of a mapped chunk: bytes from its start whose pages are in place
-    size_t nPadding;  // keeps the blocks after the header 16-byte aligned
+    size_t nDirty;    // of a kept chunk: usable bytes from its start that an earlier heap wrote
 };
 
 struct SHeap {
@@ -140,29 +144,86 @@ static const size_t kAlignment = 16;
 
 #if defined(__linux__) && !defined(__EMSCRIPTEN__) && !defined(VSX_POISONED_ARENA)
 #include <sys/mman.h>
-// Chunks of two megabytes and more are mapped straight from the system,
-// which hands them over zero-filled: nothing clears them a second time, and
-// the C library's heap does not grow in thousands of small steps. (Asking
+// Every chunk but a heap's small first one is mapped straight from the
+// system (or taken from those kept, below), which hands them over
+// zero-filled: nothing clears them a second time, and the C library's heap
+// does not grow in thousands of small steps. (Asking
 // for large pages as well, MADV_HUGEPAGE, cut the page faults by a factor of
 // ten but made the time of a large parse erratic on a virtual machine.)
 static const size_t kLargePage = 2 * 1024 * 1024;
 
+// The mapped chunks of destroyed heaps, kept for the next heaps up to
+// kKeptBytes until the file is released: a program that releases one track before it parses the next
+// (or a parse's transient heap, gone before the next track's heap grows)
+// then reuses pages already in place instead of taking fresh ones from the
+// system, a page fault and a page cleared by the kernel every four kilobytes.
+// What the earlier heap wrote is cleared again just before each block is cut
+// from it, while those lines are about to be written anyway.
+static const size_t kKeptBytes = 32 * 1024 * 1024;
+static SChunk* g_pKeptChunks;
+static size_t g_nKeptBytes;
+
+static void ReleaseChunk(SChunk* pChunk) {
+    if (!pChunk->nMapped) {
+        free(pChunk);
+    } else if (g_nKeptBytes + pChunk->nMapped <= kKeptBytes) {
+        if (pChunk->nUsed > pChunk->nDirty) pChunk->nDirty = pChunk->nUsed;
+        pChunk->nUsed = 0;
+        pChunk->pNext = g_pKeptChunks;
+        g_pKeptChunks = pChunk;
+        g_nKeptBytes += pChunk->nMapped;
+    } else {
+        munmap(pChunk, pChunk->nMapped);
+    }
+}
+
+// The smallest kept chunk with room for nSize bytes, taken off the list; not
+// one more than twice as large, which a larger request will want.
+static SChunk* TakeKeptChunk(size_t nSize) {
+    SChunk** ppBest = nullptr;
+    for (SChunk** pp = &g_pKeptChunks; *pp; pp = &(*pp)->pNext) {
+        size_t nRoom = (*pp)->nSize;
+        if (nRoom >= nSize && nRoom <= 2 * nSize + kChunkBytes && (!ppBest || nRoom < (*ppBest)->nSize)) ppBest = pp;
+    }
+    if (!ppBest) return nullptr;
+    SChunk* pChunk = *ppBest;
+    *ppBest = pChunk->pNext;
+    pChunk->pNext = nullptr;
+    g_nKeptBytes -= pChunk->nMapped;
+    return pChunk;
+}
+
+void PlatformReturnKeptMemory() {
+    while (g_pKeptChunks) {
+        SChunk* pChunk = g_pKeptChunks;
+        g_pKeptChunks = pChunk->pNext;
+        munmap(pChunk, pChunk->nMapped);
+    }
+    g_nKeptBytes = 0;
+}
+
+// The bytes of a block that an earlier heap wrote are cleared again.
+static void ClearDirty(SChunk* pChunk, size_t nFrom, size_t nTo) {
+    if (nFrom >= pChunk->nDirty) return;
+    if (nTo > pChunk->nDirty) nTo = pChunk->nDirty;
+    memset(reinterpret_cast<char*>(pChunk + 1) + nFrom, 0, nTo - nFrom);
+}
+
+// A chunk of two megabytes and more is mapped in whole large pages, a
+// smaller one (a block too large to share a chunk) in steps of the first
+// chunk's size.
 static SChunk* MapChunk(size_t nSize) {
-    if (sizeof(SChunk) + nSize < kLargePage) return nullptr;
-    size_t nMapped = (sizeof(SChunk) + nSize + kLargePage - 1) / kLargePage * kLargePage;
+    size_t nWanted = sizeof(SChunk) + nSize;
+    if (nWanted <= kChunkBytes) return nullptr;
+    if (SChunk* pKept = TakeKeptChunk(nSize)) return pKept;
+    size_t nStep = nWanted < kLargePage ? kChunkBytes : kLargePage;
+    size_t nMapped = (nWanted + nStep - 1) / nStep * nStep;
     void* pMapped = mmap(nullptr, nMapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (pMapped == MAP_FAILED) return nullptr;
     SChunk* pChunk = static_cast<SChunk*>(pMapped);
     pChunk->nMapped = nMapped;
     pChunk->nSize = nMapped - sizeof(SChunk);
     return pChunk;
-}
-
-static void ReleaseChunk(SChunk* pChunk) {
-    if (pChunk->nMapped)
-        munmap(pChunk, pChunk->nMapped);
-    else
-        free(pChunk);
 }
 
 // The pages of a mapped chunk are put in place a quarter of a megabyte at a
@@ -187,6 +248,8 @@ static void MakeReady(SChunk* pChunk) {
 static SChunk* MapChunk(size_t) { return nullptr; }
 static void ReleaseChunk(SChunk* pChunk) { free(pChunk); }
 static void MakeReady(SChunk*) {}
+static void ClearDirty(SChunk*, size_t, size_t) {}
+void PlatformReturnKeptMemory() {}
 #endif
 
 static size_t AlignUp(size_t n) { return (n + kAlignment - 1) & ~(kAlignment - 1); }
@@ -213,6 +276,7 @@ static SChunk* NewChunk(size_t nSize) {
 // (nNeeded bytes in all).
 static void* CutBlock(SChunk* pChunk, size_t nBytes, size_t nNeeded) {
     char* pStart = reinterpret_cast<char*>(pChunk + 1) + pChunk->nUsed;
+    ClearDirty(pChunk, pChunk->nUsed, pChunk->nUsed + nNeeded);
     pChunk->nUsed += nNeeded;
     MakeReady(pChunk);
     char* pBlock = pStart + kBlockHead;

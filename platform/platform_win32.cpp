@@ -63,6 +63,9 @@ void PlatformDestroyHeap(void* hHeap) {
     CountHeapDestroyed();
 }
 
+// HeapDestroy gives everything back to the system: nothing is kept.
+void PlatformReturnKeptMemory() {}
+
 // ---- Files -------------------------------------------------------------------
 // The opaque file is the Win32 handle itself: CreateFileA never returns null
 // for an open file, so null is free to mean failure.

@@ -10,11 +10,11 @@
 // failure never leaves half a report on standard output; the MusicXML score,
 // which can be large, is written as it is made once every track is parsed.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,12 +74,41 @@ static ShowRequest RequestOf(const Options& options) {
                        static_cast<int>(options.transpose)};
 }
 
+// What `info` prints of a track is its header: the counts, the end and the
+// two names. Each track is released as soon as its header is copied, so that
+// the tool never holds more than one model however many tracks the file has
+// (the next track's parse reuses the memory instead of asking for more).
+struct TrackHeader {
+    STrack fields;  // the counts and the end; no measures and no heap
+    std::string name, instrument;
+    bool named, instrumentNamed;
+};
+
+static TrackHeader CopyHeader(const STrack& track) {
+    TrackHeader header = {track, track.pszName ? track.pszName : "", track.pszInstrument ? track.pszInstrument : "",
+                          track.pszName != nullptr, track.pszInstrument != nullptr};
+    header.fields.pFirstMeasure = nullptr;
+    header.fields.hHeap = nullptr;
+    return header;
+}
+
 static std::string RunInfo(const Options& options) {
     LoadedFile loaded(options.path);
+    std::vector<TrackHeader> headers;
+    for (unsigned n = 0; n < loaded.File().wTracks; ++n) {
+        std::unique_ptr<STrack, void (*)(STrack*)> track(
+            VSX_ParseTrack(loaded.FilePointer(), static_cast<unsigned short>(n), 16, 0), VSX_ReleaseTrack);
+        headers.push_back(CopyHeader(*track));
+    }
+    // The names are pointed at once the list no longer moves.
     std::vector<TrackSummary> tracks;
-    for (unsigned n = 0; n < loaded.File().wTracks; ++n) tracks.push_back({n, loaded.Parse(n, 16, 0)});
-    return options.json ? InfoJson(options.path, loaded.File(), tracks)
-                        : InfoText(options.path, loaded.File(), tracks);
+    for (unsigned n = 0; n < headers.size(); ++n) {
+        TrackHeader& header = headers[n];
+        header.fields.pszName = header.named ? &header.name[0] : nullptr;
+        header.fields.pszInstrument = header.instrumentNamed ? &header.instrument[0] : nullptr;
+        tracks.push_back({n, &header.fields});
+    }
+    return options.json ? InfoJson(options.path, loaded.File(), tracks) : InfoText(options.path, loaded.File(), tracks);
 }
 
 static std::string RunShow(const Options& options) {
@@ -112,7 +141,8 @@ static std::string RunPosition(const Options& options) {
     LoadedFile loaded(options.path);
     STrack* track = loaded.Parse(request.track, request.resolution, 0);
     std::vector<PositionAnswer> answers;
-    for (long long time : options.times) answers.push_back(Locate(loaded.FilePointer(), track, static_cast<long>(time)));
+    for (long long time : options.times)
+        answers.push_back(Locate(loaded.FilePointer(), track, static_cast<long>(time)));
     return options.json ? PositionJson(request, *track, answers) : PositionText(request, *track, answers);
 }
 
@@ -124,7 +154,8 @@ static int RunMusicXml(const Options& options) {
     LoadedFile loaded(options.path);
     std::vector<MusicXmlPart> parts;
     const int resolution = static_cast<int>(options.resolution), transpose = static_cast<int>(options.transpose);
-    for (long long n : options.tracks) parts.push_back({static_cast<unsigned>(n), loaded.Parse(static_cast<unsigned>(n), resolution, transpose)});
+    for (long long n : options.tracks)
+        parts.push_back({static_cast<unsigned>(n), loaded.Parse(static_cast<unsigned>(n), resolution, transpose)});
     for (unsigned n = 0; options.tracks.empty() && n < loaded.File().wTracks; ++n) {
         const STrack* track = loaded.Parse(n, resolution, transpose);
         if (track->nMeasures > 0) parts.push_back({n, track});
@@ -201,7 +232,8 @@ int main(int argc, char** argv) {
     AddResolution(musicxml, options);
     AddTranspose(musicxml, options);
     musicxml->add_option("-o,--output", options.out, "write the score to this file instead of standard output");
-    musicxml->add_flag("--tablature", options.tablature, "add a guitar tablature staff (strings and frets) to every part");
+    musicxml->add_flag("--tablature", options.tablature,
+                       "add a guitar tablature staff (strings and frets) to every part");
 
     try {
         app.parse(argc, argv);
@@ -217,12 +249,16 @@ int main(int argc, char** argv) {
     std::string output;
     try {
         if (musicxml->parsed()) return RunMusicXml(options);
-        if (info->parsed()) output = RunInfo(options);
-        else if (show->parsed()) output = RunShow(options);
-        else output = RunPosition(options);
+        if (info->parsed())
+            output = RunInfo(options);
+        else if (show->parsed())
+            output = RunShow(options);
+        else
+            output = RunPosition(options);
     } catch (const CVastrelException& e) {
-        std::cerr << "vastrel: " << options.path << ": " << std::string(e.szMessage, strnlen(e.szMessage, sizeof e.szMessage))
-                  << " (error " << e.nMessageId << ")\n";
+        std::cerr << "vastrel: " << options.path << ": "
+                  << std::string(e.szMessage, strnlen(e.szMessage, sizeof e.szMessage)) << " (error " << e.nMessageId
+                  << ")\n";
         return 1;
     } catch (const std::exception& e) {
         std::cerr << "vastrel: " << e.what() << "\n";

@@ -1,7 +1,8 @@
 // The private heaps a model lives in: a heap that grows from its small first
 // chunk to chunks of several megabytes (mapped straight from the system on
 // Linux) must still hand out every block zero-filled, aligned and apart from
-// every other, and give every byte back when it is destroyed.
+// every other, and give every byte back when it is destroyed; the chunks a
+// destroyed heap leaves for the next ones come to them zero-filled again.
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -25,41 +26,81 @@ struct Block {
 
 // Sizes that cut small blocks from the chunks, blocks large enough for a
 // chunk of their own, and one larger than the largest chunk.
-TEST(Heap, GrowingHeapHandsOutZeroFilledSeparateBlocks) {
-    const size_t kSizes[] = {1, 16, 48, 200, 1000, 4096, 17000, 70000, 3 * 1024 * 1024, 9 * 1024 * 1024};
-    const int64_t heapsBefore = PlatformLiveHeaps();
-    const uint64_t bytesBefore = PlatformBytesAllocated();
-    void* heap = PlatformCreateHeap();
-    ASSERT_NE(heap, nullptr);
+const size_t kSizes[] = {1, 16, 48, 200, 1000, 4096, 17000, 70000, 3 * 1024 * 1024, 9 * 1024 * 1024};
 
-    // The blocks of a megabyte and more once, the others until they fill
-    // 16 MB, so that the heap passes through every size of chunk.
+// Takes blocks of every size from the heap until they fill 28 MB (the blocks
+// of a megabyte and more once), so that the heap passes through every size
+// of chunk; each block must come zero-filled and aligned, and is then
+// written all over with its own number, from `first` on.
+std::vector<Block> FillHeap(void* heap, size_t first) {
     std::vector<Block> blocks;
     size_t total = 0;
     for (int round = 0; total < 28u * 1024 * 1024; ++round) {
         for (size_t size : kSizes) {
             if (size > 1024 * 1024 && round != 0) continue;
             auto* bytes = static_cast<unsigned char*>(PlatformAllocate(heap, size, true));
-            ASSERT_NE(bytes, nullptr) << size << " bytes";
+            EXPECT_NE(bytes, nullptr) << size << " bytes";
+            if (!bytes) return blocks;
             EXPECT_EQ(reinterpret_cast<uintptr_t>(bytes) % kAlignment, 0u) << size << " bytes";
             std::vector<unsigned char> zeros(size, 0);
-            ASSERT_EQ(memcmp(bytes, zeros.data(), size), 0) << "a block of " << size << " bytes is not zero-filled";
-            // Each block is written all over with its own number; a later
-            // block cut from the same place would overwrite it.
-            memset(bytes, static_cast<int>(blocks.size() % 251 + 1), size);
+            EXPECT_EQ(memcmp(bytes, zeros.data(), size), 0) << "a block of " << size << " bytes is not zero-filled";
+            memset(bytes, static_cast<int>((first + blocks.size()) % 251 + 1), size);
             blocks.push_back({bytes, size});
             total += size;
         }
     }
-    EXPECT_GE(PlatformBytesAllocated() - bytesBefore, total);
+    return blocks;
+}
+
+// A later block cut from the same place would have overwritten an earlier one.
+void ExpectBlocksKept(const std::vector<Block>& blocks, size_t first, const char* heap) {
     for (size_t i = 0; i < blocks.size(); ++i) {
-        const unsigned char expected = static_cast<unsigned char>(i % 251 + 1);
-        ASSERT_EQ(blocks[i].bytes[0], expected) << "block " << i;
-        ASSERT_EQ(blocks[i].bytes[blocks[i].size - 1], expected) << "block " << i;
-        ASSERT_EQ(blocks[i].bytes[blocks[i].size / 2], expected) << "block " << i;
+        const unsigned char expected = static_cast<unsigned char>((first + i) % 251 + 1);
+        ASSERT_EQ(blocks[i].bytes[0], expected) << heap << " block " << i;
+        ASSERT_EQ(blocks[i].bytes[blocks[i].size - 1], expected) << heap << " block " << i;
+        ASSERT_EQ(blocks[i].bytes[blocks[i].size / 2], expected) << heap << " block " << i;
     }
+}
+
+TEST(Heap, GrowingHeapHandsOutZeroFilledSeparateBlocks) {
+    const int64_t heapsBefore = PlatformLiveHeaps();
+    const uint64_t bytesBefore = PlatformBytesAllocated();
+    void* heap = PlatformCreateHeap();
+    ASSERT_NE(heap, nullptr);
+    std::vector<Block> blocks = FillHeap(heap, 0);
+    size_t total = 0;
+    for (const Block& block : blocks) total += block.size;
+    EXPECT_GE(PlatformBytesAllocated() - bytesBefore, total);
+    ExpectBlocksKept(blocks, 0, "the heap's");
 
     PlatformDestroyHeap(heap);
+    EXPECT_EQ(PlatformLiveHeaps(), heapsBefore);
+    EXPECT_EQ(PlatformBytesAllocated(), bytesBefore);
+}
+
+// The chunks a destroyed heap leaves for the next heaps: the next heap gets
+// them written all over by the first and must still see zeros; two heaps
+// alive together never share one; and once given back nothing is counted.
+TEST(Heap, ChunksOfADestroyedHeapServeTheNextCleared) {
+    const int64_t heapsBefore = PlatformLiveHeaps();
+    const uint64_t bytesBefore = PlatformBytesAllocated();
+    void* first = PlatformCreateHeap();
+    ASSERT_NE(first, nullptr);
+    FillHeap(first, 0);
+    PlatformDestroyHeap(first);
+
+    void* second = PlatformCreateHeap();
+    void* third = PlatformCreateHeap();
+    ASSERT_NE(second, nullptr);
+    ASSERT_NE(third, nullptr);
+    std::vector<Block> secondBlocks = FillHeap(second, 7);
+    std::vector<Block> thirdBlocks = FillHeap(third, 100);
+    ExpectBlocksKept(secondBlocks, 7, "the second heap's");
+    ExpectBlocksKept(thirdBlocks, 100, "the third heap's");
+
+    PlatformDestroyHeap(second);
+    PlatformDestroyHeap(third);
+    PlatformReturnKeptMemory();
     EXPECT_EQ(PlatformLiveHeaps(), heapsBefore);
     EXPECT_EQ(PlatformBytesAllocated(), bytesBefore);
 }
