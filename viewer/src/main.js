@@ -213,7 +213,7 @@ function drawStretch(index, page = 1) {
   const t0 = performance.now();
   const xml = vastrel.musicXml({ tablature: controls.tablature.checked, first, last });
   const t1 = performance.now();
-  const { layout, render } = score.draw(xml, page);
+  const { layout, render } = score.draw(xml, page, index === 0);
   shown.stretch = index;
   marked = '';
   return { export: t1 - t0, layout, render, xmlBytes: xml.length };
