@@ -504,6 +504,14 @@ struct PartState {
     int clef = 1;         // clef in effect
     int key = 127;        // key last written (none yet)
     int printedTempo = 0; // tempo of the last metronome mark (none yet)
+    int tempo = 0;        // tempo in force (none yet)
+    bool excerpt = false; // measures before the first written were passed over
+};
+
+// The measures written, numbered from 1 as in the whole track.
+struct MeasureRange {
+    unsigned first;
+    unsigned last;
 };
 
 // Sections a measure of the meter in force first had: numerator x R /
@@ -546,14 +554,17 @@ void WriteTablatureStaff(XmlWriter& xml) {
     xml.Close("staff-details");
 }
 
-// The attributes a measure shows: divisions (and the staves) in the first,
-// then key, meter and clef where they change. `shown` is the measure whose
-// meter and key are written (the part's own, or the longest part's where
-// this part has ended).
+// The attributes a measure shows: divisions (and the staves) in the first
+// written, then key, meter and clef where they change. `shown` is the
+// measure whose meter and key are written (the part's own, or the longest
+// part's where this part has ended). The first measure of an excerpt shows
+// the meter in force even where it does not change there, as a score
+// excerpt starts; its key and clef are written anyway (no key is written
+// yet, and the clef in force is given).
 void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first, bool tablature, PartState& state) {
     const bool key = shown.cKey != state.key;
-    const bool meter = shown.bNumerator != 0 && shown.bDenominator != 0;
-    if (!first && !key && !meter && clef == 0) return;
+    const bool changed = shown.bNumerator != 0 && shown.bDenominator != 0;
+    if (!first && !key && !changed && clef == 0) return;
     xml.Open("attributes");
     if (first) xml.Leaf("divisions", kMusicXmlDivisions);
     if (key) {
@@ -562,12 +573,14 @@ void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first
         xml.Close("key");
         state.key = shown.cKey;
     }
-    if (meter) {
+    if (changed) {
         state.numerator = shown.bNumerator;
         state.denominator = shown.bDenominator;
+    }
+    if (changed || (first && state.excerpt)) {
         xml.Open("time");
-        xml.Leaf("beats", shown.bNumerator);
-        xml.Leaf("beat-type", shown.bDenominator);
+        xml.Leaf("beats", state.numerator);
+        xml.Leaf("beat-type", state.denominator);
         xml.Close("time");
     }
     if (first && tablature) xml.Leaf("staves", 2);
@@ -577,6 +590,18 @@ void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first
     }
     if (first && tablature) WriteTablatureStaff(xml);
     xml.Close("attributes");
+}
+
+// A measure before an excerpt: nothing is written, but its meter, clef and
+// tempo stay in force for the measures after it.
+void PassMeasure(const SMeasure& own, const SMeasure* measure, const SMeasure& shown, PartState& state) {
+    if (own.bNumerator != 0 && own.bDenominator != 0) {
+        state.numerator = own.bNumerator;
+        state.denominator = own.bDenominator;
+    }
+    if (measure && measure->nClef != 0) state.clef = measure->nClef;
+    if (shown.wTempo != 0) state.tempo = shown.wTempo;
+    state.excerpt = true;
 }
 
 // Performances recorded with rubato change the tempo every few beats, and
@@ -665,15 +690,17 @@ struct PartContext {
 
 // One measure of a part: `measure` is the part's own (null where the part
 // has ended), `shown` the longest part's at the same place.
-void WriteMeasure(XmlWriter& xml, const PartContext& context, unsigned number, const SMeasure* measure,
+void WriteMeasure(XmlWriter& xml, const PartContext& context, unsigned number, bool first, const SMeasure* measure,
                   const SMeasure& shown, PartState& state, MeasureAlterations& alterations) {
     Attributes attributes;
     attributes << " number=\"" << number << "\" id=\"p" << context.part << "-m" << number << "\"";
     xml.Open("measure", attributes.Text());
     int clef = measure ? measure->nClef : 0;
-    if (number == 1 && clef == 0) clef = 1;
-    WriteAttributes(xml, measure ? *measure : shown, clef, number == 1, context.tablature, state);
-    if (context.withTempo && shown.wTempo != 0) WriteTempo(xml, shown.wTempo, context.tablature, state);
+    if (first && clef == 0) clef = state.clef;
+    WriteAttributes(xml, measure ? *measure : shown, clef, first, context.tablature, state);
+    // An excerpt starts at the tempo in force.
+    const int tempo = shown.wTempo != 0 ? shown.wTempo : first ? state.tempo : 0;
+    if (context.withTempo && tempo != 0) WriteTempo(xml, tempo, context.tablature, state);
     const int length = MeasureLength(state, measure ? context.track.bResolution : context.longest.bResolution);
     if (measure && measure->bVoices > 0) {
         const int shift = ClefShift(state.clef);
@@ -695,14 +722,21 @@ void WriteMeasure(XmlWriter& xml, const PartContext& context, unsigned number, c
 }
 
 // One part, as long as the longest: after its own measures end, whole-
-// measure rests in the longest part's meters and keys.
-void WritePart(XmlWriter& xml, const PartContext& context, MeasureAlterations& alterations) {
+// measure rests in the longest part's meters and keys. Only the measures of
+// `range` are written; those before it are passed over for what stays in
+// force.
+void WritePart(XmlWriter& xml, const PartContext& context, const MeasureRange& range, MeasureAlterations& alterations) {
     xml.Open("part", (Attributes() << " id=\"P" << context.part << "\"").Text());
     PartState state;
     const SMeasure* measure = context.track.pFirstMeasure;
     unsigned number = 1;
-    for (const SMeasure* shown = context.longest.pFirstMeasure; shown; shown = shown->pNext, ++number) {
-        WriteMeasure(xml, context, number, measure, *shown, state, alterations);
+    for (const SMeasure* shown = context.longest.pFirstMeasure; shown && number <= range.last;
+         shown = shown->pNext, ++number) {
+        if (number < range.first) {
+            PassMeasure(measure ? *measure : *shown, measure, *shown, state);
+        } else {
+            WriteMeasure(xml, context, number, number == range.first, measure, *shown, state, alterations);
+        }
         if (measure) measure = measure->pNext;
     }
     xml.Close("part");
@@ -716,6 +750,22 @@ const STrack& LongestTrack(const std::vector<MusicXmlPart>& parts) {
     if (parts.empty() || parts[longest].track->nMeasures <= 0 || !parts[longest].track->pFirstMeasure)
         throw std::runtime_error("no chosen track has notes: nothing to write");
     return *parts[longest].track;
+}
+
+// The measures asked for, within the score's: from the first (1 when 0 is
+// asked) to the last (the score's last when 0 is asked or when the score
+// ends before). A range that holds no measure of the score is refused.
+MeasureRange RangeOf(const MusicXmlOptions& options, const STrack& longest) {
+    const unsigned count = static_cast<unsigned>(longest.nMeasures);
+    const unsigned first = std::max(1u, options.firstMeasure);
+    const unsigned last = options.lastMeasure == 0 ? count : std::min(options.lastMeasure, count);
+    if (first > count)
+        throw std::runtime_error("measure " + std::to_string(first) + " is past the end of the score (" +
+                                 std::to_string(count) + " measures): nothing to write");
+    if (first > last)
+        throw std::runtime_error("measures " + std::to_string(first) + " to " + std::to_string(options.lastMeasure) +
+                                 " hold no measure: nothing to write");
+    return {first, last};
 }
 
 }  // namespace
@@ -743,6 +793,7 @@ std::string MusicXmlText(const char* text) {
 void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<MusicXmlPart>& parts,
                    const MusicXmlOptions& options) {
     const STrack& longest = LongestTrack(parts);
+    const MeasureRange range = RangeOf(options, longest);
     XmlWriter xml(out);
     xml.Raw("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
@@ -764,7 +815,7 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
         const STrack& track = *parts[i].track;
         const Staff notes = options.tablature ? Staff{1, 0} : kOnlyStaff;
         const Staff tab = {2, options.tablature ? TablatureVoiceOffset(track) : 0};
-        WritePart(xml, PartContext{i + 1, track, longest, i == 0, options.tablature, notes, tab}, alterations);
+        WritePart(xml, PartContext{i + 1, track, longest, i == 0, options.tablature, notes, tab}, range, alterations);
     }
     xml.Close("score-partwise");
     xml.Flush();

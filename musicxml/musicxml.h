@@ -50,12 +50,22 @@ struct MusicXmlOptions {
     // string in their chord) are left off the TAB staff, and a chord of only
     // such notes leaves a gap there.
     bool tablature = false;
+    // An excerpt: only measures firstMeasure to lastMeasure are written,
+    // numbered from 1 as in the whole track (0: from the first, to the
+    // last; a last measure past the end of the score means the end). Ids
+    // and measure numbers are those of the whole document, and the first
+    // measure written shows the meter, key, clef and tempo in force there,
+    // as a score excerpt starts. A range holding no measure of the score
+    // (starting past its end, or ending before it starts) is refused with
+    // std::runtime_error before anything is written.
+    unsigned firstMeasure = 0;
+    unsigned lastMeasure = 0;
 };
 
 // Divisions of a quarter note in the written durations: a 64th note is one.
 constexpr int kMusicXmlDivisions = 16;
 
-// Writes the whole document, UTF-8, to `out`. Parts with fewer measures than
+// Writes the document (the whole score, or the excerpt asked for), UTF-8, to `out`. Parts with fewer measures than
 // the longest one are filled up with whole-measure rests, since every part
 // of a score has the same measures. Throws std::runtime_error, before
 // writing anything, when no part has a measure.

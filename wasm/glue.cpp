@@ -187,12 +187,16 @@ EMSCRIPTEN_KEEPALIVE const Position* vsx_web_position(double musicTime) {
 }
 
 // The track shown as a MusicXML document of one part, with a guitar
-// tablature staff when asked; null on failure.
-EMSCRIPTEN_KEEPALIVE const char* vsx_web_musicxml(int tablature) {
+// tablature staff when asked: measures first to last (from 1; 0 for from
+// the start, to the end), with the ids and numbers of the whole track.
+// Null on failure, a range past the end included.
+EMSCRIPTEN_KEEPALIVE const char* vsx_web_musicxml(int tablature, int first, int last) {
     std::string document;
     bool written = TrackShown() && Guarded([&] {
         MusicXmlOptions options;
         options.tablature = tablature != 0;
+        options.firstMeasure = first > 0 ? static_cast<unsigned>(first) : 0;
+        options.lastMeasure = last > 0 ? static_cast<unsigned>(last) : 0;
         document = MusicXmlDocument(*session.file, {{session.trackNumber, session.track}}, options);
     });
     return written ? Text(std::move(document)) : nullptr;
@@ -212,6 +216,9 @@ EMSCRIPTEN_KEEPALIVE const char* vsx_web_model_json(int track, int resolution, i
     VSX_ReleaseTrack(parsed);
     return written ? Text(std::move(report)) : nullptr;
 }
+
+// The measures of the track shown (0 when none is parsed).
+EMSCRIPTEN_KEEPALIVE int vsx_web_measure_count() { return session.track ? session.track->nMeasures : 0; }
 
 EMSCRIPTEN_KEEPALIVE size_t vsx_web_text_size() { return session.text.size(); }
 

@@ -447,6 +447,132 @@ TEST(MusicXmlStream, WrittenInBlocksAsTheWholeDocument) {
     EXPECT_EQ(buffer.text, "");
 }
 
+// ---- Excerpts -------------------------------------------------------------------
+
+// A piece whose meter, key, tempo and clef change along the way, with a
+// second part that ends early: what is in force at a measure is then not
+// what the first measure shows.
+MidiFile ChangingPiece() {
+    MidiFile file;
+    file.Conductor()
+        .TimeSignature(0, 4, 2)
+        .KeySignature(0, 1)
+        .Tempo(0, 500000)
+        .TimeSignature(2 * kWhole, 3, 2)
+        .KeySignature(2 * kWhole, -2)
+        .Tempo(2 * kWhole, 400000);
+    MidiTrack& melody = file.AddTrack();
+    uint32_t at = 0;
+    for (int bar = 0; bar < 10; ++bar) {
+        const uint32_t length = bar < 2 ? kWhole : 3 * kQuarter;
+        // From the fifth measure on, low notes: the bass clef.
+        const uint8_t base = bar < 4 ? 67 : 40;
+        melody.Note(at, kQuarter, base).Chord(at + kQuarter, kHalf, {uint8_t(base + 4), uint8_t(base + 7)});
+        at += length;
+    }
+    file.AddTrack().Note(0, kWhole, 48).Note(kWhole, kHalf, 50);
+    return file;
+}
+
+// What a measure of a document holds in force: the last key, meter, clef
+// (of staff 1) and tempo written up to it, as "fifths/beats/beat-type/sign/tempo".
+std::string InForce(pugi::xml_node part, unsigned through) {
+    std::string fifths = "-", beats = "-", type = "-", sign = "-", tempo = "-";
+    unsigned count = 0;
+    for (pugi::xml_node measure : part.children("measure")) {
+        if (++count > through) break;
+        for (pugi::xml_node attributes : measure.children("attributes")) {
+            if (attributes.child("key")) fifths = attributes.child("key").child_value("fifths");
+            if (attributes.child("time")) {
+                beats = attributes.child("time").child_value("beats");
+                type = attributes.child("time").child_value("beat-type");
+            }
+            for (pugi::xml_node clef : attributes.children("clef"))
+                if (std::string(clef.attribute("number").value()) != "2") sign = clef.child_value("sign");
+        }
+        for (pugi::xpath_node sound : measure.select_nodes(".//sound[@tempo]"))
+            tempo = sound.node().attribute("tempo").value();
+    }
+    return fifths + "/" + beats + "/" + type + "/" + sign + "/" + tempo;
+}
+
+// A measure's notes, forwards and backups as text, attributes and tempo left out.
+std::string MusicOf(pugi::xml_node measure) {
+    std::ostringstream text;
+    for (pugi::xml_node child : measure.children())
+        if (std::string(child.name()) != "attributes" && std::string(child.name()) != "direction" &&
+            std::string(child.name()) != "sound")
+            child.print(text, "", pugi::format_raw);
+    return text.str();
+}
+
+// An excerpt holds the same measures as the whole document, with the same
+// numbers, ids and notes; its first measure shows the key, meter, clef and
+// tempo in force there; a last measure past the end means the end, and a
+// range holding no measure is refused before anything is written.
+TEST(MusicXmlExcerpt, TheMeasuresOfTheWholeWithWhatIsInForce) {
+    ScopedMidi midi(ChangingPiece());
+    ScopedTrack melody(midi.get(), 0), bass(midi.get(), 1);
+    const unsigned count = static_cast<unsigned>(melody->nMeasures);
+    ASSERT_GE(count, 10u);
+    struct Range {
+        unsigned first, last;        // asked for
+        unsigned wantFirst, wantLast; // written (0, 0: refused)
+    };
+    const Range kRanges[] = {
+        {0, 0, 1, count},          {1, 0, 1, count},      {2, 3, 2, 3},   {3, 3, 3, 3},
+        {4, 0, 4, count},          {6, 8, 6, 8},          {7, 99, 7, count}, {count, count, count, count},
+        {count + 1, 0, 0, 0},      {99, 100, 0, 0},       {5, 4, 0, 0},
+    };
+    for (bool tablature : {false, true}) {
+        MusicXmlOptions whole;
+        whole.tablature = tablature;
+        Document all(Export(midi.get(), {melody.get(), bass.get()}, whole));
+        for (const Range& range : kRanges) {
+            SCOPED_TRACE("measures " + std::to_string(range.first) + " to " + std::to_string(range.last) +
+                         (tablature ? ", with tablature" : ""));
+            MusicXmlOptions options = whole;
+            options.firstMeasure = range.first;
+            options.lastMeasure = range.last;
+            if (range.wantFirst == 0) {
+                RecordingBuffer buffer;
+                std::ostream out(&buffer);
+                EXPECT_THROW(WriteMusicXml(out, *midi.get(), PartsOf({melody.get(), bass.get()}), options),
+                             std::runtime_error);
+                EXPECT_EQ(buffer.text, "");
+                continue;
+            }
+            Document excerpt(Export(midi.get(), {melody.get(), bass.get()}, options));
+            pugi::xml_node wholePart = all.Score().child("part");
+            for (pugi::xml_node part : excerpt.Score().children("part")) {
+                std::vector<pugi::xml_node> wholeMeasures;
+                for (pugi::xml_node m : wholePart.children("measure")) wholeMeasures.push_back(m);
+                std::vector<pugi::xml_node> measures;
+                for (pugi::xml_node m : part.children("measure")) measures.push_back(m);
+                ASSERT_EQ(measures.size(), range.wantLast - range.wantFirst + 1);
+                for (size_t i = 0; i < measures.size(); ++i) {
+                    const pugi::xml_node same = wholeMeasures[range.wantFirst - 1 + i];
+                    EXPECT_STREQ(measures[i].attribute("number").value(), same.attribute("number").value());
+                    EXPECT_STREQ(measures[i].attribute("id").value(), same.attribute("id").value());
+                    EXPECT_EQ(MusicOf(measures[i]), MusicOf(same)) << same.attribute("id").value();
+                }
+                const std::string inForce = InForce(wholePart, range.wantFirst);
+                // The top part carries the tempo; the other has none in either document.
+                EXPECT_EQ(InForce(part, 1), inForce) << part.attribute("id").value();
+                EXPECT_EQ(measures[0].child("attributes").child_value("divisions"), std::to_string(kMusicXmlDivisions));
+                if (tablature) {
+                    EXPECT_STREQ(measures[0].child("attributes").child_value("staves"), "2");
+                }
+                wholePart = wholePart.next_sibling("part");
+            }
+        }
+        // The changes are in force past measure 4: the clef, key, meter and
+        // tempo the excerpts from there start with differ from measure 1's.
+        EXPECT_NE(InForce(all.Score().child("part"), 6), InForce(all.Score().child("part"), 1));
+        EXPECT_EQ(InForce(all.Score().child("part"), 6).substr(0, 10), "-2/3/4/F/1");
+    }
+}
+
 }  // namespace
 
 #else

@@ -1,6 +1,7 @@
 // The page: opens a MIDI file, draws the chosen track as Verovio engraves
 // the library's MusicXML, plays it and follows playback with the library's
 // position lookup. Any change of a control parses and draws again at once.
+// A long track is drawn a stretch of measures at a time (see STRETCH).
 //
 // document.body.dataset.state: "loading" while a file is read and drawn,
 // "ready" when a track is drawn and idle, "playing", "empty" when the file
@@ -10,6 +11,14 @@ import { createScore } from './score.js';
 import { createPlayer, notesOf, tempoMap } from './player.js';
 
 const EXAMPLE = 'examples/little-waltz.mid';
+
+// Verovio lays out a whole document before it draws a page, some 2.5 ms a
+// measure: a track of 1,700 measures took seconds. A long track is cut
+// into stretches of about this many measures (equal ones, 80 to 180), and
+// only the stretch holding the measure to show is exported and laid out;
+// playback, the slider and page turning load the next one when they cross
+// into it.
+const STRETCH = 120;
 
 const $ = (id) => document.getElementById(id);
 const controls = {
@@ -47,13 +56,26 @@ let opened = null;
 let shown = null;
 let sounding = null;
 let marked = '';
+let pending = null;  // a stretch waiting for the screen to show "drawing…"
 
 // For the page's tests and the curious (console: vastrelViewer.timings):
 // the milliseconds of the last file opened and of the last drawing, the
 // frames drawn while following playback, and the count of files opened.
 const timings = {};
 const following = { frames: 0, audioSeconds: () => player.elapsed(), level: () => player.level() };
-window.vastrelViewer = { timings, following, vastrel, opens: 0 };
+window.vastrelViewer = {
+  timings,
+  following,
+  vastrel,
+  opens: 0,
+  // The stretch drawn: its place (from 0) and count, its measures, and
+  // whether another is being drawn.
+  get stretch() {
+    if (!shown) return null;
+    const { first, last } = rangeOf(shown.stretch);
+    return { index: shown.stretch, count: shown.stretches.count, first, last, loading: pending !== null };
+  },
+};
 
 function setState(state, message) {
   document.body.dataset.state = state;
@@ -172,6 +194,59 @@ async function showFile(bytes, name, chosenAt) {
 
 // ---- Drawing the chosen track --------------------------------------------
 
+function stretchesOf(measures) {
+  const count = Math.max(1, Math.round(measures / STRETCH));
+  return { count, size: Math.ceil(measures / count), measures };
+}
+
+const stretchOf = (measure) => Math.min(shown.stretches.count - 1, Math.floor((Math.max(1, measure) - 1) / shown.stretches.size));
+
+function rangeOf(index) {
+  const { size, measures } = shown.stretches;
+  return { first: index * size + 1, last: Math.min(measures, (index + 1) * size) };
+}
+
+// Exports and lays out one stretch of the track parsed, showing its first
+// page (or the page asked for, -1 the last); gives the milliseconds taken.
+function drawStretch(index, page = 1) {
+  const { first, last } = rangeOf(index);
+  const t0 = performance.now();
+  const xml = vastrel.musicXml({ tablature: controls.tablature.checked, first, last });
+  const t1 = performance.now();
+  const { layout, render } = score.draw(xml, page, index === 0);
+  shown.stretch = index;
+  marked = '';
+  return { export: t1 - t0, layout, render, xmlBytes: xml.length };
+}
+
+// Lets the browser show the status line before a long piece of work.
+const afterPaint = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve)));
+
+// Draws another stretch once "drawing…" is on the screen, while playback
+// goes on (its highlight waits for the drawing).
+async function drawStretchSoon(index, page = 1) {
+  if (pending !== null) return;
+  const drawing = shown;
+  const { first, last } = rangeOf(index);
+  pending = index;
+  const playing = player.playing;
+  if (!playing) document.body.dataset.state = 'loading';
+  controls.status.textContent = `Drawing measures ${first}–${last}…`;
+  await afterPaint();
+  pending = null;
+  if (shown !== drawing) return;  // another file or track came first
+  try {
+    const timing = drawStretch(index, page);
+    timings.lastDraw = { ...timing, total: timing.export + timing.layout + timing.render };
+    if (!player.playing) document.body.dataset.state = 'ready';
+    updateStatus(timings.lastDraw.total);
+    if (player.playing) follow(player.musicTime());
+    updatePager();
+  } catch (error) {
+    refuse(error, opened.name);
+  }
+}
+
 // Parses the chosen track with the chosen grid and transposition, and draws
 // it; gives the milliseconds of each step, or null when nothing is drawn.
 function draw() {
@@ -185,23 +260,21 @@ function draw() {
   const summary = opened.info.tracks.find((t) => t.number === track);
   try {
     const t0 = performance.now();
-    vastrel.parse(track, resolution, transpose);
+    const measures = vastrel.parse(track, resolution, transpose);
     const t1 = performance.now();
     if (!summary?.noteCount) {
       setState('empty', `${opened.name}: track ${track} has no notes, nothing to draw`);
       return null;
     }
-    const xml = vastrel.musicXml({ tablature: controls.tablature.checked });
-    const t2 = performance.now();
-    const { layout, render } = score.draw(xml);
-    shown = { track, resolution, transpose, summary, end: opened.map.toMusic(summary.endTime) };
+    shown = { track, resolution, transpose, summary, end: opened.map.toMusic(summary.endTime), stretches: stretchesOf(measures), stretch: 0 };
     controls.seek.max = Math.ceil(shown.end);
     controls.seek.value = Math.min(at, shown.end);
+    const drawn = drawStretch(stretchOf(vastrel.position(Number(controls.seek.value)).measure));
     controls.seek.disabled = false;
     controls.play.disabled = false;
     follow(Number(controls.seek.value));
     updatePager();
-    const timing = { parse: t1 - t0, export: t2 - t1, layout, render, xmlBytes: xml.length, total: performance.now() - t0 };
+    const timing = { parse: t1 - t0, ...drawn, total: performance.now() - t0 };
     timings.lastDraw = timing;
     setState('ready', '');
     updateStatus(timing.total);
@@ -223,11 +296,35 @@ function updateStatus(milliseconds) {
     `${title} · track ${trackLabel(shown.summary, info)} · ${measureCount} measures, ${noteCount} notes · drawn in ${Math.round(milliseconds)} ms`;
 }
 
+// Pages are counted within the stretch drawn; a long track says which
+// measures that stretch holds.
 function updatePager() {
-  const count = score.pageCount;
-  controls.pageNumber.textContent = count ? `page ${score.page} of ${count}` : '–';
-  controls.previous.disabled = !count || score.page <= 1;
-  controls.next.disabled = !count || score.page >= count;
+  const count = shown ? score.pageCount : 0;
+  if (!count) {
+    controls.pageNumber.textContent = '–';
+    controls.previous.disabled = controls.next.disabled = true;
+    return;
+  }
+  const { stretches, stretch } = shown;
+  const { first, last } = rangeOf(stretch);
+  controls.pageNumber.textContent = stretches.count > 1
+    ? `page ${score.page} of ${count} · measures ${first}–${last} of ${stretches.measures}`
+    : `page ${score.page} of ${count}`;
+  controls.previous.disabled = score.page <= 1 && stretch === 0;
+  controls.next.disabled = score.page >= count && stretch === stretches.count - 1;
+}
+
+// Turns a page, into the neighbouring stretch past the first or last page.
+function turn(delta) {
+  if (!shown || !score.pageCount) return;
+  const page = score.page + delta;
+  if (page >= 1 && page <= score.pageCount) {
+    score.turn(delta);
+    updatePager();
+    return;
+  }
+  const stretch = shown.stretch + delta;
+  if (stretch >= 0 && stretch < shown.stretches.count) drawStretchSoon(stretch, delta > 0 ? 1 : -1);
 }
 
 // ---- Following playback -----------------------------------------------------
@@ -237,11 +334,22 @@ function updatePager() {
 function follow(musicTime) {
   if (!shown) return;
   const position = vastrel.position(musicTime);
+  // The measure played is in another stretch: drawn at once when the
+  // slider moves there, after "drawing…" while playing.
+  if (position.measure > 0 && stretchOf(position.measure) !== shown.stretch) {
+    if (player.playing) {
+      drawStretchSoon(stretchOf(position.measure));
+    } else if (pending === null) {
+      drawStretch(stretchOf(position.measure));
+      updatePager();
+    }
+  }
   const key = `${position.measure}:${position.section}`;
   if (key !== marked) {
     marked = key;
     const page = score.page;
-    if (position.measure > 0 && position.section >= 0) score.mark(position.measure, position.section);
+    if (stretchOf(position.measure) !== shown.stretch) score.unmark();
+    else if (position.measure > 0 && position.section >= 0) score.mark(position.measure, position.section);
     else score.unmark();
     if (score.page !== page) updatePager();
   }
@@ -339,8 +447,8 @@ controls.seek.addEventListener('input', () => {
   else follow(musicTime);
 });
 
-controls.previous.addEventListener('click', () => { score.turn(-1); updatePager(); });
-controls.next.addEventListener('click', () => { score.turn(1); updatePager(); });
+controls.previous.addEventListener('click', () => turn(-1));
+controls.next.addEventListener('click', () => turn(1));
 
 document.addEventListener('keydown', (event) => {
   // Keys typed into a control (or a space on a focused button) are its own.
@@ -350,11 +458,9 @@ document.addEventListener('keydown', (event) => {
     if (player.playing) stop();
     else play();
   } else if (event.key === 'PageDown' || event.key === 'ArrowRight') {
-    score.turn(1);
-    updatePager();
+    turn(1);
   } else if (event.key === 'PageUp' || event.key === 'ArrowLeft') {
-    score.turn(-1);
-    updatePager();
+    turn(-1);
   }
 });
 

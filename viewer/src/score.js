@@ -25,6 +25,7 @@ export async function createScore(container) {
   let page = 0;
   let sections = new Map();  // "M:S" -> the chord and rest groups drawn for section S of measure M
   let measures = new Map();  // M -> the measure group drawn
+  let titled = true;         // the document starts the track: its first page shows the title
   const cursor = createCursor();
 
   // A page fills the width of the score area and the height left in the
@@ -43,7 +44,7 @@ export async function createScore(container) {
       adjustPageHeight: true,
       breaks: 'auto',
       footer: 'none',
-      header: 'auto',
+      header: titled ? 'auto' : 'none',
     };
   }
 
@@ -79,10 +80,13 @@ export async function createScore(container) {
   }
 
   return {
-    // Lays out a MusicXML document and draws its first page; gives the
-    // milliseconds of the layout and of the drawing.
-    draw(musicXml) {
+    // Lays out a MusicXML document and draws its first page (or the page
+    // asked for; -1 the last); gives the milliseconds of the layout and of
+    // the drawing. A stretch from the middle of a track is drawn without
+    // the title (`title` false).
+    draw(musicXml, first = 1, title = true) {
       const t0 = performance.now();
+      titled = title;
       toolkit.setOptions(pageOptions());
       if (!toolkit.loadData(musicXml)) {
         this.clear();
@@ -90,7 +94,7 @@ export async function createScore(container) {
       }
       pageCount = toolkit.getPageCount();
       const layout = performance.now() - t0;
-      const render = showPage(1);
+      const render = showPage(first < 0 ? pageCount : first);
       return { layout, render };
     },
 

@@ -3,9 +3,9 @@
 //
 //   const vastrel = await createVastrel();
 //   const info = vastrel.load(bytes);           // the file, its tracks (as `vastrel info --json`)
-//   vastrel.parse(track, resolution, transpose);
+//   vastrel.parse(track, resolution, transpose); // gives the track's measure count
 //   vastrel.position(musicTime);                // {measure, section, fraction}
-//   vastrel.musicXml({ tablature });            // the track as a MusicXML document
+//   vastrel.musicXml({ tablature, first, last }); // the track (measures first..last) as MusicXML
 //   vastrel.model(track, resolution, transpose); // any track's model (as `vastrel show --json`)
 //
 // Every refusal of the library is thrown as a VastrelError carrying the
@@ -58,6 +58,7 @@ export async function createVastrel() {
 
     parse(track, resolution, transpose) {
       if (!module._vsx_web_parse(track, resolution, transpose)) fail();
+      return module._vsx_web_measure_count();
     },
 
     position(musicTime) {
@@ -67,8 +68,10 @@ export async function createVastrel() {
       return { measure: module.HEAP32[at], section: module.HEAP32[at + 1], fraction: module.HEAPF32[at + 2] };
     },
 
-    musicXml({ tablature = false } = {}) {
-      return text(module._vsx_web_musicxml(tablature ? 1 : 0));
+    // Measures first to last of the whole track (from 1; 0: from the
+    // start, to the end), numbered and identified as in the whole track.
+    musicXml({ tablature = false, first = 0, last = 0 } = {}) {
+      return text(module._vsx_web_musicxml(tablature ? 1 : 0, first, last));
     },
 
     // Leaves the parsed track as it is.
