@@ -4,15 +4,18 @@
 // data become offsets.
 #include <nlohmann/json.hpp>
 
+#include "musicxml.h"
 #include "names.h"
 #include "reports.h"
 
 using Json = nlohmann::ordered_json;
 
-static Json Text(const char* text) { return text ? Json(text) : Json(nullptr); }
+// Names from the file as the score writes them: UTF-8 kept, anything else
+// read as Latin-1, so that no byte of a name is lost.
+static Json Text(const char* text) { return text ? Json(MusicXmlText(text)) : Json(nullptr); }
 
-// Names in real files are not always UTF-8: bytes that are not become U+FFFD
-// rather than failing the whole document.
+// Every text is UTF-8 by now; anything else would become U+FFFD rather
+// than failing the whole document.
 static std::string Dump(const Json& j) {
     return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

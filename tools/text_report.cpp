@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "musicxml.h"
 #include "names.h"
 #include "reports.h"
 
@@ -74,7 +75,7 @@ static Row TrackRow(const TrackSummary& summary) {
         row.push_back("0 notes");
         row.push_back("");
     } else {
-        row.push_back(track.pszName);
+        row.push_back(MusicXmlText(track.pszName));
         row.push_back(std::string(track.pszInstrument ? track.pszInstrument : "") + " (program " +
                       std::to_string(track.bProgram) + ")");
         row.push_back(Counted(track.nNotes, "note", "notes"));
@@ -87,7 +88,7 @@ static Row TrackRow(const TrackSummary& summary) {
 std::string InfoText(const std::string& path, const SMidiFile& file, const std::vector<TrackSummary>& tracks) {
     std::ostringstream out;
     out << "File             " << path << "\n";
-    out << "Name             " << (file.pszName ? file.pszName : "") << "\n";
+    out << "Name             " << MusicXmlText(file.pszName) << "\n";
     out << "Format           " << file.wFormat
         << (file.wFormat == 0 ? " (one track chunk: each MIDI channel is a track)"
                               : " (a conductor track, then the music tracks)")
@@ -245,7 +246,7 @@ static std::string MeasureGrid(const SMeasure& measure, const InForce& state, in
 
 static std::string TrackHeading(const ShowRequest& request, const SMidiFile& file, const STrack& track) {
     std::ostringstream out;
-    out << (file.pszName ? file.pszName : "") << ", track " << request.track << ": " << track.pszName << "\n";
+    out << MusicXmlText(file.pszName) << ", track " << request.track << ": " << MusicXmlText(track.pszName) << "\n";
     out << "Instrument  " << (track.pszInstrument ? track.pszInstrument : "") << " (program "
         << static_cast<int>(track.bProgram) << ")\n";
     out << "Grid        " << static_cast<int>(track.bResolution) << " sections per whole note, transposed by "
@@ -280,7 +281,7 @@ std::string ShowText(const ShowRequest& request, const SMidiFile& file, const ST
 // ---- position --------------------------------------------------------------------
 
 std::string PositionText(const ShowRequest& request, const STrack& track, const std::vector<PositionAnswer>& answers) {
-    std::string text = "Track " + std::to_string(request.track) + (track.pszName ? std::string(": ") + track.pszName : "") +
+    std::string text = "Track " + std::to_string(request.track) + (track.pszName ? ": " + MusicXmlText(track.pszName) : "") +
                        ", " + std::to_string(request.resolution) + " sections per whole note\n";
     for (const PositionAnswer& a : answers) {
         text += "time " + std::to_string(a.musicTime) + ": ";

@@ -116,17 +116,9 @@ std::string FileReport() {
     }
     std::string report;
     Guarded([&] { report = InfoJson(session.path, *session.file, tracks); });
-    // The page shows the names the score shows: text that is not UTF-8 is
-    // read as Latin-1 there, where the tool's report has U+FFFD.
-    nlohmann::ordered_json names = nlohmann::ordered_json::array();
-    for (const TrackSummary& summary : tracks)
-        names.push_back(summary.track->pszName ? nlohmann::ordered_json(MusicXmlText(summary.track->pszName)) : nullptr);
     for (STrack* track : parsed) VSX_ReleaseTrack(track);
     if (report.empty()) throw std::runtime_error(session.errorMessage);
     nlohmann::ordered_json j = nlohmann::ordered_json::parse(report);
-    if (session.file->pszName) j["file"]["name"] = MusicXmlText(session.file->pszName);
-    for (size_t i = 0; i < names.size() && i < j["tracks"].size(); ++i)
-        if (j["tracks"][i]["number"] == tracks[i].number) j["tracks"][i]["name"] = names[i];
     j["refusedTracks"] = refused;
     return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

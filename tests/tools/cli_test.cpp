@@ -134,6 +134,26 @@ TEST(ToolInfo, JsonCarriesTheFileRecordAndEachTrack) {
     EXPECT_EQ(doc["tracks"][2]["endTime"], 3 * kQuarter);
 }
 
+// Names in MIDI files carry no encoding: the reports read a name that is
+// not UTF-8 as Latin-1, as the score does, so that no byte of it is lost.
+TEST(ToolInfo, NamesNotInUtf8AreReadAsLatin1) {
+    SKIP_WITHOUT_TOOL();
+    MidiFile file;
+    file.Conductor().Name(0, "Pr\xe4ludium");
+    file.AddTrack().Name(0, "Fl\xf6te").Note(0, kQuarter, 72);
+    file.AddTrack().Name(0, "Caf\xc3\xa9").Note(0, kQuarter, 60);
+    TempFile midi(file.Build());
+    json doc = JsonOf(RunTool({"info", midi.Path(), "--json"}));
+    EXPECT_EQ(doc["file"]["name"], "Pr\xc3\xa4ludium");
+    EXPECT_EQ(doc["tracks"][0]["name"], "Fl\xc3\xb6te");
+    EXPECT_EQ(doc["tracks"][1]["name"], "Caf\xc3\xa9");
+    ToolRun text = RunTool({"info", midi.Path()});
+    EXPECT_TRUE(Contains(text.out, "Pr\xc3\xa4ludium")) << text.out;
+    EXPECT_TRUE(Contains(text.out, "Fl\xc3\xb6te")) << text.out;
+    ToolRun show = RunTool({"show", midi.Path()});
+    EXPECT_TRUE(Contains(show.out, "Pr\xc3\xa4ludium, track 0: Fl\xc3\xb6te")) << show.out;
+}
+
 // A format 0 file: the sixteen channels are the tracks, named by channel.
 TEST(ToolInfo, FormatZeroListsChannels) {
     SKIP_WITHOUT_TOOL();
