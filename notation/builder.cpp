@@ -52,6 +52,19 @@ static const SStage kStages[] = {
     {'S', nullptr, AssignStrings, nullptr, nullptr},
 };
 
+// ---- The sections with placed notes of a measure ---------------------------------
+
+const SPlacedSections& PlacedSections(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    SPlacedSections& placed = walk.placed;
+    if (placed.pMeasure == pMeasure) return placed;
+    uint32_t n = 0;
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+        if (pMeasure->pSections[k].pRawNotes) placed.abSection[n++] = static_cast<uint8_t>(k);
+    placed.nSections = n;
+    placed.pMeasure = pMeasure;
+    return placed;
+}
+
 // ---- The chords with notes of a measure ------------------------------------------
 
 // The index has room for every chord of the measure; it grows in the walk's

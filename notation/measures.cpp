@@ -345,7 +345,9 @@ void CloseGrid(const SBuildContext& context) {
 // length. One pass merges pairs only: four tied quarters become two halves.
 void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure) {
     uint8_t R = walk.context.bResolution;
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
+    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
+    for (uint32_t i = 0; i < placed.nSections; ++i) {
+        uint32_t k = placed.abSection[i];
         for (SNote* pNote = pMeasure->pSections[k].pRawNotes; pNote; pNote = pNote->pNext) {
             if (!pNote->bTieOut || pNote->bDotted || pNote->bValue <= 1) continue;
             uint32_t e = k + R / pNote->bValue;

@@ -29,6 +29,16 @@ struct SShownBefore {
     int nKey;              // key of the previous measure (kNoKey before the first)
 };
 
+// The sections of one measure that hold placed notes, in order: what stages
+// C to F walk instead of every section. Those stages only take placed notes
+// away (ties merged, heads dropped, notes no voice can hold), so a section
+// listed may have none left, and one not listed has none.
+struct SPlacedSections {
+    const SMeasure* pMeasure;  // the measure listed; null before the first
+    uint32_t nSections;
+    uint8_t abSection[256];    // section numbers, ascending
+};
+
 // The chords with notes of one measure, voice after voice and in section
 // order within each voice: what the stages that concern notes walk instead
 // of every chord of every section. No stage after F gives a chord notes or
@@ -67,6 +77,8 @@ struct SMeasureWalk {
     const SMeasure* pMeasureBefore;
     // P: the denominator of the last meter shown.
     uint8_t bBeatDenominator;
+    // C to F: the sections of the measure with placed notes.
+    SPlacedSections placed;
     // G to S: the chords with notes of the measure, and the heap that holds
     // the index for the walk (null until one is needed).
     SSoundingChords sounding;
@@ -76,6 +88,10 @@ struct SMeasureWalk {
     const SMeasure* pRestsOf;
     uint8_t abRestStarts[256];
 };
+
+// The sections of the measure with placed notes, listed by the first of
+// stages C to F to ask for them.
+const SPlacedSections& PlacedSections(SMeasureWalk& walk, const SMeasure* pMeasure);
 
 // The chords with notes of the measure (whose voices stage F has made).
 const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure);

@@ -170,8 +170,10 @@ void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
     BlankRepeatedMeterAndTempo(pMeasure, walk.shown);
     ShowKeyChange(pMeasure, walk.shown);
     StartAccidentalMemory(walk);
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
-        SpellSection(&pMeasure->pSections[k], pMeasure->cKey, walk.pnAlterations, walk.pbHeadsOnStep);
+    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
+    for (uint32_t i = 0; i < placed.nSections; ++i)
+        SpellSection(&pMeasure->pSections[placed.abSection[i]], pMeasure->cKey, walk.pnAlterations,
+                     walk.pbHeadsOnStep);
 }
 
 // ---- Stage E ------------------------------------------------------------------------------
@@ -184,8 +186,9 @@ void FinishSorting(SMeasureWalk& walk) { FreeToTrack(walk.pSwapNote); }
 // voices are built from: P(5) Q(5) R(7) ends as R Q P.
 void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
     SNote* pScratch = walk.pSwapNote;
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k) {
-        for (SNote* pA = pMeasure->pSections[k].pRawNotes; pA; pA = pA->pNext) {
+    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
+    for (uint32_t i = 0; i < placed.nSections; ++i) {
+        for (SNote* pA = pMeasure->pSections[placed.abSection[i]].pRawNotes; pA; pA = pA->pNext) {
             for (SNote* pB = pA->pNext; pB; pB = pB->pNext) {
                 if (pA->bPitch >= pB->bPitch) continue;
                 SNote* pNextA = pA->pNext;

@@ -206,22 +206,26 @@ static bool OpenVoiceWithNote(SVoicing& voicing, uint32_t j, const SNote* pNote)
     return true;
 }
 
-static uint32_t CountRawNotes(const SMeasure* pMeasure) {
+static uint32_t CountRawNotes(const SMeasure* pMeasure, const SPlacedSections& placed) {
     uint32_t nRawNotes = 0;
-    for (uint32_t j = 0; j < pMeasure->bSections; ++j)
-        for (const SNote* pNote = pMeasure->pSections[j].pRawNotes; pNote; pNote = pNote->pNext) ++nRawNotes;
+    for (uint32_t i = 0; i < placed.nSections; ++i)
+        for (const SNote* pNote = pMeasure->pSections[placed.abSection[i]].pRawNotes; pNote; pNote = pNote->pNext)
+            ++nRawNotes;
     return nRawNotes;
 }
 
 void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure) {
-    uint32_t nRawNotes = CountRawNotes(pMeasure);
+    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
+    uint32_t nRawNotes = CountRawNotes(pMeasure, placed);
     if (nRawNotes == 0) return;
     SVoicing voicing;
     voicing.pMeasure = pMeasure;
     voicing.bResolution = walk.context.bResolution;
     voicing.copies.pNext = AllocateRecords<SNote>(nRawNotes);
     voicing.bAnyEnd = false;
-    for (uint32_t j = 0; j < pMeasure->bSections; ++j) {
+    // A section without notes starts no chord and ends none.
+    for (uint32_t i = 0; i < placed.nSections; ++i) {
+        uint32_t j = placed.abSection[i];
         SSection* pSection = &pMeasure->pSections[j];
         voicing.nStarted = 0;
         SNote* pNext;

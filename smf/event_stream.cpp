@@ -13,25 +13,7 @@ uint32_t ReadBigEndian32(const unsigned char* p) {
            (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
 
-unsigned char ReadByte(SByteCursor& cursor) {
-    if (cursor.pNext >= cursor.pEnd) RaiseError(kMsgTrackParsingError);
-    return *cursor.pNext++;
-}
-
-void SkipBytes(SByteCursor& cursor, uint32_t nBytes) {
-    if (nBytes > BytesLeft(cursor)) RaiseError(kMsgTrackParsingError);
-    cursor.pNext += nBytes;
-}
-
-uint32_t ReadVarLen(SByteCursor& cursor) {
-    uint32_t v = 0;
-    unsigned char b;
-    do {
-        b = ReadByte(cursor);
-        v = (v << 7) + (b & 0x7F);
-    } while (b & 0x80);
-    return v;
-}
+void RaiseTrackParsingError() { RaiseError(kMsgTrackParsingError); }
 
 uint32_t VarLenSize(uint32_t v) {
     uint32_t n = 1;
@@ -63,15 +45,4 @@ unsigned char SkipEvent(unsigned char bStatus, SByteCursor& cursor) {
     // The remaining system statuses are taken as two data bytes each.
     SkipBytes(cursor, 2);
     return 0;
-}
-
-unsigned char ReadEventHead(SByteCursor& cursor, uint32_t* pdwTicks, unsigned char* pbRunningStatus) {
-    *pdwTicks += ReadVarLen(cursor);
-    if (cursor.pNext >= cursor.pEnd) RaiseError(kMsgTrackParsingError);
-    if (*cursor.pNext >= 0x80) {
-        *pbRunningStatus = *cursor.pNext++;
-        return *pbRunningStatus;
-    }
-    if (*pbRunningStatus == 0) RaiseError(kMsgTrackParsingError);
-    return *pbRunningStatus;
 }

@@ -24,13 +24,33 @@ inline uint32_t BytesLeft(const SByteCursor& cursor) {
     return static_cast<uint32_t>(cursor.pEnd - cursor.pNext);
 }
 
+// Raises "Track parsing error!" (266): the data ends, or an event is malformed.
+[[noreturn]] void RaiseTrackParsingError();
+
+// The readers every event loop calls for every event are inline: a track of
+// a large file has a million events.
+
 // One byte; 266 at the end of the data.
-unsigned char ReadByte(SByteCursor& cursor);
+inline unsigned char ReadByte(SByteCursor& cursor) {
+    if (cursor.pNext >= cursor.pEnd) RaiseTrackParsingError();
+    return *cursor.pNext++;
+}
 // Steps over nBytes; 266 when fewer are left.
-void SkipBytes(SByteCursor& cursor, uint32_t nBytes);
+inline void SkipBytes(SByteCursor& cursor, uint32_t nBytes) {
+    if (nBytes > BytesLeft(cursor)) RaiseTrackParsingError();
+    cursor.pNext += nBytes;
+}
 // A variable-length quantity: 7 bits a byte, most significant first. Groups
 // beyond the fourth shift the oldest bits out of the 32-bit result.
-uint32_t ReadVarLen(SByteCursor& cursor);
+inline uint32_t ReadVarLen(SByteCursor& cursor) {
+    uint32_t v = 0;
+    unsigned char b;
+    do {
+        b = ReadByte(cursor);
+        v = (v << 7) + (b & 0x7F);
+    } while (b & 0x80);
+    return v;
+}
 // Writes v (at most 0x0FFFFFFF) as a variable-length quantity at p and leaves p
 // after it.
 void WriteVarLen(uint32_t v, unsigned char*& p);
@@ -49,6 +69,15 @@ unsigned char SkipEvent(unsigned char bStatus, SByteCursor& cursor);
 // making it the running status, or returning the running status for an event
 // that starts with a data byte. With no running status in force that is a
 // parsing error (266).
-unsigned char ReadEventHead(SByteCursor& cursor, uint32_t* pdwTicks, unsigned char* pbRunningStatus);
+inline unsigned char ReadEventHead(SByteCursor& cursor, uint32_t* pdwTicks, unsigned char* pbRunningStatus) {
+    *pdwTicks += ReadVarLen(cursor);
+    if (cursor.pNext >= cursor.pEnd) RaiseTrackParsingError();
+    if (*cursor.pNext >= 0x80) {
+        *pbRunningStatus = *cursor.pNext++;
+        return *pbRunningStatus;
+    }
+    if (*pbRunningStatus == 0) RaiseTrackParsingError();
+    return *pbRunningStatus;
+}
 
 #endif

@@ -35,11 +35,13 @@ struct SCollection {
     SRawNote* pLastAppended;
 };
 
+// Both are divided by the lowest bit set in either: the power of two they share.
 void HalveWhileEven(uint32_t& wLength, uint8_t& bUnit) {
-    while ((wLength & 1) == 0 && (bUnit & 1) == 0 && wLength && bUnit) {
-        wLength >>= 1;
-        bUnit = static_cast<uint8_t>(bUnit >> 1);
-    }
+    if (!wLength || !bUnit) return;
+    uint32_t nEither = wLength | bUnit;
+    uint32_t nShared = nEither & (0u - nEither);
+    wLength /= nShared;
+    bUnit = static_cast<uint8_t>(bUnit / nShared);
 }
 
 void DestroyTransientHeap() {
@@ -224,9 +226,12 @@ static bool Transpose(const SCollection& c, SRawNote* pNote) {
 static void MeasureLength(const SCollection& c, double dSlotsPerTick, uint32_t nSlot, SRawNote* pNote) {
     double dSlots = static_cast<uint32_t>(pNote->dwOff - pNote->dwOn) * dSlotsPerTick;
     double dRounded;
-    if (dSlots <= 1.0) dRounded = 1.0;
-    else if (dSlots - floor(dSlots) < 0.5) dRounded = floor(dSlots);
-    else dRounded = ceil(dSlots);
+    if (dSlots <= 1.0) {
+        dRounded = 1.0;
+    } else {
+        double dWhole = floor(dSlots);
+        dRounded = dSlots - dWhole < 0.5 ? dWhole : dWhole + 1.0;
+    }
     // A note never runs past the grid (only notes of files whose tick
     // sum wraps would).
     double dRoom = g_nSlots - nSlot;

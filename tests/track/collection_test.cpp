@@ -103,6 +103,27 @@ TEST(Grid, LengthsAreReducedFractionsOfAWhole) {
     EXPECT_EQ(std::make_pair(tenSlots->wLength, int(tenSlots->bUnit)), std::make_pair(5u, 8));
 }
 
+TEST(Grid, LengthAndUnitLoseEveryFactorOfTwoTheyShareAndNoOther) {
+    struct Case {
+        uint32_t length;
+        uint8_t unit;
+        uint32_t reducedLength;
+        uint8_t reducedUnit;
+    };
+    const Case cases[] = {
+        {6, 16, 3, 8},      {3, 16, 3, 16},  {64, 64, 1, 1},         {96, 64, 3, 2},
+        {12, 64, 3, 16},    {40, 8, 5, 1},   {1u << 20, 2, 1u << 19, 1},
+        {0, 16, 0, 16},     {8, 0, 8, 0},  // a zero stays as it is, and so does the other
+    };
+    for (const Case& k : cases) {
+        uint32_t length = k.length;
+        uint8_t unit = k.unit;
+        HalveWhileEven(length, unit);
+        EXPECT_EQ(std::make_pair(length, int(unit)), std::make_pair(k.reducedLength, int(k.reducedUnit)))
+            << k.length << "/" << int(k.unit);
+    }
+}
+
 TEST(Pairing, ANoteOnOfASoundingKeyEndsIt) {
     MidiFile file(96);
     file.AddTrack().NoteOn(0, 60).NoteOn(48, 60).NoteOff(144, 60).EndAt(kWhole);
