@@ -79,33 +79,25 @@ static ShowRequest RequestOf(const Options& options) {
 // the tool never holds more than one model however many tracks the file has
 // (the next track's parse reuses the memory instead of asking for more).
 struct TrackHeader {
-    STrack fields;  // the counts and the end; no measures and no heap
+    STrack fields;  // the counts and the end; names pointing at the copies below, no measures, no heap
     std::string name, instrument;
-    bool named, instrumentNamed;
 };
-
-static TrackHeader CopyHeader(const STrack& track) {
-    TrackHeader header = {track, track.pszName ? track.pszName : "", track.pszInstrument ? track.pszInstrument : "",
-                          track.pszName != nullptr, track.pszInstrument != nullptr};
-    header.fields.pFirstMeasure = nullptr;
-    header.fields.hHeap = nullptr;
-    return header;
-}
 
 static std::string RunInfo(const Options& options) {
     LoadedFile loaded(options.path);
+    // Reserved whole, so that the names pointed at never move.
     std::vector<TrackHeader> headers;
+    headers.reserve(loaded.File().wTracks);
+    std::vector<TrackSummary> tracks;
     for (unsigned n = 0; n < loaded.File().wTracks; ++n) {
         std::unique_ptr<STrack, void (*)(STrack*)> track(
             VSX_ParseTrack(loaded.FilePointer(), static_cast<unsigned short>(n), 16, 0), VSX_ReleaseTrack);
-        headers.push_back(CopyHeader(*track));
-    }
-    // The names are pointed at once the list no longer moves.
-    std::vector<TrackSummary> tracks;
-    for (unsigned n = 0; n < headers.size(); ++n) {
-        TrackHeader& header = headers[n];
-        header.fields.pszName = header.named ? &header.name[0] : nullptr;
-        header.fields.pszInstrument = header.instrumentNamed ? &header.instrument[0] : nullptr;
+        headers.push_back({*track, track->pszName ? track->pszName : "", track->pszInstrument ? track->pszInstrument : ""});
+        TrackHeader& header = headers.back();
+        header.fields.pFirstMeasure = nullptr;
+        header.fields.hHeap = nullptr;
+        header.fields.pszName = track->pszName ? &header.name[0] : nullptr;
+        header.fields.pszInstrument = track->pszInstrument ? &header.instrument[0] : nullptr;
         tracks.push_back({n, &header.fields});
     }
     return options.json ? InfoJson(options.path, loaded.File(), tracks) : InfoText(options.path, loaded.File(), tracks);
