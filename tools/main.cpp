@@ -140,8 +140,7 @@ static std::string RunPosition(const Options& options) {
 
 // The chosen tracks (or every track with notes) as one MusicXML score,
 // written as it is made: every track is parsed, and a score without notes
-// refused, before the first byte goes out. A file left half written by a
-// failure is removed.
+// refused, before the first byte goes out.
 static int RunMusicXml(const Options& options) {
     LoadedFile loaded(options.path);
     std::vector<MusicXmlPart> parts;
@@ -158,18 +157,22 @@ static int RunMusicXml(const Options& options) {
         WriteMusicXml(std::cout, loaded.File(), parts, musicxml);
         return std::cout ? 0 : 1;
     }
-    std::ofstream file(options.out, std::ios::binary);
+    // Written beside OUT and renamed over it once whole, so that a refusal or
+    // a failed write leaves whatever OUT held before as it was.
+    const std::string partial = options.out + ".part";
+    std::ofstream file(partial, std::ios::binary);
     try {
-        if (!file) throw std::runtime_error("cannot write " + options.out);
         WriteMusicXml(file, loaded.File(), parts, musicxml);
         file.close();
-        if (!file) throw std::runtime_error("cannot write " + options.out);
     } catch (...) {
-        const bool broken = !file;
+        const bool refused = static_cast<bool>(file);  // not a failed write: it keeps its own message
         file.close();
-        std::remove(options.out.c_str());
-        if (broken) throw std::runtime_error("cannot write " + options.out);
-        throw;
+        std::remove(partial.c_str());
+        if (refused) throw;
+    }
+    if (!file || std::rename(partial.c_str(), options.out.c_str()) != 0) {
+        std::remove(partial.c_str());
+        throw std::runtime_error("cannot write " + options.out);
     }
     return 0;
 }

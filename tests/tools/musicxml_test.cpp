@@ -358,6 +358,21 @@ TEST(MusicXml, ToolCommand) {
     }
 }
 
+// A score refused, or one that cannot be written, leaves the file it would
+// have replaced as it was, and nothing half written beside it.
+TEST(MusicXml, ToolKeepsTheOldFileOnFailure) {
+    SKIP_WITHOUT_TOOL();
+    MidiFile silent;
+    silent.AddTrack().Name(0, "Silent").EndAt(kWhole);
+    TempFile noNotes(silent.Build());
+    TempFile out(Bytes{'o', 'l', 'd'});
+    ToolRun run = RunTool({"musicxml", noNotes.Path(), "-o", out.Path()});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("nothing to write"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadWholeFile(out.Path()), "old");
+    EXPECT_FALSE(std::ifstream(std::string(out.Path()) + ".part").good());
+}
+
 #else
 
 TEST(MusicXml, NotBuilt) { GTEST_SKIP() << "pugixml, which reads the documents back, is not found for this build"; }
