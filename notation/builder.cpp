@@ -54,12 +54,12 @@ static const SStage kStages[] = {
 
 // ---- The sections with placed notes of a measure ---------------------------------
 
-const SPlacedSections& PlacedSections(SMeasureWalk& walk, const SMeasure* pMeasure) {
+const SPlacedSections& ListPlacedSections(SMeasureWalk& walk, const SMeasure* pMeasure) {
     SPlacedSections& placed = walk.placed;
-    if (placed.pMeasure == pMeasure) return placed;
-    uint32_t n = 0;
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k)
-        if (pMeasure->pSections[k].pRawNotes) placed.abSection[n++] = static_cast<uint8_t>(k);
+    const SSection* pSections = pMeasure->pSections;
+    uint32_t nSections = pMeasure->bSections, n = 0;
+    for (uint32_t k = 0; k < nSections; ++k)
+        if (pSections[k].pRawNotes) placed.abSection[n++] = static_cast<uint8_t>(k);
     placed.nSections = n;
     placed.pMeasure = pMeasure;
     return placed;
@@ -82,21 +82,29 @@ static void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
     index.nCapacity = static_cast<uint32_t>(nCapacity);
 }
 
-const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {
+const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure, const uint8_t* abSection,
+                                          uint32_t nSections) {
     SSoundingChords& index = walk.sounding;
-    if (index.pMeasure == pMeasure) return index;
     MakeRoomForChords(walk, static_cast<size_t>(pMeasure->bVoices) * pMeasure->bSections);
+    SChord** apChords = index.apChords;
     uint32_t n = 0, v = 0;
     for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext, ++v) {
         index.apVoice[v] = pVoice;
         index.anVoiceStart[v] = n;
-        for (uint32_t k = 0; k < pMeasure->bSections; ++k)
-            if (pVoice[k].pNotes) index.apChords[n++] = &pVoice[k];
+        for (uint32_t i = 0; i < nSections; ++i)
+            if (pVoice[abSection[i]].pNotes) apChords[n++] = &pVoice[abSection[i]];
     }
     index.anVoiceStart[v] = n;
     index.nVoices = v;
     index.pMeasure = pMeasure;
     return index;
+}
+
+// Without stage F in the walk, any section may hold a chord with notes.
+const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    uint8_t abEvery[256];
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) abEvery[k] = static_cast<uint8_t>(k);
+    return ListSoundingChords(walk, pMeasure, abEvery, pMeasure->bSections);
 }
 
 // ---- Running the stages -------------------------------------------------------------

@@ -42,7 +42,9 @@ struct SPlacedSections {
 // The chords with notes of one measure, voice after voice and in section
 // order within each voice: what the stages that concern notes walk instead
 // of every chord of every section. No stage after F gives a chord notes or
-// takes them away, so one index serves every later stage of the measure.
+// takes them away, so one index serves every later stage of the measure;
+// stage F lists them as it finishes the measure (a walk without F, when
+// first asked).
 struct SSoundingChords {
     const SMeasure* pMeasure;   // the measure indexed; null before the first
     uint32_t nVoices;
@@ -91,10 +93,23 @@ struct SMeasureWalk {
 
 // The sections of the measure with placed notes, listed by the first of
 // stages C to F to ask for them.
-const SPlacedSections& PlacedSections(SMeasureWalk& walk, const SMeasure* pMeasure);
+const SPlacedSections& ListPlacedSections(SMeasureWalk& walk, const SMeasure* pMeasure);
+inline const SPlacedSections& PlacedSections(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    return walk.placed.pMeasure == pMeasure ? walk.placed : ListPlacedSections(walk, pMeasure);
+}
+
+// Lists the chords with notes of the measure, looking only at the given
+// sections (ascending): stage F, which knows where it put notes, lists them
+// for the stages after it.
+const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure, const uint8_t* abSection,
+                                          uint32_t nSections);
+// The same, looking at every section.
+const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure);
 
 // The chords with notes of the measure (whose voices stage F has made).
-const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure);
+inline const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    return walk.sounding.pMeasure == pMeasure ? walk.sounding : ListSoundingChords(walk, pMeasure);
+}
 
 // The section index of the k-th chord of voice v in the index.
 inline uint32_t SectionOf(const SSoundingChords& index, uint32_t v, const SChord* pChord) {

@@ -7,37 +7,70 @@
 // A measure's voice count is eight bits wide.
 static const uint32_t kMaxVoices = 255;
 
-// Where a voice's latest chord before the current section starts.
+// Where a voice's latest chord before the current section starts and ends.
 struct SVoiceEnd {
-    uint8_t bSection;   // section index of that chord
-    SChord* pChord;     // the chord; null while the voice has none before the current section
+    SChord* pVoice;     // the voice's chord array: chord k stands at section k
+    uint32_t nSection;  // section of that chord
+    uint32_t nEnd;      // the section where its value runs out
 };
-
-// Opens a voice: one chord per section, in one block, chord i appended at the
-// end of section i's list, so the k-th chord of every section is voice k's
-// and carries k as its voice number.
-// Returns the new voice's chords, or null when the measure already has the
-// most voices its count can hold.
-static SChord* AddVoice(SMeasure* pMeasure) {
-    if (pMeasure->bVoices >= kMaxVoices) return nullptr;
-    SChord* pLastVoice = pMeasure->bVoices ? VoiceChords(pMeasure, pMeasure->bVoices - 1u) : nullptr;
-    SChord* pVoice = AllocateRecords<SChord>(pMeasure->bSections);
-    for (uint32_t i = 0; i < pMeasure->bSections; ++i) {
-        pVoice[i].bVoice = pMeasure->bVoices;
-        if (pLastVoice)
-            pLastVoice[i].pNext = &pVoice[i];
-        else
-            pMeasure->pSections[i].pChords = &pVoice[i];
-    }
-    ++pMeasure->bVoices;
-    return pVoice;
-}
 
 // The copies of a measure's notes, one block for the whole measure: every
 // raw note is copied into at most one chord.
 struct SNoteCopies {
     SNote* pNext;  // the next unused record of the block
 };
+
+// What stage F works with while it fills one measure.
+struct SVoicing {
+    SMeasure* pMeasure;
+    uint8_t bResolution;
+    SNoteCopies copies;
+    // Each voice's chord array, and its latest chord before the section
+    // being filled. Chords before that section only ever change their value,
+    // never gain or lose one, so the table is brought up to date once per
+    // section. The voices opened in that section have no chord before it:
+    // they are the ones from nEnded on.
+    SVoiceEnd aEnds[kMaxVoices];
+    uint32_t nEnded;
+    // The chords that got their first note in the section being filled.
+    SChord* apStarted[kMaxVoices];
+    uint32_t nStarted;
+};
+
+// The section where a chord starting at section k ends.
+static uint32_t EndSection(const SChord* pChord, uint32_t k, uint8_t bResolution) {
+    uint32_t nPlain = bResolution / pChord->bValue;
+    return k + (pChord->bDotted ? nPlain + nPlain / 2 : nPlain);
+}
+
+static SChord* LatestChord(const SVoiceEnd& end) { return end.pVoice + end.nSection; }
+
+// Opens a voice: one chord per section, in one block, chord i appended at the
+// end of section i's list, so the k-th chord of every section is voice k's
+// and carries k as its voice number (the block comes zeroed, so voice 0's
+// chords have theirs already).
+// Returns the new voice's chords, or null when the measure already has the
+// most voices its count can hold.
+static SChord* AddVoice(SVoicing& voicing) {
+    SMeasure* pMeasure = voicing.pMeasure;
+    uint8_t bVoice = pMeasure->bVoices;
+    if (bVoice >= kMaxVoices) return nullptr;
+    uint32_t nSections = pMeasure->bSections;
+    SChord* pVoice = AllocateRecords<SChord>(nSections);
+    if (bVoice == 0) {
+        SSection* pSections = pMeasure->pSections;
+        for (uint32_t i = 0; i < nSections; ++i) pSections[i].pChords = &pVoice[i];
+    } else {
+        SChord* pLastVoice = voicing.aEnds[bVoice - 1u].pVoice;
+        for (uint32_t i = 0; i < nSections; ++i) {
+            pVoice[i].bVoice = bVoice;
+            pLastVoice[i].pNext = &pVoice[i];
+        }
+    }
+    pMeasure->bVoices = static_cast<uint8_t>(bVoice + 1u);
+    voicing.aEnds[bVoice].pVoice = pVoice;
+    return pVoice;
+}
 
 // A copy of the raw note goes at the end of the chord's notes; the first note
 // gives the chord its value. Raw notes arrive highest first, so a chord's
@@ -81,48 +114,23 @@ static void StretchToNextNote(SChord* pChord, uint32_t nSpan, uint8_t bResolutio
     }
 }
 
-// What stage F works with while it fills one measure.
-struct SVoicing {
-    SMeasure* pMeasure;
-    uint8_t bResolution;
-    SNoteCopies copies;
-    // Each voice's latest chord before the section being filled. Chords
-    // before that section only ever change their value, never gain or lose
-    // one, so the table is brought up to date once per section.
-    SVoiceEnd aEnds[kMaxVoices];
-    bool bAnyEnd;
-    // The chords that got their first note in the section being filled.
-    SChord* apStarted[kMaxVoices];
-    uint32_t nStarted;
-};
-
-// The chord a voice has at section j.
-static SChord* ChordAtSection(const SVoiceEnd& end, uint32_t j) { return end.pChord + (j - end.bSection); }
-
-// The section where the voice's latest chord ends.
-static uint32_t EndSection(const SVoiceEnd& end, uint8_t bResolution) {
-    uint32_t nPlain = bResolution / end.pChord->bValue;
-    return end.bSection + (end.pChord->bDotted ? nPlain + nPlain / 2 : nPlain);
-}
-
 // A voice takes the note at j only if its chord there is empty or already
 // of the note's value.
 static bool CanTakeAt(const SVoiceEnd& end, uint32_t j, const SNote* pNote) {
-    const SChord* pChord = ChordAtSection(end, j);
+    const SChord* pChord = &end.pVoice[j];
     return pChord->bValue == 0 || HasValueOf(pChord, pNote);
 }
 
-// The voice that can take the note at section j at the smallest distance
-// (the lower voice of equals), or null. distance(end, nEnd) tells how far a
-// voice whose latest chord ends at section nEnd is from j, 255 for never.
+// The voice with a chord before section j that can take the note at j at
+// the smallest distance (the lower voice of equals), or null.
+// distance(end) tells how far the voice is from j, 255 for never.
 template <typename Distance>
 static SVoiceEnd* NearestVoice(SVoicing& voicing, uint32_t j, const SNote* pNote, Distance distance) {
     SVoiceEnd* pBest = nullptr;
     uint32_t nBest = 255;
-    for (uint32_t v = 0; v < voicing.pMeasure->bVoices; ++v) {
+    for (uint32_t v = 0; v < voicing.nEnded; ++v) {
         SVoiceEnd& end = voicing.aEnds[v];
-        if (!end.pChord) continue;
-        uint32_t nDistance = distance(end, EndSection(end, voicing.bResolution));
+        uint32_t nDistance = distance(end);
         if (nDistance >= nBest || !CanTakeAt(end, j, pNote)) continue;
         nBest = nDistance;
         pBest = &end;
@@ -133,7 +141,7 @@ static SVoiceEnd* NearestVoice(SVoicing& voicing, uint32_t j, const SNote* pNote
 // Among the voices whose latest chord has ended by section j, the one that
 // ended last.
 static SVoiceEnd* ClosestEndedVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
-    return NearestVoice(voicing, j, pNote, [j](const SVoiceEnd&, uint32_t nEnd) { return nEnd <= j ? j - nEnd : 255u; });
+    return NearestVoice(voicing, j, pNote, [j](const SVoiceEnd& end) { return end.nEnd <= j ? j - end.nEnd : 255u; });
 }
 
 // Among the voices still sounding at section j, one whose chord would
@@ -141,11 +149,12 @@ static SVoiceEnd* ClosestEndedVoice(SVoicing& voicing, uint32_t j, const SNote* 
 // one, the least overlap first.
 static SVoiceEnd* SlightlyOverlappingVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
     uint8_t R = voicing.bResolution;
-    return NearestVoice(voicing, j, pNote, [j, R](const SVoiceEnd& end, uint32_t nEnd) {
-        if (nEnd <= j) return 255u;
-        uint32_t nOverlap = nEnd - j;
-        uint32_t nPlain = R / end.pChord->bValue;
-        bool bSlight = end.pChord->bDotted ? nOverlap == nPlain / 2 : nOverlap == nPlain / 4;
+    return NearestVoice(voicing, j, pNote, [j, R](const SVoiceEnd& end) {
+        if (end.nEnd <= j) return 255u;
+        uint32_t nOverlap = end.nEnd - j;
+        const SChord* pChord = LatestChord(end);
+        uint32_t nPlain = R / pChord->bValue;
+        bool bSlight = pChord->bDotted ? nOverlap == nPlain / 2 : nOverlap == nPlain / 4;
         return bSlight ? nOverlap : 255u;
     });
 }
@@ -171,18 +180,17 @@ static void AddToChord(SVoicing& voicing, SChord* pChord, const SNote* pNote) {
 // short; a voice still sounding qualifies only when it overlaps slightly, and
 // is then cut to end at j.
 static bool ContinueVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
-    if (SVoiceEnd* pEnded = ClosestEndedVoice(voicing, j, pNote)) {
-        if (EndSection(*pEnded, voicing.bResolution) < j)
-            StretchToNextNote(pEnded->pChord, j - pEnded->bSection, voicing.bResolution);
-        AddToChord(voicing, ChordAtSection(*pEnded, j), pNote);
-        return true;
+    SVoiceEnd* pEnd = ClosestEndedVoice(voicing, j, pNote);
+    if (pEnd) {
+        if (pEnd->nEnd < j) StretchToNextNote(LatestChord(*pEnd), j - pEnd->nSection, voicing.bResolution);
+    } else {
+        pEnd = SlightlyOverlappingVoice(voicing, j, pNote);
+        if (!pEnd) return false;
+        CutToNextNote(LatestChord(*pEnd));
     }
-    if (SVoiceEnd* pRunning = SlightlyOverlappingVoice(voicing, j, pNote)) {
-        CutToNextNote(pRunning->pChord);
-        AddToChord(voicing, ChordAtSection(*pRunning, j), pNote);
-        return true;
-    }
-    return false;
+    pEnd->nEnd = EndSection(LatestChord(*pEnd), pEnd->nSection, voicing.bResolution);
+    AddToChord(voicing, &pEnd->pVoice[j], pNote);
+    return true;
 }
 
 // The first chord of the section with the note's value and dot takes it.
@@ -199,11 +207,24 @@ static bool JoinEqualChord(SVoicing& voicing, uint32_t j, const SNote* pNote) {
 // Opens a voice for the note at section j. False when the measure already
 // has all the voices its count can hold.
 static bool OpenVoiceWithNote(SVoicing& voicing, uint32_t j, const SNote* pNote) {
-    SChord* pVoice = AddVoice(voicing.pMeasure);
+    SChord* pVoice = AddVoice(voicing);
     if (!pVoice) return false;
-    voicing.aEnds[voicing.pMeasure->bVoices - 1u].pChord = nullptr;
     AddToChord(voicing, &pVoice[j], pNote);
     return true;
+}
+
+// A chord is given a value by its first note, so the chords that started at
+// section j are the ones of the section with a value: each becomes its
+// voice's latest chord.
+static void CloseSection(SVoicing& voicing, uint32_t j) {
+    for (uint32_t i = 0; i < voicing.nStarted; ++i) {
+        SChord* pChord = voicing.apStarted[i];
+        SVoiceEnd& end = voicing.aEnds[pChord->bVoice];
+        end.nSection = j;
+        end.nEnd = EndSection(pChord, j, voicing.bResolution);
+    }
+    voicing.nStarted = 0;
+    voicing.nEnded = voicing.pMeasure->bVoices;
 }
 
 static uint32_t CountRawNotes(const SMeasure* pMeasure, const SPlacedSections& placed) {
@@ -214,37 +235,37 @@ static uint32_t CountRawNotes(const SMeasure* pMeasure, const SPlacedSections& p
     return nRawNotes;
 }
 
-void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
-    uint32_t nRawNotes = CountRawNotes(pMeasure, placed);
-    if (nRawNotes == 0) return;
+// Fills the voices of a measure with its nRawNotes placed notes.
+static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSections& placed, uint32_t nRawNotes) {
     SVoicing voicing;
     voicing.pMeasure = pMeasure;
     voicing.bResolution = walk.context.bResolution;
     voicing.copies.pNext = AllocateRecords<SNote>(nRawNotes);
-    voicing.bAnyEnd = false;
+    voicing.nEnded = 0;
+    voicing.nStarted = 0;
     // A section without notes starts no chord and ends none.
     for (uint32_t i = 0; i < placed.nSections; ++i) {
         uint32_t j = placed.abSection[i];
         SSection* pSection = &pMeasure->pSections[j];
-        voicing.nStarted = 0;
         SNote* pNext;
         for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext) {
             pNext = pNote->pNext;
-            if (voicing.bAnyEnd && ContinueVoice(voicing, j, pNote)) continue;
+            if (voicing.nEnded && ContinueVoice(voicing, j, pNote)) continue;
             if (pMeasure->bVoices && JoinEqualChord(voicing, j, pNote)) continue;
             // A note that finds no voice, when the measure has all it can
             // hold, is left out of the score: it goes from the placed notes
             // too, so that no section it might be dropped with keeps it.
             if (!OpenVoiceWithNote(voicing, j, pNote)) RemoveNote(pNote, pSection);
         }
-        // A chord is given a value by its first note, so the chords that
-        // started here are the ones of this section with a value.
-        for (uint32_t i = 0; i < voicing.nStarted; ++i) {
-            SChord* pChord = voicing.apStarted[i];
-            voicing.aEnds[pChord->bVoice].bSection = static_cast<uint8_t>(j);
-            voicing.aEnds[pChord->bVoice].pChord = pChord;
-            voicing.bAnyEnd = true;
-        }
+        CloseSection(voicing, j);
     }
+}
+
+void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
+    uint32_t nRawNotes = CountRawNotes(pMeasure, placed);
+    if (nRawNotes) VoiceNotes(walk, pMeasure, placed, nRawNotes);
+    // The index of the later stages: only sections with placed notes can
+    // hold chords with notes.
+    ListSoundingChords(walk, pMeasure, placed.abSection, placed.nSections);
 }

@@ -6,6 +6,7 @@
 
 #include "../../notation/notation.h"
 #include "../../platform/fault_injection.h"
+#include "../../platform/platform.h"
 
 namespace {
 
@@ -181,6 +182,47 @@ TEST(AssignVoices, AtMost255VoicesPerMeasure) {
     // A full measure still continues its voices: the quarter at the half
     // follows the half note of voice 2, which ends right there.
     EXPECT_EQ(Pitches(Notes(ChordAt(measure, 8, 2))), (std::vector<int>{60}));
+}
+
+// Stage F lists the chords it gives notes for the stages after it: the same
+// chords, in the same order (voice after voice, by section within a voice),
+// as a look at every chord of every voice finds.
+TEST(AssignVoices, ListsTheChordsItGivesNotes) {
+    struct Case {
+        const char* what;
+        uint8_t resolution;
+        std::vector<TestNote> notes;
+    } const cases[] = {
+        {"three voices that start and stop apart, a measure without notes", 16,
+         {{0, kQuarter, 72}, {0, kEighth, 60}, {kEighth, kHalf, 55}, {3 * kSection, kSixteenth, 74},
+          {kHalf, kQuarter, 62}, {kHalf + kQuarter, kQuarter, 64}, {kHalf + kQuarter, kQuarter, 67},
+          {2 * kWhole, kWhole, 48}}},
+        {"runs of sixty-fourths on the finest grid, the last section included", 64,
+         {{0, kWhole / 64, 60}, {kWhole / 64, kWhole / 64, 62}, {kHalf, kWhole / 32, 70},
+          {kWhole - kWhole / 64, kWhole / 64, 50}, {kWhole - kWhole / 64, kWhole / 64, 40}}},
+    };
+    for (const Case& c : cases) {
+        ScopedMidi midi(FileOf(c.notes));
+        ScopedTrack track(midi.get(), 0, c.resolution, 0, 'E');
+        for (SMeasure* measure : Measures(track.get())) {
+            SMeasureWalk voicing = {}, looking = {};
+            voicing.context = looking.context = SBuildContext{midi.get(), track.get(), c.resolution, 0};
+            AssignVoices(voicing, measure);
+            const SSoundingChords& listed = voicing.sounding;
+            const SSoundingChords& found = ListSoundingChords(looking, measure);
+            EXPECT_EQ(listed.pMeasure, measure) << c.what;
+            ASSERT_EQ(listed.nVoices, found.nVoices) << c.what;
+            for (uint32_t v = 0; v < found.nVoices; ++v) {
+                EXPECT_EQ(listed.apVoice[v], found.apVoice[v]) << c.what << ", voice " << v;
+                EXPECT_EQ(listed.anVoiceStart[v], found.anVoiceStart[v]) << c.what << ", voice " << v;
+            }
+            uint32_t nChords = found.anVoiceStart[found.nVoices];
+            ASSERT_EQ(listed.anVoiceStart[listed.nVoices], nChords) << c.what;
+            for (uint32_t i = 0; i < nChords; ++i) EXPECT_EQ(listed.apChords[i], found.apChords[i]) << c.what;
+            PlatformDestroyHeap(voicing.hWalkHeap);
+            PlatformDestroyHeap(looking.hWalkHeap);
+        }
+    }
 }
 
 TEST(AssignVoices, AllocationFailureIsReported) {
