@@ -123,12 +123,13 @@ static bool CanTakeAt(const SVoiceEnd& end, uint32_t j, const SNote* pNote) {
 
 // The voice with a chord before section j that can take the note at j at
 // the smallest distance (the lower voice of equals), or null.
-// distance(end) tells how far the voice is from j, 255 for never.
+// distance(end) tells how far the voice is from j, 255 for never. No voice
+// after one at distance 0 can win.
 template <typename Distance>
 static SVoiceEnd* NearestVoice(SVoicing& voicing, uint32_t j, const SNote* pNote, Distance distance) {
     SVoiceEnd* pBest = nullptr;
     uint32_t nBest = 255;
-    for (uint32_t v = 0; v < voicing.nEnded; ++v) {
+    for (uint32_t v = 0; v < voicing.nEnded && nBest; ++v) {
         SVoiceEnd& end = voicing.aEnds[v];
         uint32_t nDistance = distance(end);
         if (nDistance >= nBest || !CanTakeAt(end, j, pNote)) continue;
@@ -181,14 +182,14 @@ static void AddToChord(SVoicing& voicing, SChord* pChord, const SNote* pNote) {
 // is then cut to end at j.
 static bool ContinueVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
     SVoiceEnd* pEnd = ClosestEndedVoice(voicing, j, pNote);
-    if (pEnd) {
-        if (pEnd->nEnd < j) StretchToNextNote(LatestChord(*pEnd), j - pEnd->nSection, voicing.bResolution);
-    } else {
+    if (pEnd && pEnd->nEnd < j) {
+        StretchToNextNote(LatestChord(*pEnd), j - pEnd->nSection, voicing.bResolution);
+    } else if (!pEnd) {
         pEnd = SlightlyOverlappingVoice(voicing, j, pNote);
         if (!pEnd) return false;
         CutToNextNote(LatestChord(*pEnd));
     }
-    pEnd->nEnd = EndSection(LatestChord(*pEnd), pEnd->nSection, voicing.bResolution);
+    if (pEnd->nEnd != j) pEnd->nEnd = EndSection(LatestChord(*pEnd), pEnd->nSection, voicing.bResolution);
     AddToChord(voicing, &pEnd->pVoice[j], pNote);
     return true;
 }
