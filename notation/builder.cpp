@@ -67,9 +67,7 @@ const SPlacedSections& ListPlacedSections(SMeasureWalk& walk, const SMeasure* pM
 
 // ---- The chords with notes of a measure ------------------------------------------
 
-// The index has room for every chord of the measure; it grows in the walk's
-// own heap, which goes when the walk ends.
-static void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
+void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
     SSoundingChords& index = walk.sounding;
     if (nChords <= index.nCapacity) return;
     if (!walk.hWalkHeap) {
@@ -82,29 +80,20 @@ static void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
     index.nCapacity = static_cast<uint32_t>(nCapacity);
 }
 
-const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure, const uint8_t* abSection,
-                                          uint32_t nSections) {
+const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {
     SSoundingChords& index = walk.sounding;
     MakeRoomForChords(walk, static_cast<size_t>(pMeasure->bVoices) * pMeasure->bSections);
-    SChord** apChords = index.apChords;
     uint32_t n = 0, v = 0;
     for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext, ++v) {
         index.apVoice[v] = pVoice;
         index.anVoiceStart[v] = n;
-        for (uint32_t i = 0; i < nSections; ++i)
-            if (pVoice[abSection[i]].pNotes) apChords[n++] = &pVoice[abSection[i]];
+        for (uint32_t k = 0; k < pMeasure->bSections; ++k)
+            if (pVoice[k].pNotes) index.apChords[n++] = &pVoice[k];
     }
     index.anVoiceStart[v] = n;
     index.nVoices = v;
     index.pMeasure = pMeasure;
     return index;
-}
-
-// Without stage F in the walk, any section may hold a chord with notes.
-const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {
-    uint8_t abEvery[256];
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k) abEvery[k] = static_cast<uint8_t>(k);
-    return ListSoundingChords(walk, pMeasure, abEvery, pMeasure->bSections);
 }
 
 // ---- Running the stages -------------------------------------------------------------

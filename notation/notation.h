@@ -42,9 +42,7 @@ struct SPlacedSections {
 // The chords with notes of one measure, voice after voice and in section
 // order within each voice: what the stages that concern notes walk instead
 // of every chord of every section. No stage after F gives a chord notes or
-// takes them away, so one index serves every later stage of the measure;
-// stage F lists them as it finishes the measure (a walk without F, when
-// first asked).
+// takes them away, so one index serves every later stage of the measure.
 struct SSoundingChords {
     const SMeasure* pMeasure;   // the measure indexed; null before the first
     uint32_t nVoices;
@@ -98,13 +96,12 @@ inline const SPlacedSections& PlacedSections(SMeasureWalk& walk, const SMeasure*
     return walk.placed.pMeasure == pMeasure ? walk.placed : ListPlacedSections(walk, pMeasure);
 }
 
-// Lists the chords with notes of the measure, looking only at the given
-// sections (ascending): stage F, which knows where it put notes, lists them
-// for the stages after it.
-const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure, const uint8_t* abSection,
-                                          uint32_t nSections);
-// The same, looking at every section.
+// Stage F indexes the chords it gives notes as it finishes a measure; a walk
+// without F lists them by looking at every chord of every voice.
 const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure);
+// Gives the index room for nChords chords; it grows in the walk's own heap,
+// which goes when the walk ends.
+void MakeRoomForChords(SMeasureWalk& walk, size_t nChords);
 
 // The chords with notes of the measure (whose voices stage F has made).
 inline const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {

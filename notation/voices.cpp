@@ -9,9 +9,11 @@ static const uint32_t kMaxVoices = 255;
 
 // Where a voice's latest chord before the current section starts and ends.
 struct SVoiceEnd {
-    SChord* pVoice;     // the voice's chord array: chord k stands at section k
-    uint32_t nSection;  // section of that chord
-    uint32_t nEnd;      // the section where its value runs out
+    SChord* pVoice;        // the voice's chord array: chord k stands at section k
+    uint32_t nSection;     // section of that chord
+    uint32_t nEnd;         // the section where its value runs out
+    uint32_t nFirstPlaced; // the voice's chords lie between these two places of
+    uint32_t nLastPlaced;  // the list of sections with placed notes
 };
 
 // The copies of a measure's notes, one block for the whole measure: every
@@ -205,27 +207,51 @@ static bool JoinEqualChord(SVoicing& voicing, uint32_t j, const SNote* pNote) {
     return false;
 }
 
-// Opens a voice for the note at section j. False when the measure already
-// has all the voices its count can hold.
-static bool OpenVoiceWithNote(SVoicing& voicing, uint32_t j, const SNote* pNote) {
+// Opens a voice for the note at section j, the i-th with placed notes.
+// False when the measure already has all the voices its count can hold.
+static bool OpenVoiceWithNote(SVoicing& voicing, uint32_t i, uint32_t j, const SNote* pNote) {
     SChord* pVoice = AddVoice(voicing);
     if (!pVoice) return false;
+    voicing.aEnds[voicing.pMeasure->bVoices - 1u].nFirstPlaced = i;
     AddToChord(voicing, &pVoice[j], pNote);
     return true;
 }
 
 // A chord is given a value by its first note, so the chords that started at
-// section j are the ones of the section with a value: each becomes its
-// voice's latest chord.
-static void CloseSection(SVoicing& voicing, uint32_t j) {
-    for (uint32_t i = 0; i < voicing.nStarted; ++i) {
-        SChord* pChord = voicing.apStarted[i];
+// section j, the i-th with placed notes, are the ones of the section with a
+// value: each becomes its voice's latest chord.
+static void CloseSection(SVoicing& voicing, uint32_t i, uint32_t j) {
+    for (uint32_t s = 0; s < voicing.nStarted; ++s) {
+        SChord* pChord = voicing.apStarted[s];
         SVoiceEnd& end = voicing.aEnds[pChord->bVoice];
         end.nSection = j;
         end.nEnd = EndSection(pChord, j, voicing.bResolution);
+        end.nLastPlaced = i;
     }
     voicing.nStarted = 0;
     voicing.nEnded = voicing.pMeasure->bVoices;
+}
+
+// The index of the later stages: the chords given notes, voice after voice
+// and in section order within each voice. Chords get notes only at sections
+// with placed notes, and only between a voice's first and latest chord.
+static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing, const SPlacedSections& placed) {
+    const SMeasure* pMeasure = voicing.pMeasure;
+    SSoundingChords& index = walk.sounding;
+    MakeRoomForChords(walk, static_cast<size_t>(pMeasure->bVoices) * pMeasure->bSections);
+    uint32_t n = 0;
+    for (uint32_t v = 0; v < pMeasure->bVoices; ++v) {
+        const SVoiceEnd& end = voicing.aEnds[v];
+        index.apVoice[v] = end.pVoice;
+        index.anVoiceStart[v] = n;
+        for (uint32_t i = end.nFirstPlaced; i <= end.nLastPlaced; ++i) {
+            SChord* pChord = &end.pVoice[placed.abSection[i]];
+            if (pChord->pNotes) index.apChords[n++] = pChord;
+        }
+    }
+    index.anVoiceStart[pMeasure->bVoices] = n;
+    index.nVoices = pMeasure->bVoices;
+    index.pMeasure = pMeasure;
 }
 
 static uint32_t CountRawNotes(const SMeasure* pMeasure, const SPlacedSections& placed) {
@@ -236,7 +262,8 @@ static uint32_t CountRawNotes(const SMeasure* pMeasure, const SPlacedSections& p
     return nRawNotes;
 }
 
-// Fills the voices of a measure with its nRawNotes placed notes.
+// Fills the voices of a measure with its nRawNotes placed notes, and indexes
+// the chords that got them.
 static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSections& placed, uint32_t nRawNotes) {
     SVoicing voicing;
     voicing.pMeasure = pMeasure;
@@ -256,17 +283,18 @@ static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSect
             // A note that finds no voice, when the measure has all it can
             // hold, is left out of the score: it goes from the placed notes
             // too, so that no section it might be dropped with keeps it.
-            if (!OpenVoiceWithNote(voicing, j, pNote)) RemoveNote(pNote, pSection);
+            if (!OpenVoiceWithNote(voicing, i, j, pNote)) RemoveNote(pNote, pSection);
         }
-        CloseSection(voicing, j);
+        CloseSection(voicing, i, j);
     }
+    IndexChords(walk, voicing, placed);
 }
 
 void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SPlacedSections& placed = PlacedSections(walk, pMeasure);
     uint32_t nRawNotes = CountRawNotes(pMeasure, placed);
-    if (nRawNotes) VoiceNotes(walk, pMeasure, placed, nRawNotes);
-    // The index of the later stages: only sections with placed notes can
-    // hold chords with notes.
-    ListSoundingChords(walk, pMeasure, placed.abSection, placed.nSections);
+    if (nRawNotes)
+        VoiceNotes(walk, pMeasure, placed, nRawNotes);
+    else
+        ListSoundingChords(walk, pMeasure);  // no voices: nothing to look at
 }
