@@ -47,6 +47,22 @@ static uint32_t EndSection(const SChord* pChord, uint32_t k, uint8_t bResolution
 
 static SChord* LatestChord(const SVoiceEnd& end) { return end.pVoice + end.nSection; }
 
+// Calls visit(i) for every section i of n, four at a time: opening a voice
+// writes a field or two of one chord per section, and on a fine grid that is
+// much of what the stage does, so the loop's own counting is kept small (a
+// size_t count, which cannot wrap, lets the compiler step pointers).
+template <typename Visit>
+static void ForEachSection(size_t n, Visit visit) {
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        visit(i);
+        visit(i + 1);
+        visit(i + 2);
+        visit(i + 3);
+    }
+    for (; i < n; ++i) visit(i);
+}
+
 // Opens a voice: one chord per section, in one block, chord i appended at the
 // end of section i's list, so the k-th chord of every section is voice k's
 // and carries k as its voice number (the block comes zeroed, so voice 0's
@@ -61,13 +77,13 @@ static SChord* AddVoice(SVoicing& voicing) {
     SChord* pVoice = AllocateRecords<SChord>(nSections);
     if (bVoice == 0) {
         SSection* pSections = pMeasure->pSections;
-        for (uint32_t i = 0; i < nSections; ++i) pSections[i].pChords = &pVoice[i];
+        ForEachSection(nSections, [pSections, pVoice](size_t i) { pSections[i].pChords = &pVoice[i]; });
     } else {
         SChord* pLastVoice = voicing.aEnds[bVoice - 1u].pVoice;
-        for (uint32_t i = 0; i < nSections; ++i) {
+        ForEachSection(nSections, [pLastVoice, pVoice, bVoice](size_t i) {
             pVoice[i].bVoice = bVoice;
             pLastVoice[i].pNext = &pVoice[i];
-        }
+        });
     }
     pMeasure->bVoices = static_cast<uint8_t>(bVoice + 1u);
     voicing.aEnds[bVoice].pVoice = pVoice;
