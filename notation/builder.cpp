@@ -57,9 +57,10 @@ static const SStage kStages[] = {
 const SPlacedSections& ListPlacedSections(SMeasureWalk& walk, const SMeasure* pMeasure) {
     SPlacedSections& placed = walk.placed;
     const SSection* pSections = pMeasure->pSections;
-    uint32_t nSections = pMeasure->bSections, n = 0;
-    for (uint32_t k = 0; k < nSections; ++k)
+    uint32_t n = 0;
+    ForEachSection(pMeasure->bSections, [pSections, &placed, &n](size_t k) {
         if (pSections[k].pRawNotes) placed.abSection[n++] = static_cast<uint8_t>(k);
+    });
     placed.nSections = n;
     placed.pMeasure = pMeasure;
     return placed;

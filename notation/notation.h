@@ -220,6 +220,22 @@ inline void ForEachVoice(const SMeasure* pMeasure, VisitVoice visit) {
         visit(pVoice, static_cast<uint32_t>(pMeasure->bSections));
 }
 
+// Calls visit(i) for every section i of n, four at a time: some walks do
+// little at each section, and on a fine grid a measure has many, so the
+// loop's own counting is kept small (a size_t count, which cannot wrap,
+// lets the compiler step pointers).
+template <typename Visit>
+inline void ForEachSection(size_t n, Visit visit) {
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        visit(i);
+        visit(i + 1);
+        visit(i + 2);
+        visit(i + 3);
+    }
+    for (; i < n; ++i) visit(i);
+}
+
 // Sections covered by a chord of value bValue (dotted: half as much again) on grid R.
 inline uint32_t ChordSpan(uint8_t bResolution, uint8_t bValue, uint8_t bDotted) {
     if (bValue == 0) return 1;

@@ -47,22 +47,6 @@ static uint32_t EndSection(const SChord* pChord, uint32_t k, uint8_t bResolution
 
 static SChord* LatestChord(const SVoiceEnd& end) { return end.pVoice + end.nSection; }
 
-// Calls visit(i) for every section i of n, four at a time: opening a voice
-// writes a field or two of one chord per section, and on a fine grid that is
-// much of what the stage does, so the loop's own counting is kept small (a
-// size_t count, which cannot wrap, lets the compiler step pointers).
-template <typename Visit>
-static void ForEachSection(size_t n, Visit visit) {
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        visit(i);
-        visit(i + 1);
-        visit(i + 2);
-        visit(i + 3);
-    }
-    for (; i < n; ++i) visit(i);
-}
-
 // Opens a voice: one chord per section, in one block, chord i appended at the
 // end of section i's list, so the k-th chord of every section is voice k's
 // and carries k as its voice number (the block comes zeroed, so voice 0's
