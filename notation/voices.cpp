@@ -239,6 +239,7 @@ static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing, const SPlac
     const SMeasure* pMeasure = voicing.pMeasure;
     SSoundingChords& index = walk.sounding;
     MakeRoomForChords(walk, static_cast<size_t>(pMeasure->bVoices) * pMeasure->bSections);
+    SChord** apChords = index.apChords;
     uint32_t n = 0;
     for (uint32_t v = 0; v < pMeasure->bVoices; ++v) {
         const SVoiceEnd& end = voicing.aEnds[v];
@@ -246,7 +247,7 @@ static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing, const SPlac
         index.anVoiceStart[v] = n;
         for (uint32_t i = end.nFirstPlaced; i <= end.nLastPlaced; ++i) {
             SChord* pChord = &end.pVoice[placed.abSection[i]];
-            if (pChord->pNotes) index.apChords[n++] = pChord;
+            if (pChord->pNotes) apChords[n++] = pChord;
         }
     }
     index.anVoiceStart[pMeasure->bVoices] = n;
