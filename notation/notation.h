@@ -79,8 +79,8 @@ struct SMeasureWalk {
     uint8_t bBeatDenominator;
     // C to F: the sections of the measure with placed notes.
     SPlacedSections placed;
-    // G to S: the chords with notes of the measure, and the heap that holds
-    // the index for the walk (null until one is needed).
+    // G to S: the chords with notes of the measure, indexed by stage F, and
+    // the heap that holds the index for the walk (null until one is needed).
     SSoundingChords sounding;
     void* hWalkHeap;
     // L to N: the sections of pRestsOf where stage L started a rest, so that
