@@ -83,10 +83,11 @@ struct SMeasureWalk {
     // the index for the walk (null until one is needed).
     SSoundingChords sounding;
     void* hWalkHeap;
-    // L to N: the sections of pRestsOf where stage L started a rest, so that
-    // M and N pass over the others (every section of any other measure).
+    // L to Q: the sections of pRestsOf where stage L started a rest, one bit
+    // each (section k is bit k % 64 of word k / 64), so that M to Q pass over
+    // the others (every section of any other measure).
     const SMeasure* pRestsOf;
-    uint8_t abRestStarts[256];
+    uint64_t aqRestStarts[4];
 };
 
 // The sections of the measure with placed notes, listed by the first of
@@ -173,11 +174,11 @@ void DotRests(SMeasureWalk& walk, SMeasure* pMeasure);             // O: rest + 
 // section count: where stage L has filled the measure's silences in this
 // walk, only where it started one; otherwise any section.
 uint32_t NextRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k);
-// Whether a rest may start at section k of the measure's array, in the same
-// sense; still answers once compaction has unlinked sections.
-inline bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
-    return walk.pRestsOf != pMeasure || walk.abRestStarts[k];
-}
+// The first section from k on where stage L started a rest in the measure
+// pRestsOf, or kNoStartedRest after the last; it reads the measure's array,
+// so it still answers once compaction has unlinked sections.
+static const uint32_t kNoStartedRest = 256;
+uint32_t NextStartedRest(const SMeasureWalk& walk, uint32_t k);
 
 // ---- compaction.cpp: section compaction and final pass (P, Q) ---------------------
 

@@ -4,8 +4,6 @@
 // as one dotted rest.
 #include "notation.h"
 
-#include <string.h>
-
 // Sections a rest of value bValue covers on grid R (rests are never dotted
 // before stage O, and never shorter than one section).
 static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
@@ -95,7 +93,7 @@ void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A silence is filled from the left with the longest rests that fit both what
 // is left of the silence and the beat they start on: a rest never starts
 // between the beats of a value longer than the grid allows at its position.
-static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint8_t* pbRestStarts) {
+static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint64_t* pqRestStarts) {
     uint32_t k = nFirst;
     while (k < nEnd) {
         uint32_t nLength = nEnd - k;
@@ -103,7 +101,7 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
         if (nGridRoom < nLength) nLength = nGridRoom;
         while (R % nLength != 0) --nLength;
         pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
-        pbRestStarts[k] = 1;
+        pqRestStarts[k / 64] |= uint64_t(1) << (k % 64);
         k += nLength;
     }
 }
@@ -111,23 +109,46 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
 void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     uint8_t R = walk.context.bResolution;
-    uint8_t* pbRestStarts = walk.abRestStarts;
-    memset(pbRestStarts, 0, pMeasure->bSections);
+    uint64_t* pqRestStarts = walk.aqRestStarts;
+    for (uint32_t w = 0; w < 4; ++w) pqRestStarts[w] = 0;
     for (uint32_t v = 0; v < sounding.nVoices; ++v) {
         SChord* pVoice = sounding.apVoice[v];
-        ForEachSilence(sounding, v, pMeasure->bSections, R, [pVoice, R, pbRestStarts](uint32_t nFirst, uint32_t nEnd) {
-            FillSilence(pVoice, nFirst, nEnd, R, pbRestStarts);
+        ForEachSilence(sounding, v, pMeasure->bSections, R, [pVoice, R, pqRestStarts](uint32_t nFirst, uint32_t nEnd) {
+            FillSilence(pVoice, nFirst, nEnd, R, pqRestStarts);
         });
     }
     walk.pRestsOf = pMeasure;
+}
+
+// The position of the lowest set bit of a word that has one: that bit alone,
+// times a de Bruijn sequence, leaves a pattern of its own in the top six
+// bits for each of the 64 positions.
+static uint32_t LowestBit(uint64_t q) {
+    static const uint8_t kPosition[64] = {
+        0,  1,  48, 2,  57, 49, 28, 3,  61, 58, 50, 42, 38, 29, 17, 4,  62, 55, 59, 36, 53, 51,
+        43, 22, 45, 39, 33, 30, 24, 18, 12, 5,  63, 47, 56, 27, 60, 41, 37, 16, 54, 35, 52, 21,
+        44, 32, 23, 11, 46, 26, 40, 15, 34, 20, 31, 10, 25, 14, 19, 9,  13, 8,  7,  6};
+    return kPosition[((q & (0 - q)) * 0x03F79D71B4CB0A89u) >> 58];
+}
+
+uint32_t NextStartedRest(const SMeasureWalk& walk, uint32_t k) {
+    if (k >= kNoStartedRest) return kNoStartedRest;
+    uint32_t w = k / 64;
+    uint64_t q = walk.aqRestStarts[w] & (~uint64_t(0) << (k % 64));
+    while (!q) {
+        if (++w == 4) return kNoStartedRest;
+        q = walk.aqRestStarts[w];
+    }
+    return w * 64 + LowestBit(q);
 }
 
 uint32_t NextRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
     uint32_t nSections = pMeasure->bSections;
     if (k >= nSections) return nSections;
     if (walk.pRestsOf != pMeasure) return k;
-    const void* pFound = memchr(walk.abRestStarts + k, 1, nSections - k);
-    return pFound ? static_cast<uint32_t>(static_cast<const uint8_t*>(pFound) - walk.abRestStarts) : nSections;
+    // L sets no bit at or past the measure's last section.
+    uint32_t nFound = NextStartedRest(walk, k);
+    return nFound < nSections ? nFound : nSections;
 }
 
 // ---- Stage M: shared rests ---------------------------------------------------------------
