@@ -52,6 +52,22 @@ struct SSoundingChords {
     uint32_t nCapacity;         // entries apChords has room for
 };
 
+// Sections [bFirst, bEnd) of a voice where it sounds nothing.
+struct SSilence {
+    uint8_t bVoice;
+    uint8_t bFirst;
+    uint8_t bEnd;
+};
+
+// The silences of every voice of one measure, voice after voice and in
+// order within each: what stages K and L fill, found once by stage J.
+struct SVoiceSilences {
+    const SMeasure* pMeasure;  // the measure listed; null before the first
+    uint32_t nSilences;
+    SSilence* pSilences;       // in the walk's own heap
+    uint32_t nCapacity;        // entries pSilences has room for
+};
+
 // Stages C to S each rely on no later measure, so they run measure by
 // measure: every stage finishes a measure before the next stage starts on
 // it, and the measure's records are still at hand when the next stage comes.
@@ -83,6 +99,8 @@ struct SMeasureWalk {
     // the index for the walk (null until one is needed).
     SSoundingChords sounding;
     void* hWalkHeap;
+    // J to L: the silences of every voice of the measure, noted by J.
+    SVoiceSilences silences;
     // L to Q: the sections of pRestsOf where stage L started a rest, one bit
     // each (section k is bit k % 64 of word k / 64), so that M to Q pass over
     // the others (every section of any other measure).

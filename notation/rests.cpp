@@ -4,6 +4,8 @@
 // as one dotted rest.
 #include "notation.h"
 
+#include "../platform/platform.h"
+
 // Sections a rest of value bValue covers on grid R (rests are never dotted
 // before stage O, and never shorter than one section).
 static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
@@ -14,12 +16,13 @@ static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
 
 // A voice sounds from each chord with notes through the sections its value
 // covers; a chord that starts while an earlier one still covers its section
-// adds nothing to where the voice sounds. Calls visit(first, end) for every
-// stretch of sections [first, end) where voice v sounds, in order, ends cut
-// at the bar line.
-template <typename VisitStretch>
-static void ForEachSoundingStretch(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, uint8_t R,
-                                   VisitStretch visit) {
+// adds nothing to where the voice sounds. The sections no stretch covers are
+// its silences. Calls sound(first, end) for every stretch [first, end) where
+// voice v sounds and silence(first, end) for every silence, in order, ends
+// cut at the bar line.
+template <typename VisitStretch, typename VisitSilence>
+static void FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, uint8_t R,
+                        VisitStretch sound, VisitSilence silence) {
     uint32_t nCovered = 0;  // sections before this one are covered already
     for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
         const SChord* pChord = sounding.apChords[i];
@@ -27,22 +30,53 @@ static void ForEachSoundingStretch(const SSoundingChords& sounding, uint32_t v, 
         if (nFirst < nCovered) continue;
         uint32_t nEnd = nFirst + ChordSpan(R, pChord->bValue, pChord->bDotted);
         if (nEnd > nSections) nEnd = nSections;
-        visit(nFirst, nEnd);
+        if (nFirst > nCovered) silence(nCovered, nFirst);
+        sound(nFirst, nEnd);
         nCovered = nEnd;
     }
+    if (nCovered < nSections) silence(nCovered, nSections);
 }
 
-// Calls visit(first, end) for every silence [first, end) of voice v: the
-// sections no stretch of the voice covers, in order.
-template <typename VisitSilence>
-static void ForEachSilence(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, uint8_t R,
-                           VisitSilence visit) {
-    uint32_t nSilenceStart = 0;
-    ForEachSoundingStretch(sounding, v, nSections, R, [&](uint32_t nFirst, uint32_t nEnd) {
-        if (nFirst > nSilenceStart) visit(nSilenceStart, nFirst);
-        nSilenceStart = nEnd;
-    });
-    if (nSilenceStart < nSections) visit(nSilenceStart, nSections);
+// Room for every silence of the measure: a voice has at most one for every
+// two sections, as a section where it sounds follows each silence but the
+// last. The index of sounding chords made the walk's heap when it found the
+// measure's voices.
+static void MakeRoomForSilences(SMeasureWalk& walk, size_t nSilences) {
+    SVoiceSilences& silences = walk.silences;
+    if (nSilences <= silences.nCapacity) return;
+    size_t nCapacity = nSilences > 2u * silences.nCapacity ? nSilences : 2u * silences.nCapacity;
+    silences.pSilences = static_cast<SSilence*>(PlatformAllocate(walk.hWalkHeap, nCapacity * sizeof(SSilence), false));
+    if (!silences.pSilences) RaiseError(kMsgNoMemory);
+    silences.nCapacity = static_cast<uint32_t>(nCapacity);
+}
+
+// Follows every voice of the measure, noting its silences in the walk and
+// calling sound(pVoice, first, end) for every stretch where it sounds.
+template <typename VisitStretch>
+static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStretch sound) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    uint32_t nSections = pMeasure->bSections;
+    MakeRoomForSilences(walk, static_cast<size_t>(sounding.nVoices) * ((nSections + 1) / 2));
+    SVoiceSilences& silences = walk.silences;
+    silences.nSilences = 0;
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
+        SChord* pVoice = sounding.apVoice[v];
+        FollowVoice(
+            sounding, v, nSections, walk.context.bResolution,
+            [pVoice, sound](uint32_t nFirst, uint32_t nEnd) { sound(pVoice, nFirst, nEnd); },
+            [&silences, v](uint32_t nFirst, uint32_t nEnd) {
+                silences.pSilences[silences.nSilences++] =
+                    SSilence{static_cast<uint8_t>(v), static_cast<uint8_t>(nFirst), static_cast<uint8_t>(nEnd)};
+            });
+    }
+    silences.pMeasure = pMeasure;
+}
+
+// The silences of every voice of the measure, noted by stage J when it ran
+// on the measure in this walk.
+static const SVoiceSilences& Silences(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    if (walk.silences.pMeasure != pMeasure) NoteSilences(walk, pMeasure, [](SChord*, uint32_t, uint32_t) {});
+    return walk.silences;
 }
 
 // ---- Stage J: height where a voice sounds ------------------------------------------
@@ -56,18 +90,27 @@ static double AverageStep(const SChord* pChord) {
     return static_cast<double>(nSum) / nCount;
 }
 
-// A chord's height stands on every section it sounds through, so that the
-// silence after it can take its height over.
-void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
-        SChord* pVoice = sounding.apVoice[v];
-        ForEachSoundingStretch(sounding, v, pMeasure->bSections, walk.context.bResolution,
-                               [pVoice](uint32_t nFirst, uint32_t nEnd) {
-                                   double dHeight = AverageStep(&pVoice[nFirst]);
-                                   for (uint32_t k = nFirst; k < nEnd; ++k) pVoice[k].dPosition = dHeight;
-                               });
+// Every section of every voice gets a height, which makes this loop most of
+// the work of stages J and K: it stores four at a time.
+static void SetHeight(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, double dHeight) {
+    SChord* pChord = pVoice + nFirst;
+    SChord* pEnd = pVoice + nEnd;
+    for (; pEnd - pChord >= 4; pChord += 4) {
+        pChord[0].dPosition = dHeight;
+        pChord[1].dPosition = dHeight;
+        pChord[2].dPosition = dHeight;
+        pChord[3].dPosition = dHeight;
     }
+    for (; pChord < pEnd; ++pChord) pChord->dPosition = dHeight;
+}
+
+// A chord's height stands on every section it sounds through, so that the
+// silence after it can take its height over. The silences are noted on the
+// way for the stages after.
+void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
+    NoteSilences(walk, pMeasure, [](SChord* pVoice, uint32_t nFirst, uint32_t nEnd) {
+        SetHeight(pVoice, nFirst, nEnd, AverageStep(&pVoice[nFirst]));
+    });
 }
 
 // ---- Stage K: height carried into silences ------------------------------------------
@@ -76,15 +119,15 @@ void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 // silence at the start of the measure looks ahead to the section after it.
 // A voice that sounds nowhere in the measure has no height to give.
 void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SVoiceSilences& silences = Silences(walk, pMeasure);
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     uint32_t nSections = pMeasure->bSections;
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
-        SChord* pVoice = sounding.apVoice[v];
-        ForEachSilence(sounding, v, nSections, walk.context.bResolution, [pVoice, nSections](uint32_t nFirst, uint32_t nEnd) {
-            const SChord* pSource = nFirst > 0 ? &pVoice[nFirst - 1] : nEnd < nSections ? &pVoice[nEnd] : nullptr;
-            if (!pSource) return;
-            for (uint32_t k = nFirst; k < nEnd; ++k) pVoice[k].dPosition = pSource->dPosition;
-        });
+    for (uint32_t i = 0; i < silences.nSilences; ++i) {
+        const SSilence& silence = silences.pSilences[i];
+        SChord* pVoice = sounding.apVoice[silence.bVoice];
+        uint32_t nFirst = silence.bFirst, nEnd = silence.bEnd;
+        const SChord* pSource = nFirst > 0 ? &pVoice[nFirst - 1] : nEnd < nSections ? &pVoice[nEnd] : nullptr;
+        if (pSource) SetHeight(pVoice, nFirst, nEnd, pSource->dPosition);
     }
 }
 
@@ -107,15 +150,14 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
 }
 
 void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SVoiceSilences& silences = Silences(walk, pMeasure);
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     uint8_t R = walk.context.bResolution;
     uint64_t* pqRestStarts = walk.aqRestStarts;
     for (uint32_t w = 0; w < 4; ++w) pqRestStarts[w] = 0;
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
-        SChord* pVoice = sounding.apVoice[v];
-        ForEachSilence(sounding, v, pMeasure->bSections, R, [pVoice, R, pqRestStarts](uint32_t nFirst, uint32_t nEnd) {
-            FillSilence(pVoice, nFirst, nEnd, R, pqRestStarts);
-        });
+    for (uint32_t i = 0; i < silences.nSilences; ++i) {
+        const SSilence& silence = silences.pSilences[i];
+        FillSilence(sounding.apVoice[silence.bVoice], silence.bFirst, silence.bEnd, R, pqRestStarts);
     }
     walk.pRestsOf = pMeasure;
 }
