@@ -238,18 +238,24 @@ static bool IsBlocked(const SObstacles& obstacles, double dHeight, double dOther
 // it in, as that rest stood before any merging, so the test for one voice
 // does not depend on which voices were taken in before it. Taking a rest in
 // changes no obstacle of the section (it has the rest's value and becomes
-// marked), so the obstacles are found once per rest.
+// marked), so the obstacles are found once per rest, and only for a rest
+// that has another of its value to take in.
 static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R) {
     const SSection& section = pMeasure->pSections[k];
     uint32_t nSections = pMeasure->bSections;
     for (SChord* pRest = section.pChords; pRest; pRest = pRest->pNext) {
         if (!IsRest(pRest)) continue;
-        SObstacles obstacles = ObstaclesAround(section, pRest);
+        SObstacles obstacles = {};
+        bool bObstaclesFound = false;
         uint32_t nSpan = RestSpan(R, pRest->bValue);
         double dSum = pRest->dPosition;
         uint32_t nCount = 1;
         for (SChord* pOther = pRest->pNext; pOther; pOther = pOther->pNext) {
             if (!IsRest(pOther) || pOther->bValue != pRest->bValue) continue;
+            if (!bObstaclesFound) {
+                obstacles = ObstaclesAround(section, pRest);
+                bObstaclesFound = true;
+            }
             if (IsBlocked(obstacles, pRest->dPosition, pOther->dPosition)) continue;
             dSum += pOther->dPosition;
             ++nCount;
@@ -283,15 +289,16 @@ static const uint32_t kMaxRanked = 255;
 // spreads the rests evenly over the staff's eleven steps by their rank. A
 // whole or half rest hangs from or sits on a line, so it takes an even step.
 static void PlaceRestsOfSection(const SSection& section) {
-    // Only rests get a step: a section where none starts has nothing to rank.
-    bool bAnyRest = false;
-    for (const SChord* pChord = section.pChords; pChord && !bAnyRest; pChord = pChord->pNext)
-        bAnyRest = !pChord->bMark && IsRest(pChord);
-    if (!bAnyRest) return;
     SChord* apRanked[kMaxRanked];
     uint32_t nRanked = 0;
-    for (SChord* pChord = section.pChords; pChord && nRanked < kMaxRanked; pChord = pChord->pNext)
-        if (!pChord->bMark) apRanked[nRanked++] = pChord;
+    bool bAnyRest = false;
+    for (SChord* pChord = section.pChords; pChord && nRanked < kMaxRanked; pChord = pChord->pNext) {
+        if (pChord->bMark) continue;
+        apRanked[nRanked++] = pChord;
+        bAnyRest = bAnyRest || IsRest(pChord);
+    }
+    // Only rests get a step: a section where none starts has nothing to rank.
+    if (!bAnyRest) return;
 
     // Plain exchange sort; it fixes the order among equal keys. At equal
     // height a stem-down chord ranks below a stem-up one.
@@ -330,31 +337,38 @@ void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A rest followed straight away by a rest of half or double its value becomes
 // one dotted rest of the longer value. Shared rests stay as they are: their
 // voices need not be silent for the same time afterwards.
-static void DotRestsOfVoice(const SMeasureWalk& walk, const SMeasure* pMeasure, SChord* pVoice) {
-    uint32_t nSections = pMeasure->bSections;
-    uint8_t R = walk.context.bResolution;
-    uint32_t k = NextRestStart(walk, pMeasure, 0);
-    while (k < nSections) {
-        SChord* pRest = &pVoice[k];
-        uint32_t nNext = IsRest(pRest) && !pRest->bSharedRest ? k + RestSpan(R, pRest->bValue) : nSections;
-        if (nNext >= nSections) {
-            k = NextRestStart(walk, pMeasure, k + 1);
-            continue;
-        }
-        SChord* pNextRest = &pVoice[nNext];
-        // Compared exactly: twice the next rest's value equals this one's, or the other way round.
-        uint32_t nValue = pRest->bValue, nNextValue = pNextRest->bValue;
-        if (IsRest(pNextRest) && !pNextRest->bSharedRest && (nNextValue == 2 * nValue || 2 * nNextValue == nValue)) {
-            pRest->bValue = static_cast<uint8_t>(nValue < nNextValue ? nValue : nNextValue);
-            pRest->bDotted = 1;
-            pNextRest->bRestStep = 0;
-            pNextRest->bValue = 0;
-        }
-        // One and a half times the rest's length, merged or not.
-        k = NextRestStart(walk, pMeasure, k + ChordSpan(R, pRest->bValue, 1));
+// Stage O at section k of a voice; returns the section where its walk goes
+// on: one and a half times the length of a rest that has one after it,
+// merged or not, or the next section.
+static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_t R) {
+    SChord* pRest = &pVoice[k];
+    uint32_t nNext = IsRest(pRest) && !pRest->bSharedRest ? k + RestSpan(R, pRest->bValue) : nSections;
+    if (nNext >= nSections) return k + 1;
+    SChord* pNextRest = &pVoice[nNext];
+    // Compared exactly: twice the next rest's value equals this one's, or the other way round.
+    uint32_t nValue = pRest->bValue, nNextValue = pNextRest->bValue;
+    if (IsRest(pNextRest) && !pNextRest->bSharedRest && (nNextValue == 2 * nValue || 2 * nNextValue == nValue)) {
+        pRest->bValue = static_cast<uint8_t>(nValue < nNextValue ? nValue : nNextValue);
+        pRest->bDotted = 1;
+        pNextRest->bRestStep = 0;
+        pNextRest->bValue = 0;
     }
+    return k + ChordSpan(R, pRest->bValue, 1);
 }
 
+// Each voice is walked from its start; every rest of a voice lies in one of
+// its silences, so the walk looks only there.
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    ForEachVoice(pMeasure, [&walk, pMeasure](SChord* pVoice, uint32_t) { DotRestsOfVoice(walk, pMeasure, pVoice); });
+    const SVoiceSilences& silences = Silences(walk, pMeasure);
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    uint32_t nSections = pMeasure->bSections;
+    uint8_t R = walk.context.bResolution;
+    uint32_t k = 0;  // where the walk of the voice goes on
+    for (uint32_t i = 0; i < silences.nSilences; ++i) {
+        const SSilence& silence = silences.pSilences[i];
+        if (i > 0 && silence.bVoice != silences.pSilences[i - 1].bVoice) k = 0;
+        if (k < silence.bFirst) k = silence.bFirst;
+        SChord* pVoice = sounding.apVoice[silence.bVoice];
+        while (k < silence.bEnd) k = DotRestAt(pVoice, k, nSections, R);
+    }
 }
