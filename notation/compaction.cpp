@@ -27,11 +27,11 @@ static uint32_t FinestLevel(SMeasureWalk& walk, const SMeasure* pMeasure, uint8_
     uint32_t nFinest = GridLevel(R, nStarts);
     // Nothing is finer than the grid itself; a rest counts only where it is
     // finer than the chords.
-    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections && nFinest < R;
-         k = NextRestStart(walk, pMeasure, k + 1)) {
-        uint32_t nLevel = GridLevel(R, k);
-        if (nLevel > nFinest && DrawnRestAt(pMeasure->pSections[k])) nFinest = nLevel;
-    }
+    if (nFinest < R)
+        ForEachRestStart(walk, pMeasure, [pMeasure, R, &nFinest](uint32_t k) {
+            uint32_t nLevel = GridLevel(R, k);
+            if (nLevel > nFinest && DrawnRestAt(pMeasure->pSections[k])) nFinest = nLevel;
+        });
     if (bDenominator > nFinest) nFinest = bDenominator;
     return nFinest;
 }
@@ -88,8 +88,7 @@ static void FinishRestsAt(SSection& section) {
 // together with the value), so compaction kept its section.
 static void FinishRests(const SMeasureWalk& walk, SMeasure* pMeasure) {
     if (walk.pRestsOf == pMeasure) {
-        for (uint32_t k = NextStartedRest(walk, 0); k < kNoStartedRest; k = NextStartedRest(walk, k + 1))
-            FinishRestsAt(pMeasure->pSections[k]);
+        ForEachStartedRest(walk, [pMeasure](uint32_t k) { FinishRestsAt(pMeasure->pSections[k]); });
         return;
     }
     for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) FinishRestsAt(*pSection);

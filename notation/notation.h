@@ -188,15 +188,38 @@ void FillRests(SMeasureWalk& walk, SMeasure* pMeasure);            // L: rest va
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure);           // M: equal rests of several voices merged
 void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure);           // N: staff step of every drawn rest
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure);             // O: rest + rest of half/double value -> dotted
-// The first section from k on where a rest may start, or the measure's
-// section count: where stage L has filled the measure's silences in this
-// walk, only where it started one; otherwise any section.
-uint32_t NextRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k);
-// The first section from k on where stage L started a rest in the measure
-// pRestsOf, or kNoStartedRest after the last; it reads the measure's array,
-// so it still answers once compaction has unlinked sections.
-static const uint32_t kNoStartedRest = 256;
-uint32_t NextStartedRest(const SMeasureWalk& walk, uint32_t k);
+
+// The position of the lowest set bit of a word that has one: that bit alone,
+// times a de Bruijn sequence, leaves a pattern of its own in the top six
+// bits for each of the 64 positions.
+inline uint32_t LowestBit(uint64_t q) {
+    static const uint8_t kPosition[64] = {
+        0,  1,  48, 2,  57, 49, 28, 3,  61, 58, 50, 42, 38, 29, 17, 4,  62, 55, 59, 36, 53, 51,
+        43, 22, 45, 39, 33, 30, 24, 18, 12, 5,  63, 47, 56, 27, 60, 41, 37, 16, 54, 35, 52, 21,
+        44, 32, 23, 11, 46, 26, 40, 15, 34, 20, 31, 10, 25, 14, 19, 9,  13, 8,  7,  6};
+    return kPosition[((q & (0 - q)) * 0x03F79D71B4CB0A89u) >> 58];
+}
+
+// Calls visit(k) for every section k of the measure pRestsOf where stage L
+// started a rest, in order. It reads the measure's array, so it still
+// answers once compaction has unlinked sections.
+template <typename Visit>
+inline void ForEachStartedRest(const SMeasureWalk& walk, Visit visit) {
+    for (uint32_t w = 0; w < 4; ++w)
+        for (uint64_t q = walk.aqRestStarts[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
+}
+
+// Calls visit(k) for every section k of the measure where a rest may start,
+// in order: where stage L has filled the measure's silences in this walk,
+// only where it started one; otherwise every section.
+template <typename Visit>
+inline void ForEachRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, Visit visit) {
+    if (walk.pRestsOf == pMeasure) {
+        ForEachStartedRest(walk, visit);
+        return;
+    }
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) visit(k);
+}
 
 // ---- compaction.cpp: section compaction and final pass (P, Q) ---------------------
 

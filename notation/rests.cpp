@@ -162,37 +162,6 @@ void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     walk.pRestsOf = pMeasure;
 }
 
-// The position of the lowest set bit of a word that has one: that bit alone,
-// times a de Bruijn sequence, leaves a pattern of its own in the top six
-// bits for each of the 64 positions.
-static uint32_t LowestBit(uint64_t q) {
-    static const uint8_t kPosition[64] = {
-        0,  1,  48, 2,  57, 49, 28, 3,  61, 58, 50, 42, 38, 29, 17, 4,  62, 55, 59, 36, 53, 51,
-        43, 22, 45, 39, 33, 30, 24, 18, 12, 5,  63, 47, 56, 27, 60, 41, 37, 16, 54, 35, 52, 21,
-        44, 32, 23, 11, 46, 26, 40, 15, 34, 20, 31, 10, 25, 14, 19, 9,  13, 8,  7,  6};
-    return kPosition[((q & (0 - q)) * 0x03F79D71B4CB0A89u) >> 58];
-}
-
-uint32_t NextStartedRest(const SMeasureWalk& walk, uint32_t k) {
-    if (k >= kNoStartedRest) return kNoStartedRest;
-    uint32_t w = k / 64;
-    uint64_t q = walk.aqRestStarts[w] & (~uint64_t(0) << (k % 64));
-    while (!q) {
-        if (++w == 4) return kNoStartedRest;
-        q = walk.aqRestStarts[w];
-    }
-    return w * 64 + LowestBit(q);
-}
-
-uint32_t NextRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
-    uint32_t nSections = pMeasure->bSections;
-    if (k >= nSections) return nSections;
-    if (walk.pRestsOf != pMeasure) return k;
-    // L sets no bit at or past the measure's last section.
-    uint32_t nFound = NextStartedRest(walk, k);
-    return nFound < nSections ? nFound : nSections;
-}
-
 // ---- Stage M: shared rests ---------------------------------------------------------------
 
 static bool IsRest(const SChord* pChord) { return !pChord->pNotes && pChord->bValue != 0; }
@@ -275,9 +244,8 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R)
 // shared rest, which nothing draws (stage N leaves them out). Chords start
 // with it clear, and a rest taken in marks chords of its own measure only.
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections;
-         k = NextRestStart(walk, pMeasure, k + 1))
-        ShareRestsOfSection(pMeasure, k, walk.context.bResolution);
+    uint8_t R = walk.context.bResolution;
+    ForEachRestStart(walk, pMeasure, [pMeasure, R](uint32_t k) { ShareRestsOfSection(pMeasure, k, R); });
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -327,9 +295,7 @@ static void PlaceRestsOfSection(const SSection& section) {
 }
 
 void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections;
-         k = NextRestStart(walk, pMeasure, k + 1))
-        PlaceRestsOfSection(pMeasure->pSections[k]);
+    ForEachRestStart(walk, pMeasure, [pMeasure](uint32_t k) { PlaceRestsOfSection(pMeasure->pSections[k]); });
 }
 
 // ---- Stage O: dotted rests -----------------------------------------------------------------
