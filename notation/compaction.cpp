@@ -10,6 +10,24 @@ static bool DrawnRestAt(const SSection& section) {
     return false;
 }
 
+// The sections where chords with notes start, or-ed together. They are the
+// sections that still hold placed notes: stage F copies every note it keeps
+// into a chord at its own section.
+static uint32_t ChordStarts(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    uint32_t nStarts = 0;
+    const SPlacedSections& placed = walk.placed;
+    if (placed.pMeasure == pMeasure) {
+        for (uint32_t i = 0; i < placed.nSections; ++i)
+            if (pMeasure->pSections[placed.abSection[i]].pRawNotes) nStarts |= placed.abSection[i];
+        return nStarts;
+    }
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i)
+            nStarts |= SectionOf(sounding, v, sounding.apChords[i]);
+    return nStarts;
+}
+
 // The grid a measure needs: the finest level of any section where something
 // is drawn (a chord with notes or a rest with a place on the staff), but
 // never coarser than one section per beat of the meter.
@@ -19,12 +37,7 @@ static uint32_t FinestLevel(SMeasureWalk& walk, const SMeasure* pMeasure, uint8_
     // bit of several positions or-ed together is the lowest of theirs: the
     // finest level of the chords is the level of that one number (the bar
     // line's when no chord starts off it).
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    uint32_t nStarts = 0;
-    for (uint32_t v = 0; v < sounding.nVoices; ++v)
-        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i)
-            nStarts |= SectionOf(sounding, v, sounding.apChords[i]);
-    uint32_t nFinest = GridLevel(R, nStarts);
+    uint32_t nFinest = GridLevel(R, ChordStarts(walk, pMeasure));
     // Nothing is finer than the grid itself; a rest counts only where it is
     // finer than the chords.
     if (nFinest < R)

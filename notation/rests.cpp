@@ -94,14 +94,14 @@ static double AverageStep(const SChord* pChord) {
 // the work of stages J and K: it stores four at a time.
 static void SetHeight(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, double dHeight) {
     SChord* pChord = pVoice + nFirst;
-    SChord* pEnd = pVoice + nEnd;
-    for (; pEnd - pChord >= 4; pChord += 4) {
+    uint32_t nLeft = nEnd - nFirst;
+    for (; nLeft >= 4; nLeft -= 4, pChord += 4) {
         pChord[0].dPosition = dHeight;
         pChord[1].dPosition = dHeight;
         pChord[2].dPosition = dHeight;
         pChord[3].dPosition = dHeight;
     }
-    for (; pChord < pEnd; ++pChord) pChord->dPosition = dHeight;
+    for (; nLeft > 0; --nLeft, ++pChord) pChord->dPosition = dHeight;
 }
 
 // A chord's height stands on every section it sounds through, so that the
