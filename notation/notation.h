@@ -68,6 +68,13 @@ struct SVoiceSilences {
     uint32_t nCapacity;        // entries pSilences has room for
 };
 
+// The sections every value covers on one grid, as ChordSpan gives them,
+// plain (abSpan[0][value]) and dotted (abSpan[1][value]).
+struct SSpans {
+    uint8_t bResolution;  // the grid; 0 before the table is made
+    uint8_t abSpan[2][256];
+};
+
 // Stages C to S each rely on no later measure, so they run measure by
 // measure: every stage finishes a measure before the next stage starts on
 // it, and the measure's records are still at hand when the next stage comes.
@@ -99,8 +106,10 @@ struct SMeasureWalk {
     // the index for the walk (null until one is needed).
     SSoundingChords sounding;
     void* hWalkHeap;
-    // J to L: the silences of every voice of the measure, noted by J.
+    // J to L: the silences of every voice of the measure, noted by J; J:
+    // the spans of the values on the walk's grid.
     SVoiceSilences silences;
+    SSpans spans;
     // L to Q: the sections of pRestsOf where stage L started a rest, one bit
     // each (section k is bit k % 64 of word k / 64), so that M to Q pass over
     // the others (every section of any other measure).

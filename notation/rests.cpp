@@ -21,20 +21,34 @@ static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
 // voice v sounds and silence(first, end) for every silence, in order, ends
 // cut at the bar line.
 template <typename VisitStretch, typename VisitSilence>
-static void FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, uint8_t R,
+static void FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, const SSpans& spans,
                         VisitStretch sound, VisitSilence silence) {
     uint32_t nCovered = 0;  // sections before this one are covered already
     for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
         const SChord* pChord = sounding.apChords[i];
         uint32_t nFirst = SectionOf(sounding, v, pChord);
         if (nFirst < nCovered) continue;
-        uint32_t nEnd = nFirst + ChordSpan(R, pChord->bValue, pChord->bDotted);
+        uint32_t nEnd = nFirst + spans.abSpan[pChord->bDotted != 0][pChord->bValue];
         if (nEnd > nSections) nEnd = nSections;
         if (nFirst > nCovered) silence(nCovered, nFirst);
         sound(nFirst, nEnd);
         nCovered = nEnd;
     }
     if (nCovered < nSections) silence(nCovered, nSections);
+}
+
+// Every chord's span is looked up rather than divided out: the table for the
+// walk's grid is made once.
+static const SSpans& Spans(SMeasureWalk& walk) {
+    SSpans& spans = walk.spans;
+    uint8_t R = walk.context.bResolution;
+    if (spans.bResolution == R) return spans;
+    for (uint32_t b = 0; b < 256; ++b) {
+        spans.abSpan[0][b] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 0));
+        spans.abSpan[1][b] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 1));
+    }
+    spans.bResolution = R;
+    return spans;
 }
 
 // Room for every silence of the measure: a voice has at most one for every
@@ -57,12 +71,13 @@ static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStre
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     uint32_t nSections = pMeasure->bSections;
     MakeRoomForSilences(walk, static_cast<size_t>(sounding.nVoices) * ((nSections + 1) / 2));
+    const SSpans& spans = Spans(walk);
     SVoiceSilences& silences = walk.silences;
     silences.nSilences = 0;
     for (uint32_t v = 0; v < sounding.nVoices; ++v) {
         SChord* pVoice = sounding.apVoice[v];
         FollowVoice(
-            sounding, v, nSections, walk.context.bResolution,
+            sounding, v, nSections, spans,
             [pVoice, sound](uint32_t nFirst, uint32_t nEnd) { sound(pVoice, nFirst, nEnd); },
             [&silences, v](uint32_t nFirst, uint32_t nEnd) {
                 silences.pSilences[silences.nSilences++] =
