@@ -54,7 +54,7 @@ struct SSoundingChords {
 
 // Sections [bFirst, bEnd) of a voice where it sounds nothing.
 struct SSilence {
-    uint8_t bVoice;
+    SChord* pVoice;  // the voice's chord array
     uint8_t bFirst;
     uint8_t bEnd;
 };

@@ -79,9 +79,9 @@ static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStre
         FollowVoice(
             sounding, v, nSections, spans,
             [pVoice, sound](uint32_t nFirst, uint32_t nEnd) { sound(pVoice, nFirst, nEnd); },
-            [&silences, v](uint32_t nFirst, uint32_t nEnd) {
+            [&silences, pVoice](uint32_t nFirst, uint32_t nEnd) {
                 silences.pSilences[silences.nSilences++] =
-                    SSilence{static_cast<uint8_t>(v), static_cast<uint8_t>(nFirst), static_cast<uint8_t>(nEnd)};
+                    SSilence{pVoice, static_cast<uint8_t>(nFirst), static_cast<uint8_t>(nEnd)};
             });
     }
     silences.pMeasure = pMeasure;
@@ -135,11 +135,10 @@ void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A voice that sounds nowhere in the measure has no height to give.
 void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SVoiceSilences& silences = Silences(walk, pMeasure);
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     uint32_t nSections = pMeasure->bSections;
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
-        SChord* pVoice = sounding.apVoice[silence.bVoice];
+        SChord* pVoice = silence.pVoice;
         uint32_t nFirst = silence.bFirst, nEnd = silence.bEnd;
         const SChord* pSource = nFirst > 0 ? &pVoice[nFirst - 1] : nEnd < nSections ? &pVoice[nEnd] : nullptr;
         if (pSource) SetHeight(pVoice, nFirst, nEnd, pSource->dPosition);
@@ -166,13 +165,12 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
 
 void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SVoiceSilences& silences = Silences(walk, pMeasure);
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     uint8_t R = walk.context.bResolution;
     uint64_t* pqRestStarts = walk.aqRestStarts;
     for (uint32_t w = 0; w < 4; ++w) pqRestStarts[w] = 0;
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
-        FillSilence(sounding.apVoice[silence.bVoice], silence.bFirst, silence.bEnd, R, pqRestStarts);
+        FillSilence(silence.pVoice, silence.bFirst, silence.bEnd, R, pqRestStarts);
     }
     walk.pRestsOf = pMeasure;
 }
@@ -341,15 +339,14 @@ static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_
 // its silences, so the walk looks only there.
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SVoiceSilences& silences = Silences(walk, pMeasure);
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     uint32_t nSections = pMeasure->bSections;
     uint8_t R = walk.context.bResolution;
     uint32_t k = 0;  // where the walk of the voice goes on
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
-        if (i > 0 && silence.bVoice != silences.pSilences[i - 1].bVoice) k = 0;
+        if (i > 0 && silence.pVoice != silences.pSilences[i - 1].pVoice) k = 0;
         if (k < silence.bFirst) k = silence.bFirst;
-        SChord* pVoice = sounding.apVoice[silence.bVoice];
+        SChord* pVoice = silence.pVoice;
         while (k < silence.bEnd) k = DotRestAt(pVoice, k, nSections, R);
     }
 }
