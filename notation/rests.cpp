@@ -318,11 +318,13 @@ void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
 // voices need not be silent for the same time afterwards.
 // Stage O at section k of a voice; returns the section where its walk goes
 // on: one and a half times the length of a rest that has one after it,
-// merged or not, or the next section.
+// merged or not, the end of any other rest (nothing of the voice starts
+// inside it), or the next section.
 static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_t R) {
     SChord* pRest = &pVoice[k];
-    uint32_t nNext = IsRest(pRest) && !pRest->bSharedRest ? k + RestSpan(R, pRest->bValue) : nSections;
-    if (nNext >= nSections) return k + 1;
+    if (!IsRest(pRest)) return k + 1;
+    uint32_t nNext = k + RestSpan(R, pRest->bValue);
+    if (pRest->bSharedRest || nNext >= nSections) return nNext;
     SChord* pNextRest = &pVoice[nNext];
     // Compared exactly: twice the next rest's value equals this one's, or the other way round.
     uint32_t nValue = pRest->bValue, nNextValue = pNextRest->bValue;
