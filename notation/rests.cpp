@@ -156,7 +156,10 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
         uint32_t nLength = nEnd - k;
         uint32_t nGridRoom = R / GridLevel(R, k);
         if (nGridRoom < nLength) nLength = nGridRoom;
-        while (R % nLength != 0) --nLength;
+        // The longest value that fits: R is a power of two, so the lengths
+        // that divide it are the powers of two up to it, and the longest is
+        // the highest bit of nLength (which is at most R).
+        while (nLength & (nLength - 1)) nLength &= nLength - 1;
         pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
         pqRestStarts[k / 64] |= uint64_t(1) << (k % 64);
         k += nLength;
