@@ -60,7 +60,8 @@ struct SSilence {
 };
 
 // The silences of every voice of one measure, voice after voice and in
-// order within each: what stages K and L fill, found once by stage J.
+// order within each: what stages K and L fill and O walks, found once by
+// stage J.
 struct SVoiceSilences {
     const SMeasure* pMeasure;  // the measure listed; null before the first
     uint32_t nSilences;
@@ -106,8 +107,9 @@ struct SMeasureWalk {
     // the index for the walk (null until one is needed).
     SSoundingChords sounding;
     void* hWalkHeap;
-    // J to L: the silences of every voice of the measure, noted by J; J:
-    // the spans of the values on the walk's grid.
+    // J to O: the silences of every voice of the measure (noted by J, filled
+    // by K and L, walked by O), and the span of every value on the walk's
+    // grid (J).
     SVoiceSilences silences;
     SSpans spans;
     // L to Q: the sections of pRestsOf where stage L started a rest, one bit
