@@ -10,24 +10,41 @@ static bool DrawnRestAt(const SSection& section) {
     return false;
 }
 
+// The sections where chords with notes start, or-ed together. They are the
+// sections that still hold placed notes: stage F copies every note it keeps
+// into a chord at its own section.
+static uint32_t ChordStarts(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    uint32_t nStarts = 0;
+    const SPlacedSections& placed = walk.placed;
+    if (placed.pMeasure == pMeasure) {
+        for (uint32_t i = 0; i < placed.nSections; ++i)
+            if (pMeasure->pSections[placed.abSection[i]].pRawNotes) nStarts |= placed.abSection[i];
+        return nStarts;
+    }
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i)
+            nStarts |= SectionOf(sounding, v, sounding.apChords[i]);
+    return nStarts;
+}
+
 // The grid a measure needs: the finest level of any section where something
 // is drawn (a chord with notes or a rest with a place on the staff), but
 // never coarser than one section per beat of the meter.
 static uint32_t FinestLevel(SMeasureWalk& walk, const SMeasure* pMeasure, uint8_t bDenominator) {
     uint8_t R = walk.context.bResolution;
-    uint32_t nFinest = 1;  // the bar line itself
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t v = 0; v < sounding.nVoices; ++v)
-        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
-            uint32_t nLevel = GridLevel(R, SectionOf(sounding, v, sounding.apChords[i]));
-            if (nLevel > nFinest) nFinest = nLevel;
-        }
-    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections;
-         k = NextRestStart(walk, pMeasure, k + 1)) {
-        if (!DrawnRestAt(pMeasure->pSections[k])) continue;
-        uint32_t nLevel = GridLevel(R, k);
-        if (nLevel > nFinest) nFinest = nLevel;
-    }
+    // A position's level depends only on its lowest set bit, and the lowest
+    // bit of several positions or-ed together is the lowest of theirs: the
+    // finest level of the chords is the level of that one number (the bar
+    // line's when no chord starts off it).
+    uint32_t nFinest = GridLevel(R, ChordStarts(walk, pMeasure));
+    // Nothing is finer than the grid itself; a rest counts only where it is
+    // finer than the chords.
+    if (nFinest < R)
+        ForEachRestStart(walk, pMeasure, [pMeasure, R, &nFinest](uint32_t k) {
+            uint32_t nLevel = GridLevel(R, k);
+            if (nLevel > nFinest && DrawnRestAt(pMeasure->pSections[k])) nFinest = nLevel;
+        });
     if (bDenominator > nFinest) nFinest = bDenominator;
     return nFinest;
 }
@@ -57,15 +74,63 @@ void CompactSections(SMeasureWalk& walk, SMeasure* pMeasure) {
     KeepEverySection(pMeasure, R / nFinest);
 }
 
-// Exponent e with 2^e = bValue (0 for a whole note).
-static uint8_t ValueExponent(uint8_t bValue) {
-    uint8_t e = 0;
-    while ((1u << (e + 1)) <= bValue) ++e;
-    return e;
+// Exponent e with 2^e = bValue (0 for a whole note), for every value a byte
+// holds: one more than the exponent of half the value (0 for no value).
+struct SExponentTable {
+    uint8_t abExponent[256];
+};
+
+static constexpr SExponentTable MakeExponentTable() {
+    SExponentTable table = {};
+    for (uint32_t b = 2; b < 256; ++b) table.abExponent[b] = static_cast<uint8_t>(table.abExponent[b / 2] + 1);
+    return table;
 }
 
-// Stage Q. The chords hold their own copies of the notes, so the lists the
-// placement left in the sections are freed here.
+static constexpr SExponentTable kExponents = MakeExponentTable();
+
+static uint8_t ValueExponent(uint8_t bValue) { return kExponents.abExponent[bValue]; }
+
+// The rests of a section that have a value get its exponent.
+static void FinishRestsAt(SSection& section) {
+    for (SChord* pChord = section.pChords; pChord; pChord = pChord->pNext)
+        if (!pChord->pNotes && pChord->bValue != 0) pChord->bValueLog2 = ValueExponent(pChord->bValue);
+}
+
+// The rests that have a value lie where stage L started one. Each of them
+// has a step (stage N gives every rest one, and stage O takes it only
+// together with the value), so compaction kept its section.
+static void FinishRests(const SMeasureWalk& walk, SMeasure* pMeasure) {
+    if (walk.pRestsOf == pMeasure) {
+        ForEachStartedRest(walk, [pMeasure](uint32_t k) { FinishRestsAt(pMeasure->pSections[k]); });
+        return;
+    }
+    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) FinishRestsAt(*pSection);
+}
+
+static void FreeRawNotes(SSection& section) {
+    SNote* pNote = section.pRawNotes;
+    while (pNote) {
+        SNote* pNext = pNote->pNext;
+        FreeToTrack(pNote);
+        pNote = pNext;
+    }
+    section.pRawNotes = nullptr;
+}
+
+// The chords hold their own copies of the notes, so the lists the placement
+// left in the sections are freed. Only the sections listed as placed ever
+// held any, and a note left there has a copy in a chord of its section
+// (stage F), which compaction kept.
+static void FreePlacedNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SPlacedSections& placed = walk.placed;
+    if (placed.pMeasure == pMeasure) {
+        for (uint32_t i = 0; i < placed.nSections; ++i) FreeRawNotes(pMeasure->pSections[placed.abSection[i]]);
+        return;
+    }
+    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) FreeRawNotes(*pSection);
+}
+
+// Stage Q.
 void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure) {
     // Every section compaction kept holds the chords with notes.
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
@@ -74,17 +139,6 @@ void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure) {
         OrderChordNotes(pChord);
         pChord->bValueLog2 = ValueExponent(pChord->bValue);
     }
-    for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) {
-        // The rests that have a value lie where stage L started one.
-        if (RestMayStartAt(walk, pMeasure, static_cast<uint32_t>(pSection - pMeasure->pSections)))
-            for (SChord* pChord = pSection->pChords; pChord; pChord = pChord->pNext)
-                if (!pChord->pNotes && pChord->bValue != 0) pChord->bValueLog2 = ValueExponent(pChord->bValue);
-        SNote* pNote = pSection->pRawNotes;
-        while (pNote) {
-            SNote* pNext = pNote->pNext;
-            FreeToTrack(pNote);
-            pNote = pNext;
-        }
-        pSection->pRawNotes = nullptr;
-    }
+    FinishRests(walk, pMeasure);
+    FreePlacedNotes(walk, pMeasure);
 }

@@ -52,6 +52,30 @@ struct SSoundingChords {
     uint32_t nCapacity;         // entries apChords has room for
 };
 
+// Sections [bFirst, bEnd) of a voice where it sounds nothing.
+struct SSilence {
+    SChord* pVoice;  // the voice's chord array
+    uint8_t bFirst;
+    uint8_t bEnd;
+};
+
+// The silences of every voice of one measure, voice after voice and in
+// order within each: what stages K and L fill and O walks, found once by
+// stage J.
+struct SVoiceSilences {
+    const SMeasure* pMeasure;  // the measure listed; null before the first
+    uint32_t nSilences;
+    SSilence* pSilences;       // in the walk's own heap
+    uint32_t nCapacity;        // entries pSilences has room for
+};
+
+// The sections every value covers on one grid, as ChordSpan gives them,
+// plain (abSpan[0][value]) and dotted (abSpan[1][value]).
+struct SSpans {
+    uint8_t bResolution;  // the grid; 0 before the table is made
+    uint8_t abSpan[2][256];
+};
+
 // Stages C to S each rely on no later measure, so they run measure by
 // measure: every stage finishes a measure before the next stage starts on
 // it, and the measure's records are still at hand when the next stage comes.
@@ -83,10 +107,16 @@ struct SMeasureWalk {
     // the heap that holds the index for the walk (null until one is needed).
     SSoundingChords sounding;
     void* hWalkHeap;
-    // L to N: the sections of pRestsOf where stage L started a rest, so that
-    // M and N pass over the others (every section of any other measure).
+    // J to O: the silences of every voice of the measure (noted by J, filled
+    // by K and L, walked by O), and the span of every value on the walk's
+    // grid (J).
+    SVoiceSilences silences;
+    SSpans spans;
+    // L to Q: the sections of pRestsOf where stage L started a rest, one bit
+    // each (section k is bit k % 64 of word k / 64), so that M to Q pass over
+    // the others (every section of any other measure).
     const SMeasure* pRestsOf;
-    uint8_t abRestStarts[256];
+    uint64_t aqRestStarts[4];
 };
 
 // The sections of the measure with placed notes, listed by the first of
@@ -181,14 +211,37 @@ void FillRests(SMeasureWalk& walk, SMeasure* pMeasure);            // L: rest va
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure);           // M: equal rests of several voices merged
 void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure);           // N: staff step of every drawn rest
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure);             // O: rest + rest of half/double value -> dotted
-// The first section from k on where a rest may start, or the measure's
-// section count: where stage L has filled the measure's silences in this
-// walk, only where it started one; otherwise any section.
-uint32_t NextRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k);
-// Whether a rest may start at section k of the measure's array, in the same
-// sense; still answers once compaction has unlinked sections.
-inline bool RestMayStartAt(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
-    return walk.pRestsOf != pMeasure || walk.abRestStarts[k];
+
+// The position of the lowest set bit of a word that has one: that bit alone,
+// times a de Bruijn sequence, leaves a pattern of its own in the top six
+// bits for each of the 64 positions.
+inline uint32_t LowestBit(uint64_t q) {
+    static const uint8_t kPosition[64] = {
+        0,  1,  48, 2,  57, 49, 28, 3,  61, 58, 50, 42, 38, 29, 17, 4,  62, 55, 59, 36, 53, 51,
+        43, 22, 45, 39, 33, 30, 24, 18, 12, 5,  63, 47, 56, 27, 60, 41, 37, 16, 54, 35, 52, 21,
+        44, 32, 23, 11, 46, 26, 40, 15, 34, 20, 31, 10, 25, 14, 19, 9,  13, 8,  7,  6};
+    return kPosition[((q & (0 - q)) * 0x03F79D71B4CB0A89u) >> 58];
+}
+
+// Calls visit(k) for every section k of the measure pRestsOf where stage L
+// started a rest, in order. It reads the measure's array, so it still
+// answers once compaction has unlinked sections.
+template <typename Visit>
+inline void ForEachStartedRest(const SMeasureWalk& walk, Visit visit) {
+    for (uint32_t w = 0; w < 4; ++w)
+        for (uint64_t q = walk.aqRestStarts[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
+}
+
+// Calls visit(k) for every section k of the measure where a rest may start,
+// in order: where stage L has filled the measure's silences in this walk,
+// only where it started one; otherwise every section.
+template <typename Visit>
+inline void ForEachRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, Visit visit) {
+    if (walk.pRestsOf == pMeasure) {
+        ForEachStartedRest(walk, visit);
+        return;
+    }
+    for (uint32_t k = 0; k < pMeasure->bSections; ++k) visit(k);
 }
 
 // ---- compaction.cpp: section compaction and final pass (P, Q) ---------------------

@@ -4,7 +4,7 @@
 // as one dotted rest.
 #include "notation.h"
 
-#include <string.h>
+#include "../platform/platform.h"
 
 // Sections a rest of value bValue covers on grid R (rests are never dotted
 // before stage O, and never shorter than one section).
@@ -16,35 +16,82 @@ static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
 
 // A voice sounds from each chord with notes through the sections its value
 // covers; a chord that starts while an earlier one still covers its section
-// adds nothing to where the voice sounds. Calls visit(first, end) for every
-// stretch of sections [first, end) where voice v sounds, in order, ends cut
-// at the bar line.
-template <typename VisitStretch>
-static void ForEachSoundingStretch(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, uint8_t R,
-                                   VisitStretch visit) {
+// adds nothing to where the voice sounds. The sections no stretch covers are
+// its silences. Calls sound(first, end) for every stretch [first, end) where
+// voice v sounds and silence(first, end) for every silence, in order, ends
+// cut at the bar line.
+template <typename VisitStretch, typename VisitSilence>
+static void FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, const SSpans& spans,
+                        VisitStretch sound, VisitSilence silence) {
     uint32_t nCovered = 0;  // sections before this one are covered already
     for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
         const SChord* pChord = sounding.apChords[i];
         uint32_t nFirst = SectionOf(sounding, v, pChord);
         if (nFirst < nCovered) continue;
-        uint32_t nEnd = nFirst + ChordSpan(R, pChord->bValue, pChord->bDotted);
+        uint32_t nEnd = nFirst + spans.abSpan[pChord->bDotted != 0][pChord->bValue];
         if (nEnd > nSections) nEnd = nSections;
-        visit(nFirst, nEnd);
+        if (nFirst > nCovered) silence(nCovered, nFirst);
+        sound(nFirst, nEnd);
         nCovered = nEnd;
     }
+    if (nCovered < nSections) silence(nCovered, nSections);
 }
 
-// Calls visit(first, end) for every silence [first, end) of voice v: the
-// sections no stretch of the voice covers, in order.
-template <typename VisitSilence>
-static void ForEachSilence(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, uint8_t R,
-                           VisitSilence visit) {
-    uint32_t nSilenceStart = 0;
-    ForEachSoundingStretch(sounding, v, nSections, R, [&](uint32_t nFirst, uint32_t nEnd) {
-        if (nFirst > nSilenceStart) visit(nSilenceStart, nFirst);
-        nSilenceStart = nEnd;
-    });
-    if (nSilenceStart < nSections) visit(nSilenceStart, nSections);
+// Every chord's span is looked up rather than divided out: the table for the
+// walk's grid is made once.
+static const SSpans& Spans(SMeasureWalk& walk) {
+    SSpans& spans = walk.spans;
+    uint8_t R = walk.context.bResolution;
+    if (spans.bResolution == R) return spans;
+    for (uint32_t b = 0; b < 256; ++b) {
+        spans.abSpan[0][b] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 0));
+        spans.abSpan[1][b] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 1));
+    }
+    spans.bResolution = R;
+    return spans;
+}
+
+// Room for every silence of the measure: a voice has at most one for every
+// two sections, as a section where it sounds follows each silence but the
+// last. The index of sounding chords made the walk's heap when it found the
+// measure's voices.
+static void MakeRoomForSilences(SMeasureWalk& walk, size_t nSilences) {
+    SVoiceSilences& silences = walk.silences;
+    if (nSilences <= silences.nCapacity) return;
+    size_t nCapacity = nSilences > 2u * silences.nCapacity ? nSilences : 2u * silences.nCapacity;
+    silences.pSilences = static_cast<SSilence*>(PlatformAllocate(walk.hWalkHeap, nCapacity * sizeof(SSilence), false));
+    if (!silences.pSilences) RaiseError(kMsgNoMemory);
+    silences.nCapacity = static_cast<uint32_t>(nCapacity);
+}
+
+// Follows every voice of the measure, noting its silences in the walk and
+// calling sound(pVoice, first, end) for every stretch where it sounds.
+template <typename VisitStretch>
+static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStretch sound) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    uint32_t nSections = pMeasure->bSections;
+    MakeRoomForSilences(walk, static_cast<size_t>(sounding.nVoices) * ((nSections + 1) / 2));
+    const SSpans& spans = Spans(walk);
+    SVoiceSilences& silences = walk.silences;
+    silences.nSilences = 0;
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
+        SChord* pVoice = sounding.apVoice[v];
+        FollowVoice(
+            sounding, v, nSections, spans,
+            [pVoice, sound](uint32_t nFirst, uint32_t nEnd) { sound(pVoice, nFirst, nEnd); },
+            [&silences, pVoice](uint32_t nFirst, uint32_t nEnd) {
+                silences.pSilences[silences.nSilences++] =
+                    SSilence{pVoice, static_cast<uint8_t>(nFirst), static_cast<uint8_t>(nEnd)};
+            });
+    }
+    silences.pMeasure = pMeasure;
+}
+
+// The silences of every voice of the measure, noted by stage J when it ran
+// on the measure in this walk.
+static const SVoiceSilences& Silences(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    if (walk.silences.pMeasure != pMeasure) NoteSilences(walk, pMeasure, [](SChord*, uint32_t, uint32_t) {});
+    return walk.silences;
 }
 
 // ---- Stage J: height where a voice sounds ------------------------------------------
@@ -58,18 +105,27 @@ static double AverageStep(const SChord* pChord) {
     return static_cast<double>(nSum) / nCount;
 }
 
-// A chord's height stands on every section it sounds through, so that the
-// silence after it can take its height over.
-void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
-        SChord* pVoice = sounding.apVoice[v];
-        ForEachSoundingStretch(sounding, v, pMeasure->bSections, walk.context.bResolution,
-                               [pVoice](uint32_t nFirst, uint32_t nEnd) {
-                                   double dHeight = AverageStep(&pVoice[nFirst]);
-                                   for (uint32_t k = nFirst; k < nEnd; ++k) pVoice[k].dPosition = dHeight;
-                               });
+// Every section of every voice gets a height, which makes this loop most of
+// the work of stages J and K: it stores four at a time.
+static void SetHeight(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, double dHeight) {
+    SChord* pChord = pVoice + nFirst;
+    uint32_t nLeft = nEnd - nFirst;
+    for (; nLeft >= 4; nLeft -= 4, pChord += 4) {
+        pChord[0].dPosition = dHeight;
+        pChord[1].dPosition = dHeight;
+        pChord[2].dPosition = dHeight;
+        pChord[3].dPosition = dHeight;
     }
+    for (; nLeft > 0; --nLeft, ++pChord) pChord->dPosition = dHeight;
+}
+
+// A chord's height stands on every section it sounds through, so that the
+// silence after it can take its height over. The silences are noted on the
+// way for the stages after.
+void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
+    NoteSilences(walk, pMeasure, [](SChord* pVoice, uint32_t nFirst, uint32_t nEnd) {
+        SetHeight(pVoice, nFirst, nEnd, AverageStep(&pVoice[nFirst]));
+    });
 }
 
 // ---- Stage K: height carried into silences ------------------------------------------
@@ -78,15 +134,14 @@ void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 // silence at the start of the measure looks ahead to the section after it.
 // A voice that sounds nowhere in the measure has no height to give.
 void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    const SVoiceSilences& silences = Silences(walk, pMeasure);
     uint32_t nSections = pMeasure->bSections;
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
-        SChord* pVoice = sounding.apVoice[v];
-        ForEachSilence(sounding, v, nSections, walk.context.bResolution, [pVoice, nSections](uint32_t nFirst, uint32_t nEnd) {
-            const SChord* pSource = nFirst > 0 ? &pVoice[nFirst - 1] : nEnd < nSections ? &pVoice[nEnd] : nullptr;
-            if (!pSource) return;
-            for (uint32_t k = nFirst; k < nEnd; ++k) pVoice[k].dPosition = pSource->dPosition;
-        });
+    for (uint32_t i = 0; i < silences.nSilences; ++i) {
+        const SSilence& silence = silences.pSilences[i];
+        SChord* pVoice = silence.pVoice;
+        uint32_t nFirst = silence.bFirst, nEnd = silence.bEnd;
+        const SChord* pSource = nFirst > 0 ? &pVoice[nFirst - 1] : nEnd < nSections ? &pVoice[nEnd] : nullptr;
+        if (pSource) SetHeight(pVoice, nFirst, nEnd, pSource->dPosition);
     }
 }
 
@@ -95,39 +150,32 @@ void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A silence is filled from the left with the longest rests that fit both what
 // is left of the silence and the beat they start on: a rest never starts
 // between the beats of a value longer than the grid allows at its position.
-static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint8_t* pbRestStarts) {
+static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint64_t* pqRestStarts) {
     uint32_t k = nFirst;
     while (k < nEnd) {
         uint32_t nLength = nEnd - k;
         uint32_t nGridRoom = R / GridLevel(R, k);
         if (nGridRoom < nLength) nLength = nGridRoom;
-        while (R % nLength != 0) --nLength;
+        // The longest value that fits: R is a power of two, so the lengths
+        // that divide it are the powers of two up to it, and the longest is
+        // the highest bit of nLength (which is at most R).
+        while (nLength & (nLength - 1)) nLength &= nLength - 1;
         pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
-        pbRestStarts[k] = 1;
+        pqRestStarts[k / 64] |= uint64_t(1) << (k % 64);
         k += nLength;
     }
 }
 
 void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    const SVoiceSilences& silences = Silences(walk, pMeasure);
     uint8_t R = walk.context.bResolution;
-    uint8_t* pbRestStarts = walk.abRestStarts;
-    memset(pbRestStarts, 0, pMeasure->bSections);
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
-        SChord* pVoice = sounding.apVoice[v];
-        ForEachSilence(sounding, v, pMeasure->bSections, R, [pVoice, R, pbRestStarts](uint32_t nFirst, uint32_t nEnd) {
-            FillSilence(pVoice, nFirst, nEnd, R, pbRestStarts);
-        });
+    uint64_t* pqRestStarts = walk.aqRestStarts;
+    for (uint32_t w = 0; w < 4; ++w) pqRestStarts[w] = 0;
+    for (uint32_t i = 0; i < silences.nSilences; ++i) {
+        const SSilence& silence = silences.pSilences[i];
+        FillSilence(silence.pVoice, silence.bFirst, silence.bEnd, R, pqRestStarts);
     }
     walk.pRestsOf = pMeasure;
-}
-
-uint32_t NextRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, uint32_t k) {
-    uint32_t nSections = pMeasure->bSections;
-    if (k >= nSections) return nSections;
-    if (walk.pRestsOf != pMeasure) return k;
-    const void* pFound = memchr(walk.abRestStarts + k, 1, nSections - k);
-    return pFound ? static_cast<uint32_t>(static_cast<const uint8_t*>(pFound) - walk.abRestStarts) : nSections;
 }
 
 // ---- Stage M: shared rests ---------------------------------------------------------------
@@ -175,18 +223,24 @@ static bool IsBlocked(const SObstacles& obstacles, double dHeight, double dOther
 // it in, as that rest stood before any merging, so the test for one voice
 // does not depend on which voices were taken in before it. Taking a rest in
 // changes no obstacle of the section (it has the rest's value and becomes
-// marked), so the obstacles are found once per rest.
+// marked), so the obstacles are found once per rest, and only for a rest
+// that has another of its value to take in.
 static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R) {
     const SSection& section = pMeasure->pSections[k];
     uint32_t nSections = pMeasure->bSections;
     for (SChord* pRest = section.pChords; pRest; pRest = pRest->pNext) {
         if (!IsRest(pRest)) continue;
-        SObstacles obstacles = ObstaclesAround(section, pRest);
+        SObstacles obstacles = {};
+        bool bObstaclesFound = false;
         uint32_t nSpan = RestSpan(R, pRest->bValue);
         double dSum = pRest->dPosition;
         uint32_t nCount = 1;
         for (SChord* pOther = pRest->pNext; pOther; pOther = pOther->pNext) {
             if (!IsRest(pOther) || pOther->bValue != pRest->bValue) continue;
+            if (!bObstaclesFound) {
+                obstacles = ObstaclesAround(section, pRest);
+                bObstaclesFound = true;
+            }
             if (IsBlocked(obstacles, pRest->dPosition, pOther->dPosition)) continue;
             dSum += pOther->dPosition;
             ++nCount;
@@ -206,9 +260,8 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R)
 // shared rest, which nothing draws (stage N leaves them out). Chords start
 // with it clear, and a rest taken in marks chords of its own measure only.
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections;
-         k = NextRestStart(walk, pMeasure, k + 1))
-        ShareRestsOfSection(pMeasure, k, walk.context.bResolution);
+    uint8_t R = walk.context.bResolution;
+    ForEachRestStart(walk, pMeasure, [pMeasure, R](uint32_t k) { ShareRestsOfSection(pMeasure, k, R); });
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -220,15 +273,16 @@ static const uint32_t kMaxRanked = 255;
 // spreads the rests evenly over the staff's eleven steps by their rank. A
 // whole or half rest hangs from or sits on a line, so it takes an even step.
 static void PlaceRestsOfSection(const SSection& section) {
-    // Only rests get a step: a section where none starts has nothing to rank.
-    bool bAnyRest = false;
-    for (const SChord* pChord = section.pChords; pChord && !bAnyRest; pChord = pChord->pNext)
-        bAnyRest = !pChord->bMark && IsRest(pChord);
-    if (!bAnyRest) return;
     SChord* apRanked[kMaxRanked];
     uint32_t nRanked = 0;
-    for (SChord* pChord = section.pChords; pChord && nRanked < kMaxRanked; pChord = pChord->pNext)
-        if (!pChord->bMark) apRanked[nRanked++] = pChord;
+    bool bAnyRest = false;
+    for (SChord* pChord = section.pChords; pChord && nRanked < kMaxRanked; pChord = pChord->pNext) {
+        if (pChord->bMark) continue;
+        apRanked[nRanked++] = pChord;
+        bAnyRest = bAnyRest || IsRest(pChord);
+    }
+    // Only rests get a step: a section where none starts has nothing to rank.
+    if (!bAnyRest) return;
 
     // Plain exchange sort; it fixes the order among equal keys. At equal
     // height a stem-down chord ranks below a stem-up one.
@@ -257,9 +311,7 @@ static void PlaceRestsOfSection(const SSection& section) {
 }
 
 void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    for (uint32_t k = NextRestStart(walk, pMeasure, 0); k < pMeasure->bSections;
-         k = NextRestStart(walk, pMeasure, k + 1))
-        PlaceRestsOfSection(pMeasure->pSections[k]);
+    ForEachRestStart(walk, pMeasure, [pMeasure](uint32_t k) { PlaceRestsOfSection(pMeasure->pSections[k]); });
 }
 
 // ---- Stage O: dotted rests -----------------------------------------------------------------
@@ -267,31 +319,39 @@ void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A rest followed straight away by a rest of half or double its value becomes
 // one dotted rest of the longer value. Shared rests stay as they are: their
 // voices need not be silent for the same time afterwards.
-static void DotRestsOfVoice(const SMeasureWalk& walk, const SMeasure* pMeasure, SChord* pVoice) {
-    uint32_t nSections = pMeasure->bSections;
-    uint8_t R = walk.context.bResolution;
-    uint32_t k = NextRestStart(walk, pMeasure, 0);
-    while (k < nSections) {
-        SChord* pRest = &pVoice[k];
-        uint32_t nNext = IsRest(pRest) && !pRest->bSharedRest ? k + RestSpan(R, pRest->bValue) : nSections;
-        if (nNext >= nSections) {
-            k = NextRestStart(walk, pMeasure, k + 1);
-            continue;
-        }
-        SChord* pNextRest = &pVoice[nNext];
-        // Compared exactly: twice the next rest's value equals this one's, or the other way round.
-        uint32_t nValue = pRest->bValue, nNextValue = pNextRest->bValue;
-        if (IsRest(pNextRest) && !pNextRest->bSharedRest && (nNextValue == 2 * nValue || 2 * nNextValue == nValue)) {
-            pRest->bValue = static_cast<uint8_t>(nValue < nNextValue ? nValue : nNextValue);
-            pRest->bDotted = 1;
-            pNextRest->bRestStep = 0;
-            pNextRest->bValue = 0;
-        }
-        // One and a half times the rest's length, merged or not.
-        k = NextRestStart(walk, pMeasure, k + ChordSpan(R, pRest->bValue, 1));
+// Stage O at section k of a voice; returns the section where its walk goes
+// on: one and a half times the length of a rest that has one after it,
+// merged or not, the end of any other rest (nothing of the voice starts
+// inside it), or the next section.
+static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_t R) {
+    SChord* pRest = &pVoice[k];
+    if (!IsRest(pRest)) return k + 1;
+    uint32_t nNext = k + RestSpan(R, pRest->bValue);
+    if (pRest->bSharedRest || nNext >= nSections) return nNext;
+    SChord* pNextRest = &pVoice[nNext];
+    // Compared exactly: twice the next rest's value equals this one's, or the other way round.
+    uint32_t nValue = pRest->bValue, nNextValue = pNextRest->bValue;
+    if (IsRest(pNextRest) && !pNextRest->bSharedRest && (nNextValue == 2 * nValue || 2 * nNextValue == nValue)) {
+        pRest->bValue = static_cast<uint8_t>(nValue < nNextValue ? nValue : nNextValue);
+        pRest->bDotted = 1;
+        pNextRest->bRestStep = 0;
+        pNextRest->bValue = 0;
     }
+    return k + ChordSpan(R, pRest->bValue, 1);
 }
 
+// Each voice is walked from its start; every rest of a voice lies in one of
+// its silences, so the walk looks only there.
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    ForEachVoice(pMeasure, [&walk, pMeasure](SChord* pVoice, uint32_t) { DotRestsOfVoice(walk, pMeasure, pVoice); });
+    const SVoiceSilences& silences = Silences(walk, pMeasure);
+    uint32_t nSections = pMeasure->bSections;
+    uint8_t R = walk.context.bResolution;
+    uint32_t k = 0;  // where the walk of the voice goes on
+    for (uint32_t i = 0; i < silences.nSilences; ++i) {
+        const SSilence& silence = silences.pSilences[i];
+        if (i > 0 && silence.pVoice != silences.pSilences[i - 1].pVoice) k = 0;
+        if (k < silence.bFirst) k = silence.bFirst;
+        SChord* pVoice = silence.pVoice;
+        while (k < silence.bEnd) k = DotRestAt(pVoice, k, nSections, R);
+    }
 }

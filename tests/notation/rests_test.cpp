@@ -179,6 +179,33 @@ TEST(RestValues, TheSecondPartOfADottedRestDisappears) {
     EXPECT_EQ(ChordAt(m, 8, 0)->bRestStep, 6);
 }
 
+// Stage L notes the sections where it starts a rest, one bit each; the later
+// stages read them back in order, across the words of 64 sections.
+TEST(RestStarts, ReadBackInOrder) {
+    std::vector<std::vector<uint32_t>> cases = {
+        {}, {0}, {63}, {64}, {255}, {1, 2, 62, 63, 64, 65, 127, 128, 191, 192, 254, 255}, {}};
+    for (uint32_t k = 0; k < 256; ++k) cases.back().push_back(k);
+    for (uint32_t k = 0; k < 256; k += 37) cases.push_back({k});
+    for (const std::vector<uint32_t>& starts : cases) {
+        SCOPED_TRACE(testing::Message() << starts.size() << " starts, the first " << (starts.empty() ? -1 : int(starts[0])));
+        SMeasure measure = {};
+        measure.bSections = 255;
+        SMeasureWalk walk = {};
+        walk.pRestsOf = &measure;
+        for (uint32_t k : starts) walk.aqRestStarts[k / 64] |= uint64_t(1) << (k % 64);
+        std::vector<uint32_t> read, readInMeasure, readInOther;
+        ForEachStartedRest(walk, [&read](uint32_t k) { read.push_back(k); });
+        EXPECT_EQ(read, starts);
+        ForEachRestStart(walk, &measure, [&readInMeasure](uint32_t k) { readInMeasure.push_back(k); });
+        EXPECT_EQ(readInMeasure, starts);
+        // A measure L has not filled in this walk: every section may start one.
+        SMeasure other = {};
+        other.bSections = 3;
+        ForEachRestStart(walk, &other, [&readInOther](uint32_t k) { readInOther.push_back(k); });
+        EXPECT_EQ(readInOther, (std::vector<uint32_t>{0, 1, 2}));
+    }
+}
+
 // ---- Stage M: shared rests -----------------------------------------------------------------
 
 // Three voices start together at section 0: an eighth on step 7 (voice 0), a
