@@ -265,14 +265,6 @@ inline SChord* VoiceChords(const SMeasure* pMeasure, uint32_t nVoice) {
     return pChord;
 }
 
-// Calls visit(pVoice, nSections) with the chord array of every voice of the
-// measure, in voice order.
-template <typename VisitVoice>
-inline void ForEachVoice(const SMeasure* pMeasure, VisitVoice visit) {
-    for (SChord* pVoice = VoiceChords(pMeasure, 0); pVoice; pVoice = pVoice->pNext)
-        visit(pVoice, static_cast<uint32_t>(pMeasure->bSections));
-}
-
 // Calls visit(i) for every section i of n, four at a time: some walks do
 // little at each section, and on a fine grid a measure has many, so the
 // loop's own counting is kept small (a size_t count, which cannot wrap,
