@@ -52,6 +52,12 @@ struct SSoundingChords {
     uint32_t nCapacity;         // entries apChords has room for
 };
 
+// Staff steps of some notes, summed and counted (stage I).
+struct SStepTally {
+    int32_t nSum;
+    int32_t nCount;
+};
+
 // Stages C to S each rely on no later measure, so they run measure by
 // measure: every stage finishes a measure before the next stage starts on
 // it, and the measure's records are still at hand when the next stage comes.
@@ -75,6 +81,9 @@ struct SMeasureWalk {
     // H: the clef in effect and the measure before this one.
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;
+    // I: the notes every voice strikes at each section of the measure; all
+    // zero between measures, so that none has to clear every section.
+    SStepTally aStruck[256];
     // P: the denominator of the last meter shown.
     uint8_t bBeatDenominator;
     // C to F: the sections of the measure with placed notes.
