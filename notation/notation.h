@@ -75,9 +75,11 @@ struct SMeasureWalk {
     int32_t anSignature[kAccidentalSteps];
     // E: room for one note while two change places.
     SNote* pSwapNote;
-    // G: the meter in force; 0/0 before the first one shown.
+    // G: the meter in force (0/0 before the first one shown) and how many
+    // notes of each value (1..64) make one beam group in it.
     uint32_t nBeamNumerator;
     uint32_t nBeamDenominator;
+    uint8_t abBeamGroupNotes[65];
     // H: the clef in effect and the measure before this one.
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;

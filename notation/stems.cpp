@@ -106,23 +106,25 @@ void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
 
 // Voice assignment leaves a chord's notes highest first, which suits a stem
 // down (the stem hangs from the top note). A stem-up chord is read from the
-// bottom, so its list is turned round.
+// bottom, so its list is turned round as it is walked: every note's next
+// becomes its previous and the last note the head.
 void OrderChordNotes(SChord* pChord) {
     SNote* pPrevious = nullptr;
-    for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-        pNote->pPrev = pPrevious;
-        pPrevious = pNote;
+    if (!pChord->bStemUp) {
+        for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
+            pNote->pPrev = pPrevious;
+            pPrevious = pNote;
+        }
+        return;
     }
-    if (!pChord->bStemUp || !pChord->pNotes) return;
-    // pPrevious is the last note: it becomes the head, and every note's two
-    // links change places.
-    pChord->pNotes = pPrevious;
-    for (SNote* pNote = pPrevious; pNote;) {
+    for (SNote* pNote = pChord->pNotes; pNote;) {
         SNote* pOlderNext = pNote->pNext;
-        pNote->pNext = pNote->pPrev;
+        pNote->pNext = pPrevious;
         pNote->pPrev = pOlderNext;
-        pNote = pNote->pNext;
+        pPrevious = pNote;
+        pNote = pOlderNext;
     }
+    pChord->pNotes = pPrevious;
 }
 
 // ---- Stage R: displaced heads ----------------------------------------------------------
