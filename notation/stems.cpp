@@ -132,15 +132,17 @@ void OrderChordNotes(SChord* pChord) {
 // Two heads a second apart (or on one step) cannot sit side by side on the
 // same side of the stem: the later one in list order moves across, and in a
 // cluster the heads alternate. With the stem down a moved head lands left of
-// the stem, which the section records so that the drawing leaves room for it.
-static void DisplaceChordHeads(const SChord* pChord, SSection* pSection) {
+// the stem; the answer says whether one did, so that the section records it
+// and the drawing leaves room for it.
+static bool DisplaceChordHeads(const SChord* pChord) {
+    bool bHeadLeft = false;
     const SNote* pPrevious = pChord->pNotes;
-    if (!pPrevious) return;
     for (SNote* pNote = pPrevious->pNext; pNote; pPrevious = pNote, pNote = pNote->pNext) {
         int nDistance = pNote->cStep - pPrevious->cStep;
         if (nDistance > -2 && nDistance < 2) pNote->bHeadFlipped = pPrevious->bHeadFlipped ? 0 : 1;
-        if (pNote->bHeadFlipped && !pChord->bStemUp) pSection->bHeadsLeft = 1;
+        if (pNote->bHeadFlipped && !pChord->bStemUp) bHeadLeft = true;
     }
+    return bHeadLeft;
 }
 
 // Chords with notes only; compaction keeps every section where one starts.
@@ -149,6 +151,6 @@ void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure) {
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
             const SChord* pChord = sounding.apChords[i];
-            DisplaceChordHeads(pChord, &pMeasure->pSections[SectionOf(sounding, v, pChord)]);
+            if (DisplaceChordHeads(pChord)) pMeasure->pSections[SectionOf(sounding, v, pChord)].bHeadsLeft = 1;
         }
 }

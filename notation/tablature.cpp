@@ -11,28 +11,34 @@ constexpr int32_t g_anOpenStrings[6] = {76, 71, 67, 62, 57, 52};
 static const uint8_t kNoFret = 255;
 static const int32_t kHighestFret = 24;
 
-// The preferred string of every pitch byte, worked out once: a chord's notes
-// look it up instead of trying the strings one by one.
-struct SPreferredStrings {
-    uint8_t abString[256];  // 1..6, or 0
+// The preferred string of every pitch byte and the fret there, worked out
+// once: a chord's notes look them up instead of trying the strings one by
+// one. The preferred string always reaches its pitch: the strings lie at
+// most five semitones apart and string 1 stops at its 24th fret.
+struct SFingering {
+    uint8_t bString;  // 1..6, or 0
+    uint8_t bFret;    // 0..24; 0 without a string
+};
+struct SFirstChoices {
+    SFingering aOfPitch[256];
 };
 
-static constexpr SPreferredStrings PreferredStringTable() {
-    SPreferredStrings table = {};
+static constexpr SFirstChoices FirstChoiceTable() {
+    SFirstChoices table = {};
     for (int32_t nPitch = 0; nPitch < 256; ++nPitch) {
         if (nPitch > g_anOpenStrings[0] + kHighestFret) continue;
         for (uint8_t s = 1; s <= 6; ++s)
             if (nPitch >= g_anOpenStrings[s - 1]) {
-                table.abString[nPitch] = s;
+                table.aOfPitch[nPitch] = SFingering{s, static_cast<uint8_t>(nPitch - g_anOpenStrings[s - 1])};
                 break;
             }
     }
     return table;
 }
 
-static constexpr SPreferredStrings kPreferredStrings = PreferredStringTable();
+static constexpr SFirstChoices kFirstChoices = FirstChoiceTable();
 
-uint8_t PreferredString(uint8_t bPitch) { return kPreferredStrings.abString[bPitch]; }
+uint8_t PreferredString(uint8_t bPitch) { return kFirstChoices.aOfPitch[bPitch].bString; }
 
 uint8_t FretOnString(uint8_t bPitch, uint8_t bString) {
     if (bString < 1 || bString > 6) return kNoFret;
@@ -50,17 +56,15 @@ static void FingerChord(SChord* pChord) {
     uint32_t nUsed = 0;  // bit s for string s
     bool bAnyLost = false;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-        uint8_t s = PreferredString(pNote->bPitch);
-        if (s == 0) continue;
-        if (nUsed & (1u << s)) {
+        SFingering first = kFirstChoices.aOfPitch[pNote->bPitch];
+        if (first.bString == 0) continue;
+        if (nUsed & (1u << first.bString)) {
             bAnyLost = true;
             continue;
         }
-        // The preferred string always reaches its pitch: the strings lie at
-        // most five semitones apart and string 1 stops at its 24th fret.
-        pNote->bString = s;
-        pNote->bFret = static_cast<uint8_t>(pNote->bPitch - g_anOpenStrings[s - 1]);
-        nUsed |= 1u << s;
+        pNote->bString = first.bString;
+        pNote->bFret = first.bFret;
+        nUsed |= 1u << first.bString;
     }
     if (!bAnyLost) return;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
