@@ -43,35 +43,32 @@ static uint32_t GroupSpan(const BeamGroupTable& groups, uint8_t bResolution, uin
     return static_cast<uint32_t>(bResolution / bValue) * groups[bValue];
 }
 
-// Whether the chord Q at section k continues the beam of the chord P at
-// section p of the same voice.
-static bool JoinsBeam(const BeamGroupTable& groups, uint8_t bResolution, const SChord* pPrev, uint32_t p,
-                      const SChord* pChord, uint32_t k) {
+// Whether the chord Q continues the beam of the chord P before it in voice v.
+static bool JoinsBeam(const BeamGroupTable& groups, uint8_t bResolution, const SSoundingChords& sounding, uint32_t v,
+                      const SChord* pPrev, const SChord* pChord) {
     // Only eighths and shorter carry beams.
     if (pPrev->bValue < 8 || pChord->bValue < 8) return false;
     // Q must start no later than where P would end without its dot: anything
     // after that is a silence, and a dotted P is never beamed onward from a
     // distance longer than its plain value.
+    uint32_t p = SectionOf(sounding, v, pPrev), k = SectionOf(sounding, v, pChord);
     if (k - p > static_cast<uint32_t>(bResolution / pPrev->bValue)) return false;
     // The later chord's group decides: no group boundary after P up to Q.
     uint32_t g = GroupSpan(groups, bResolution, pChord->bValue);
     return g != 0 && p / g == k / g;
 }
 
-// Links the beam pairs among the chords with notes of voice v. P starts
-// empty in every measure, so no beam runs over a bar line.
+// Links the beam pairs among the chords with notes of voice v, each with the
+// one before it. The first chord of the measure has none, so no beam runs
+// over a bar line.
 static void BeamVoice(const BeamGroupTable& groups, uint8_t bResolution, const SSoundingChords& sounding, uint32_t v) {
-    SChord* pPrev = nullptr;
-    uint32_t p = 0;
-    for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
+    for (uint32_t i = sounding.anVoiceStart[v] + 1; i < sounding.anVoiceStart[v + 1]; ++i) {
+        SChord* pPrev = sounding.apChords[i - 1];
         SChord* pChord = sounding.apChords[i];
-        uint32_t k = SectionOf(sounding, v, pChord);
-        if (pPrev && JoinsBeam(groups, bResolution, pPrev, p, pChord, k)) {
+        if (JoinsBeam(groups, bResolution, sounding, v, pPrev, pChord)) {
             pPrev->bBeamNext = 1;
             pChord->bBeamPrev = 1;
         }
-        pPrev = pChord;
-        p = k;
     }
 }
 
