@@ -17,7 +17,7 @@ enum EClef {
 
 // A note sounding at treble step s is drawn at s + shift: the bass staff's top
 // line (the A below middle C, treble step -2) is drawn on step 10, and so on.
-static int32_t ClefShift(int32_t nClef) {
+static constexpr int32_t ClefShift(int32_t nClef) {
     switch (nClef) {
         case kBass: return 12;
         case kTrebleOctaveUp: return -7;
@@ -32,7 +32,7 @@ static bool LowersKeyGlyphs(int32_t nClef) { return nClef == kBass || nClef == k
 // Ledger lines for one note: above the top line (step 10) one for every two
 // steps from step 12 up, below the bottom line (step 2) one for every two
 // steps from step 0 down.
-static uint32_t LedgerLines(int64_t s) {
+static constexpr uint32_t LedgerLines(int64_t s) {
     if (s >= 12) return static_cast<uint32_t>((s - 10) / 2);
     if (s <= 0) return static_cast<uint32_t>((2 - s) / 2);
     return 0;
@@ -61,11 +61,30 @@ struct SClefCosts {
     uint8_t abCost[5];
 };
 
+// The ledger lines of every drawing position a note's 8-bit step can have in
+// any clef, worked out once: a measure's four costs are then eight look-ups.
+static constexpr int32_t kLowestDrawn = -128 + ClefShift(kTrebleOctaveUp);
+static constexpr int32_t kHighestDrawn = 127 + ClefShift(kBassOctaveDown);
+struct SLedgerTable {
+    uint8_t abLines[kHighestDrawn - kLowestDrawn + 1];  // from kLowestDrawn up
+};
+
+static constexpr SLedgerTable LedgerTable() {
+    SLedgerTable table = {};
+    for (int32_t s = kLowestDrawn; s <= kHighestDrawn; ++s)
+        table.abLines[s - kLowestDrawn] = static_cast<uint8_t>(LedgerLines(s));
+    return table;
+}
+
+static constexpr SLedgerTable kLedgerLines = LedgerTable();
+
+// nLow and nHigh are 8-bit steps, so every shifted end lies in the table.
 static SClefCosts CostsOfRange(int32_t nLow, int32_t nHigh) {
     SClefCosts costs = {};
     for (int32_t nClef = kTreble; nClef <= kBassOctaveDown; ++nClef) {
-        int32_t nShift = ClefShift(nClef);
-        costs.abCost[nClef] = LedgerLineCost(nLow + nShift, nHigh + nShift);
+        uint8_t bBelow = kLedgerLines.abLines[nLow + ClefShift(nClef) - kLowestDrawn];
+        uint8_t bAbove = kLedgerLines.abLines[nHigh + ClefShift(nClef) - kLowestDrawn];
+        costs.abCost[nClef] = bBelow > bAbove ? bBelow : bAbove;
     }
     return costs;
 }

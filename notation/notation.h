@@ -76,6 +76,12 @@ struct SSpans {
     uint8_t abSpan[2][256];
 };
 
+// Staff steps of some notes, summed and counted (stage I).
+struct SStepTally {
+    int32_t nSum;
+    int32_t nCount;
+};
+
 // Stages C to S each rely on no later measure, so they run measure by
 // measure: every stage finishes a measure before the next stage starts on
 // it, and the measure's records are still at hand when the next stage comes.
@@ -93,12 +99,17 @@ struct SMeasureWalk {
     int32_t anSignature[kAccidentalSteps];
     // E: room for one note while two change places.
     SNote* pSwapNote;
-    // G: the meter in force; 0/0 before the first one shown.
+    // G: the meter in force (0/0 before the first one shown) and how many
+    // notes of each value (1..64) make one beam group in it.
     uint32_t nBeamNumerator;
     uint32_t nBeamDenominator;
+    uint8_t abBeamGroupNotes[65];
     // H: the clef in effect and the measure before this one.
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;
+    // I: the notes every voice strikes at each section of the measure; all
+    // zero between measures, so that none has to clear every section.
+    SStepTally aStruck[256];
     // P: the denominator of the last meter shown.
     uint8_t bBeatDenominator;
     // C to F: the sections of the measure with placed notes.

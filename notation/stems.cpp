@@ -5,36 +5,35 @@
 
 // ---- Stage I: stem direction ----------------------------------------------------------
 
-// Steps of the notes that start in one place, summed and counted.
-struct SStepTally {
-    int32_t nSum;
-    int32_t nCount;
-};
-
-static void TallyNotes(const SChord* pChord, SStepTally& tally) {
+// The steps of a chord's notes, summed and counted.
+static SStepTally TallyOfChord(const SChord* pChord) {
+    SStepTally tally = {0, 0};
     for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
         tally.nSum += pNote->cStep;
         ++tally.nCount;
     }
+    return tally;
 }
 
-// The notes every voice strikes in the sections before each section of the
-// measure, so that what a stretch of sections holds is one difference.
 // Notes that started earlier and still sound are not counted: only what is
-// struck under a beam group competes with it for the space.
-struct SStruckBefore {
-    SStepTally aBefore[256];  // aBefore[k]: sections 0 .. k - 1
-};
+// struck under a beam group competes with it for the space. aStruck[k] gets
+// the notes of every voice struck at section k; sections where nothing is
+// struck stay zero.
+static void TallyStruckNotes(const SSoundingChords& sounding, SStepTally* aStruck) {
+    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
+            SStepTally chord = TallyOfChord(sounding.apChords[i]);
+            SStepTally& at = aStruck[SectionOf(sounding, v, sounding.apChords[i])];
+            at.nSum += chord.nSum;
+            at.nCount += chord.nCount;
+        }
+}
 
-static void TallyStruckNotes(const SSoundingChords& sounding, uint32_t nSections, SStruckBefore& struck) {
-    for (uint32_t k = 0; k <= nSections; ++k) struck.aBefore[k] = SStepTally{0, 0};
+// Zero again where the measure struck notes, ready for the next measure.
+static void ClearStruckNotes(const SSoundingChords& sounding, SStepTally* aStruck) {
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i)
-            TallyNotes(sounding.apChords[i], struck.aBefore[SectionOf(sounding, v, sounding.apChords[i]) + 1]);
-    for (uint32_t k = 1; k <= nSections; ++k) {
-        struck.aBefore[k].nSum += struck.aBefore[k - 1].nSum;
-        struck.aBefore[k].nCount += struck.aBefore[k - 1].nCount;
-    }
+            aStruck[SectionOf(sounding, v, sounding.apChords[i])] = SStepTally{0, 0};
 }
 
 // One voice alone: stems go up below the middle line. The middle of the
@@ -61,7 +60,7 @@ static uint8_t StemAgainstOthers(const SStepTally& group, const SStepTally& othe
 // chords included, gets the group's direction. What the other voices strike
 // under the group is everything struck there less the group's own notes.
 static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32_t nSections,
-                             const SStruckBefore& struck) {
+                             const SStepTally* aStruck) {
     SChord* pVoice = sounding.apVoice[v];
     uint32_t nEnd = sounding.anVoiceStart[v + 1];
     uint32_t i = sounding.anVoiceStart[v];
@@ -73,8 +72,9 @@ static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32
         for (;;) {
             const SChord* pChord = sounding.apChords[i++];
             nLast = SectionOf(sounding, v, pChord);
-            TallyNotes(pChord, group);
             for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
+                group.nSum += pNote->cStep;
+                ++group.nCount;
                 if (pNote->cStep < nLowest) nLowest = pNote->cStep;
                 if (pNote->cStep > nHighest) nHighest = pNote->cStep;
             }
@@ -84,8 +84,11 @@ static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32
                 break;
             }
         }
-        SStepTally others = {struck.aBefore[nLast + 1].nSum - struck.aBefore[nFirst].nSum - group.nSum,
-                             struck.aBefore[nLast + 1].nCount - struck.aBefore[nFirst].nCount - group.nCount};
+        SStepTally others = {-group.nSum, -group.nCount};
+        for (uint32_t k = nFirst; k <= nLast; ++k) {
+            others.nSum += aStruck[k].nSum;
+            others.nCount += aStruck[k].nCount;
+        }
         uint8_t bStemUp =
             others.nCount == 0 ? StemForRange(nLowest, nHighest) : StemAgainstOthers(group, others, v);
         for (uint32_t k = nFirst; k <= nLast; ++k) pVoice[k].bStemUp = bStemUp;
@@ -94,32 +97,34 @@ static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32
 
 void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    SStruckBefore struck;
-    TallyStruckNotes(sounding, pMeasure->bSections, struck);
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) ChooseVoiceStems(sounding, v, pMeasure->bSections, struck);
+    TallyStruckNotes(sounding, walk.aStruck);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) ChooseVoiceStems(sounding, v, pMeasure->bSections, walk.aStruck);
+    ClearStruckNotes(sounding, walk.aStruck);
 }
 
 // ---- Note order --------------------------------------------------------------------------
 
 // Voice assignment leaves a chord's notes highest first, which suits a stem
 // down (the stem hangs from the top note). A stem-up chord is read from the
-// bottom, so its list is turned round.
+// bottom, so its list is turned round as it is walked: every note's next
+// becomes its previous and the last note the head.
 void OrderChordNotes(SChord* pChord) {
     SNote* pPrevious = nullptr;
-    for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-        pNote->pPrev = pPrevious;
-        pPrevious = pNote;
+    if (!pChord->bStemUp) {
+        for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
+            pNote->pPrev = pPrevious;
+            pPrevious = pNote;
+        }
+        return;
     }
-    if (!pChord->bStemUp || !pChord->pNotes) return;
-    // pPrevious is the last note: it becomes the head, and every note's two
-    // links change places.
-    pChord->pNotes = pPrevious;
-    for (SNote* pNote = pPrevious; pNote;) {
+    for (SNote* pNote = pChord->pNotes; pNote;) {
         SNote* pOlderNext = pNote->pNext;
-        pNote->pNext = pNote->pPrev;
+        pNote->pNext = pPrevious;
         pNote->pPrev = pOlderNext;
-        pNote = pNote->pNext;
+        pPrevious = pNote;
+        pNote = pOlderNext;
     }
+    pChord->pNotes = pPrevious;
 }
 
 // ---- Stage R: displaced heads ----------------------------------------------------------
@@ -127,15 +132,17 @@ void OrderChordNotes(SChord* pChord) {
 // Two heads a second apart (or on one step) cannot sit side by side on the
 // same side of the stem: the later one in list order moves across, and in a
 // cluster the heads alternate. With the stem down a moved head lands left of
-// the stem, which the section records so that the drawing leaves room for it.
-static void DisplaceChordHeads(const SChord* pChord, SSection* pSection) {
+// the stem; the answer says whether one did, so that the section records it
+// and the drawing leaves room for it.
+static bool DisplaceChordHeads(const SChord* pChord) {
+    bool bHeadLeft = false;
     const SNote* pPrevious = pChord->pNotes;
-    if (!pPrevious) return;
     for (SNote* pNote = pPrevious->pNext; pNote; pPrevious = pNote, pNote = pNote->pNext) {
         int nDistance = pNote->cStep - pPrevious->cStep;
         if (nDistance > -2 && nDistance < 2) pNote->bHeadFlipped = pPrevious->bHeadFlipped ? 0 : 1;
-        if (pNote->bHeadFlipped && !pChord->bStemUp) pSection->bHeadsLeft = 1;
+        if (pNote->bHeadFlipped && !pChord->bStemUp) bHeadLeft = true;
     }
+    return bHeadLeft;
 }
 
 // Chords with notes only; compaction keeps every section where one starts.
@@ -144,6 +151,6 @@ void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure) {
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
             const SChord* pChord = sounding.apChords[i];
-            DisplaceChordHeads(pChord, &pMeasure->pSections[SectionOf(sounding, v, pChord)]);
+            if (DisplaceChordHeads(pChord)) pMeasure->pSections[SectionOf(sounding, v, pChord)].bHeadsLeft = 1;
         }
 }

@@ -4,17 +4,41 @@
 
 #include "notation.h"
 
-const int32_t g_anOpenStrings[6] = {76, 71, 67, 62, 57, 52};
+// constexpr so that the table below can be worked out while compiling; the
+// header's extern declaration keeps it visible to other files.
+constexpr int32_t g_anOpenStrings[6] = {76, 71, 67, 62, 57, 52};
 
 static const uint8_t kNoFret = 255;
 static const int32_t kHighestFret = 24;
 
-uint8_t PreferredString(uint8_t bPitch) {
-    if (bPitch > g_anOpenStrings[0] + kHighestFret) return 0;
-    for (uint8_t s = 1; s <= 6; ++s)
-        if (bPitch >= g_anOpenStrings[s - 1]) return s;
-    return 0;  // below the low E
+// The preferred string of every pitch byte and the fret there, worked out
+// once: a chord's notes look them up instead of trying the strings one by
+// one. The preferred string always reaches its pitch: the strings lie at
+// most five semitones apart and string 1 stops at its 24th fret.
+struct SFingering {
+    uint8_t bString;  // 1..6, or 0
+    uint8_t bFret;    // 0..24; 0 without a string
+};
+struct SFirstChoices {
+    SFingering aOfPitch[256];
+};
+
+static constexpr SFirstChoices FirstChoiceTable() {
+    SFirstChoices table = {};
+    for (int32_t nPitch = 0; nPitch < 256; ++nPitch) {
+        if (nPitch > g_anOpenStrings[0] + kHighestFret) continue;
+        for (uint8_t s = 1; s <= 6; ++s)
+            if (nPitch >= g_anOpenStrings[s - 1]) {
+                table.aOfPitch[nPitch] = SFingering{s, static_cast<uint8_t>(nPitch - g_anOpenStrings[s - 1])};
+                break;
+            }
+    }
+    return table;
 }
+
+static constexpr SFirstChoices kFirstChoices = FirstChoiceTable();
+
+uint8_t PreferredString(uint8_t bPitch) { return kFirstChoices.aOfPitch[bPitch].bString; }
 
 uint8_t FretOnString(uint8_t bPitch, uint8_t bString) {
     if (bString < 1 || bString > 6) return kNoFret;
@@ -26,26 +50,33 @@ uint8_t FretOnString(uint8_t bPitch, uint8_t bString) {
 // a note that lost it then moves to the nearest free lower string that still
 // reaches it. Moving up would need a fret below the nut, so it never does.
 // The list order (lowest first with the stem up, highest first with the stem
-// down) decides who keeps a string two notes want.
+// down) decides who keeps a string two notes want. Most chords have no such
+// note, and their list is walked once.
 static void FingerChord(SChord* pChord) {
-    bool abUsed[7] = {false, false, false, false, false, false, false};  // by string number; 0 unused
+    uint32_t nUsed = 0;  // bit s for string s
+    bool bAnyLost = false;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-        uint8_t s = PreferredString(pNote->bPitch);
-        if (s == 0 || abUsed[s]) continue;
-        pNote->bString = s;
-        pNote->bFret = FretOnString(pNote->bPitch, s);
-        abUsed[s] = true;
+        SFingering first = kFirstChoices.aOfPitch[pNote->bPitch];
+        if (first.bString == 0) continue;
+        if (nUsed & (1u << first.bString)) {
+            bAnyLost = true;
+            continue;
+        }
+        pNote->bString = first.bString;
+        pNote->bFret = first.bFret;
+        nUsed |= 1u << first.bString;
     }
+    if (!bAnyLost) return;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
         if (pNote->bString != 0) continue;
         uint8_t s = PreferredString(pNote->bPitch);
         if (s == 0) continue;
         for (uint8_t k = static_cast<uint8_t>(s + 1); k <= 6; ++k) {
             uint8_t bFret = FretOnString(pNote->bPitch, k);
-            if (abUsed[k] || bFret == kNoFret) continue;
+            if ((nUsed & (1u << k)) || bFret == kNoFret) continue;
             pNote->bString = k;
             pNote->bFret = bFret;
-            abUsed[k] = true;
+            nUsed |= 1u << k;
             break;
         }
     }

@@ -126,6 +126,10 @@ TEST(Clefs, FirstClefChangesAtThreeLedgerLines) {
         {"bass needs three lines: bass octave-down", {{{-16, -8}}}, {4}},
         {"very high: treble octave-up", {{{14, 24}}}, {3}},
         {"high but within two lines: treble", {{{12, 14}}}, {1}},
+        // Keys 0 and 127: 18 lines below treble, 24 above bass octave-down.
+        {"the lowest and the highest key: treble", {{{-35, 39}}}, {1}},
+        {"the highest keys: treble octave-up", {{{33, 39}}}, {3}},
+        {"the lowest keys: bass octave-down", {{{-35, -28}}}, {4}},
     });
 }
 

@@ -133,6 +133,25 @@ TEST(Tablature, NotesOfAChordShareTheStrings) {
     }
 }
 
+// The stage looks a lone note's string and fret up in a table; every pitch
+// byte gets what trying the open strings from the highest down gives.
+TEST(Tablature, ALoneNoteOfEveryPitchGetsItsFirstChoice) {
+    const int open[6] = {76, 71, 67, 62, 57, 52};
+    for (int pitch = 0; pitch < 256; ++pitch) {
+        SCOPED_TRACE("pitch " + std::to_string(pitch));
+        Fingering expected = {0, 0};
+        for (int s = 1; s <= 6 && pitch <= 100; ++s)
+            if (pitch >= open[s - 1]) {
+                expected = {s, pitch - open[s - 1]};
+                break;
+            }
+        HandBuiltSection section(std::vector<std::vector<uint8_t>>{{static_cast<uint8_t>(pitch)}});
+        section.AssignStrings();
+        EXPECT_EQ(section.Of(0), std::vector<Fingering>{expected});
+        EXPECT_EQ(PreferredString(static_cast<uint8_t>(pitch)), expected.string);
+    }
+}
+
 TEST(Tablature, StringsAreReservedPerChordOnly) {
     // Two voices sounding in one section are two chords: both may use string 1.
     HandBuiltSection section({{76, 81}, {76}, {}});
