@@ -15,18 +15,6 @@ static uint32_t SlotTicks(const SBuildContext& context, uint64_t nSlots) {
     return static_cast<uint32_t>(nSlots * 4u * context.pFile->wDivision / context.bResolution);
 }
 
-// The largest power of two up to R that divides position p: p's lowest set
-// bit, capped at R (the bar line, p = 0, is a multiple of everything). Notes
-// of up to this many slots may start on p as one value.
-static uint32_t PointStep(uint8_t bResolution, uint32_t nPosition) {
-    uint32_t c = nPosition & (0u - nPosition);
-    return nPosition == 0 || c > bResolution ? bResolution : c;
-}
-
-uint8_t GridLevel(uint8_t bResolution, uint32_t nPosition) {
-    return static_cast<uint8_t>(bResolution / PointStep(bResolution, nPosition));
-}
-
 // Where stage A stands in the file's conductor lists, and what it has read
 // there. Measures start at grid slot times, which never decrease, so each
 // list is read once for the whole track.
@@ -52,10 +40,13 @@ struct SSlotClock {
     uint8_t bResolution;
 };
 
-// Where stage A appends the next placed note of each section of the measure
-// being filled, so that a section holding many notes costs no more per note
-// than one holding few.
-struct SSectionTails {
+// What stage A's appends need: the grid, the quotients R/n it divides by
+// (worked out once per track), and where the next placed note of each
+// section of the measure being filled goes, so that a section holding many
+// notes costs no more per note than one holding few.
+struct SPlacement {
+    uint8_t bResolution;
+    uint8_t abWholeOver[65];  // R / n for every power of two n up to R
     SNote** appTail[255];
 };
 
@@ -139,31 +130,31 @@ static void LookupTempo(SConductorCursor& cursor, SMeasure* pMeasure) {
 // Links the measure's sections, gives each the start tick of its grid slot
 // (sections past the grid, only in the last measure, are timed by stage B)
 // and points stage A's appends at their empty note lists.
-static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& clock, SSectionTails& tails) {
+static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& clock, SPlacement& placement) {
     SSection* pSections = pMeasure->pSections;
     uint32_t S = pMeasure->bSections;
     uint32_t nTimed = g_nSlots - nFirstSlot < S ? g_nSlots - nFirstSlot : S;
     for (uint32_t k = 0; k < nTimed; ++k) {
         pSections[k].pNext = &pSections[k + 1];
         pSections[k].dwTime = clock.dwTime;
-        tails.appTail[k] = &pSections[k].pRawNotes;
+        placement.appTail[k] = &pSections[k].pRawNotes;
         AdvanceSlotClock(clock);
     }
     for (uint32_t k = nTimed; k < S; ++k) {
         pSections[k].pNext = &pSections[k + 1];
-        tails.appTail[k] = &pSections[k].pRawNotes;
+        placement.appTail[k] = &pSections[k].pRawNotes;
     }
     pSections[S - 1].pNext = nullptr;
 }
 
 // A measure starting at grid slot nFirstSlot, whose start tick the clock shows.
 static SMeasure* CreateMeasure(const SBuildContext& context, SConductorCursor& cursor, SSlotClock& clock,
-                               uint32_t nFirstSlot, SSectionTails& tails) {
+                               uint32_t nFirstSlot, SPlacement& placement) {
     SMeasure* pMeasure = AllocateRecords<SMeasure>(1);
     pMeasure->dwTime = clock.dwTime;
     LookupMeterAndKey(context, cursor, pMeasure);
     pMeasure->pSections = AllocateRecords<SSection>(pMeasure->bSections, kMsgNoMeasureSections);
-    LayOutSections(pMeasure, nFirstSlot, clock, tails);
+    LayOutSections(pMeasure, nFirstSlot, clock, placement);
     LookupTempo(cursor, pMeasure);
     return pMeasure;
 }
@@ -183,10 +174,14 @@ SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t
 }
 
 // Stage A's append: at the end of section p of the measure being filled.
-static void AppendAt(SSectionTails& tails, uint32_t p, uint8_t bPitch, uint32_t nValue, uint8_t bDotted,
+static void AppendAt(SPlacement& placement, uint32_t p, uint8_t bPitch, uint8_t bValue, uint8_t bDotted,
                      uint8_t bTieIn, uint8_t bTieOut) {
-    tails.appTail[p] =
-        AppendPlacedNote(tails.appTail[p], bPitch, static_cast<uint8_t>(nValue), bDotted, bTieIn, bTieOut);
+    placement.appTail[p] = AppendPlacedNote(placement.appTail[p], bPitch, bValue, bDotted, bTieIn, bTieOut);
+}
+
+static void StartPlacement(SPlacement& placement, uint8_t bResolution) {
+    placement.bResolution = bResolution;
+    for (uint32_t n = 1; n <= bResolution; n <<= 1) placement.abWholeOver[n] = static_cast<uint8_t>(bResolution / n);
 }
 
 void RemoveNote(SNote* pNote, SSection* pSection) {
@@ -243,37 +238,37 @@ static bool IsDottedValueAt(uint8_t bResolution, uint32_t p, uint32_t nSlots, ui
            nUnit <= PointStep(bResolution, p) && PointStep(bResolution, m) <= 2 * nUnit;
 }
 
-static void CutNote(SSectionTails& tails, uint32_t p, uint32_t nSlots, uint8_t bResolution, uint8_t bPitch,
-                    uint8_t bTieIn, uint8_t bTieOut);
+static void CutNote(SPlacement& placement, uint32_t p, uint32_t nSlots, uint8_t bPitch, uint8_t bTieIn,
+                    uint8_t bTieOut);
 
 // Writes a note of nSlots slots at position p as tied values the score can
 // show: one value where it fits (most notes), otherwise as CutNote says.
-static inline void DecomposeNote(SSectionTails& tails, uint32_t p, uint32_t nSlots, uint8_t bResolution,
-                                 uint8_t bPitch, uint8_t bTieIn, uint8_t bTieOut) {
-    if (IsPlainValueAt(bResolution, p, nSlots))
-        AppendAt(tails, p, bPitch, bResolution / nSlots, 0, bTieIn, bTieOut);
+static inline void DecomposeNote(SPlacement& placement, uint32_t p, uint32_t nSlots, uint8_t bPitch, uint8_t bTieIn,
+                                 uint8_t bTieOut) {
+    if (IsPlainValueAt(placement.bResolution, p, nSlots))
+        AppendAt(placement, p, bPitch, placement.abWholeOver[nSlots], 0, bTieIn, bTieOut);
     else
-        CutNote(tails, p, nSlots, bResolution, bPitch, bTieIn, bTieOut);
+        CutNote(placement, p, nSlots, bPitch, bTieIn, bTieOut);
 }
 
 // A note that is no single value: one dotted value where three units make
 // one, and otherwise cut at the strongest inner point, each part written as
 // values in turn.
-static void CutNote(SSectionTails& tails, uint32_t p, uint32_t nSlots, uint8_t bResolution, uint8_t bPitch,
-                    uint8_t bTieIn, uint8_t bTieOut) {
-    uint32_t m = StrongestPoint(bResolution, p, nSlots);
-    if (IsDottedValueAt(bResolution, p, nSlots, m)) {
-        AppendAt(tails, p, bPitch, bResolution / (nSlots / 3 * 2), 1, bTieIn, bTieOut);
+static void CutNote(SPlacement& placement, uint32_t p, uint32_t nSlots, uint8_t bPitch, uint8_t bTieIn,
+                    uint8_t bTieOut) {
+    uint32_t m = StrongestPoint(placement.bResolution, p, nSlots);
+    if (IsDottedValueAt(placement.bResolution, p, nSlots, m)) {
+        AppendAt(placement, p, bPitch, placement.abWholeOver[nSlots / 3 * 2], 1, bTieIn, bTieOut);
         return;
     }
-    DecomposeNote(tails, p, m - p, bResolution, bPitch, bTieIn, 1);
-    DecomposeNote(tails, m, nSlots - (m - p), bResolution, bPitch, 1, bTieOut);
+    DecomposeNote(placement, p, m - p, bPitch, bTieIn, 1);
+    DecomposeNote(placement, m, nSlots - (m - p), bPitch, 1, bTieOut);
 }
 
 // The measure stage A is filling, and where its appends go.
 struct SMeasureFill {
     SMeasure* pMeasure;
-    SSectionTails tails;
+    SPlacement placement;
     uint32_t nNextSlot;          // the next measure's first grid slot
     SRawNote** ppRemainderTail;  // end of that slot's list of notes; null until a note crosses
 };
@@ -292,10 +287,10 @@ static void AppendRemainder(SMeasureFill& fill, SRawNote* pRest) {
 // Places a raw note that starts at position p of the measure. A note that
 // crosses the bar line is cut there; its remainder goes to the first slot of
 // the next measure, to be placed (and cut again) when the walk gets there.
-static void PlaceRawNote(const SBuildContext& context, SMeasureFill& fill, uint32_t p, SRawNote* pNote) {
-    uint8_t R = context.bResolution;
+static void PlaceRawNote(SMeasureFill& fill, uint32_t p, SRawNote* pNote) {
+    uint8_t R = fill.placement.bResolution;
     uint32_t S = fill.pMeasure->bSections;
-    uint32_t nSlots = pNote->wLength * (R / pNote->bUnit);
+    uint32_t nSlots = pNote->wLength * fill.placement.abWholeOver[pNote->bUnit];  // the unit is R/2^k
     if (p + nSlots > S) {
         pNote->bTieOut = 1;
         SRawNote* pRest = static_cast<SRawNote*>(PlatformAllocate(g_hTransientHeap, sizeof(SRawNote), true));
@@ -308,7 +303,7 @@ static void PlaceRawNote(const SBuildContext& context, SMeasureFill& fill, uint3
         fill.pMeasure->bTiedOut = 1;
         nSlots = S - p;
     }
-    DecomposeNote(fill.tails, p, nSlots, R, pNote->bPitch, pNote->bTieIn, pNote->bTieOut);
+    DecomposeNote(fill.placement, p, nSlots, pNote->bPitch, pNote->bTieIn, pNote->bTieOut);
 }
 
 // Stage A: walk the slots measure by measure, opening the next measure where
@@ -322,10 +317,11 @@ void PlaceNotes(const SBuildContext& context) {
     SSlotClock clock;
     StartSlotClock(context, clock);
     SMeasureFill fill;
+    StartPlacement(fill.placement, context.bResolution);
     SMeasure** ppMeasure = &pTrack->pFirstMeasure;
     int32_t nMeasures = 0;
     for (uint32_t j = 0; j < g_nSlots; j = fill.nNextSlot) {
-        SMeasure* pMeasure = CreateMeasure(context, cursor, clock, j, fill.tails);
+        SMeasure* pMeasure = CreateMeasure(context, cursor, clock, j, fill.placement);
         *ppMeasure = pMeasure;
         ppMeasure = &pMeasure->pNext;
         ++nMeasures;
@@ -335,8 +331,11 @@ void PlaceNotes(const SBuildContext& context) {
         // The last measure may reach past the grid.
         const SSlot* pSlots = g_pSlots + j;
         uint32_t nPositions = g_nSlots - j < pMeasure->bSections ? g_nSlots - j : pMeasure->bSections;
-        for (uint32_t p = 0; p < nPositions; ++p)
-            for (SRawNote* pNote = pSlots[p].pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(context, fill, p, pNote);
+        for (uint32_t p = 0;; ++p) {
+            while (p < nPositions && !pSlots[p].pNotes) ++p;  // most slots start no note
+            if (p == nPositions) break;
+            for (SRawNote* pNote = pSlots[p].pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
+        }
     }
     pTrack->pFirstMeasure->nClef = 1;
     pTrack->nMeasures = nMeasures;
