@@ -40,14 +40,43 @@ struct SSlotClock {
     uint8_t bResolution;
 };
 
+// One value of a note written as tied values: where it starts in the
+// measure, the value and whether it is dotted.
+struct SPiece {
+    uint8_t bPosition;
+    uint8_t bValue;
+    uint8_t bDotted;
+};
+
+// The values a note is written as, in order. A note of n slots has at most n.
+struct SPieces {
+    uint32_t nPieces;
+    SPiece aPiece[255];
+};
+
+// The values of a note that is no single value depend only on where it
+// starts and how long it lasts, and the same rhythms recur through a track:
+// stage A remembers the last short chain it made for each of a few
+// (position, length) pairs.
+static const uint32_t kRememberedPieces = 12;
+static const uint32_t kRememberedNotes = 512;
+
+struct SRememberedNote {
+    uint16_t wKey;  // position·256 + length + 1; 0 for none yet
+    uint8_t bPieces;
+    SPiece aPiece[kRememberedPieces];
+};
+
 // What stage A's appends need: the grid, the quotients R/n it divides by
-// (worked out once per track), and where the next placed note of each
-// section of the measure being filled goes, so that a section holding many
-// notes costs no more per note than one holding few.
+// (worked out once per track), the chains it remembers, and where the next
+// placed note of each section of the measure being filled goes, so that a
+// section holding many notes costs no more per note than one holding few.
 struct SPlacement {
     uint8_t bResolution;
     uint8_t abWholeOver[65];  // R / n for every power of two n up to R
     SNote** appTail[255];
+    SRememberedNote aRemembered[kRememberedNotes];
+    SPieces pieces;  // the chain being made
 };
 
 // ---- Measure creation -----------------------------------------------------------------
@@ -181,6 +210,7 @@ static void AppendAt(SPlacement& placement, uint32_t p, uint8_t bPitch, uint8_t 
 
 static void StartPlacement(SPlacement& placement, uint8_t bResolution) {
     placement.bResolution = bResolution;
+    for (SRememberedNote& remembered : placement.aRemembered) remembered.wKey = 0;
     for (uint32_t n = 1; n <= bResolution; n <<= 1) placement.abWholeOver[n] = static_cast<uint8_t>(bResolution / n);
 }
 
@@ -238,31 +268,55 @@ static bool IsDottedValueAt(uint8_t bResolution, uint32_t p, uint32_t nSlots, ui
            nUnit <= PointStep(bResolution, p) && PointStep(bResolution, m) <= 2 * nUnit;
 }
 
-static void CutNote(SPlacement& placement, uint32_t p, uint32_t nSlots, uint8_t bPitch, uint8_t bTieIn,
-                    uint8_t bTieOut);
-
-// Writes a note of nSlots slots at position p as tied values the score can
-// show: one value where it fits (most notes), otherwise as CutNote says.
-static inline void DecomposeNote(SPlacement& placement, uint32_t p, uint32_t nSlots, uint8_t bPitch, uint8_t bTieIn,
-                                 uint8_t bTieOut) {
-    if (IsPlainValueAt(placement.bResolution, p, nSlots))
-        AppendAt(placement, p, bPitch, placement.abWholeOver[nSlots], 0, bTieIn, bTieOut);
-    else
-        CutNote(placement, p, nSlots, bPitch, bTieIn, bTieOut);
-}
-
-// A note that is no single value: one dotted value where three units make
-// one, and otherwise cut at the strongest inner point, each part written as
-// values in turn.
-static void CutNote(SPlacement& placement, uint32_t p, uint32_t nSlots, uint8_t bPitch, uint8_t bTieIn,
-                    uint8_t bTieOut) {
-    uint32_t m = StrongestPoint(placement.bResolution, p, nSlots);
-    if (IsDottedValueAt(placement.bResolution, p, nSlots, m)) {
-        AppendAt(placement, p, bPitch, placement.abWholeOver[nSlots / 3 * 2], 1, bTieIn, bTieOut);
+// Lists the values of a note of nSlots slots at position p: a single value
+// where it fits, a dotted value where three units make one, and otherwise a
+// cut at the strongest inner point, each part listed the same way.
+static void ListPieces(const SPlacement& placement, uint32_t p, uint32_t nSlots, SPieces& pieces) {
+    uint8_t R = placement.bResolution;
+    if (IsPlainValueAt(R, p, nSlots)) {
+        pieces.aPiece[pieces.nPieces++] = SPiece{static_cast<uint8_t>(p), placement.abWholeOver[nSlots], 0};
         return;
     }
-    DecomposeNote(placement, p, m - p, bPitch, bTieIn, 1);
-    DecomposeNote(placement, m, nSlots - (m - p), bPitch, 1, bTieOut);
+    uint32_t m = StrongestPoint(R, p, nSlots);
+    if (IsDottedValueAt(R, p, nSlots, m)) {
+        pieces.aPiece[pieces.nPieces++] = SPiece{static_cast<uint8_t>(p), placement.abWholeOver[nSlots / 3 * 2], 1};
+        return;
+    }
+    ListPieces(placement, p, m - p, pieces);
+    ListPieces(placement, m, nSlots - (m - p), pieces);
+}
+
+// The values of a note that is no single value, remembered or listed anew.
+static const SPiece* PiecesOf(SPlacement& placement, uint32_t p, uint32_t nSlots, uint32_t& nPieces) {
+    // The note lies inside its measure of at most 255 sections: p < 255, nSlots <= 255.
+    uint16_t wKey = static_cast<uint16_t>((p << 8 | nSlots) + 1);
+    SRememberedNote& remembered = placement.aRemembered[(p * 37 + nSlots) % kRememberedNotes];
+    if (remembered.wKey != wKey) {
+        placement.pieces.nPieces = 0;
+        ListPieces(placement, p, nSlots, placement.pieces);
+        nPieces = placement.pieces.nPieces;
+        if (nPieces > kRememberedPieces) return placement.pieces.aPiece;
+        remembered.wKey = wKey;
+        remembered.bPieces = static_cast<uint8_t>(nPieces);
+        for (uint32_t i = 0; i < nPieces; ++i) remembered.aPiece[i] = placement.pieces.aPiece[i];
+    }
+    nPieces = remembered.bPieces;
+    return remembered.aPiece;
+}
+
+// Writes a note of nSlots slots at position p as tied values the score can
+// show: one value where it fits (most notes), otherwise a chain of them.
+static inline void DecomposeNote(SPlacement& placement, uint32_t p, uint32_t nSlots, uint8_t bPitch, uint8_t bTieIn,
+                                 uint8_t bTieOut) {
+    if (IsPlainValueAt(placement.bResolution, p, nSlots)) {
+        AppendAt(placement, p, bPitch, placement.abWholeOver[nSlots], 0, bTieIn, bTieOut);
+        return;
+    }
+    uint32_t nPieces = 0;
+    const SPiece* pPieces = PiecesOf(placement, p, nSlots, nPieces);
+    for (uint32_t i = 0; i < nPieces; ++i)
+        AppendAt(placement, pPieces[i].bPosition, bPitch, pPieces[i].bValue, pPieces[i].bDotted, i == 0 ? bTieIn : 1,
+                 i + 1 == nPieces ? bTieOut : 1);
 }
 
 // The measure stage A is filling, and where its appends go.
