@@ -165,9 +165,17 @@ static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& 
     uint32_t nTimed = g_nSlots - nFirstSlot < S ? g_nSlots - nFirstSlot : S;
     for (uint32_t k = 0; k < nTimed; ++k) {
         pSections[k].pNext = &pSections[k + 1];
-        pSections[k].dwTime = clock.dwTime;
         placement.appTail[k] = &pSections[k].pRawNotes;
-        AdvanceSlotClock(clock);
+    }
+    if (clock.nFractionStep == 0) {
+        // Every slot a whole number of ticks (4·D a multiple of R).
+        for (uint32_t k = 0; k < nTimed; ++k) pSections[k].dwTime = clock.dwTime + k * clock.nWholeStep;
+        clock.dwTime += nTimed * clock.nWholeStep;
+    } else {
+        for (uint32_t k = 0; k < nTimed; ++k) {
+            pSections[k].dwTime = clock.dwTime;
+            AdvanceSlotClock(clock);
+        }
     }
     for (uint32_t k = nTimed; k < S; ++k) {
         pSections[k].pNext = &pSections[k + 1];
@@ -383,12 +391,12 @@ void PlaceNotes(const SBuildContext& context) {
         fill.nNextSlot = j + pMeasure->bSections;
         fill.ppRemainderTail = nullptr;
         // The last measure may reach past the grid.
-        const SSlot* pSlots = g_pSlots + j;
-        uint32_t nPositions = g_nSlots - j < pMeasure->bSections ? g_nSlots - j : pMeasure->bSections;
-        for (uint32_t p = 0;; ++p) {
-            while (p < nPositions && !pSlots[p].pNotes) ++p;  // most slots start no note
-            if (p == nPositions) break;
-            for (SRawNote* pNote = pSlots[p].pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
+        const SSlot* pFirst = g_pSlots + j;
+        const SSlot* pEnd = pFirst + (g_nSlots - j < pMeasure->bSections ? g_nSlots - j : pMeasure->bSections);
+        for (const SSlot* pSlot = pFirst; pSlot != pEnd; ++pSlot) {
+            if (!pSlot->pNotes) continue;  // most slots start no note
+            uint32_t p = static_cast<uint32_t>(pSlot - pFirst);
+            for (SRawNote* pNote = pSlot->pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
         }
     }
     pTrack->pFirstMeasure->nClef = 1;
