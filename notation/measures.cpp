@@ -9,7 +9,6 @@
 #include "../smf/event_stream.h"
 #include "../track/track.h"
 
-
 // Ticks of k grid slots: k·4·D/R, truncated.
 static uint32_t SlotTicks(const SBuildContext& context, uint64_t nSlots) {
     return static_cast<uint32_t>(nSlots * 4u * context.pFile->wDivision / context.bResolution);
