@@ -9,33 +9,10 @@
 #include "../smf/event_stream.h"
 #include "../track/track.h"
 
-#include <math.h>
-
 // Ticks of k grid slots: k·4·D/R, truncated.
 static uint32_t SlotTicks(const SBuildContext& context, uint64_t nSlots) {
     return static_cast<uint32_t>(nSlots * 4u * context.pFile->wDivision / context.bResolution);
 }
-
-uint8_t GridLevel(uint8_t bResolution, uint32_t nPosition) {
-    // The largest power of two up to R that divides p is p's lowest set bit,
-    // capped at R (the bar line, p = 0, is a multiple of everything).
-    uint32_t c = nPosition & (0u - nPosition);
-    if (nPosition == 0 || c > bResolution) c = bResolution;
-    return static_cast<uint8_t>(bResolution / c);
-}
-
-// The level used for plain values: a point of level 4 (a quarter-note beat)
-// may start a half note too.
-static uint8_t PlainValueLevel(uint8_t bResolution, uint32_t nPosition) {
-    uint8_t bLevel = GridLevel(bResolution, nPosition);
-    return bLevel == 4 ? 2 : bLevel;
-}
-
-// A length as a reduced fraction wLength/bUnit of a whole note.
-struct SLength {
-    uint32_t wLength;
-    uint8_t bUnit;
-};
 
 // Where stage A stands in the file's conductor lists, and what it has read
 // there. Measures start at grid slot times, which never decrease, so each
@@ -46,22 +23,101 @@ struct SConductorCursor {
     const STempo* pTempo;          // next tempo not yet read
     uint8_t bNumerator;            // meter in force
     uint8_t bDenominator;
+    uint8_t bSections;             // sections of a measure in that meter
+    uint64_t nMeasureTicks;        // and its length in ticks
     int nKey;                      // key in force, as stored
     uint16_t wTempo;               // tempo in force
 };
 
-// Where stage A appends the next placed note of each section of the measure
-// being filled, so that a section holding many notes costs no more per note
-// than one holding few.
-struct SSectionTails {
+// The start tick of every grid slot, k·4·D/R truncated, counted up slot by
+// slot as a whole and a fraction of R so that no slot needs a division.
+struct SSlotClock {
+    uint32_t dwTime;       // start of the current slot (truncated, as a uint32_t)
+    uint32_t nFraction;    // and what truncation left of it, in 1/R ticks
+    uint32_t nWholeStep;   // ticks of one slot: nWholeStep + nFractionStep/R
+    uint32_t nFractionStep;
+    uint8_t bResolution;
+};
+
+// One value of a note written as tied values: where it starts in the
+// measure, the value and whether it is dotted.
+struct SPiece {
+    uint8_t bPosition;
+    uint8_t bValue;
+    uint8_t bDotted;
+};
+
+// The values a note is written as, in order. A note of n slots has at most n.
+struct SPieces {
+    uint32_t nPieces;
+    SPiece aPiece[255];
+};
+
+// The values of a note that is no single value depend only on where it
+// starts and how long it lasts, and the same rhythms recur through a track:
+// stage A remembers the last short chain it made for each of a few
+// (position, length) pairs.
+static const uint32_t kRememberedPieces = 12;
+static const uint32_t kRememberedNotes = 512;
+
+struct SRememberedNote {
+    uint16_t wKey;  // position·256 + length + 1; 0 for none yet
+    uint8_t bPieces;
+    SPiece aPiece[kRememberedPieces];
+};
+
+// What stage A's appends need: the grid, the quotients R/n it divides by
+// (worked out once per track), the chains it remembers, and where the next
+// placed note of each section of the measure being filled goes, so that a
+// section holding many notes costs no more per note than one holding few.
+struct SPlacement {
+    uint8_t bResolution;
+    uint8_t abWholeOver[65];  // R / n for every power of two n up to R
     SNote** appTail[255];
+    SRememberedNote aRemembered[kRememberedNotes];
+    SPieces pieces;  // the chain being made
 };
 
 // ---- Measure creation -----------------------------------------------------------------
 
+static void StartSlotClock(const SBuildContext& context, SSlotClock& clock) {
+    uint32_t nTicksTimesR = 4u * context.pFile->wDivision;
+    clock.dwTime = 0;
+    clock.nFraction = 0;
+    clock.nWholeStep = nTicksTimesR / context.bResolution;
+    clock.nFractionStep = nTicksTimesR % context.bResolution;
+    clock.bResolution = context.bResolution;
+}
+
+static void AdvanceSlotClock(SSlotClock& clock) {
+    clock.dwTime += clock.nWholeStep;
+    clock.nFraction += clock.nFractionStep;
+    if (clock.nFraction >= clock.bResolution) {
+        clock.nFraction -= clock.bResolution;
+        ++clock.dwTime;
+    }
+}
+
+// Sections of a measure: numerator·R/denominator, rounded up. A meter of no
+// beats, or one too long for 255 sections on this grid, has no layout.
+static uint8_t SectionsOfMeter(uint8_t bNumerator, uint8_t bDenominator, uint8_t bResolution) {
+    if (bNumerator == 0 || bDenominator == 0) RaiseError(kMsgInvalidTimeSignature);
+    uint32_t nSections = (bNumerator * static_cast<uint32_t>(bResolution) + bDenominator - 1) / bDenominator;
+    if (nSections > 255) RaiseError(kMsgInvalidTimeSignature);
+    return static_cast<uint8_t>(nSections);
+}
+
+// A meter's measures: their sections and their length in ticks (a tempo
+// change anywhere inside a measure applies to all of it).
+static void LayOutMeter(const SBuildContext& context, SConductorCursor& cursor) {
+    cursor.bSections = SectionsOfMeter(cursor.bNumerator, cursor.bDenominator, context.bResolution);
+    cursor.nMeasureTicks = static_cast<uint64_t>(4u) * context.pFile->wDivision * cursor.bSections / context.bResolution;
+}
+
 // Measures are created in time order, so each conductor list is walked once
 // for the whole track: the cursor keeps its place and what it has read.
-static void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& cursor) {
+static void StartConductorCursor(const SBuildContext& context, SConductorCursor& cursor) {
+    const SMidiFile* pFile = context.pFile;
     cursor.pMeter = pFile->pTimeSignatures;
     cursor.pKey = pFile->pKeySignatures;
     cursor.pTempo = pFile->pTempos;
@@ -69,56 +125,73 @@ static void StartConductorCursor(const SMidiFile* pFile, SConductorCursor& curso
     cursor.bDenominator = 4;
     cursor.nKey = 0;
     cursor.wTempo = 120;
+    LayOutMeter(context, cursor);
 }
 
 // The last entry of a conductor list at or before the measure's start wins.
 static void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
-    for (; cursor.pMeter && cursor.pMeter->dwTime <= pMeasure->dwTime; cursor.pMeter = cursor.pMeter->pNext) {
-        cursor.bNumerator = cursor.pMeter->bNumerator;
-        cursor.bDenominator = cursor.pMeter->bDenominator;
+    if (cursor.pMeter && cursor.pMeter->dwTime <= pMeasure->dwTime) {
+        for (; cursor.pMeter && cursor.pMeter->dwTime <= pMeasure->dwTime; cursor.pMeter = cursor.pMeter->pNext) {
+            cursor.bNumerator = cursor.pMeter->bNumerator;
+            cursor.bDenominator = cursor.pMeter->bDenominator;
+        }
+        LayOutMeter(context, cursor);
     }
     for (; cursor.pKey && cursor.pKey->dwTime <= pMeasure->dwTime; cursor.pKey = cursor.pKey->pNext)
         cursor.nKey = cursor.pKey->cKey;
-    // A transposition by t semitones moves the key by 7·t fifths, taken back
-    // into -7..7; a key byte outside that range is brought back the same way.
     pMeasure->bNumerator = cursor.bNumerator;
     pMeasure->bDenominator = cursor.bDenominator;
+    pMeasure->bSections = cursor.bSections;
+    // A transposition by t semitones moves the key by 7·t fifths, taken back
+    // into -7..7; a key byte outside that range is brought back the same way.
     pMeasure->cKey = static_cast<int8_t>(NormalisedKey(cursor.nKey + 7 * context.cTranspose));
 }
 
 // A tempo change anywhere inside the measure applies to all of it.
-static void LookupTempo(const SBuildContext& context, SConductorCursor& cursor, SMeasure* pMeasure) {
-    uint64_t nEnd = pMeasure->dwTime + static_cast<uint64_t>(4u) * context.pFile->wDivision * pMeasure->bSections /
-                                           context.bResolution;
+static void LookupTempo(SConductorCursor& cursor, SMeasure* pMeasure) {
+    uint64_t nEnd = pMeasure->dwTime + cursor.nMeasureTicks;
     for (; cursor.pTempo && cursor.pTempo->dwTime < nEnd; cursor.pTempo = cursor.pTempo->pNext)
         cursor.wTempo = cursor.pTempo->wTempo;
     pMeasure->wTempo = cursor.wTempo;
 }
 
-static void AllocateSections(SMeasure* pMeasure) {
-    pMeasure->pSections = AllocateRecords<SSection>(pMeasure->bSections, kMsgNoMeasureSections);
-    for (uint32_t k = 0; k + 1 < pMeasure->bSections; ++k) pMeasure->pSections[k].pNext = &pMeasure->pSections[k + 1];
+// Links the measure's sections, gives each the start tick of its grid slot
+// (sections past the grid, only in the last measure, are timed by stage B)
+// and points stage A's appends at their empty note lists.
+static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& clock, SPlacement& placement) {
+    SSection* pSections = pMeasure->pSections;
+    uint32_t S = pMeasure->bSections;
+    uint32_t nTimed = g_nSlots - nFirstSlot < S ? g_nSlots - nFirstSlot : S;
+    for (uint32_t k = 0; k < nTimed; ++k) {
+        pSections[k].pNext = &pSections[k + 1];
+        placement.appTail[k] = &pSections[k].pRawNotes;
+    }
+    if (clock.nFractionStep == 0) {
+        // Every slot a whole number of ticks (4·D a multiple of R).
+        for (uint32_t k = 0; k < nTimed; ++k) pSections[k].dwTime = clock.dwTime + k * clock.nWholeStep;
+        clock.dwTime += nTimed * clock.nWholeStep;
+    } else {
+        for (uint32_t k = 0; k < nTimed; ++k) {
+            pSections[k].dwTime = clock.dwTime;
+            AdvanceSlotClock(clock);
+        }
+    }
+    for (uint32_t k = nTimed; k < S; ++k) {
+        pSections[k].pNext = &pSections[k + 1];
+        placement.appTail[k] = &pSections[k].pRawNotes;
+    }
+    pSections[S - 1].pNext = nullptr;
 }
 
-// Sections of a measure: numerator·R/denominator, rounded up. A meter of no
-// beats, or one too long for 255 sections on this grid, has no layout.
-static uint8_t SectionsOfMeter(const SMeasure* pMeasure, uint8_t bResolution) {
-    double dSections = ceil(pMeasure->bNumerator * static_cast<double>(bResolution) / pMeasure->bDenominator);
-    if (pMeasure->bNumerator == 0 || dSections > 255) RaiseError(kMsgInvalidTimeSignature);
-    return static_cast<uint8_t>(dSections);
-}
-
-static SMeasure* CreateMeasure(const SBuildContext& context, SConductorCursor& cursor, uint32_t dwTime,
-                               uint32_t nFirstSlot) {
+// A measure starting at grid slot nFirstSlot, whose start tick the clock shows.
+static SMeasure* CreateMeasure(const SBuildContext& context, SConductorCursor& cursor, SSlotClock& clock,
+                               uint32_t nFirstSlot, SPlacement& placement) {
     SMeasure* pMeasure = AllocateRecords<SMeasure>(1);
-    pMeasure->dwTime = dwTime;
+    pMeasure->dwTime = clock.dwTime;
     LookupMeterAndKey(context, cursor, pMeasure);
-    pMeasure->bSections = SectionsOfMeter(pMeasure, context.bResolution);
-    AllocateSections(pMeasure);
-    // Sections past the grid (only in the last measure) are timed by stage B.
-    for (uint32_t k = 0; k < pMeasure->bSections && nFirstSlot + k < g_nSlots; ++k)
-        pMeasure->pSections[k].dwTime = g_pSlots[nFirstSlot + k].dwTime;
-    LookupTempo(context, cursor, pMeasure);
+    pMeasure->pSections = AllocateRecords<SSection>(pMeasure->bSections, kMsgNoMeasureSections);
+    LayOutSections(pMeasure, nFirstSlot, clock, placement);
+    LookupTempo(cursor, pMeasure);
     return pMeasure;
 }
 
@@ -137,13 +210,15 @@ SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t
 }
 
 // Stage A's append: at the end of section p of the measure being filled.
-static void AppendAt(SSectionTails& tails, uint32_t p, uint8_t bPitch, uint8_t bValue, uint8_t bDotted,
+static void AppendAt(SPlacement& placement, uint32_t p, uint8_t bPitch, uint8_t bValue, uint8_t bDotted,
                      uint8_t bTieIn, uint8_t bTieOut) {
-    tails.appTail[p] = AppendPlacedNote(tails.appTail[p], bPitch, bValue, bDotted, bTieIn, bTieOut);
+    placement.appTail[p] = AppendPlacedNote(placement.appTail[p], bPitch, bValue, bDotted, bTieIn, bTieOut);
 }
 
-static void StartSectionTails(SSectionTails& tails, SMeasure* pMeasure) {
-    for (uint32_t k = 0; k < pMeasure->bSections; ++k) tails.appTail[k] = &pMeasure->pSections[k].pRawNotes;
+static void StartPlacement(SPlacement& placement, uint8_t bResolution) {
+    placement.bResolution = bResolution;
+    for (SRememberedNote& remembered : placement.aRemembered) remembered.wKey = 0;
+    for (uint32_t n = 1; n <= bResolution; n <<= 1) placement.abWholeOver[n] = static_cast<uint8_t>(bResolution / n);
 }
 
 void RemoveNote(SNote* pNote, SSection* pSection) {
@@ -156,138 +231,176 @@ void RemoveNote(SNote* pNote, SSection* pSection) {
     }
 }
 
-static SLength ReducedLength(uint32_t nSlots, uint8_t bResolution) {
-    SLength length = {nSlots, bResolution};
-    HalveWhileEven(length.wLength, length.bUnit);
-    return length;
+// Lengths below are counted in grid slots: a note of n slots is n/R of a
+// whole note, one value 1/u when n = R/u, and three units of 1/u when n = 3·R/u.
+
+static bool IsPowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
+
+// The largest power of two up to n (n > 0).
+static uint32_t HighestPowerOfTwo(uint32_t n) {
+    n |= n >> 1;
+    n |= n >> 2;
+    n |= n >> 4;
+    n |= n >> 8;
+    n |= n >> 16;
+    return n - (n >> 1);
 }
 
-static uint32_t SlotsOf(SLength length, uint8_t bResolution) {
-    return length.wLength * (bResolution / length.bUnit);
+// The strongest point strictly inside a span of two slots or more (the
+// earliest of equals): the point of the coarsest grid step up to R that has
+// one inside. That step is the highest bit in which the first and the last
+// slot differ; any step up to R beyond it has only the bar line to offer.
+static uint32_t StrongestPoint(uint8_t bResolution, uint32_t p, uint32_t nSlots) {
+    uint32_t nLast = p + nSlots - 1;
+    uint32_t nStep = HighestPowerOfTwo(p ^ nLast);
+    if (nStep >= bResolution) return (p | (bResolution - 1u)) + 1;
+    return nLast & ~(nStep - 1);
 }
 
-// The strongest point strictly inside a note's span (the earliest of equals),
-// or p itself for a note of one slot.
-static uint32_t StrongestPoint(uint32_t p, uint8_t bResolution, SLength length) {
-    uint32_t nSpan = SlotsOf(length, bResolution);
-    if (nSpan <= 1) return p;
-    // The first point of the coarsest grid step that has one inside the span.
-    for (uint32_t c = bResolution; c > 1; c >>= 1) {
-        uint32_t q = (p / c + 1) * c;
-        if (q < p + nSpan) return q;
+// One plain value 1/u of n slots may start on a point of level u or
+// stronger (n up to the point's step); a half note also on any quarter beat
+// (a point of level 4).
+static bool IsPlainValueAt(uint8_t bResolution, uint32_t p, uint32_t nSlots) {
+    if (!IsPowerOfTwo(nSlots)) return false;
+    uint32_t nStep = PointStep(bResolution, p);
+    return nSlots <= nStep || (nStep == bResolution / 4u && nSlots == bResolution / 2u);
+}
+
+// Three units of 1/u (u at least 2: three whole notes have no dotted value to
+// become) are one dotted value when they start on a point of level u or
+// stronger and their strongest inner point m is no stronger than their half.
+static bool IsDottedValueAt(uint8_t bResolution, uint32_t p, uint32_t nSlots, uint32_t m) {
+    uint32_t nUnit = nSlots / 3;
+    return nSlots == 3 * nUnit && IsPowerOfTwo(nUnit) && 2 * nUnit <= bResolution &&
+           nUnit <= PointStep(bResolution, p) && PointStep(bResolution, m) <= 2 * nUnit;
+}
+
+// Lists the values of a note of nSlots slots at position p: a single value
+// where it fits, a dotted value where three units make one, and otherwise a
+// cut at the strongest inner point, each part listed the same way.
+static void ListPieces(const SPlacement& placement, uint32_t p, uint32_t nSlots, SPieces& pieces) {
+    uint8_t R = placement.bResolution;
+    if (IsPlainValueAt(R, p, nSlots)) {
+        pieces.aPiece[pieces.nPieces++] = SPiece{static_cast<uint8_t>(p), placement.abWholeOver[nSlots], 0};
+        return;
     }
-    return p + 1;
+    uint32_t m = StrongestPoint(R, p, nSlots);
+    if (IsDottedValueAt(R, p, nSlots, m)) {
+        pieces.aPiece[pieces.nPieces++] = SPiece{static_cast<uint8_t>(p), placement.abWholeOver[nSlots / 3 * 2], 1};
+        return;
+    }
+    ListPieces(placement, p, m - p, pieces);
+    ListPieces(placement, m, nSlots - (m - p), pieces);
 }
 
-// Writes a note as tied values the score can show: a single value 1/u on a
-// point of level u or stronger, a dotted value for three units that cross no
-// point stronger than their half, and otherwise a cut at the strongest inner
-// point.
-static void DecomposeNote(SSectionTails& tails, uint32_t p, uint8_t bResolution, uint8_t bPitch, SLength length,
-                   uint8_t bTieIn, uint8_t bTieOut) {
-    for (;;) {
-        if (length.wLength == 1 && length.bUnit >= PlainValueLevel(bResolution, p)) {
-            AppendAt(tails, p, bPitch, length.bUnit, 0, bTieIn, bTieOut);
-            return;
-        }
-        // Three whole notes have no dotted value to become: they are cut instead.
-        uint8_t bDottedValue = static_cast<uint8_t>(length.bUnit >> 1);
-        if (length.wLength == 3 && bDottedValue != 0 && length.bUnit >= GridLevel(bResolution, p)) {
-            uint32_t m3 = StrongestPoint(p, bResolution, length);
-            if (bDottedValue <= GridLevel(bResolution, m3)) {
-                AppendAt(tails, p, bPitch, bDottedValue, 1, bTieIn, bTieOut);
-                return;
-            }
-        }
-        uint32_t m = StrongestPoint(p, bResolution, length);
-        SLength first = ReducedLength(m - p, bResolution);
-        SLength second = ReducedLength(SlotsOf(length, bResolution) - (m - p), bResolution);
-        DecomposeNote(tails, p, bResolution, bPitch, first, bTieIn, 1);
-        p = m;
-        length = second;
-        bTieIn = 1;
+// The values of a note that is no single value, remembered or listed anew.
+static const SPiece* PiecesOf(SPlacement& placement, uint32_t p, uint32_t nSlots, uint32_t& nPieces) {
+    // The note lies inside its measure of at most 255 sections: p < 255, nSlots <= 255.
+    uint16_t wKey = static_cast<uint16_t>((p << 8 | nSlots) + 1);
+    SRememberedNote& remembered = placement.aRemembered[(p * 37 + nSlots) % kRememberedNotes];
+    if (remembered.wKey != wKey) {
+        placement.pieces.nPieces = 0;
+        ListPieces(placement, p, nSlots, placement.pieces);
+        nPieces = placement.pieces.nPieces;
+        if (nPieces > kRememberedPieces) return placement.pieces.aPiece;
+        remembered.wKey = wKey;
+        remembered.bPieces = static_cast<uint8_t>(nPieces);
+        for (uint32_t i = 0; i < nPieces; ++i) remembered.aPiece[i] = placement.pieces.aPiece[i];
     }
+    nPieces = remembered.bPieces;
+    return remembered.aPiece;
+}
+
+// Writes a note of nSlots slots at position p as tied values the score can
+// show: one value where it fits (most notes), otherwise a chain of them.
+static inline void DecomposeNote(SPlacement& placement, uint32_t p, uint32_t nSlots, uint8_t bPitch, uint8_t bTieIn,
+                                 uint8_t bTieOut) {
+    if (IsPlainValueAt(placement.bResolution, p, nSlots)) {
+        AppendAt(placement, p, bPitch, placement.abWholeOver[nSlots], 0, bTieIn, bTieOut);
+        return;
+    }
+    uint32_t nPieces = 0;
+    const SPiece* pPieces = PiecesOf(placement, p, nSlots, nPieces);
+    for (uint32_t i = 0; i < nPieces; ++i)
+        AppendAt(placement, pPieces[i].bPosition, bPitch, pPieces[i].bValue, pPieces[i].bDotted, i == 0 ? bTieIn : 1,
+                 i + 1 == nPieces ? bTieOut : 1);
 }
 
 // The measure stage A is filling, and where its appends go.
 struct SMeasureFill {
     SMeasure* pMeasure;
-    SSectionTails tails;
-    SRawNote** ppRemainderTail;  // end of the next measure's first slot list; null until a note crosses
+    SPlacement placement;
+    uint32_t nNextSlot;          // the next measure's first grid slot
+    SRawNote** ppRemainderTail;  // end of that slot's list of notes; null until a note crosses
 };
-
-static void StartFill(SMeasureFill& fill, SMeasure* pMeasure) {
-    fill.pMeasure = pMeasure;
-    StartSectionTails(fill.tails, pMeasure);
-    fill.ppRemainderTail = nullptr;
-}
 
 // A remainder goes after the notes that start in the next measure's first
 // slot and after the remainders placed there before it.
-static void AppendRemainder(SMeasureFill& fill, uint32_t nSlot, SRawNote* pRest) {
+static void AppendRemainder(SMeasureFill& fill, SRawNote* pRest) {
     if (!fill.ppRemainderTail) {
-        fill.ppRemainderTail = &g_pSlots[nSlot].pNotes;
+        fill.ppRemainderTail = &g_pSlots[fill.nNextSlot].pNotes;
         while (*fill.ppRemainderTail) fill.ppRemainderTail = &(*fill.ppRemainderTail)->pNext;
     }
     *fill.ppRemainderTail = pRest;
     fill.ppRemainderTail = &pRest->pNext;
 }
 
-// Places raw note n, which starts in slot j at position p of the measure. A
-// note that crosses the bar line is cut there; its remainder goes to the first
-// slot of the next measure, to be placed (and cut again) when the walk gets there.
-static void PlaceRawNote(const SBuildContext& context, SMeasureFill& fill, uint32_t p, uint32_t j, SRawNote* pNote) {
-    uint8_t R = context.bResolution;
+// Places a raw note that starts at position p of the measure. A note that
+// crosses the bar line is cut there; its remainder goes to the first slot of
+// the next measure, to be placed (and cut again) when the walk gets there.
+static void PlaceRawNote(SMeasureFill& fill, uint32_t p, SRawNote* pNote) {
+    uint8_t R = fill.placement.bResolution;
     uint32_t S = fill.pMeasure->bSections;
-    SLength length = {pNote->wLength, pNote->bUnit};
-    uint32_t nSpan = SlotsOf(length, R);
-    if (p + nSpan > S) {
-        length = ReducedLength(S - p, R);
-        SLength remainder = ReducedLength(nSpan - (S - p), R);
+    uint32_t nSlots = pNote->wLength * fill.placement.abWholeOver[pNote->bUnit];  // the unit is R/2^k
+    if (p + nSlots > S) {
         pNote->bTieOut = 1;
         SRawNote* pRest = static_cast<SRawNote*>(PlatformAllocate(g_hTransientHeap, sizeof(SRawNote), true));
         if (!pRest) RaiseError(kMsgNoMemory);
         pRest->bPitch = pNote->bPitch;
-        pRest->wLength = remainder.wLength;
-        pRest->bUnit = remainder.bUnit;
+        pRest->wLength = nSlots - (S - p);  // in slots: 1/R each
+        pRest->bUnit = R;
         pRest->bTieIn = 1;
-        AppendRemainder(fill, j - p + S, pRest);
+        AppendRemainder(fill, pRest);
         fill.pMeasure->bTiedOut = 1;
+        nSlots = S - p;
     }
-    DecomposeNote(fill.tails, p, R, pNote->bPitch, length, pNote->bTieIn, pNote->bTieOut);
+    DecomposeNote(fill.placement, p, nSlots, pNote->bPitch, pNote->bTieIn, pNote->bTieOut);
 }
 
-// Stage A: walk the slots, opening a measure whenever the last one is full,
-// and place every note of each slot at its position.
+// Stage A: walk the slots measure by measure, opening the next measure where
+// the last one is full, and place every note of each slot at its position.
 void PlaceNotes(const SBuildContext& context) {
     STrack* pTrack = context.pTrack;
     pTrack->bResolution = context.bResolution;
-    SMeasureFill fill;
-    uint32_t p = 0;
+    if (g_nSlots == 0) return;
     SConductorCursor cursor;
-    StartConductorCursor(context.pFile, cursor);
-    for (uint32_t j = 0; j < g_nSlots; ++j) {
-        if (j == 0) {
-            StartFill(fill, CreateMeasure(context, cursor, 0, 0));
-            fill.pMeasure->nClef = 1;
-            pTrack->pFirstMeasure = fill.pMeasure;
-            pTrack->nMeasures = 1;
-            pTrack->nSections = 1;
-            p = 0;
-        } else {
-            ++p;
-            ++pTrack->nSections;
-            if (p == fill.pMeasure->bSections) {
-                SMeasure* pNext = CreateMeasure(context, cursor, g_pSlots[j].dwTime, j);
-                fill.pMeasure->pNext = pNext;
-                StartFill(fill, pNext);
-                ++pTrack->nMeasures;
-                p = 0;
-            }
+    StartConductorCursor(context, cursor);
+    SSlotClock clock;
+    StartSlotClock(context, clock);
+    SMeasureFill fill;
+    StartPlacement(fill.placement, context.bResolution);
+    SMeasure** ppMeasure = &pTrack->pFirstMeasure;
+    int32_t nMeasures = 0;
+    for (uint32_t j = 0; j < g_nSlots; j = fill.nNextSlot) {
+        SMeasure* pMeasure = CreateMeasure(context, cursor, clock, j, fill.placement);
+        *ppMeasure = pMeasure;
+        ppMeasure = &pMeasure->pNext;
+        ++nMeasures;
+        fill.pMeasure = pMeasure;
+        fill.nNextSlot = j + pMeasure->bSections;
+        fill.ppRemainderTail = nullptr;
+        // The last measure may reach past the grid.
+        const SSlot* pFirst = g_pSlots + j;
+        const SSlot* pEnd = pFirst + (g_nSlots - j < pMeasure->bSections ? g_nSlots - j : pMeasure->bSections);
+        for (const SSlot* pSlot = pFirst; pSlot != pEnd; ++pSlot) {
+            if (!pSlot->pNotes) continue;  // most slots start no note
+            uint32_t p = static_cast<uint32_t>(pSlot - pFirst);
+            for (SRawNote* pNote = pSlot->pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
         }
-        for (SRawNote* pNote = g_pSlots[j].pNotes; pNote; pNote = pNote->pNext)
-            PlaceRawNote(context, fill, p, j, pNote);
     }
+    pTrack->pFirstMeasure->nClef = 1;
+    pTrack->nMeasures = nMeasures;
+    pTrack->nSections = static_cast<int32_t>(g_nSlots);
 }
 
 // ---- Stage B ------------------------------------------------------------------------------

@@ -89,14 +89,17 @@ struct SStepTally {
 // fields per stage that needs any.
 struct SMeasureWalk {
     SBuildContext context;
-    // D: what was shown before, the current alteration of every staff step
-    // and how many heads stand on it in the section being spelt, and what
-    // the key in force alone makes of every step.
+    // D: what was shown before; what the key in force alone makes of every
+    // staff step; and for every step the section that last spelt a note on
+    // it (sections numbered through the walk), the alteration it left and
+    // how many heads stand on the step there.
     SShownBefore shown;
     int32_t* pnAlterations;
     uint8_t* pbHeadsOnStep;
     int nSignatureKey;
     int32_t anSignature[kAccidentalSteps];
+    uint32_t anLastSpelt[kAccidentalSteps];  // 0 before any
+    uint32_t nNextMeasureSection;            // the number of the next measure's first section
     // E: room for one note while two change places.
     SNote* pSwapNote;
     // G: the meter in force (0/0 before the first one shown) and how many
@@ -175,9 +178,18 @@ void PlaceNotes(const SBuildContext& context);     // A: measures, sections, not
 void CloseGrid(const SBuildContext& context);      // B: grid freed, last measure timed, end-of-track extended
 void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure);      // C: two tied equal values become one of double length
 
+// The largest power of two up to R that divides position p: p's lowest set
+// bit, capped at R (the bar line, p = 0, is a multiple of everything).
+inline uint32_t PointStep(uint8_t bResolution, uint32_t nPosition) {
+    uint32_t c = nPosition & (0u - nPosition);
+    return nPosition == 0 || c > bResolution ? bResolution : c;
+}
+
 // Level of position p in a measure on grid R: R / (largest power of two up to
 // R dividing p). 1 at the bar line; smaller is stronger.
-uint8_t GridLevel(uint8_t bResolution, uint32_t nPosition);
+inline uint8_t GridLevel(uint8_t bResolution, uint32_t nPosition) {
+    return static_cast<uint8_t>(bResolution / PointStep(bResolution, nPosition));
+}
 
 // Appends a placed note of the given value at *ppTail (the end of a
 // section's pRawNotes); returns where the note after it goes.

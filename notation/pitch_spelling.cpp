@@ -39,6 +39,42 @@ const uint8_t g_abFlatSteps[7] = {6, 9, 5, 8, 4, 7, 3};
 static const uint32_t kMemorySteps = kAccidentalSteps;
 static const int kStepOffset = 42;
 
+// Every MIDI key as its pitch class (0 = the class of key 60) and the staff
+// step of the C of its octave, counted from the octave of key 60: worked out
+// once, so that spelling a note needs no division by twelve.
+struct SPitchPlace {
+    int8_t cOctaveStep;
+    uint8_t bClass;
+};
+
+struct SPitchPlaces {
+    SPitchPlace aPlace[256];
+};
+
+static constexpr SPitchPlaces PitchPlaces() {
+    SPitchPlaces places = {};
+    for (int nPitch = 0; nPitch < 256; ++nPitch) {
+        int d = nPitch - 60;
+        int nOctave = d >= 0 ? d / 12 : (d - 11) / 12;  // rounded towards minus infinity
+        places.aPlace[nPitch].cOctaveStep = static_cast<int8_t>(7 * nOctave);
+        places.aPlace[nPitch].bClass = static_cast<uint8_t>(d - 12 * nOctave);
+    }
+    return places;
+}
+
+static constexpr SPitchPlaces kPitchPlaces = PitchPlaces();
+
+// The spellings of the twelve pitch classes in one key.
+static const SKeyPitchStep* SpellingsOfKey(int8_t cKey) { return g_aKeyPitchSteps[NormalisedKey(cKey) + 7]; }
+
+// Writes the note's step for the pitch as the key's spellings have it and
+// returns the alteration.
+static inline int32_t SpellPitchIn(const SKeyPitchStep* pSpellings, uint8_t bPitch, SNote* pNote) {
+    const SPitchPlace& place = kPitchPlaces.aPlace[bPitch];
+    const SKeyPitchStep& entry = pSpellings[place.bClass];
+    pNote->cStep = static_cast<int8_t>(entry.cStep + place.cOctaveStep);
+    return entry.nAlteration;
+}
 
 int NormalisedKey(int nKey) {
     if (nKey >= -7 && nKey <= 7) return nKey;
@@ -49,12 +85,7 @@ int NormalisedKey(int nKey) {
 }
 
 int32_t SpellPitch(uint8_t bPitch, int8_t cKey, SNote* pNote) {
-    int d = static_cast<int>(bPitch) - 60;
-    int nOctave = d >= 0 ? d / 12 : (d - 11) / 12;  // rounded towards minus infinity
-    int nClass = d - 12 * nOctave;
-    const SKeyPitchStep& entry = g_aKeyPitchSteps[NormalisedKey(cKey) + 7][nClass];
-    pNote->cStep = static_cast<int8_t>(entry.cStep + 7 * nOctave);
-    return entry.nAlteration;
+    return SpellPitchIn(SpellingsOfKey(cKey), bPitch, pNote);
 }
 
 void AddKeyAccidentals(int8_t cKey, SMeasure* pMeasure, int32_t nKind) {
@@ -124,34 +155,47 @@ static void StartAccidentalMemory(SMeasureWalk& walk) {
         SignatureOfKey(walk.anSignature, walk.shown.nKey);
         walk.nSignatureKey = walk.shown.nKey;
     }
-    memcpy(walk.pnAlterations, walk.anSignature, kMemorySteps * sizeof(int32_t));
 }
+
+// The accidental memory as one measure sees it. Sections are numbered through
+// the walk; a step last spelt before the measure's first section has only
+// the key signature's alteration, and one last spelt before the current
+// section has no heads there.
+struct SMeasureMemory {
+    int32_t* pnAlterations;
+    uint8_t* pbHeadsOnStep;
+    uint32_t* pnLastSpelt;
+    const int32_t* pnSignature;
+    uint32_t nFirstSection;
+};
 
 // Spells the section's notes. An accidental is printed only where the step's
 // current alteration differs from the note's; a natural sign where the note
 // is unaltered but the step was not. One staff step holds at most two notes
 // of a section (two heads side by side); further ones are dropped.
-static void SpellSection(SSection* pSection, int8_t cKey, int32_t* pnMemory, uint8_t* pbCount) {
+static void SpellSection(const SMeasureMemory& memory, SSection* pSection, uint32_t nSection,
+                         const SKeyPitchStep* pSpellings) {
     SNote** ppLink = &pSection->pRawNotes;
     while (SNote* pNote = *ppLink) {
-        int32_t nAlteration = SpellPitch(pNote->bPitch, cKey, pNote);
+        int32_t nAlteration = SpellPitchIn(pSpellings, pNote->bPitch, pNote);
         uint8_t i = static_cast<uint8_t>(pNote->cStep + kStepOffset);
-        if (pbCount[i] >= 2) {
+        uint32_t nLastSpelt = memory.pnLastSpelt[i];
+        uint8_t bHeads = nLastSpelt == nSection ? memory.pbHeadsOnStep[i] : 0;
+        if (bHeads >= 2) {
             *ppLink = pNote->pNext;
             FreeToTrack(pNote);
             continue;
         }
-        if (pnMemory[i] == nAlteration)
+        int32_t nCurrent = nLastSpelt >= memory.nFirstSection ? memory.pnAlterations[i] : memory.pnSignature[i];
+        if (nCurrent == nAlteration)
             pNote->nAccidental = kNoAccidental;
         else
             pNote->nAccidental = nAlteration != kNoAccidental ? nAlteration : static_cast<int32_t>(kNatural);
-        pnMemory[i] = nAlteration;
-        ++pbCount[i];
+        memory.pnAlterations[i] = nAlteration;
+        memory.pbHeadsOnStep[i] = static_cast<uint8_t>(bHeads + 1);
+        memory.pnLastSpelt[i] = nSection;
         ppLink = &pNote->pNext;
     }
-    // The counters start at zero for the next section: clear only those used.
-    for (const SNote* pNote = pSection->pRawNotes; pNote; pNote = pNote->pNext)
-        pbCount[static_cast<uint8_t>(pNote->cStep + kStepOffset)] = 0;
 }
 
 void StartSpelling(SMeasureWalk& walk) {
@@ -159,6 +203,9 @@ void StartSpelling(SMeasureWalk& walk) {
     walk.pbHeadsOnStep = AllocateRecords<uint8_t>(kMemorySteps);
     walk.shown = SShownBefore{0, 0, 0, kNoKey};
     walk.nSignatureKey = kNoKey;
+    // No step has been spelt: each was last spelt in section 0, before any.
+    memset(walk.anLastSpelt, 0, sizeof walk.anLastSpelt);
+    walk.nNextMeasureSection = 1;
 }
 
 void FinishSpelling(SMeasureWalk& walk) {
@@ -170,10 +217,15 @@ void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
     BlankRepeatedMeterAndTempo(pMeasure, walk.shown);
     ShowKeyChange(pMeasure, walk.shown);
     StartAccidentalMemory(walk);
+    const SMeasureMemory memory = {walk.pnAlterations, walk.pbHeadsOnStep, walk.anLastSpelt, walk.anSignature,
+                                   walk.nNextMeasureSection};
+    const SKeyPitchStep* pSpellings = SpellingsOfKey(pMeasure->cKey);
     const SPlacedSections& placed = PlacedSections(walk, pMeasure);
-    for (uint32_t i = 0; i < placed.nSections; ++i)
-        SpellSection(&pMeasure->pSections[placed.abSection[i]], pMeasure->cKey, walk.pnAlterations,
-                     walk.pbHeadsOnStep);
+    for (uint32_t i = 0; i < placed.nSections; ++i) {
+        uint32_t k = placed.abSection[i];
+        SpellSection(memory, &pMeasure->pSections[k], memory.nFirstSection + k, pSpellings);
+    }
+    walk.nNextMeasureSection += pMeasure->bSections;
 }
 
 // ---- Stage E ------------------------------------------------------------------------------

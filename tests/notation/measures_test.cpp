@@ -65,6 +65,34 @@ TEST(Placement, NotesBecomeTiedChainsOfShowableValues) {
     }
 }
 
+// One note inside one measure on other grids and meters: the same rules in
+// slots of 1/R, up to the bar line of measures longer than a whole note.
+TEST(Placement, NotesOnEveryGridBecomeTiedChains) {
+    struct Case {
+        uint8_t resolution, numerator, exponent;
+        uint32_t slot, slots;
+        const char* placed;
+    };
+    const Case cases[] = {
+        {64, 4, 2, 3, 37, "3:64> 4:16<> 8:8<> 16:4<> 32:8<"},
+        {64, 4, 2, 1, 62, "1:32.> 4:16<> 8:8<> 16:4<> 32:4<> 48:8<> 56:16<> 60:32.<"},
+        {64, 4, 2, 20, 27, "20:8.> 32:8<> 40:16<> 44:32.<"},
+        {32, 12, 3, 5, 40, "5:16.> 8:4<> 16:2<> 32:4<> 40:8<> 44:32<"},  // 48 sections
+        {8, 8, 2, 3, 13, "3:8> 4:2<> 8:1<"},                             // up to the bar line of 8/4
+        {4, 4, 2, 1, 3, "1:2."},                                          // a dotted half on beat 2
+        {2, 12, 2, 1, 5, "1:2> 2:1<> 4:1<"},                              // wholes tied on a half-note grid
+    };
+    for (const Case& c : cases) {
+        const uint32_t slot = kWhole / c.resolution;
+        MidiFile file;
+        file.Conductor().TimeSignature(0, c.numerator, c.exponent);
+        file.AddTrack().Note(c.slot * slot, c.slots * slot, 60);
+        ScopedMidi midi(file);
+        ScopedTrack track(midi.get(), 0, c.resolution, 0, 'A');
+        EXPECT_EQ(Placed(track->pFirstMeasure), c.placed) << int(c.resolution) << ": " << c.slot << "+" << c.slots;
+    }
+}
+
 TEST(Placement, ANoteOverThreeMeasuresIsCutAtBothBarLines) {
     MidiFile file;
     file.AddTrack().Note(3 * kQuarter, kWhole + 2 * kQuarter, 60).EndAt(3 * kWhole);
