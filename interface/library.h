@@ -5,6 +5,8 @@
 
 #include "vastrel.h"
 
+#include "../platform/platform.h"
+
 #include <stddef.h>
 #include <stdint.h>
 
@@ -79,8 +81,16 @@ extern uint32_t g_nCachedFileSize;       //   and the size of that track's file
 // ---- Allocation --------------------------------------------------------------
 
 // A zero-filled block of the current track's heap; raises nErrorId when none.
-void* AllocateFromTrack(size_t nBytes, int nErrorId = kMsgNoMemory);
-void FreeToTrack(void* pBlock);
+// Inline, like FreeToTrack, since a large parse asks for half a million.
+inline void* AllocateFromTrack(size_t nBytes, int nErrorId = kMsgNoMemory) {
+    void* pBlock = g_pCurrentTrack ? PlatformAllocate(g_pCurrentTrack->hHeap, nBytes, true) : nullptr;
+    if (!pBlock) RaiseError(nErrorId);
+    return pBlock;
+}
+
+inline void FreeToTrack(void* pBlock) {
+    if (g_pCurrentTrack) PlatformFree(g_pCurrentTrack->hHeap, pBlock);
+}
 
 template <typename T>
 T* AllocateRecords(size_t nCount, int nErrorId = kMsgNoMemory) {

@@ -36,16 +36,6 @@ void RaiseError(int nId) {
     throw exception;
 }
 
-void* AllocateFromTrack(size_t nBytes, int nErrorId) {
-    void* pBlock = g_pCurrentTrack ? PlatformAllocate(g_pCurrentTrack->hHeap, nBytes, true) : nullptr;
-    if (!pBlock) RaiseError(nErrorId);
-    return pBlock;
-}
-
-void FreeToTrack(void* pBlock) {
-    if (g_pCurrentTrack) PlatformFree(g_pCurrentTrack->hHeap, pBlock);
-}
-
 char* LoadInstrumentName(uint8_t bProgram) {
     char* pszName = static_cast<char*>(AllocateFromTrack(kInstrumentNameBytes));
     PlatformLoadString(kFirstInstrumentId + bProgram, pszName, kInstrumentNameBytes);

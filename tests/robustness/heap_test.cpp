@@ -105,4 +105,44 @@ TEST(Heap, ChunksOfADestroyedHeapServeTheNextCleared) {
     EXPECT_EQ(PlatformBytesAllocated(), bytesBefore);
 }
 
+// Heaps that each use a different share of the chunks they take, one after
+// another, so that a kept chunk comes to the next heap written to some depth
+// that is not where the earlier heap stopped: blocks that start just before
+// that depth, end just after it or are much longer than the run cleared at a
+// time must all come zero-filled, and no heap may see another's bytes.
+TEST(Heap, PartlyWrittenChunksAreClearedWhereverTheNextBlockFalls) {
+    struct Lifetime {
+        size_t blockSize;  // every block of the heap
+        size_t bytes;      // what the heap takes in all
+    };
+    const Lifetime lifetimes[] = {
+        {4000, 5 * 1024 * 1024},  {24, 3 * 1024 * 1024},   {12000, 7 * 1024 * 1024}, {8192, 100 * 1024},
+        {1, 40 * 1024},           {9000, 6 * 1024 * 1024}, {100, 2 * 1024 * 1024},  {16000, 12 * 1024 * 1024},
+        {520, 11 * 1024 * 1024},  {3, 500 * 1024},
+    };
+    const int64_t heapsBefore = PlatformLiveHeaps();
+    const uint64_t bytesBefore = PlatformBytesAllocated();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Lifetime& lifetime : lifetimes) {
+            void* heap = PlatformCreateHeap();
+            ASSERT_NE(heap, nullptr);
+            std::vector<unsigned char> zeros(lifetime.blockSize, 0);
+            std::vector<Block> blocks;
+            for (size_t taken = 0; taken < lifetime.bytes; taken += lifetime.blockSize) {
+                auto* bytes = static_cast<unsigned char*>(PlatformAllocate(heap, lifetime.blockSize, true));
+                ASSERT_NE(bytes, nullptr);
+                ASSERT_EQ(memcmp(bytes, zeros.data(), lifetime.blockSize), 0)
+                    << "block " << blocks.size() << " of " << lifetime.blockSize << " bytes is not zero-filled";
+                memset(bytes, static_cast<int>(blocks.size() % 251 + 1), lifetime.blockSize);
+                blocks.push_back({bytes, lifetime.blockSize});
+            }
+            ExpectBlocksKept(blocks, 0, "the heap's");
+            PlatformDestroyHeap(heap);
+        }
+    }
+    PlatformReturnKeptMemory();
+    EXPECT_EQ(PlatformLiveHeaps(), heapsBefore);
+    EXPECT_EQ(PlatformBytesAllocated(), bytesBefore);
+}
+
 }  // namespace
