@@ -174,16 +174,16 @@ static bool Transpose(const SCollection& c, SRawNote* pNote) {
 // 1.4999999999999998 slots, one slot, not two.
 static void MeasureLength(const SCollection& c, uint32_t nSlot, SRawNote* pNote) {
     double dSlots = static_cast<uint32_t>(pNote->dwOff - pNote->dwOn) * c.dSlotsPerTick;
-    uint64_t nRounded = 1;
+    int64_t nRounded = 1;
     if (dSlots > 1.0) {
         // Below 2^37 (2^32 ticks of 16 slots at most): truncation is the floor.
-        uint64_t nWhole = static_cast<uint64_t>(dSlots);
+        int64_t nWhole = static_cast<int64_t>(dSlots);
         nRounded = dSlots - static_cast<double>(nWhole) < 0.5 ? nWhole : nWhole + 1;
     }
     // A note never runs past the grid (only notes of files whose tick
     // sum wraps would).
     uint32_t nRoom = g_nSlots - nSlot;
-    pNote->wLength = nRounded > nRoom ? nRoom : static_cast<uint32_t>(nRounded);
+    pNote->wLength = nRounded > static_cast<int64_t>(nRoom) ? nRoom : static_cast<uint32_t>(nRounded);
     pNote->bUnit = c.bResolution;
     HalveWhileEven(pNote->wLength, pNote->bUnit);
 }
@@ -286,18 +286,26 @@ static void CloseSoundingNotes(const SCollection& c, SPairing& pairing) {
 
 // Slot j starts at tick j·4·D/R rounded down. 4·D = qR + r, so each slot
 // starts q ticks after the one before, and one more whenever the remainders
-// j·r add up to another R.
+// j·r add up to another R. Most divisions leave no remainder (R divides 4·D):
+// then the slots simply follow each other q ticks apart.
 static void TimeSlots(const SCollection& c) {
-    uint64_t nTicksPerSlot = c.nSlotTicksTimesR / c.bResolution;
-    uint32_t nRemainderPerSlot = static_cast<uint32_t>(c.nSlotTicksTimesR % c.bResolution);
+    uint32_t nResolution = c.bResolution;
+    uint64_t nTicksPerSlot = c.nSlotTicksTimesR / nResolution;
+    uint32_t nRemainderPerSlot = static_cast<uint32_t>(c.nSlotTicksTimesR % nResolution);
+    SSlot* pSlots = g_pSlots;
+    uint32_t nSlots = g_nSlots;
     uint64_t nTime = 0;
+    if (nRemainderPerSlot == 0) {
+        for (uint32_t j = 0; j < nSlots; ++j, nTime += nTicksPerSlot) pSlots[j].dwTime = static_cast<uint32_t>(nTime);
+        return;
+    }
     uint32_t nRemainder = 0;
-    for (uint32_t j = 0; j < g_nSlots; ++j) {
-        g_pSlots[j].dwTime = static_cast<uint32_t>(nTime);
+    for (uint32_t j = 0; j < nSlots; ++j) {
+        pSlots[j].dwTime = static_cast<uint32_t>(nTime);
         nTime += nTicksPerSlot;
         nRemainder += nRemainderPerSlot;
-        if (nRemainder >= c.bResolution) {
-            nRemainder -= c.bResolution;
+        if (nRemainder >= nResolution) {
+            nRemainder -= nResolution;
             ++nTime;
         }
     }
@@ -324,11 +332,11 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
         return;
     }
     SetUpGrid(c);
+    TimeSlots(c);
     SPairing pairing;
     memset(&pairing, 0, sizeof pairing);
     pairing.aOpenNotes = AllocateTransient<SOpenNote>(256, kMsgNoMemory);
     PairNotes(c, pairing);
     NameTrack(c);
     CloseSoundingNotes(c, pairing);
-    TimeSlots(c);
 }
