@@ -177,8 +177,10 @@ static void MeasureLength(const SCollection& c, uint32_t nSlot, SRawNote* pNote)
     int64_t nRounded = 1;
     if (dSlots > 1.0) {
         // Below 2^37 (2^32 ticks of 16 slots at most): truncation is the floor.
+        // A half goes up or not as the lengths come, so the comparison is
+        // added rather than branched on.
         int64_t nWhole = static_cast<int64_t>(dSlots);
-        nRounded = dSlots - static_cast<double>(nWhole) < 0.5 ? nWhole : nWhole + 1;
+        nRounded = nWhole + (dSlots - static_cast<double>(nWhole) >= 0.5);
     }
     // A note never runs past the grid (only notes of files whose tick
     // sum wraps would).
