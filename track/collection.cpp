@@ -79,13 +79,14 @@ static double SlotsAt(const SCollection& c, uint32_t dwTicks) {
     return dwTicks * static_cast<double>(c.bResolution) / (c.pFile->wDivision * 4.0);
 }
 
-// The slot tick t starts in, t·R/(4·D) rounded down, in whole numbers. The
-// same as flooring SlotsAt(t) below the cap of 2^20 slots: t·R is exact in a
-// double (below 2^40), so the quotient is off by at most half a unit in its
-// last place, under 2^-33 for a quotient below 2^20, while a quotient that is
-// not whole lies at least 1/(4·D) > 2^-18 from the next whole number. Above
-// the cap (only past the end of a track whose tick sum wraps) both are at
-// least the cap and the note goes into the last slot either way.
+// The slot tick t starts in: t·R/(4·D) rounded down, in whole numbers, the
+// same as the floor of SlotsAt(t) for every tick. There t·R is exact (below
+// 2^40) and the quotient is rounded once: below 2^20, the most slots a grid
+// has, by less than 2^-33, while a quotient that is not whole lies at least
+// 1/(4·D) > 2^-18 from the next whole number, so both floors agree; and no
+// rounding carries a quotient across g_nSlots, a whole number, so a note at
+// or past the grid's end (past the end only where a track's tick sum wraps)
+// goes into the last slot either way.
 static uint32_t SlotOf(const SCollection& c, uint32_t dwTicks) {
     uint64_t nSlot = dwTicks * static_cast<uint64_t>(c.bResolution) / c.nSlotTicksTimesR;
     return nSlot < g_nSlots ? static_cast<uint32_t>(nSlot) : g_nSlots - 1;
