@@ -39,9 +39,10 @@ unsigned char SkipEvent(unsigned char bStatus, SByteCursor& cursor) {
         SkipBytes(cursor, ReadVarLen(cursor));
         return 0;
     }
-    if (bStatus >= 0xE0 && bStatus <= 0xEF) { SkipBytes(cursor, 2); return bStatus; }
-    if (bStatus >= 0xC0 && bStatus <= 0xDF) { SkipBytes(cursor, 1); return bStatus; }
-    if (bStatus >= 0x80 && bStatus <= 0xBF) { SkipBytes(cursor, 2); return bStatus; }
+    if (bStatus >= 0x80 && bStatus <= 0xEF) {
+        SkipBytes(cursor, ChannelDataBytes(bStatus));
+        return bStatus;
+    }
     // The remaining system statuses are taken as two data bytes each.
     SkipBytes(cursor, 2);
     return 0;

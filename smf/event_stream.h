@@ -43,12 +43,13 @@ inline void SkipBytes(SByteCursor& cursor, uint32_t nBytes) {
 // A variable-length quantity: 7 bits a byte, most significant first. Groups
 // beyond the fourth shift the oldest bits out of the 32-bit result.
 inline uint32_t ReadVarLen(SByteCursor& cursor) {
-    uint32_t v = 0;
-    unsigned char b;
-    do {
+    // Most deltas are a single byte: it is read before the loop.
+    unsigned char b = ReadByte(cursor);
+    uint32_t v = b & 0x7F;
+    while (b & 0x80) {
         b = ReadByte(cursor);
         v = (v << 7) + (b & 0x7F);
-    } while (b & 0x80);
+    }
     return v;
 }
 // Writes v (at most 0x0FFFFFFF) as a variable-length quantity at p and leaves p
@@ -56,6 +57,12 @@ inline uint32_t ReadVarLen(SByteCursor& cursor) {
 void WriteVarLen(uint32_t v, unsigned char*& p);
 // Bytes that WriteVarLen needs for v.
 uint32_t VarLenSize(uint32_t v);
+
+// Data bytes of a channel message (status 0x80..0xEF): one for a program
+// change (0xCn) or channel pressure (0xDn), two for every other.
+inline uint32_t ChannelDataBytes(unsigned char bStatus) {
+    return (bStatus & 0xE0) == 0xC0 ? 1 : 2;
+}
 
 // Steps over the data of one event whose status is given (the cursor stands
 // after the status byte, or at the first data byte under running status) and

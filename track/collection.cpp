@@ -1,8 +1,9 @@
 // Note collection on the time grid: one track chunk (format 1) or one
 // channel of the single chunk (format 0) read twice. The first pass counts
 // the notes and finds the end time; the second pairs every note-on with the
-// event that ends it and files the note under the grid slot where it starts.
-// One slot lasts 4·D/R ticks (D ticks per quarter, R slots per whole note).
+// event that ends it, files the note under the grid slot where it starts and
+// measures it once it ends. One slot lasts 4·D/R ticks (D ticks per quarter,
+// R slots per whole note).
 #include "track.h"
 
 #include "../platform/platform.h"
@@ -28,21 +29,26 @@ struct SCollection {
     uint8_t bChannel;
     bool bLastTrack;
     int8_t cTranspose;
-    uint32_t nNotes;           // note-ons counted by the first pass
-    SRawNote** apOpenNotes;    // the sounding note of each key, or null
-    uint32_t nNotesUsed;       // raw notes handed out by the second pass
-    uint32_t nLastSlot;        // slot of the note appended last, for an O(1) append
-    SRawNote* pLastAppended;
+    uint8_t bChannelMask;       // 0x0F in format 0 (one channel is read), 0 in format 1 (all are)
+    uint8_t bChannelWanted;     // the channel in format 0, 0 in format 1
+    uint32_t nNotes;            // note-ons counted by the first pass
+    uint64_t nSlotTicksTimesR;  // 4·D: the ticks of R slots
+    double dSlotsPerTick;       // R/(4·D), as MeasureLength has always rounded it
 };
 
-// Both are divided by the lowest bit set in either: the power of two they share.
-void HalveWhileEven(uint32_t& wLength, uint8_t& bUnit) {
-    if (!wLength || !bUnit) return;
-    uint32_t nEither = wLength | bUnit;
-    uint32_t nShared = nEither & (0u - nEither);
-    wLength /= nShared;
-    bUnit = static_cast<uint8_t>(bUnit / nShared);
-}
+// The sounding note of one key and the slot it starts in.
+struct SOpenNote {
+    SRawNote* pNote;            // null while the key is silent
+    uint32_t nSlot;
+};
+
+// The second pass's state.
+struct SPairing {
+    SOpenNote* aOpenNotes;      // by key
+    uint32_t nNotesUsed;        // raw notes handed out
+    uint32_t nLastSlot;         // slot of the note appended last, for an O(1) append
+    SRawNote* pLastAppended;
+};
 
 void DestroyTransientHeap() {
     if (!g_hTransientHeap) return;
@@ -65,7 +71,7 @@ static T* AllocateTransient(size_t nCount, int nErrorId) {
 
 // Format 0 keeps only the chosen channel; format 1 takes every channel.
 static bool IsOnChosenChannel(const SCollection& c, unsigned char bStatus) {
-    return c.pFile->wFormat != 0 || (bStatus & 0x0F) == c.bChannel;
+    return (bStatus & c.bChannelMask) == c.bChannelWanted;
 }
 
 // Slots, possibly fractional, from the start of the track to tick t.
@@ -73,23 +79,50 @@ static double SlotsAt(const SCollection& c, uint32_t dwTicks) {
     return dwTicks * static_cast<double>(c.bResolution) / (c.pFile->wDivision * 4.0);
 }
 
+// The slot tick t starts in: t·R/(4·D) rounded down, in whole numbers, the
+// same as the floor of SlotsAt(t) for every tick. There t·R is exact (below
+// 2^40) and the quotient is rounded once: below 2^20, the most slots a grid
+// has, by less than 2^-33, while a quotient that is not whole lies at least
+// 1/(4·D) > 2^-18 from the next whole number, so both floors agree; and no
+// rounding carries a quotient across g_nSlots, a whole number, so a note at
+// or past the grid's end (past the end only where a track's tick sum wraps)
+// goes into the last slot either way.
+static uint32_t SlotOf(const SCollection& c, uint32_t dwTicks) {
+    uint64_t nSlot = dwTicks * static_cast<uint64_t>(c.bResolution) / c.nSlotTicksTimesR;
+    return nSlot < g_nSlots ? static_cast<uint32_t>(nSlot) : g_nSlots - 1;
+}
+
+// Steps over a system event (rare next to channel messages) on a copy of the
+// cursor, so that the event loops can keep theirs in registers.
+static unsigned char SkipSystemEvent(unsigned char bStatus, SByteCursor& cursor) {
+    SByteCursor copy = cursor;
+    unsigned char bRunningStatus = SkipEvent(bStatus, copy);
+    cursor.pNext = copy.pNext;
+    return bRunningStatus;
+}
+
 // ---- First pass: counting ------------------------------------------------------------
 
+// Only note-ons of the chosen channels and the end time matter here: every
+// other channel message is stepped over by its length alone.
 static void CountNotes(SCollection& c) {
     SByteCursor cursor = TrackEvents(c.pFile, c.pChunk);
     uint32_t dwTicks = 0;
     unsigned char bRunningStatus = 0;
+    uint32_t nNotes = 0;
     for (;;) {
         unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        if ((bStatus & 0xF0) == 0x90 && BytesLeft(cursor) >= 2 && cursor.pNext[1] != 0 &&
-            IsOnChosenChannel(c, bStatus)) {
-            ++c.nNotes;
-            SkipBytes(cursor, 2);
+        if (bStatus >= 0xF0) {
+            bRunningStatus = SkipSystemEvent(bStatus, cursor);
+            if (bRunningStatus == kStatusMeta) break;
             continue;
         }
-        bRunningStatus = SkipEvent(bStatus, cursor);
-        if (bRunningStatus == kStatusMeta) break;
+        uint32_t nData = ChannelDataBytes(bStatus);
+        if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
+        if ((bStatus & 0xF0) == 0x90 && IsOnChosenChannel(c, bStatus) && cursor.pNext[1] != 0) ++nNotes;
+        cursor.pNext += nData;
     }
+    c.nNotes = nNotes;
     g_pCurrentTrack->dwEndTime = dwTicks;
 }
 
@@ -107,51 +140,86 @@ static void SetUpGrid(SCollection& c) {
     g_pSlots = AllocateTransient<SSlot>(g_nSlots, kMsgNoTransientSlots);
     g_pRawNotes = AllocateTransient<SRawNote>(c.nNotes, kMsgNoTransientNotes);
     g_pCurrentTrack->nNotes = static_cast<int32_t>(c.nNotes);
-    c.apOpenNotes = AllocateTransient<SRawNote*>(256, kMsgNoMemory);
+    c.nSlotTicksTimesR = 4ull * c.pFile->wDivision;
+    c.dSlotsPerTick = 1.0 / (c.pFile->wDivision * 4.0 / c.bResolution);
 }
 
 // ---- Second pass: pairing ---------------------------------------------------------------
 
 // Files a note at the end of its slot's list. Notes arrive in time order, so
 // the list's tail is nearly always the note appended just before.
-static void AppendToSlot(SCollection& c, uint32_t nSlot, SRawNote* pNote) {
+static void AppendToSlot(SPairing& pairing, uint32_t nSlot, SRawNote* pNote) {
     SRawNote** ppTail;
-    if (c.pLastAppended && c.nLastSlot == nSlot) {
-        ppTail = &c.pLastAppended->pNext;
+    if (pairing.pLastAppended && pairing.nLastSlot == nSlot) {
+        ppTail = &pairing.pLastAppended->pNext;
     } else {
         ppTail = &g_pSlots[nSlot].pNotes;
         while (*ppTail) ppTail = &(*ppTail)->pNext;
     }
     *ppTail = pNote;
-    c.nLastSlot = nSlot;
-    c.pLastAppended = pNote;
+    pairing.nLastSlot = nSlot;
+    pairing.pLastAppended = pNote;
+}
+
+// Keys pushed outside 0..255 by the transposition leave the grid.
+static bool Transpose(const SCollection& c, SRawNote* pNote) {
+    int nPitch = pNote->bPitch + c.cTranspose;
+    if (nPitch < 0 || nPitch > 255) return false;
+    pNote->bPitch = static_cast<uint8_t>(nPitch);
+    return true;
+}
+
+// Length in slots, rounded to the nearest whole slot (a half rounds up, and
+// anything up to one slot is one slot), then as a reduced fraction of a whole.
+// The reciprocal first, then the product: 147 ticks at D = 392, R = 16 are
+// 1.4999999999999998 slots, one slot, not two.
+static void MeasureLength(const SCollection& c, uint32_t nSlot, SRawNote* pNote) {
+    double dSlots = static_cast<uint32_t>(pNote->dwOff - pNote->dwOn) * c.dSlotsPerTick;
+    int64_t nRounded = 1;
+    if (dSlots > 1.0) {
+        // Below 2^37 (2^32 ticks of 16 slots at most): truncation is the floor.
+        // A half goes up or not as the lengths come, so the comparison is
+        // added rather than branched on.
+        int64_t nWhole = static_cast<int64_t>(dSlots);
+        nRounded = nWhole + (dSlots - static_cast<double>(nWhole) >= 0.5);
+    }
+    // A note never runs past the grid (only notes of files whose tick
+    // sum wraps would).
+    uint32_t nRoom = g_nSlots - nSlot;
+    pNote->wLength = nRounded > static_cast<int64_t>(nRoom) ? nRoom : static_cast<uint32_t>(nRounded);
+    pNote->bUnit = c.bResolution;
+    HalveWhileEven(pNote->wLength, pNote->bUnit);
+}
+
+// The note ends at tick t and gets its length.
+static void CloseNote(const SCollection& c, SOpenNote& open, uint32_t dwTicks) {
+    open.pNote->dwOff = dwTicks;
+    open.pNote->bClosed = 1;
+    MeasureLength(c, open.nSlot, open.pNote);
+    open.pNote = nullptr;
 }
 
 // A note-off, or a note-on of any velocity, ends the sounding note of its key;
-// a note-on with a velocity starts a new one.
-static void PairNoteEvent(SCollection& c, unsigned char bStatus, uint32_t dwTicks, SByteCursor& cursor) {
-    unsigned char bKey = ReadByte(cursor);
-    unsigned char bVelocity = ReadByte(cursor);
-    SRawNote*& pOpen = c.apOpenNotes[bKey];
-    if (pOpen) {
-        pOpen->dwOff = dwTicks;
-        pOpen->bClosed = 1;
-        pOpen = nullptr;
-    }
-    if ((bStatus & 0xF0) != 0x90 || bVelocity == 0 || c.nNotesUsed >= c.nNotes) return;
+// a note-on with a velocity starts a new one. A note transposed out of range
+// stays out of the grid, but still ends like any other.
+static void PairNoteEvent(const SCollection& c, SPairing& pairing, unsigned char bKind, unsigned char bKey,
+                          unsigned char bVelocity, uint32_t dwTicks) {
+    SOpenNote& open = pairing.aOpenNotes[bKey];
+    if (open.pNote) CloseNote(c, open, dwTicks);
+    if (bKind != 0x90 || bVelocity == 0 || pairing.nNotesUsed >= c.nNotes) return;
 
     // A note-on at the very end of the track has no slot of its own: it goes
     // into the last one.
-    double dSlot = floor(SlotsAt(c, dwTicks));
-    uint32_t nSlot = dSlot < g_nSlots ? static_cast<uint32_t>(dSlot) : g_nSlots - 1;
-    SRawNote* pNote = &g_pRawNotes[c.nNotesUsed++];
+    uint32_t nSlot = SlotOf(c, dwTicks);
+    SRawNote* pNote = &g_pRawNotes[pairing.nNotesUsed++];
     pNote->dwOn = dwTicks;
     pNote->bPitch = bKey;
-    AppendToSlot(c, nSlot, pNote);
-    pOpen = pNote;
+    if (Transpose(c, pNote)) AppendToSlot(pairing, nSlot, pNote);
+    open.pNote = pNote;
+    open.nSlot = nSlot;
 }
 
-static void ReadTrackName(SCollection& c, SByteCursor& cursor, uint32_t nLength) {
+static void ReadTrackName(const SCollection& c, SByteCursor cursor, uint32_t nLength) {
     if (c.pFile->wFormat == 0 || g_pCurrentTrack->pszName) return;
     if (nLength > BytesLeft(cursor)) RaiseError(kMsgTrackParsingError);
     char* pszName = static_cast<char*>(AllocateFromTrack(static_cast<size_t>(nLength) + 1));
@@ -159,29 +227,39 @@ static void ReadTrackName(SCollection& c, SByteCursor& cursor, uint32_t nLength)
     g_pCurrentTrack->pszName = pszName;
 }
 
-static void PairNotes(SCollection& c) {
+// Every note event of the chosen channels, the first program change and the
+// track's name; the end-of-track event is remembered for the last track.
+static void PairNotes(const SCollection& c, SPairing& pairing) {
     SByteCursor cursor = TrackEvents(c.pFile, c.pChunk);
     uint32_t dwTicks = 0;
     unsigned char bRunningStatus = 0;
     for (;;) {
-        // The end-of-track event's delta time is where the last track's end is rewritten.
-        if (c.bLastTrack) g_pEndOfTrackEvent = cursor.pNext;
+        unsigned char* pEvent = cursor.pNext;
         unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        if (bStatus == kStatusMeta) {
+        if (bStatus < 0xF0) {
+            uint32_t nData = ChannelDataBytes(bStatus);
+            if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
+            unsigned char bKind = bStatus & 0xF0;
+            if ((bKind == 0x80 || bKind == 0x90) && IsOnChosenChannel(c, bStatus)) {
+                PairNoteEvent(c, pairing, bKind, cursor.pNext[0], cursor.pNext[1], dwTicks);
+            } else if (bKind == 0xC0 && IsOnChosenChannel(c, bStatus)) {
+                // The first program change to a number other than 0 names the instrument.
+                if (g_pCurrentTrack->bProgram == 0) g_pCurrentTrack->bProgram = cursor.pNext[0];
+            }
+            cursor.pNext += nData;
+        } else if (bStatus == kStatusMeta) {
             unsigned char bType = ReadByte(cursor);
             uint32_t nLength = ReadVarLen(cursor);
-            if (bType == kMetaEndOfTrack) return;
+            if (bType == kMetaEndOfTrack) {
+                // Its delta time is where the last track's end is rewritten.
+                if (c.bLastTrack) g_pEndOfTrackEvent = pEvent;
+                return;
+            }
             if (bType == kMetaTrackName) ReadTrackName(c, cursor, nLength);
             SkipBytes(cursor, nLength);
             bRunningStatus = 0;
-        } else if ((bStatus & 0xF0) == 0xC0 && IsOnChosenChannel(c, bStatus)) {
-            unsigned char bProgram = ReadByte(cursor);
-            // The first program change to a number other than 0 names the instrument.
-            if (g_pCurrentTrack->bProgram == 0) g_pCurrentTrack->bProgram = bProgram;
-        } else if (((bStatus & 0xF0) == 0x80 || (bStatus & 0xF0) == 0x90) && IsOnChosenChannel(c, bStatus)) {
-            PairNoteEvent(c, bStatus, dwTicks, cursor);
         } else {
-            bRunningStatus = SkipEvent(bStatus, cursor);
+            bRunningStatus = SkipSystemEvent(bStatus, cursor);
         }
     }
 }
@@ -204,59 +282,34 @@ static void NameTrack(const SCollection& c) {
 }
 
 // Notes still sounding end with the track.
-static void CloseNote(const SCollection&, SRawNote* pNote) {
-    if (!pNote->bClosed) {
-        pNote->dwOff = g_pCurrentTrack->dwEndTime;
-        pNote->bClosed = 1;
+static void CloseSoundingNotes(const SCollection& c, SPairing& pairing) {
+    for (uint32_t nKey = 0; nKey < 256; ++nKey)
+        if (pairing.aOpenNotes[nKey].pNote) CloseNote(c, pairing.aOpenNotes[nKey], g_pCurrentTrack->dwEndTime);
+}
+
+// Slot j starts at tick j·4·D/R rounded down. 4·D = qR + r, so each slot
+// starts q ticks after the one before, and one more whenever the remainders
+// j·r add up to another R. Most divisions leave no remainder (R divides 4·D):
+// then the slots simply follow each other q ticks apart.
+static void TimeSlots(const SCollection& c) {
+    uint32_t nResolution = c.bResolution;
+    uint64_t nTicksPerSlot = c.nSlotTicksTimesR / nResolution;
+    uint32_t nRemainderPerSlot = static_cast<uint32_t>(c.nSlotTicksTimesR % nResolution);
+    SSlot* pSlots = g_pSlots;
+    uint32_t nSlots = g_nSlots;
+    uint64_t nTime = 0;
+    if (nRemainderPerSlot == 0) {
+        for (uint32_t j = 0; j < nSlots; ++j, nTime += nTicksPerSlot) pSlots[j].dwTime = static_cast<uint32_t>(nTime);
+        return;
     }
-}
-
-// Keys pushed outside 0..255 by the transposition leave the grid.
-static bool Transpose(const SCollection& c, SRawNote* pNote) {
-    int nPitch = pNote->bPitch + c.cTranspose;
-    if (nPitch < 0 || nPitch > 255) return false;
-    pNote->bPitch = static_cast<uint8_t>(nPitch);
-    return true;
-}
-
-// Length in slots, rounded to the nearest whole slot (a half rounds up, and
-// anything up to one slot is one slot), then as a reduced fraction of a whole.
-// The reciprocal first, then the product: 147 ticks at D = 392, R = 16 are
-// 1.4999999999999998 slots, one slot, not two.
-static void MeasureLength(const SCollection& c, double dSlotsPerTick, uint32_t nSlot, SRawNote* pNote) {
-    double dSlots = static_cast<uint32_t>(pNote->dwOff - pNote->dwOn) * dSlotsPerTick;
-    double dRounded;
-    if (dSlots <= 1.0) {
-        dRounded = 1.0;
-    } else {
-        double dWhole = floor(dSlots);
-        dRounded = dSlots - dWhole < 0.5 ? dWhole : dWhole + 1.0;
-    }
-    // A note never runs past the grid (only notes of files whose tick
-    // sum wraps would).
-    double dRoom = g_nSlots - nSlot;
-    if (dRounded > dRoom) dRounded = dRoom;
-    pNote->wLength = static_cast<uint32_t>(dRounded);
-    pNote->bUnit = c.bResolution;
-    HalveWhileEven(pNote->wLength, pNote->bUnit);
-}
-
-// One walk over the grid: every slot gets its start tick, and every note of
-// it is closed, transposed (or dropped) and measured.
-static void FinishSlots(const SCollection& c) {
-    uint64_t nSlotTicksTimesR = 4ull * c.pFile->wDivision;
-    double dSlotsPerTick = 1.0 / (c.pFile->wDivision * 4.0 / c.bResolution);
-    for (uint32_t j = 0; j < g_nSlots; ++j) {
-        g_pSlots[j].dwTime = static_cast<uint32_t>(j * nSlotTicksTimesR / c.bResolution);
-        SRawNote** ppLink = &g_pSlots[j].pNotes;
-        while (SRawNote* pNote = *ppLink) {
-            CloseNote(c, pNote);
-            if (!Transpose(c, pNote)) {
-                *ppLink = pNote->pNext;
-                continue;
-            }
-            MeasureLength(c, dSlotsPerTick, j, pNote);
-            ppLink = &pNote->pNext;
+    uint32_t nRemainder = 0;
+    for (uint32_t j = 0; j < nSlots; ++j) {
+        pSlots[j].dwTime = static_cast<uint32_t>(nTime);
+        nTime += nTicksPerSlot;
+        nRemainder += nRemainderPerSlot;
+        if (nRemainder >= nResolution) {
+            nRemainder -= nResolution;
+            ++nTime;
         }
     }
 }
@@ -273,13 +326,20 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
     c.bLastTrack = bLastTrack;
     c.cTranspose = cTranspose;
 
+    c.bChannelMask = pFile->wFormat == 0 ? 0x0F : 0;
+    c.bChannelWanted = pFile->wFormat == 0 ? bChannel : 0;
+
     CountNotes(c);
     if (c.nNotes == 0) {
         g_nSlots = 0;
         return;
     }
     SetUpGrid(c);
-    PairNotes(c);
+    TimeSlots(c);
+    SPairing pairing;
+    memset(&pairing, 0, sizeof pairing);
+    pairing.aOpenNotes = AllocateTransient<SOpenNote>(256, kMsgNoMemory);
+    PairNotes(c, pairing);
     NameTrack(c);
-    FinishSlots(c);
+    CloseSoundingNotes(c, pairing);
 }

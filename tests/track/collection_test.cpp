@@ -59,6 +59,35 @@ TEST(Grid, SlotsOfFourDOverRTicks) {
     EXPECT_EQ(c.track()->dwEndTime, 385u);
 }
 
+TEST(Grid, SlotsOfAFractionOfATickStartAtTheTickBefore) {
+    // Slot j starts at tick j·4D/R rounded down, and a note goes into the
+    // slot whose span holds its tick, however the fractions fall.
+    struct Case {
+        uint16_t division;
+        uint8_t resolution;
+        std::vector<uint32_t> starts;                       // of slots 0, 1, 2, ...
+        std::vector<std::pair<uint32_t, uint32_t>> notes;   // tick, slot
+    };
+    const Case cases[] = {
+        {5, 16, {0, 1, 2, 3, 5, 6, 7, 8, 10}, {{1, 0}, {2, 1}, {4, 3}, {5, 4}, {6, 4}, {7, 5}}},  // 1.25 ticks
+        {7, 64, {0, 0, 0, 1, 1, 2, 2, 3, 3, 3}, {{1, 2}, {2, 4}, {3, 6}}},                         // 0.4375 ticks
+        {392, 16, {0, 98, 196, 294}, {{97, 0}, {98, 1}, {293, 2}}},
+    };
+    for (const Case& k : cases) {
+        MidiFile file(k.division);
+        MidiTrack& track = file.AddTrack();
+        for (const auto& note : k.notes) track.Note(note.first, 1, static_cast<uint8_t>(60 + note.second));
+        track.EndAt(4u * k.division);
+        Collected c(file, k.resolution);
+        for (uint32_t j = 0; j < k.starts.size(); ++j)
+            EXPECT_EQ(g_pSlots[j].dwTime, k.starts[j]) << k.division << "/" << int(k.resolution) << " slot " << j;
+        for (const auto& note : k.notes) {
+            ASSERT_NE(g_pSlots[note.second].pNotes, nullptr) << k.division << " tick " << note.first;
+            EXPECT_EQ(g_pSlots[note.second].pNotes->bPitch, 60 + note.second) << k.division << " tick " << note.first;
+        }
+    }
+}
+
 TEST(Grid, LengthsRoundToTheNearestSlotAndHalvesRoundUp) {
     struct Case {
         uint32_t ticks;  // at 24 ticks a slot
@@ -121,6 +150,30 @@ TEST(Grid, LengthAndUnitLoseEveryFactorOfTwoTheyShareAndNoOther) {
         HalveWhileEven(length, unit);
         EXPECT_EQ(std::make_pair(length, int(unit)), std::make_pair(k.reducedLength, int(k.reducedUnit)))
             << k.length << "/" << int(k.unit);
+    }
+}
+
+TEST(Grid, HalvingAgreesWithHalvingOneStepAtATime) {
+    auto stepwise = [](uint32_t length, uint8_t unit) {
+        while (length && unit && length % 2 == 0 && unit % 2 == 0) {
+            length /= 2;
+            unit /= 2;
+        }
+        return std::make_pair(length, int(unit));
+    };
+    std::vector<uint32_t> lengths;
+    for (uint32_t n = 0; n <= 1024; ++n) lengths.push_back(n);
+    for (uint32_t shift = 10; shift < 32; ++shift) {
+        lengths.push_back(1u << shift);
+        lengths.push_back(3u << (shift - 2));
+    }
+    for (uint32_t length : lengths) {
+        for (int unit = 0; unit < 256; ++unit) {
+            uint32_t l = length;
+            uint8_t u = static_cast<uint8_t>(unit);
+            HalveWhileEven(l, u);
+            ASSERT_EQ(std::make_pair(l, int(u)), stepwise(length, static_cast<uint8_t>(unit))) << length << "/" << unit;
+        }
     }
 }
 
