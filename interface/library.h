@@ -59,9 +59,9 @@ struct SRawNote {
     SRawNote* pNext;     // next note starting in the same slot
 };
 
-// One grid slot of 4·D/R ticks.
+// One grid slot of 4·D/R ticks; slot j starts at tick j·4·D/R rounded down,
+// which stage A works out as it lays out the sections.
 struct SSlot {
-    uint32_t dwTime;     // start tick
     SRawNote* pNotes;    // notes starting here, in note-on order
 };
 

@@ -287,33 +287,6 @@ static void CloseSoundingNotes(const SCollection& c, SPairing& pairing) {
         if (pairing.aOpenNotes[nKey].pNote) CloseNote(c, pairing.aOpenNotes[nKey], g_pCurrentTrack->dwEndTime);
 }
 
-// Slot j starts at tick j·4·D/R rounded down. 4·D = qR + r, so each slot
-// starts q ticks after the one before, and one more whenever the remainders
-// j·r add up to another R. Most divisions leave no remainder (R divides 4·D):
-// then the slots simply follow each other q ticks apart.
-static void TimeSlots(const SCollection& c) {
-    uint32_t nResolution = c.bResolution;
-    uint64_t nTicksPerSlot = c.nSlotTicksTimesR / nResolution;
-    uint32_t nRemainderPerSlot = static_cast<uint32_t>(c.nSlotTicksTimesR % nResolution);
-    SSlot* pSlots = g_pSlots;
-    uint32_t nSlots = g_nSlots;
-    uint64_t nTime = 0;
-    if (nRemainderPerSlot == 0) {
-        for (uint32_t j = 0; j < nSlots; ++j, nTime += nTicksPerSlot) pSlots[j].dwTime = static_cast<uint32_t>(nTime);
-        return;
-    }
-    uint32_t nRemainder = 0;
-    for (uint32_t j = 0; j < nSlots; ++j) {
-        pSlots[j].dwTime = static_cast<uint32_t>(nTime);
-        nTime += nTicksPerSlot;
-        nRemainder += nRemainderPerSlot;
-        if (nRemainder >= nResolution) {
-            nRemainder -= nResolution;
-            ++nTime;
-        }
-    }
-}
-
 void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolution, uint8_t bChannel,
                        bool bLastTrack, int8_t cTranspose) {
     g_pEndOfTrackEvent = nullptr;
@@ -335,7 +308,6 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
         return;
     }
     SetUpGrid(c);
-    TimeSlots(c);
     SPairing pairing;
     memset(&pairing, 0, sizeof pairing);
     pairing.aOpenNotes = AllocateTransient<SOpenNote>(256, kMsgNoMemory);

@@ -54,7 +54,6 @@ TEST(Grid, SlotsOfFourDOverRTicks) {
     file.AddTrack().Note(50, 24, 60).EndAt(385);
     Collected c(file);
     EXPECT_EQ(g_nSlots, 17u);  // ceil(385 / 24)
-    EXPECT_EQ(g_pSlots[5].dwTime, 120u);
     EXPECT_EQ(c.Slot(2), (Notes{{60, 1}}));  // tick 50 lies in slot 2
     EXPECT_EQ(c.track()->dwEndTime, 385u);
 }
@@ -78,13 +77,20 @@ TEST(Grid, SlotsOfAFractionOfATickStartAtTheTickBefore) {
         MidiTrack& track = file.AddTrack();
         for (const auto& note : k.notes) track.Note(note.first, 1, static_cast<uint8_t>(60 + note.second));
         track.EndAt(4u * k.division);
-        Collected c(file, k.resolution);
-        for (uint32_t j = 0; j < k.starts.size(); ++j)
-            EXPECT_EQ(g_pSlots[j].dwTime, k.starts[j]) << k.division << "/" << int(k.resolution) << " slot " << j;
-        for (const auto& note : k.notes) {
-            ASSERT_NE(g_pSlots[note.second].pNotes, nullptr) << k.division << " tick " << note.first;
-            EXPECT_EQ(g_pSlots[note.second].pNotes->bPitch, 60 + note.second) << k.division << " tick " << note.first;
+        {
+            Collected c(file, k.resolution);
+            for (const auto& note : k.notes) {
+                ASSERT_NE(g_pSlots[note.second].pNotes, nullptr) << k.division << " tick " << note.first;
+                EXPECT_EQ(g_pSlots[note.second].pNotes->bPitch, 60 + note.second) << k.division << " tick " << note.first;
+            }
         }
+        // The grid's slots become the first measure's sections (4/4: one
+        // whole note, R sections), which keep their start ticks.
+        ScopedMidi midi(file);
+        ScopedTrack built(midi.get(), 0, k.resolution, 0, 'A');
+        for (uint32_t j = 0; j < k.starts.size(); ++j)
+            EXPECT_EQ(SectionAt(built->pFirstMeasure, j)->dwTime, k.starts[j])
+                << k.division << "/" << int(k.resolution) << " slot " << j;
     }
 }
 
