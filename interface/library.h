@@ -55,7 +55,6 @@ struct SRawNote {
     uint8_t bTieOut;     // continues into the next measure
     uint32_t dwOn;       // tick of the note-on
     uint32_t dwOff;      // tick of the event that ended it, or the end of the track
-    uint8_t bClosed;     // 1 once ended
     SRawNote* pNext;     // next note starting in the same slot
 };
 

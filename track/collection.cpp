@@ -194,7 +194,6 @@ static void MeasureLength(const SCollection& c, uint32_t nSlot, SRawNote* pNote)
 // The note ends at tick t and gets its length.
 static void CloseNote(const SCollection& c, SOpenNote& open, uint32_t dwTicks) {
     open.pNote->dwOff = dwTicks;
-    open.pNote->bClosed = 1;
     MeasureLength(c, open.nSlot, open.pNote);
     open.pNote = nullptr;
 }
