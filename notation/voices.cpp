@@ -37,6 +37,9 @@ struct SVoicing {
     // The chords that got their first note in the section being filled.
     SChord* apStarted[kMaxVoices];
     uint32_t nStarted;
+    // The chord that took the section's previous note; null at the start of
+    // a section and after a note that was left out.
+    SChord* pJoined;
 };
 
 // The section where a chord starting at section k ends.
@@ -176,6 +179,24 @@ static void CutToNextNote(SChord* pChord) {
 static void AddToChord(SVoicing& voicing, SChord* pChord, const SNote* pNote) {
     if (!pChord->pNotes) voicing.apStarted[voicing.nStarted++] = pChord;
     AppendNoteToChord(pChord, pNote, voicing.copies);
+    voicing.pJoined = pChord;
+}
+
+// A note of the same value as the one before it in the section goes to the
+// same chord. Placing that note changed only its own voice: a voice it
+// continued now ends at the section or as near it as before, a chord it
+// joined or opened is now the first of its value in the section, and no
+// other voice became able to take a note it could not take before; so the
+// search would lead to the same chord again. Its copy goes right after the
+// previous note's, the chord's last.
+static bool JoinPreviousNote(SVoicing& voicing, const SNote* pNote) {
+    if (!voicing.pJoined || !HasValueOf(voicing.pJoined, pNote)) return false;
+    SNote* pTail = voicing.copies.pNext - 1;
+    SNote* pCopy = voicing.copies.pNext++;
+    *pCopy = *pNote;
+    pCopy->pNext = nullptr;
+    pTail->pNext = pCopy;
+    return true;
 }
 
 // Places the note in a voice whose previous chord ends at section j, or ends
@@ -277,14 +298,18 @@ static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSect
         uint32_t j = placed.abSection[i];
         SSection* pSection = &pMeasure->pSections[j];
         SNote* pNext;
+        voicing.pJoined = nullptr;
         for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext) {
             pNext = pNote->pNext;
+            if (JoinPreviousNote(voicing, pNote)) continue;
             if (voicing.nEnded && ContinueVoice(voicing, j, pNote)) continue;
             if (pMeasure->bVoices && JoinEqualChord(voicing, j, pNote)) continue;
             // A note that finds no voice, when the measure has all it can
             // hold, is left out of the score: it goes from the placed notes
             // too, so that no section it might be dropped with keeps it.
-            if (!OpenVoiceWithNote(voicing, i, j, pNote)) RemoveNote(pNote, pSection);
+            if (OpenVoiceWithNote(voicing, i, j, pNote)) continue;
+            RemoveNote(pNote, pSection);
+            voicing.pJoined = nullptr;
         }
         CloseSection(voicing, i, j);
     }
