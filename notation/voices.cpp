@@ -4,6 +4,9 @@
 // new voice. Voices belong to one measure.
 #include "notation.h"
 
+#include <stddef.h>
+#include <string.h>
+
 // A measure's voice count is eight bits wide.
 static const uint32_t kMaxVoices = 255;
 
@@ -77,13 +80,25 @@ static SChord* AddVoice(SVoicing& voicing) {
     return pVoice;
 }
 
+// The next record of the block becomes a copy of the raw note, not yet
+// linked: what the note says (step, accidental, dot, ties and the rest up to
+// its link, in one move, then pitch and value). The block comes zeroed, and
+// a placed note has no pPrev, so the links need no writing.
+static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote, bValue) < offsetof(SNote, pPrev),
+              "a note's own fields before and between its links");
+static SNote* CopyNote(SNoteCopies& copies, const SNote* pRawNote) {
+    SNote* pCopy = copies.pNext++;
+    memcpy(pCopy, pRawNote, offsetof(SNote, pNext));
+    pCopy->bPitch = pRawNote->bPitch;
+    pCopy->bValue = pRawNote->bValue;
+    return pCopy;
+}
+
 // A copy of the raw note goes at the end of the chord's notes; the first note
 // gives the chord its value. Raw notes arrive highest first, so a chord's
 // notes never rise.
 static void AppendNoteToChord(SChord* pChord, const SNote* pRawNote, SNoteCopies& copies) {
-    SNote* pCopy = copies.pNext++;
-    *pCopy = *pRawNote;
-    pCopy->pNext = nullptr;
+    SNote* pCopy = CopyNote(copies, pRawNote);
     if (!pChord->pNotes) {
         pChord->pNotes = pCopy;
         pChord->bValue = pRawNote->bValue;
@@ -192,10 +207,7 @@ static void AddToChord(SVoicing& voicing, SChord* pChord, const SNote* pNote) {
 static bool JoinPreviousNote(SVoicing& voicing, const SNote* pNote) {
     if (!voicing.pJoined || !HasValueOf(voicing.pJoined, pNote)) return false;
     SNote* pTail = voicing.copies.pNext - 1;
-    SNote* pCopy = voicing.copies.pNext++;
-    *pCopy = *pNote;
-    pCopy->pNext = nullptr;
-    pTail->pNext = pCopy;
+    pTail->pNext = CopyNote(voicing.copies, pNote);
     return true;
 }
 
@@ -266,9 +278,13 @@ static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing, const SPlac
         const SVoiceEnd& end = voicing.aEnds[v];
         index.apVoice[v] = end.pVoice;
         index.anVoiceStart[v] = n;
+        // Every chord of the range is written and only those with notes
+        // are counted: the index has room for a chord of every voice at
+        // every section, so the next voice's place is free to write on.
         for (uint32_t i = end.nFirstPlaced; i <= end.nLastPlaced; ++i) {
             SChord* pChord = &end.pVoice[placed.abSection[i]];
-            if (pChord->pNotes) apChords[n++] = pChord;
+            apChords[n] = pChord;
+            n += pChord->pNotes != nullptr;
         }
     }
     index.anVoiceStart[pMeasure->bVoices] = n;
