@@ -68,9 +68,8 @@ const SPlacedSections& ListPlacedSections(SMeasureWalk& walk, const SMeasure* pM
 
 // ---- The chords with notes of a measure ------------------------------------------
 
-void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
+void GrowChordIndex(SMeasureWalk& walk, size_t nChords) {
     SSoundingChords& index = walk.sounding;
-    if (nChords <= index.nCapacity) return;
     if (!walk.hWalkHeap) {
         walk.hWalkHeap = PlatformCreateHeap();
         if (!walk.hWalkHeap) RaiseError(kMsgNoTransientHeap);

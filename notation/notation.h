@@ -145,7 +145,10 @@ inline const SPlacedSections& PlacedSections(SMeasureWalk& walk, const SMeasure*
 const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure);
 // Gives the index room for nChords chords; it grows in the walk's own heap,
 // which goes when the walk ends.
-void MakeRoomForChords(SMeasureWalk& walk, size_t nChords);
+void GrowChordIndex(SMeasureWalk& walk, size_t nChords);
+inline void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
+    if (nChords > walk.sounding.nCapacity) GrowChordIndex(walk, nChords);
+}
 
 // The chords with notes of the measure (whose voices stage F has made).
 inline const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {
