@@ -62,6 +62,7 @@ const SPlacedSections& ListPlacedSections(SMeasureWalk& walk, const SMeasure* pM
         if (pSections[k].pRawNotes) placed.abSection[n++] = static_cast<uint8_t>(k);
     });
     placed.nSections = n;
+    placed.nNotes = kNotesUncounted;
     placed.pMeasure = pMeasure;
     return placed;
 }

@@ -292,7 +292,10 @@ static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing, const SPlac
     index.pMeasure = pMeasure;
 }
 
+// The placed notes of the measure: as a stage before F that walks them all
+// anyway has counted them, or else counted here.
 static uint32_t CountRawNotes(const SMeasure* pMeasure, const SPlacedSections& placed) {
+    if (placed.nNotes != kNotesUncounted) return placed.nNotes;
     uint32_t nRawNotes = 0;
     for (uint32_t i = 0; i < placed.nSections; ++i)
         for (const SNote* pNote = pMeasure->pSections[placed.abSection[i]].pRawNotes; pNote; pNote = pNote->pNext)
