@@ -62,15 +62,15 @@ const SPlacedSections& ListPlacedSections(SMeasureWalk& walk, const SMeasure* pM
         if (pSections[k].pRawNotes) placed.abSection[n++] = static_cast<uint8_t>(k);
     });
     placed.nSections = n;
+    placed.nNotes = kNotesUncounted;
     placed.pMeasure = pMeasure;
     return placed;
 }
 
 // ---- The chords with notes of a measure ------------------------------------------
 
-void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
+void GrowChordIndex(SMeasureWalk& walk, size_t nChords) {
     SSoundingChords& index = walk.sounding;
-    if (nChords <= index.nCapacity) return;
     if (!walk.hWalkHeap) {
         walk.hWalkHeap = PlatformCreateHeap();
         if (!walk.hWalkHeap) RaiseError(kMsgNoTransientHeap);

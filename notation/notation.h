@@ -37,7 +37,10 @@ struct SPlacedSections {
     const SMeasure* pMeasure;  // the measure listed; null before the first
     uint32_t nSections;
     uint8_t abSection[256];    // section numbers, ascending
+    uint32_t nNotes;           // placed notes left, once a stage that walks them all has counted them
 };
+// nNotes of a list whose notes nobody has counted yet.
+static const uint32_t kNotesUncounted = 0xFFFFFFFFu;
 
 // The chords with notes of one measure, voice after voice and in section
 // order within each voice: what the stages that concern notes walk instead
@@ -145,7 +148,10 @@ inline const SPlacedSections& PlacedSections(SMeasureWalk& walk, const SMeasure*
 const SSoundingChords& ListSoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure);
 // Gives the index room for nChords chords; it grows in the walk's own heap,
 // which goes when the walk ends.
-void MakeRoomForChords(SMeasureWalk& walk, size_t nChords);
+void GrowChordIndex(SMeasureWalk& walk, size_t nChords);
+inline void MakeRoomForChords(SMeasureWalk& walk, size_t nChords) {
+    if (nChords > walk.sounding.nCapacity) GrowChordIndex(walk, nChords);
+}
 
 // The chords with notes of the measure (whose voices stage F has made).
 inline const SSoundingChords& SoundingChords(SMeasureWalk& walk, const SMeasure* pMeasure) {

@@ -4,6 +4,9 @@
 // new voice. Voices belong to one measure.
 #include "notation.h"
 
+#include <stddef.h>
+#include <string.h>
+
 // A measure's voice count is eight bits wide.
 static const uint32_t kMaxVoices = 255;
 
@@ -37,6 +40,9 @@ struct SVoicing {
     // The chords that got their first note in the section being filled.
     SChord* apStarted[kMaxVoices];
     uint32_t nStarted;
+    // The chord that took the section's previous note; null at the start of
+    // a section and after a note that was left out.
+    SChord* pJoined;
 };
 
 // The section where a chord starting at section k ends.
@@ -74,13 +80,25 @@ static SChord* AddVoice(SVoicing& voicing) {
     return pVoice;
 }
 
+// The next record of the block becomes a copy of the raw note, not yet
+// linked: what the note says (step, accidental, dot, ties and the rest up to
+// its link, in one move, then pitch and value). The block comes zeroed, and
+// a placed note has no pPrev, so the links need no writing.
+static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote, bValue) < offsetof(SNote, pPrev),
+              "a note's own fields before and between its links");
+static SNote* CopyNote(SNoteCopies& copies, const SNote* pRawNote) {
+    SNote* pCopy = copies.pNext++;
+    memcpy(pCopy, pRawNote, offsetof(SNote, pNext));
+    pCopy->bPitch = pRawNote->bPitch;
+    pCopy->bValue = pRawNote->bValue;
+    return pCopy;
+}
+
 // A copy of the raw note goes at the end of the chord's notes; the first note
 // gives the chord its value. Raw notes arrive highest first, so a chord's
 // notes never rise.
 static void AppendNoteToChord(SChord* pChord, const SNote* pRawNote, SNoteCopies& copies) {
-    SNote* pCopy = copies.pNext++;
-    *pCopy = *pRawNote;
-    pCopy->pNext = nullptr;
+    SNote* pCopy = CopyNote(copies, pRawNote);
     if (!pChord->pNotes) {
         pChord->pNotes = pCopy;
         pChord->bValue = pRawNote->bValue;
@@ -176,6 +194,21 @@ static void CutToNextNote(SChord* pChord) {
 static void AddToChord(SVoicing& voicing, SChord* pChord, const SNote* pNote) {
     if (!pChord->pNotes) voicing.apStarted[voicing.nStarted++] = pChord;
     AppendNoteToChord(pChord, pNote, voicing.copies);
+    voicing.pJoined = pChord;
+}
+
+// A note of the same value as the one before it in the section goes to the
+// same chord. Placing that note changed only its own voice: a voice it
+// continued now ends at the section or as near it as before, a chord it
+// joined or opened is now the first of its value in the section, and no
+// other voice became able to take a note it could not take before; so the
+// search would lead to the same chord again. Its copy goes right after the
+// previous note's, the chord's last.
+static bool JoinPreviousNote(SVoicing& voicing, const SNote* pNote) {
+    if (!voicing.pJoined || !HasValueOf(voicing.pJoined, pNote)) return false;
+    SNote* pTail = voicing.copies.pNext - 1;
+    pTail->pNext = CopyNote(voicing.copies, pNote);
+    return true;
 }
 
 // Places the note in a voice whose previous chord ends at section j, or ends
@@ -245,9 +278,13 @@ static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing, const SPlac
         const SVoiceEnd& end = voicing.aEnds[v];
         index.apVoice[v] = end.pVoice;
         index.anVoiceStart[v] = n;
+        // Every chord of the range is written and only those with notes
+        // are counted: the index has room for a chord of every voice at
+        // every section, so the next voice's place is free to write on.
         for (uint32_t i = end.nFirstPlaced; i <= end.nLastPlaced; ++i) {
             SChord* pChord = &end.pVoice[placed.abSection[i]];
-            if (pChord->pNotes) apChords[n++] = pChord;
+            apChords[n] = pChord;
+            n += pChord->pNotes != nullptr;
         }
     }
     index.anVoiceStart[pMeasure->bVoices] = n;
@@ -255,7 +292,10 @@ static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing, const SPlac
     index.pMeasure = pMeasure;
 }
 
+// The placed notes of the measure: as a stage before F that walks them all
+// anyway has counted them, or else counted here.
 static uint32_t CountRawNotes(const SMeasure* pMeasure, const SPlacedSections& placed) {
+    if (placed.nNotes != kNotesUncounted) return placed.nNotes;
     uint32_t nRawNotes = 0;
     for (uint32_t i = 0; i < placed.nSections; ++i)
         for (const SNote* pNote = pMeasure->pSections[placed.abSection[i]].pRawNotes; pNote; pNote = pNote->pNext)
@@ -277,14 +317,18 @@ static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSect
         uint32_t j = placed.abSection[i];
         SSection* pSection = &pMeasure->pSections[j];
         SNote* pNext;
+        voicing.pJoined = nullptr;
         for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext) {
             pNext = pNote->pNext;
+            if (JoinPreviousNote(voicing, pNote)) continue;
             if (voicing.nEnded && ContinueVoice(voicing, j, pNote)) continue;
             if (pMeasure->bVoices && JoinEqualChord(voicing, j, pNote)) continue;
             // A note that finds no voice, when the measure has all it can
             // hold, is left out of the score: it goes from the placed notes
             // too, so that no section it might be dropped with keeps it.
-            if (!OpenVoiceWithNote(voicing, i, j, pNote)) RemoveNote(pNote, pSection);
+            if (OpenVoiceWithNote(voicing, i, j, pNote)) continue;
+            RemoveNote(pNote, pSection);
+            voicing.pJoined = nullptr;
         }
         CloseSection(voicing, i, j);
     }
