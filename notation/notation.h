@@ -37,6 +37,11 @@ struct SPlacedSections {
     const SMeasure* pMeasure;  // the measure listed; null before the first
     uint32_t nSections;
     uint8_t abSection[256];    // section numbers, ascending
+    // The placed notes left in those sections once stage E has sorted them
+    // (E passes over each on its way), and the measure they were counted in:
+    // null until E has run on one.
+    const SMeasure* pNotesCounted;
+    uint32_t nNotes;
 };
 
 // The chords with notes of one measure, voice after voice and in section

@@ -235,12 +235,16 @@ void FinishSorting(SMeasureWalk& walk) { FreeToTrack(walk.pSwapNote); }
 
 // An exchange sort by descending pitch that moves note contents, not links.
 // It is not stable, and the order of equal pitches it leaves is the one the
-// voices are built from: P(5) Q(5) R(7) ends as R Q P.
+// voices are built from: P(5) Q(5) R(7) ends as R Q P. The notes are counted
+// on the way, for stage F.
 void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
     SNote* pScratch = walk.pSwapNote;
-    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
+    SPlacedSections& placed = walk.placed;
+    PlacedSections(walk, pMeasure);
+    uint32_t nNotes = 0;
     for (uint32_t i = 0; i < placed.nSections; ++i) {
         for (SNote* pA = pMeasure->pSections[placed.abSection[i]].pRawNotes; pA; pA = pA->pNext) {
+            ++nNotes;
             for (SNote* pB = pA->pNext; pB; pB = pB->pNext) {
                 if (pA->bPitch >= pB->bPitch) continue;
                 SNote* pNextA = pA->pNext;
@@ -253,4 +257,6 @@ void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
             }
         }
     }
+    placed.pNotesCounted = pMeasure;
+    placed.nNotes = nNotes;
 }
