@@ -57,10 +57,12 @@ struct SPieces {
 
 // The values of a note that is no single value depend only on where it
 // starts and how long it lasts, and the same rhythms recur through a track:
-// stage A remembers the last short chain it made for each of a few
-// (position, length) pairs.
-static const uint32_t kRememberedPieces = 12;
-static const uint32_t kRememberedNotes = 512;
+// stage A remembers the last short chain it made for each of a thousand
+// (position, length) pairs. Chains of more than five values are rare enough
+// that the room is better spent on more pairs (and the table, on the stack,
+// stays under 20 KB).
+static const uint32_t kRememberedPieces = 5;
+static const uint32_t kRememberedNotes = 1024;
 
 struct SRememberedNote {
     uint16_t wKey;  // position·256 + length + 1; 0 for none yet
