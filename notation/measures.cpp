@@ -28,6 +28,7 @@ struct SConductorCursor {
     uint8_t bSections;             // sections of a measure in that meter
     uint64_t nMeasureTicks;        // and its length in ticks
     int nKey;                      // key in force, as stored
+    int8_t cKey;                   // and as the measure shows it (transposed, -7..7)
     uint16_t wTempo;               // tempo in force
 };
 
@@ -121,6 +122,13 @@ static void LayOutMeter(const SBuildContext& context, SConductorCursor& cursor) 
     cursor.nMeasureTicks = static_cast<uint64_t>(4u) * context.pFile->wDivision * cursor.bSections / context.bResolution;
 }
 
+// The key the measures show, worked out once per key signature read: a
+// transposition by t semitones moves the key by 7·t fifths, taken back into
+// -7..7; a key byte outside that range is brought back the same way.
+static void KeyOfMeasures(const SBuildContext& context, SConductorCursor& cursor) {
+    cursor.cKey = static_cast<int8_t>(NormalisedKey(cursor.nKey + 7 * context.cTranspose));
+}
+
 // Measures are created in time order, so each conductor list is walked once
 // for the whole track: the cursor keeps its place and what it has read.
 static void StartConductorCursor(const SBuildContext& context, SConductorCursor& cursor) {
@@ -131,6 +139,7 @@ static void StartConductorCursor(const SBuildContext& context, SConductorCursor&
     cursor.bNumerator = 4;
     cursor.bDenominator = 4;
     cursor.nKey = 0;
+    KeyOfMeasures(context, cursor);
     cursor.wTempo = 120;
     LayOutMeter(context, cursor);
 }
@@ -144,14 +153,15 @@ static void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cu
         }
         LayOutMeter(context, cursor);
     }
-    for (; cursor.pKey && cursor.pKey->dwTime <= pMeasure->dwTime; cursor.pKey = cursor.pKey->pNext)
-        cursor.nKey = cursor.pKey->cKey;
+    if (cursor.pKey && cursor.pKey->dwTime <= pMeasure->dwTime) {
+        for (; cursor.pKey && cursor.pKey->dwTime <= pMeasure->dwTime; cursor.pKey = cursor.pKey->pNext)
+            cursor.nKey = cursor.pKey->cKey;
+        KeyOfMeasures(context, cursor);
+    }
     pMeasure->bNumerator = cursor.bNumerator;
     pMeasure->bDenominator = cursor.bDenominator;
     pMeasure->bSections = cursor.bSections;
-    // A transposition by t semitones moves the key by 7·t fifths, taken back
-    // into -7..7; a key byte outside that range is brought back the same way.
-    pMeasure->cKey = static_cast<int8_t>(NormalisedKey(cursor.nKey + 7 * context.cTranspose));
+    pMeasure->cKey = cursor.cKey;
 }
 
 // A tempo change anywhere inside the measure applies to all of it.
