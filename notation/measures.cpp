@@ -9,6 +9,8 @@
 #include "../smf/event_stream.h"
 #include "../track/track.h"
 
+#include <string.h>
+
 // Ticks of k grid slots: k·4·D/R, truncated.
 static uint32_t SlotTicks(const SBuildContext& context, uint64_t nSlots) {
     return static_cast<uint32_t>(nSlots * 4u * context.pFile->wDivision / context.bResolution);
@@ -26,6 +28,7 @@ struct SConductorCursor {
     uint8_t bSections;             // sections of a measure in that meter
     uint64_t nMeasureTicks;        // and its length in ticks
     int nKey;                      // key in force, as stored
+    int8_t cKey;                   // and as the measure shows it (transposed, -7..7)
     uint16_t wTempo;               // tempo in force
 };
 
@@ -55,10 +58,12 @@ struct SPieces {
 
 // The values of a note that is no single value depend only on where it
 // starts and how long it lasts, and the same rhythms recur through a track:
-// stage A remembers the last short chain it made for each of a few
-// (position, length) pairs.
-static const uint32_t kRememberedPieces = 12;
-static const uint32_t kRememberedNotes = 512;
+// stage A remembers the last short chain it made for each of a thousand
+// (position, length) pairs. Chains of more than five values are rare enough
+// that the room is better spent on more pairs (and the table, on the stack,
+// stays under 20 KB).
+static const uint32_t kRememberedPieces = 5;
+static const uint32_t kRememberedNotes = 1024;
 
 struct SRememberedNote {
     uint16_t wKey;  // position·256 + length + 1; 0 for none yet
@@ -69,11 +74,14 @@ struct SRememberedNote {
 // What stage A's appends need: the grid, the quotients R/n it divides by
 // (worked out once per track), the chains it remembers, and where the next
 // placed note of each section of the measure being filled goes, so that a
-// section holding many notes costs no more per note than one holding few.
+// section holding many notes costs no more per note than one holding few
+// (cleared per measure, which is cheaper than pointing every section's entry
+// at its list when most sections get no note).
 struct SPlacement {
     uint8_t bResolution;
     uint8_t abWholeOver[65];  // R / n for every power of two n up to R
-    SNote** appTail[255];
+    SSection* pSections;      // of the measure being filled
+    SNote** appTail[255];  // null while the section's list is empty
     SRememberedNote aRemembered[kRememberedNotes];
     SPieces pieces;  // the chain being made
 };
@@ -114,6 +122,13 @@ static void LayOutMeter(const SBuildContext& context, SConductorCursor& cursor) 
     cursor.nMeasureTicks = static_cast<uint64_t>(4u) * context.pFile->wDivision * cursor.bSections / context.bResolution;
 }
 
+// The key the measures show, worked out once per key signature read: a
+// transposition by t semitones moves the key by 7·t fifths, taken back into
+// -7..7; a key byte outside that range is brought back the same way.
+static void KeyOfMeasures(const SBuildContext& context, SConductorCursor& cursor) {
+    cursor.cKey = static_cast<int8_t>(NormalisedKey(cursor.nKey + 7 * context.cTranspose));
+}
+
 // Measures are created in time order, so each conductor list is walked once
 // for the whole track: the cursor keeps its place and what it has read.
 static void StartConductorCursor(const SBuildContext& context, SConductorCursor& cursor) {
@@ -124,6 +139,7 @@ static void StartConductorCursor(const SBuildContext& context, SConductorCursor&
     cursor.bNumerator = 4;
     cursor.bDenominator = 4;
     cursor.nKey = 0;
+    KeyOfMeasures(context, cursor);
     cursor.wTempo = 120;
     LayOutMeter(context, cursor);
 }
@@ -137,14 +153,15 @@ static void LookupMeterAndKey(const SBuildContext& context, SConductorCursor& cu
         }
         LayOutMeter(context, cursor);
     }
-    for (; cursor.pKey && cursor.pKey->dwTime <= pMeasure->dwTime; cursor.pKey = cursor.pKey->pNext)
-        cursor.nKey = cursor.pKey->cKey;
+    if (cursor.pKey && cursor.pKey->dwTime <= pMeasure->dwTime) {
+        for (; cursor.pKey && cursor.pKey->dwTime <= pMeasure->dwTime; cursor.pKey = cursor.pKey->pNext)
+            cursor.nKey = cursor.pKey->cKey;
+        KeyOfMeasures(context, cursor);
+    }
     pMeasure->bNumerator = cursor.bNumerator;
     pMeasure->bDenominator = cursor.bDenominator;
     pMeasure->bSections = cursor.bSections;
-    // A transposition by t semitones moves the key by 7·t fifths, taken back
-    // into -7..7; a key byte outside that range is brought back the same way.
-    pMeasure->cKey = static_cast<int8_t>(NormalisedKey(cursor.nKey + 7 * context.cTranspose));
+    pMeasure->cKey = cursor.cKey;
 }
 
 // A tempo change anywhere inside the measure applies to all of it.
@@ -155,32 +172,31 @@ static void LookupTempo(SConductorCursor& cursor, SMeasure* pMeasure) {
     pMeasure->wTempo = cursor.wTempo;
 }
 
-// Links the measure's sections, gives each the start tick of its grid slot
-// (sections past the grid, only in the last measure, are timed by stage B)
-// and points stage A's appends at their empty note lists.
+// Links the measure's sections and gives each the start tick of its grid
+// slot (sections past the grid, only in the last measure, are timed by stage
+// B). Stage A's appends find every section's note list empty.
 static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& clock, SPlacement& placement) {
     SSection* pSections = pMeasure->pSections;
     uint32_t S = pMeasure->bSections;
     uint32_t nTimed = g_nSlots - nFirstSlot < S ? g_nSlots - nFirstSlot : S;
-    for (uint32_t k = 0; k < nTimed; ++k) {
-        pSections[k].pNext = &pSections[k + 1];
-        placement.appTail[k] = &pSections[k].pRawNotes;
-    }
     if (clock.nFractionStep == 0) {
         // Every slot a whole number of ticks (4·D a multiple of R).
-        for (uint32_t k = 0; k < nTimed; ++k) pSections[k].dwTime = clock.dwTime + k * clock.nWholeStep;
-        clock.dwTime += nTimed * clock.nWholeStep;
+        uint32_t dwTime = clock.dwTime;
+        for (uint32_t k = 0; k < nTimed; ++k, dwTime += clock.nWholeStep) {
+            pSections[k].pNext = &pSections[k + 1];
+            pSections[k].dwTime = dwTime;
+        }
+        clock.dwTime = dwTime;
     } else {
         for (uint32_t k = 0; k < nTimed; ++k) {
+            pSections[k].pNext = &pSections[k + 1];
             pSections[k].dwTime = clock.dwTime;
             AdvanceSlotClock(clock);
         }
     }
-    for (uint32_t k = nTimed; k < S; ++k) {
-        pSections[k].pNext = &pSections[k + 1];
-        placement.appTail[k] = &pSections[k].pRawNotes;
-    }
+    for (uint32_t k = nTimed; k < S; ++k) pSections[k].pNext = &pSections[k + 1];
     pSections[S - 1].pNext = nullptr;
+    memset(placement.appTail, 0, S * sizeof placement.appTail[0]);
 }
 
 // A measure starting at grid slot nFirstSlot, whose start tick the clock shows.
@@ -191,6 +207,7 @@ static SMeasure* CreateMeasure(const SBuildContext& context, SConductorCursor& c
     LookupMeterAndKey(context, cursor, pMeasure);
     pMeasure->pSections = AllocateRecords<SSection>(pMeasure->bSections, kMsgNoMeasureSections);
     LayOutSections(pMeasure, nFirstSlot, clock, placement);
+    placement.pSections = pMeasure->pSections;
     LookupTempo(cursor, pMeasure);
     return pMeasure;
 }
@@ -212,7 +229,9 @@ SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t
 // Stage A's append: at the end of section p of the measure being filled.
 static void AppendAt(SPlacement& placement, uint32_t p, uint8_t bPitch, uint8_t bValue, uint8_t bDotted,
                      uint8_t bTieIn, uint8_t bTieOut) {
-    placement.appTail[p] = AppendPlacedNote(placement.appTail[p], bPitch, bValue, bDotted, bTieIn, bTieOut);
+    SNote** ppTail = placement.appTail[p];
+    if (!ppTail) ppTail = &placement.pSections[p].pRawNotes;
+    placement.appTail[p] = AppendPlacedNote(ppTail, bPitch, bValue, bDotted, bTieIn, bTieOut);
 }
 
 static void StartPlacement(SPlacement& placement, uint8_t bResolution) {
@@ -393,7 +412,7 @@ void PlaceNotes(const SBuildContext& context) {
         const SSlot* pFirst = g_pSlots + j;
         const SSlot* pEnd = pFirst + (g_nSlots - j < pMeasure->bSections ? g_nSlots - j : pMeasure->bSections);
         for (const SSlot* pSlot = pFirst; pSlot != pEnd; ++pSlot) {
-            if (!pSlot->pNotes) continue;  // most slots start no note
+            if (!pSlot->pNotes) continue;  // many slots start no note
             uint32_t p = static_cast<uint32_t>(pSlot - pFirst);
             for (SRawNote* pNote = pSlot->pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
         }

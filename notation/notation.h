@@ -37,7 +37,10 @@ struct SPlacedSections {
     const SMeasure* pMeasure;  // the measure listed; null before the first
     uint32_t nSections;
     uint8_t abSection[256];    // section numbers, ascending
-    uint32_t nNotes;           // placed notes left, once a stage that walks them all has counted them
+    // The placed notes left in those sections once stage E has sorted them
+    // (it passes over each on its way), for stage F to size its copies by;
+    // kNotesUncounted until then.
+    uint32_t nNotes;
 };
 // nNotes of a list whose notes nobody has counted yet.
 static const uint32_t kNotesUncounted = 0xFFFFFFFFu;
@@ -92,15 +95,12 @@ struct SStepTally {
 // fields per stage that needs any.
 struct SMeasureWalk {
     SBuildContext context;
-    // D: what was shown before; what the key in force alone makes of every
-    // staff step; and for every step the section that last spelt a note on
-    // it (sections numbered through the walk), the alteration it left and
-    // how many heads stand on the step there.
+    // D: what was shown before; and for every staff step the section that
+    // last spelt a note on it (sections numbered through the walk), the
+    // alteration it left and how many heads stand on the step there.
     SShownBefore shown;
     int32_t* pnAlterations;
     uint8_t* pbHeadsOnStep;
-    int nSignatureKey;
-    int32_t anSignature[kAccidentalSteps];
     uint32_t anLastSpelt[kAccidentalSteps];  // 0 before any
     uint32_t nNextMeasureSection;            // the number of the next measure's first section
     // E: room for one note while two change places.

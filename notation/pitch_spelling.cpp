@@ -28,9 +28,10 @@ const SKeyPitchStep g_aKeyPitchSteps[15][12] = {
 };
 
 // Sharps go F C G D A E B, flats B E A D G C F, each at its customary height
-// on the treble staff.
-const uint8_t g_abSharpSteps[7] = {10, 7, 11, 8, 5, 9, 6};
-const uint8_t g_abFlatSteps[7] = {6, 9, 5, 8, 4, 7, 3};
+// on the treble staff. (Constant expressions, since the table of what each
+// key signature makes of every step is worked out from them while compiling.)
+constexpr uint8_t g_abSharpSteps[7] = {10, 7, 11, 8, 5, 9, 6};
+constexpr uint8_t g_abFlatSteps[7] = {6, 9, 5, 8, 4, 7, 3};
 
 // The accidental memory covers steps -42..118, step s at index s + 42. Since
 // 42 is a multiple of 7, index p (a glyph's treble step) is the same letter as
@@ -138,24 +139,25 @@ static void BlankRepeatedMeterAndTempo(SMeasure* pMeasure, SShownBefore& shown) 
 // What a key signature alone makes of every step: each of its sharps or
 // flats alters its letter in every octave. (The key's own table, not the
 // glyphs of the measure where it began: those move to the staff of their
-// clef in a later stage.)
-static void SignatureOfKey(int32_t* pnSignature, int nKey) {
-    memset(pnSignature, 0, kMemorySteps * sizeof(int32_t));
-    const uint8_t* pabSteps = nKey > 0 ? g_abSharpSteps : g_abFlatSteps;
-    int32_t nKind = nKey > 0 ? kSharp : kFlat;
-    int nGlyphs = nKey > 0 ? nKey : -nKey;
-    for (int g = 0; g < nGlyphs; ++g)
-        for (uint32_t i = pabSteps[g]; i < kMemorySteps; i += 7) pnSignature[i] = nKind;
+// clef in a later stage.) One row for each key -7..7 (row key + 7), worked
+// out while compiling.
+struct SKeySignatures {
+    uint8_t aabAlteration[15][kMemorySteps];
+};
+
+static constexpr SKeySignatures KeySignatures() {
+    SKeySignatures signatures = {};
+    for (int nKey = -7; nKey <= 7; ++nKey) {
+        const uint8_t* pabSteps = nKey > 0 ? g_abSharpSteps : g_abFlatSteps;
+        uint8_t bKind = nKey > 0 ? kSharp : kFlat;
+        int nGlyphs = nKey > 0 ? nKey : -nKey;
+        for (int g = 0; g < nGlyphs; ++g)
+            for (uint32_t i = pabSteps[g]; i < kMemorySteps; i += 7) signatures.aabAlteration[nKey + 7][i] = bKind;
+    }
+    return signatures;
 }
 
-// At the bar line every step forgets its accidentals and knows only the key
-// signature.
-static void StartAccidentalMemory(SMeasureWalk& walk) {
-    if (walk.nSignatureKey != walk.shown.nKey) {
-        SignatureOfKey(walk.anSignature, walk.shown.nKey);
-        walk.nSignatureKey = walk.shown.nKey;
-    }
-}
+static constexpr SKeySignatures kKeySignatures = KeySignatures();
 
 // The accidental memory as one measure sees it. Sections are numbered through
 // the walk; a step last spelt before the measure's first section has only
@@ -165,7 +167,7 @@ struct SMeasureMemory {
     int32_t* pnAlterations;
     uint8_t* pbHeadsOnStep;
     uint32_t* pnLastSpelt;
-    const int32_t* pnSignature;
+    const uint8_t* pbSignature;
     uint32_t nFirstSection;
 };
 
@@ -186,7 +188,7 @@ static void SpellSection(const SMeasureMemory& memory, SSection* pSection, uint3
             FreeToTrack(pNote);
             continue;
         }
-        int32_t nCurrent = nLastSpelt >= memory.nFirstSection ? memory.pnAlterations[i] : memory.pnSignature[i];
+        int32_t nCurrent = nLastSpelt >= memory.nFirstSection ? memory.pnAlterations[i] : memory.pbSignature[i];
         if (nCurrent == nAlteration)
             pNote->nAccidental = kNoAccidental;
         else
@@ -202,7 +204,6 @@ void StartSpelling(SMeasureWalk& walk) {
     walk.pnAlterations = AllocateRecords<int32_t>(kMemorySteps);
     walk.pbHeadsOnStep = AllocateRecords<uint8_t>(kMemorySteps);
     walk.shown = SShownBefore{0, 0, 0, kNoKey};
-    walk.nSignatureKey = kNoKey;
     // No step has been spelt: each was last spelt in section 0, before any.
     memset(walk.anLastSpelt, 0, sizeof walk.anLastSpelt);
     walk.nNextMeasureSection = 1;
@@ -216,8 +217,10 @@ void FinishSpelling(SMeasureWalk& walk) {
 void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
     BlankRepeatedMeterAndTempo(pMeasure, walk.shown);
     ShowKeyChange(pMeasure, walk.shown);
-    StartAccidentalMemory(walk);
-    const SMeasureMemory memory = {walk.pnAlterations, walk.pbHeadsOnStep, walk.anLastSpelt, walk.anSignature,
+    // At the bar line every step forgets its accidentals and knows only the
+    // key signature.
+    const uint8_t* pbSignature = kKeySignatures.aabAlteration[walk.shown.nKey + 7];
+    const SMeasureMemory memory = {walk.pnAlterations, walk.pbHeadsOnStep, walk.anLastSpelt, pbSignature,
                                    walk.nNextMeasureSection};
     const SKeyPitchStep* pSpellings = SpellingsOfKey(pMeasure->cKey);
     const SPlacedSections& placed = PlacedSections(walk, pMeasure);
@@ -235,12 +238,16 @@ void FinishSorting(SMeasureWalk& walk) { FreeToTrack(walk.pSwapNote); }
 
 // An exchange sort by descending pitch that moves note contents, not links.
 // It is not stable, and the order of equal pitches it leaves is the one the
-// voices are built from: P(5) Q(5) R(7) ends as R Q P.
+// voices are built from: P(5) Q(5) R(7) ends as R Q P. The notes are counted
+// on the way, for stage F.
 void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
     SNote* pScratch = walk.pSwapNote;
-    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
+    SPlacedSections& placed = walk.placed;
+    PlacedSections(walk, pMeasure);
+    uint32_t nNotes = 0;
     for (uint32_t i = 0; i < placed.nSections; ++i) {
         for (SNote* pA = pMeasure->pSections[placed.abSection[i]].pRawNotes; pA; pA = pA->pNext) {
+            ++nNotes;
             for (SNote* pB = pA->pNext; pB; pB = pB->pNext) {
                 if (pA->bPitch >= pB->bPitch) continue;
                 SNote* pNextA = pA->pNext;
@@ -253,4 +260,5 @@ void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
             }
         }
     }
+    placed.nNotes = nNotes;
 }

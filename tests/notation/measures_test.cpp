@@ -93,6 +93,32 @@ TEST(Placement, NotesOnEveryGridBecomeTiedChains) {
     }
 }
 
+// The same rhythm in four measures is written the same in each: a short
+// chain is listed once and then remembered, a long one listed every time.
+TEST(Placement, ARhythmThatRecursIsWrittenTheSameInEveryMeasure) {
+    struct Case {
+        uint8_t resolution;
+        uint32_t slot, slots;
+        const char* placed;
+    };
+    const Case cases[] = {
+        {16, 1, 15, "1:8.> 4:4<> 8:2<"},
+        {64, 3, 37, "3:64> 4:16<> 8:8<> 16:4<> 32:8<"},
+        {64, 1, 62, "1:32.> 4:16<> 8:8<> 16:4<> 32:4<> 48:8<> 56:16<> 60:32.<"},
+    };
+    for (const Case& c : cases) {
+        const uint32_t slot = kWhole / c.resolution;
+        MidiFile file;
+        auto& track = file.AddTrack();
+        for (uint32_t m = 0; m < 4; ++m) track.Note(m * kWhole + c.slot * slot, c.slots * slot, 60);
+        ScopedMidi midi(file);
+        ScopedTrack placed(midi.get(), 0, c.resolution, 0, 'A');
+        std::vector<SMeasure*> measures = Measures(placed.get());
+        ASSERT_EQ(measures.size(), 4u);
+        for (SMeasure* pMeasure : measures) EXPECT_EQ(Placed(pMeasure), c.placed) << int(c.resolution);
+    }
+}
+
 TEST(Placement, ANoteOverThreeMeasuresIsCutAtBothBarLines) {
     MidiFile file;
     file.AddTrack().Note(3 * kQuarter, kWhole + 2 * kQuarter, 60).EndAt(3 * kWhole);
