@@ -10,17 +10,11 @@ static bool DrawnRestAt(const SSection& section) {
     return false;
 }
 
-// The sections where chords with notes start, or-ed together. They are the
-// sections that still hold placed notes: stage F copies every note it keeps
-// into a chord at its own section.
+// The sections where chords with notes start, or-ed together, as stage J
+// noted them when it ran on the measure in this walk.
 static uint32_t ChordStarts(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    if (walk.silences.pMeasure == pMeasure) return walk.silences.nChordStarts;
     uint32_t nStarts = 0;
-    const SPlacedSections& placed = walk.placed;
-    if (placed.pMeasure == pMeasure) {
-        for (uint32_t i = 0; i < placed.nSections; ++i)
-            if (pMeasure->pSections[placed.abSection[i]].pRawNotes) nStarts |= placed.abSection[i];
-        return nStarts;
-    }
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i)

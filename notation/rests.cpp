@@ -19,14 +19,17 @@ static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
 // adds nothing to where the voice sounds. The sections no stretch covers are
 // its silences. Calls sound(first, end) for every stretch [first, end) where
 // voice v sounds and silence(first, end) for every silence, in order, ends
-// cut at the bar line.
+// cut at the bar line. Returns the sections where its chords start, or-ed
+// together.
 template <typename VisitStretch, typename VisitSilence>
-static void FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, const SSpans& spans,
+static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, const SSpans& spans,
                         VisitStretch sound, VisitSilence silence) {
     uint32_t nCovered = 0;  // sections before this one are covered already
+    uint32_t nStarts = 0;
     for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
         const SChord* pChord = sounding.apChords[i];
         uint32_t nFirst = SectionOf(sounding, v, pChord);
+        nStarts |= nFirst;
         if (nFirst < nCovered) continue;
         uint32_t nEnd = nFirst + spans.abSpan[pChord->bDotted != 0][pChord->bValue];
         if (nEnd > nSections) nEnd = nSections;
@@ -35,6 +38,7 @@ static void FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nS
         nCovered = nEnd;
     }
     if (nCovered < nSections) silence(nCovered, nSections);
+    return nStarts;
 }
 
 // Every chord's span is looked up rather than divided out: the table for the
@@ -64,8 +68,9 @@ static void MakeRoomForSilences(SMeasureWalk& walk, size_t nSilences) {
     silences.nCapacity = static_cast<uint32_t>(nCapacity);
 }
 
-// Follows every voice of the measure, noting its silences in the walk and
-// calling sound(pVoice, first, end) for every stretch where it sounds.
+// Follows every voice of the measure, noting its silences and where its
+// chords start in the walk, and calling sound(pVoice, first, end) for every
+// stretch where it sounds.
 template <typename VisitStretch>
 static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStretch sound) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
@@ -74,9 +79,10 @@ static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStre
     const SSpans& spans = Spans(walk);
     SVoiceSilences& silences = walk.silences;
     silences.nSilences = 0;
+    silences.nChordStarts = 0;
     for (uint32_t v = 0; v < sounding.nVoices; ++v) {
         SChord* pVoice = sounding.apVoice[v];
-        FollowVoice(
+        silences.nChordStarts |= FollowVoice(
             sounding, v, nSections, spans,
             [pVoice, sound](uint32_t nFirst, uint32_t nEnd) { sound(pVoice, nFirst, nEnd); },
             [&silences, pVoice](uint32_t nFirst, uint32_t nEnd) {
@@ -97,6 +103,9 @@ static const SVoiceSilences& Silences(SMeasureWalk& walk, const SMeasure* pMeasu
 // ---- Stage J: height where a voice sounds ------------------------------------------
 
 static double AverageStep(const SChord* pChord) {
+    // Most chords hold one note: its step is the average, exactly as the
+    // division by one would give it.
+    if (!pChord->pNotes->pNext) return pChord->pNotes->cStep;
     int32_t nSum = 0, nCount = 0;
     for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
         nSum += pNote->cStep;
@@ -150,7 +159,8 @@ void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A silence is filled from the left with the longest rests that fit both what
 // is left of the silence and the beat they start on: a rest never starts
 // between the beats of a value longer than the grid allows at its position.
-static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint64_t* pqRestStarts) {
+static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint64_t* pqStarts,
+                        uint64_t* pqMeet) {
     uint32_t k = nFirst;
     while (k < nEnd) {
         uint32_t nLength = nEnd - k;
@@ -161,7 +171,9 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
         // the highest bit of nLength (which is at most R).
         while (nLength & (nLength - 1)) nLength &= nLength - 1;
         pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
-        pqRestStarts[k / 64] |= uint64_t(1) << (k % 64);
+        uint64_t qSection = uint64_t(1) << (k % 64);
+        pqMeet[k / 64] |= pqStarts[k / 64] & qSection;
+        pqStarts[k / 64] |= qSection;
         k += nLength;
     }
 }
@@ -169,11 +181,16 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
 void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SVoiceSilences& silences = Silences(walk, pMeasure);
     uint8_t R = walk.context.bResolution;
-    uint64_t* pqRestStarts = walk.aqRestStarts;
-    for (uint32_t w = 0; w < 4; ++w) pqRestStarts[w] = 0;
+    // Gathered here, where no chord can alias them, and kept in the walk after.
+    uint64_t aqStarts[4] = {}, aqMeet[4] = {};
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
-        FillSilence(silence.pVoice, silence.bFirst, silence.bEnd, R, pqRestStarts);
+        FillSilence(silence.pVoice, silence.bFirst, silence.bEnd, R, aqStarts, aqMeet);
+    }
+    walk.nRestWords = (pMeasure->bSections + 63u) / 64u;
+    for (uint32_t w = 0; w < 4; ++w) {
+        walk.aqRestStarts[w] = aqStarts[w];
+        walk.aqRestsMeet[w] = aqMeet[w];
     }
     walk.pRestsOf = pMeasure;
 }
@@ -259,9 +276,11 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R)
 // bMark has one meaning: the sections of a rest taken into another voice's
 // shared rest, which nothing draws (stage N leaves them out). Chords start
 // with it clear, and a rest taken in marks chords of its own measure only.
+// A rest is shared only where rests of two voices or more start.
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     uint8_t R = walk.context.bResolution;
-    ForEachRestStart(walk, pMeasure, [pMeasure, R](uint32_t k) { ShareRestsOfSection(pMeasure, k, R); });
+    ForEachRestStart(
+        walk, pMeasure, [pMeasure, R](uint32_t k) { ShareRestsOfSection(pMeasure, k, R); }, walk.aqRestsMeet);
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------

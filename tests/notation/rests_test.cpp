@@ -192,6 +192,7 @@ TEST(RestStarts, ReadBackInOrder) {
         measure.bSections = 255;
         SMeasureWalk walk = {};
         walk.pRestsOf = &measure;
+        walk.nRestWords = 4;
         for (uint32_t k : starts) walk.aqRestStarts[k / 64] |= uint64_t(1) << (k % 64);
         std::vector<uint32_t> read, readInMeasure, readInOther;
         ForEachStartedRest(walk, [&read](uint32_t k) { read.push_back(k); });
