@@ -128,8 +128,10 @@ static void FreePlacedNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
 void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure) {
     // Every section compaction kept holds the chords with notes.
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) {
-        SChord* pChord = sounding.apChords[i];
+    SChord* const* ppChords = sounding.apChords;
+    SChord* const* ppEnd = ppChords + sounding.anVoiceStart[sounding.nVoices];
+    for (; ppChords != ppEnd; ++ppChords) {
+        SChord* pChord = *ppChords;
         OrderChordNotes(pChord);
         pChord->bValueLog2 = ValueExponent(pChord->bValue);
     }
