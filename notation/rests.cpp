@@ -26,9 +26,12 @@ static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_
                         VisitStretch sound, VisitSilence silence) {
     uint32_t nCovered = 0;  // sections before this one are covered already
     uint32_t nStarts = 0;
-    for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
-        const SChord* pChord = sounding.apChords[i];
-        uint32_t nFirst = SectionOf(sounding, v, pChord);
+    // The ends are read once: storing a silence's bytes could otherwise change them.
+    SChord* const* ppEnd = sounding.apChords + sounding.anVoiceStart[v + 1];
+    const SChord* pVoice = sounding.apVoice[v];
+    for (SChord* const* ppChord = sounding.apChords + sounding.anVoiceStart[v]; ppChord != ppEnd; ++ppChord) {
+        const SChord* pChord = *ppChord;
+        uint32_t nFirst = static_cast<uint32_t>(pChord - pVoice);  // as SectionOf gives it
         nStarts |= nFirst;
         if (nFirst < nCovered) continue;
         uint32_t nEnd = nFirst + spans.abSpan[pChord->bDotted != 0][pChord->bValue];
