@@ -132,7 +132,10 @@ void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure) {
     SChord* const* ppEnd = ppChords + sounding.anVoiceStart[sounding.nVoices];
     for (; ppChords != ppEnd; ++ppChords) {
         SChord* pChord = *ppChords;
-        OrderChordNotes(pChord);
+        // A single note (most chords) is in stem order either way and has
+        // no note before it.
+        if (pChord->pNotes->pNext) OrderChordNotes(pChord);
+        else pChord->pNotes->pPrev = nullptr;
         pChord->bValueLog2 = ValueExponent(pChord->bValue);
     }
     FinishRests(walk, pMeasure);
