@@ -124,7 +124,7 @@ struct SMeasureWalk {
     void* hWalkHeap;
     // J to O: the silences of every voice of the measure (noted by J, filled
     // by K and L, walked by O), and the span of every value on the walk's
-    // grid (J).
+    // grid (J, M and O look spans up instead of dividing).
     SVoiceSilences silences;
     SSpans spans;
     // L to Q: the sections of pRestsOf where stage L started a rest, one bit

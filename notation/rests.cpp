@@ -6,12 +6,6 @@
 
 #include "../platform/platform.h"
 
-// Sections a rest of value bValue covers on grid R (rests are never dotted
-// before stage O, and never shorter than one section).
-static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
-    return ChordSpan(bResolution, bValue, 0);
-}
-
 // ---- Where a voice sounds --------------------------------------------------------------
 
 // A voice sounds from each chord with notes through the sections its value
@@ -44,8 +38,8 @@ static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_
     return nStarts;
 }
 
-// Every chord's span is looked up rather than divided out: the table for the
-// walk's grid is made once.
+// Every chord's and rest's span is looked up rather than divided out: the
+// table for the walk's grid is made once.
 static const SSpans& Spans(SMeasureWalk& walk) {
     SSpans& spans = walk.spans;
     uint8_t R = walk.context.bResolution;
@@ -245,14 +239,14 @@ static bool IsBlocked(const SObstacles& obstacles, double dHeight, double dOther
 // changes no obstacle of the section (it has the rest's value and becomes
 // marked), so the obstacles are found once per rest, and only for a rest
 // that has another of its value to take in.
-static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R) {
+static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, const SSpans& spans) {
     const SSection& section = pMeasure->pSections[k];
     uint32_t nSections = pMeasure->bSections;
     for (SChord* pRest = section.pChords; pRest; pRest = pRest->pNext) {
         if (!IsRest(pRest)) continue;
         SObstacles obstacles = {};
         bool bObstaclesFound = false;
-        uint32_t nSpan = RestSpan(R, pRest->bValue);
+        uint32_t nSpan = spans.abSpan[0][pRest->bValue];  // rests are not dotted before stage O
         double dSum = pRest->dPosition;
         uint32_t nCount = 1;
         for (SChord* pOther = pRest->pNext; pOther; pOther = pOther->pNext) {
@@ -281,9 +275,10 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R)
 // with it clear, and a rest taken in marks chords of its own measure only.
 // A rest is shared only where rests of two voices or more start.
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    uint8_t R = walk.context.bResolution;
+    const SSpans& spans = Spans(walk);
     ForEachRestStart(
-        walk, pMeasure, [pMeasure, R](uint32_t k) { ShareRestsOfSection(pMeasure, k, R); }, walk.aqRestsMeet);
+        walk, pMeasure, [pMeasure, &spans](uint32_t k) { ShareRestsOfSection(pMeasure, k, spans); },
+        walk.aqRestsMeet);
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -345,10 +340,10 @@ void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
 // on: one and a half times the length of a rest that has one after it,
 // merged or not, the end of any other rest (nothing of the voice starts
 // inside it), or the next section.
-static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_t R) {
+static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, const SSpans& spans) {
     SChord* pRest = &pVoice[k];
     if (!IsRest(pRest)) return k + 1;
-    uint32_t nNext = k + RestSpan(R, pRest->bValue);
+    uint32_t nNext = k + spans.abSpan[0][pRest->bValue];
     if (pRest->bSharedRest || nNext >= nSections) return nNext;
     SChord* pNextRest = &pVoice[nNext];
     // Compared exactly: twice the next rest's value equals this one's, or the other way round.
@@ -359,7 +354,7 @@ static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_
         pNextRest->bRestStep = 0;
         pNextRest->bValue = 0;
     }
-    return k + ChordSpan(R, pRest->bValue, 1);
+    return k + spans.abSpan[1][pRest->bValue];
 }
 
 // Each voice is walked from its start; every rest of a voice lies in one of
@@ -367,13 +362,13 @@ static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SVoiceSilences& silences = Silences(walk, pMeasure);
     uint32_t nSections = pMeasure->bSections;
-    uint8_t R = walk.context.bResolution;
+    const SSpans& spans = Spans(walk);
     uint32_t k = 0;  // where the walk of the voice goes on
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
         if (i > 0 && silence.pVoice != silences.pSilences[i - 1].pVoice) k = 0;
         if (k < silence.bFirst) k = silence.bFirst;
         SChord* pVoice = silence.pVoice;
-        while (k < silence.bEnd) k = DotRestAt(pVoice, k, nSections, R);
+        while (k < silence.bEnd) k = DotRestAt(pVoice, k, nSections, spans);
     }
 }
