@@ -161,7 +161,7 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
     uint32_t k = nFirst;
     while (k < nEnd) {
         uint32_t nLength = nEnd - k;
-        uint32_t nGridRoom = R / GridLevel(R, k);
+        uint32_t nGridRoom = PointStep(R, k);  // R / GridLevel(R, k) sections
         if (nGridRoom < nLength) nLength = nGridRoom;
         // The longest value that fits: R is a power of two, so the lengths
         // that divide it are the powers of two up to it, and the longest is
