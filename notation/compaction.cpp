@@ -44,15 +44,14 @@ static uint32_t FinestLevel(SMeasureWalk& walk, const SMeasure* pMeasure, uint8_
 }
 
 // Links every s-th section of the measure and nothing else. The sections
-// left out stay in the array but are no longer reachable.
+// left out stay in the array but are no longer reachable. The measure has
+// at least one section (stage P leaves an empty one alone).
 static void KeepEverySection(SMeasure* pMeasure, uint32_t s) {
     uint32_t nSections = pMeasure->bSections;
-    uint32_t nKept = 0;
-    for (uint32_t q = 0; q < nSections; q += s) {
-        SSection* pSection = &pMeasure->pSections[q];
-        pSection->pNext = q + s < nSections ? &pMeasure->pSections[q + s] : nullptr;
-        ++nKept;
-    }
+    uint32_t nKept = 1;
+    uint32_t q = 0;
+    for (; q + s < nSections; q += s, ++nKept) pMeasure->pSections[q].pNext = &pMeasure->pSections[q + s];
+    pMeasure->pSections[q].pNext = nullptr;
     // Both the resolution and the meter's denominator are powers of two, so
     // the measure is a whole number of strides and this equals bSections / s.
     pMeasure->bSections = static_cast<uint8_t>(nKept);
