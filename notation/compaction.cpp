@@ -117,7 +117,10 @@ static void FreeRawNotes(SSection& section) {
 static void FreePlacedNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SPlacedSections& placed = walk.placed;
     if (placed.pMeasure == pMeasure) {
-        for (uint32_t i = 0; i < placed.nSections; ++i) FreeRawNotes(pMeasure->pSections[placed.abSection[i]]);
+        // Read once: each free is a call that could, for all the compiler knows, change them.
+        SSection* pSections = pMeasure->pSections;
+        const uint8_t* pbEnd = placed.abSection + placed.nSections;
+        for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) FreeRawNotes(pSections[*pb]);
         return;
     }
     for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) FreeRawNotes(*pSection);
