@@ -10,17 +10,11 @@ static bool DrawnRestAt(const SSection& section) {
     return false;
 }
 
-// The sections where chords with notes start, or-ed together. They are the
-// sections that still hold placed notes: stage F copies every note it keeps
-// into a chord at its own section.
+// The sections where chords with notes start, or-ed together, as stage J
+// noted them when it ran on the measure in this walk.
 static uint32_t ChordStarts(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    if (walk.silences.pMeasure == pMeasure) return walk.silences.nChordStarts;
     uint32_t nStarts = 0;
-    const SPlacedSections& placed = walk.placed;
-    if (placed.pMeasure == pMeasure) {
-        for (uint32_t i = 0; i < placed.nSections; ++i)
-            if (pMeasure->pSections[placed.abSection[i]].pRawNotes) nStarts |= placed.abSection[i];
-        return nStarts;
-    }
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i)
@@ -50,15 +44,14 @@ static uint32_t FinestLevel(SMeasureWalk& walk, const SMeasure* pMeasure, uint8_
 }
 
 // Links every s-th section of the measure and nothing else. The sections
-// left out stay in the array but are no longer reachable.
+// left out stay in the array but are no longer reachable. The measure has
+// at least one section (stage P leaves an empty one alone).
 static void KeepEverySection(SMeasure* pMeasure, uint32_t s) {
     uint32_t nSections = pMeasure->bSections;
-    uint32_t nKept = 0;
-    for (uint32_t q = 0; q < nSections; q += s) {
-        SSection* pSection = &pMeasure->pSections[q];
-        pSection->pNext = q + s < nSections ? &pMeasure->pSections[q + s] : nullptr;
-        ++nKept;
-    }
+    uint32_t nKept = 1;
+    uint32_t q = 0;
+    for (; q + s < nSections; q += s, ++nKept) pMeasure->pSections[q].pNext = &pMeasure->pSections[q + s];
+    pMeasure->pSections[q].pNext = nullptr;
     // Both the resolution and the meter's denominator are powers of two, so
     // the measure is a whole number of strides and this equals bSections / s.
     pMeasure->bSections = static_cast<uint8_t>(nKept);
@@ -124,7 +117,10 @@ static void FreeRawNotes(SSection& section) {
 static void FreePlacedNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SPlacedSections& placed = walk.placed;
     if (placed.pMeasure == pMeasure) {
-        for (uint32_t i = 0; i < placed.nSections; ++i) FreeRawNotes(pMeasure->pSections[placed.abSection[i]]);
+        // Read once: each free is a call that could, for all the compiler knows, change them.
+        SSection* pSections = pMeasure->pSections;
+        const uint8_t* pbEnd = placed.abSection + placed.nSections;
+        for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) FreeRawNotes(pSections[*pb]);
         return;
     }
     for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) FreeRawNotes(*pSection);
@@ -134,9 +130,14 @@ static void FreePlacedNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
 void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure) {
     // Every section compaction kept holds the chords with notes.
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) {
-        SChord* pChord = sounding.apChords[i];
-        OrderChordNotes(pChord);
+    SChord* const* ppChords = sounding.apChords;
+    SChord* const* ppEnd = ppChords + sounding.anVoiceStart[sounding.nVoices];
+    for (; ppChords != ppEnd; ++ppChords) {
+        SChord* pChord = *ppChords;
+        // A single note (most chords) is in stem order either way and has
+        // no note before it.
+        if (pChord->pNotes->pNext) OrderChordNotes(pChord);
+        else pChord->pNotes->pPrev = nullptr;
         pChord->bValueLog2 = ValueExponent(pChord->bValue);
     }
     FinishRests(walk, pMeasure);

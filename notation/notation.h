@@ -67,12 +67,13 @@ struct SSilence {
 
 // The silences of every voice of one measure, voice after voice and in
 // order within each: what stages K and L fill and O walks, found once by
-// stage J.
+// stage J, which also notes where the measure's chords start (stage P).
 struct SVoiceSilences {
     const SMeasure* pMeasure;  // the measure listed; null before the first
     uint32_t nSilences;
     SSilence* pSilences;       // in the walk's own heap
     uint32_t nCapacity;        // entries pSilences has room for
+    uint32_t nChordStarts;     // the sections where chords with notes start, or-ed together
 };
 
 // The sections every value covers on one grid, as ChordSpan gives them,
@@ -126,14 +127,18 @@ struct SMeasureWalk {
     void* hWalkHeap;
     // J to O: the silences of every voice of the measure (noted by J, filled
     // by K and L, walked by O), and the span of every value on the walk's
-    // grid (J).
+    // grid (J, M and O look spans up instead of dividing).
     SVoiceSilences silences;
     SSpans spans;
     // L to Q: the sections of pRestsOf where stage L started a rest, one bit
-    // each (section k is bit k % 64 of word k / 64), so that M to Q pass over
-    // the others (every section of any other measure).
+    // each (section k is bit k % 64 of word k / 64, in the nRestWords words
+    // the measure's sections fill), so that M to Q pass over the others
+    // (every section of any other measure); and those where it started rests
+    // in two or more voices, the only ones where stage M can share a rest.
     const SMeasure* pRestsOf;
+    uint32_t nRestWords;
     uint64_t aqRestStarts[4];
+    uint64_t aqRestsMeet[4];
 };
 
 // The sections of the measure with placed notes, listed by the first of
@@ -252,22 +257,31 @@ inline uint32_t LowestBit(uint64_t q) {
     return kPosition[((q & (0 - q)) * 0x03F79D71B4CB0A89u) >> 58];
 }
 
+// Calls visit(k) for every section k of a set of the walk (aqRestStarts or
+// aqRestsMeet) of the measure pRestsOf, in order. It reads the measure's
+// array, so it still answers once compaction has unlinked sections.
+template <typename Visit>
+inline void ForEachSectionOf(const SMeasureWalk& walk, const uint64_t* pqSections, Visit visit) {
+    for (uint32_t w = 0; w < walk.nRestWords; ++w)
+        for (uint64_t q = pqSections[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
+}
+
 // Calls visit(k) for every section k of the measure pRestsOf where stage L
-// started a rest, in order. It reads the measure's array, so it still
-// answers once compaction has unlinked sections.
+// started a rest, in order.
 template <typename Visit>
 inline void ForEachStartedRest(const SMeasureWalk& walk, Visit visit) {
-    for (uint32_t w = 0; w < 4; ++w)
-        for (uint64_t q = walk.aqRestStarts[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
+    ForEachSectionOf(walk, walk.aqRestStarts, visit);
 }
 
 // Calls visit(k) for every section k of the measure where a rest may start,
 // in order: where stage L has filled the measure's silences in this walk,
-// only where it started one; otherwise every section.
+// only where it started one (or, given aqRestsMeet, rests in two or more
+// voices); otherwise every section.
 template <typename Visit>
-inline void ForEachRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, Visit visit) {
+inline void ForEachRestStart(const SMeasureWalk& walk, const SMeasure* pMeasure, Visit visit,
+                             const uint64_t* pqSections = nullptr) {
     if (walk.pRestsOf == pMeasure) {
-        ForEachStartedRest(walk, visit);
+        ForEachSectionOf(walk, pqSections ? pqSections : walk.aqRestStarts, visit);
         return;
     }
     for (uint32_t k = 0; k < pMeasure->bSections; ++k) visit(k);

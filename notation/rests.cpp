@@ -6,12 +6,6 @@
 
 #include "../platform/platform.h"
 
-// Sections a rest of value bValue covers on grid R (rests are never dotted
-// before stage O, and never shorter than one section).
-static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
-    return ChordSpan(bResolution, bValue, 0);
-}
-
 // ---- Where a voice sounds --------------------------------------------------------------
 
 // A voice sounds from each chord with notes through the sections its value
@@ -19,14 +13,20 @@ static uint32_t RestSpan(uint8_t bResolution, uint8_t bValue) {
 // adds nothing to where the voice sounds. The sections no stretch covers are
 // its silences. Calls sound(first, end) for every stretch [first, end) where
 // voice v sounds and silence(first, end) for every silence, in order, ends
-// cut at the bar line.
+// cut at the bar line. Returns the sections where its chords start, or-ed
+// together.
 template <typename VisitStretch, typename VisitSilence>
-static void FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, const SSpans& spans,
+static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, const SSpans& spans,
                         VisitStretch sound, VisitSilence silence) {
     uint32_t nCovered = 0;  // sections before this one are covered already
-    for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
-        const SChord* pChord = sounding.apChords[i];
-        uint32_t nFirst = SectionOf(sounding, v, pChord);
+    uint32_t nStarts = 0;
+    // The ends are read once: storing a silence's bytes could otherwise change them.
+    SChord* const* ppEnd = sounding.apChords + sounding.anVoiceStart[v + 1];
+    const SChord* pVoice = sounding.apVoice[v];
+    for (SChord* const* ppChord = sounding.apChords + sounding.anVoiceStart[v]; ppChord != ppEnd; ++ppChord) {
+        const SChord* pChord = *ppChord;
+        uint32_t nFirst = static_cast<uint32_t>(pChord - pVoice);  // as SectionOf gives it
+        nStarts |= nFirst;
         if (nFirst < nCovered) continue;
         uint32_t nEnd = nFirst + spans.abSpan[pChord->bDotted != 0][pChord->bValue];
         if (nEnd > nSections) nEnd = nSections;
@@ -35,10 +35,11 @@ static void FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nS
         nCovered = nEnd;
     }
     if (nCovered < nSections) silence(nCovered, nSections);
+    return nStarts;
 }
 
-// Every chord's span is looked up rather than divided out: the table for the
-// walk's grid is made once.
+// Every chord's and rest's span is looked up rather than divided out: the
+// table for the walk's grid is made once.
 static const SSpans& Spans(SMeasureWalk& walk) {
     SSpans& spans = walk.spans;
     uint8_t R = walk.context.bResolution;
@@ -64,8 +65,9 @@ static void MakeRoomForSilences(SMeasureWalk& walk, size_t nSilences) {
     silences.nCapacity = static_cast<uint32_t>(nCapacity);
 }
 
-// Follows every voice of the measure, noting its silences in the walk and
-// calling sound(pVoice, first, end) for every stretch where it sounds.
+// Follows every voice of the measure, noting its silences and where its
+// chords start in the walk, and calling sound(pVoice, first, end) for every
+// stretch where it sounds.
 template <typename VisitStretch>
 static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStretch sound) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
@@ -74,9 +76,10 @@ static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStre
     const SSpans& spans = Spans(walk);
     SVoiceSilences& silences = walk.silences;
     silences.nSilences = 0;
+    silences.nChordStarts = 0;
     for (uint32_t v = 0; v < sounding.nVoices; ++v) {
         SChord* pVoice = sounding.apVoice[v];
-        FollowVoice(
+        silences.nChordStarts |= FollowVoice(
             sounding, v, nSections, spans,
             [pVoice, sound](uint32_t nFirst, uint32_t nEnd) { sound(pVoice, nFirst, nEnd); },
             [&silences, pVoice](uint32_t nFirst, uint32_t nEnd) {
@@ -97,6 +100,9 @@ static const SVoiceSilences& Silences(SMeasureWalk& walk, const SMeasure* pMeasu
 // ---- Stage J: height where a voice sounds ------------------------------------------
 
 static double AverageStep(const SChord* pChord) {
+    // Most chords hold one note: its step is the average, exactly as the
+    // division by one would give it.
+    if (!pChord->pNotes->pNext) return pChord->pNotes->cStep;
     int32_t nSum = 0, nCount = 0;
     for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
         nSum += pNote->cStep;
@@ -150,18 +156,21 @@ void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A silence is filled from the left with the longest rests that fit both what
 // is left of the silence and the beat they start on: a rest never starts
 // between the beats of a value longer than the grid allows at its position.
-static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint64_t* pqRestStarts) {
+static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t R, uint64_t* pqStarts,
+                        uint64_t* pqMeet) {
     uint32_t k = nFirst;
     while (k < nEnd) {
         uint32_t nLength = nEnd - k;
-        uint32_t nGridRoom = R / GridLevel(R, k);
+        uint32_t nGridRoom = PointStep(R, k);  // R / GridLevel(R, k) sections
         if (nGridRoom < nLength) nLength = nGridRoom;
         // The longest value that fits: R is a power of two, so the lengths
         // that divide it are the powers of two up to it, and the longest is
         // the highest bit of nLength (which is at most R).
         while (nLength & (nLength - 1)) nLength &= nLength - 1;
         pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
-        pqRestStarts[k / 64] |= uint64_t(1) << (k % 64);
+        uint64_t qSection = uint64_t(1) << (k % 64);
+        pqMeet[k / 64] |= pqStarts[k / 64] & qSection;
+        pqStarts[k / 64] |= qSection;
         k += nLength;
     }
 }
@@ -169,11 +178,16 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
 void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SVoiceSilences& silences = Silences(walk, pMeasure);
     uint8_t R = walk.context.bResolution;
-    uint64_t* pqRestStarts = walk.aqRestStarts;
-    for (uint32_t w = 0; w < 4; ++w) pqRestStarts[w] = 0;
+    // Gathered here, where no chord can alias them, and kept in the walk after.
+    uint64_t aqStarts[4] = {}, aqMeet[4] = {};
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
-        FillSilence(silence.pVoice, silence.bFirst, silence.bEnd, R, pqRestStarts);
+        FillSilence(silence.pVoice, silence.bFirst, silence.bEnd, R, aqStarts, aqMeet);
+    }
+    walk.nRestWords = (pMeasure->bSections + 63u) / 64u;
+    for (uint32_t w = 0; w < 4; ++w) {
+        walk.aqRestStarts[w] = aqStarts[w];
+        walk.aqRestsMeet[w] = aqMeet[w];
     }
     walk.pRestsOf = pMeasure;
 }
@@ -225,14 +239,14 @@ static bool IsBlocked(const SObstacles& obstacles, double dHeight, double dOther
 // changes no obstacle of the section (it has the rest's value and becomes
 // marked), so the obstacles are found once per rest, and only for a rest
 // that has another of its value to take in.
-static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R) {
+static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, const SSpans& spans) {
     const SSection& section = pMeasure->pSections[k];
     uint32_t nSections = pMeasure->bSections;
     for (SChord* pRest = section.pChords; pRest; pRest = pRest->pNext) {
         if (!IsRest(pRest)) continue;
         SObstacles obstacles = {};
         bool bObstaclesFound = false;
-        uint32_t nSpan = RestSpan(R, pRest->bValue);
+        uint32_t nSpan = spans.abSpan[0][pRest->bValue];  // rests are not dotted before stage O
         double dSum = pRest->dPosition;
         uint32_t nCount = 1;
         for (SChord* pOther = pRest->pNext; pOther; pOther = pOther->pNext) {
@@ -259,9 +273,12 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, uint8_t R)
 // bMark has one meaning: the sections of a rest taken into another voice's
 // shared rest, which nothing draws (stage N leaves them out). Chords start
 // with it clear, and a rest taken in marks chords of its own measure only.
+// A rest is shared only where rests of two voices or more start.
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    uint8_t R = walk.context.bResolution;
-    ForEachRestStart(walk, pMeasure, [pMeasure, R](uint32_t k) { ShareRestsOfSection(pMeasure, k, R); });
+    const SSpans& spans = Spans(walk);
+    ForEachRestStart(
+        walk, pMeasure, [pMeasure, &spans](uint32_t k) { ShareRestsOfSection(pMeasure, k, spans); },
+        walk.aqRestsMeet);
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -323,10 +340,10 @@ void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
 // on: one and a half times the length of a rest that has one after it,
 // merged or not, the end of any other rest (nothing of the voice starts
 // inside it), or the next section.
-static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_t R) {
+static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, const SSpans& spans) {
     SChord* pRest = &pVoice[k];
     if (!IsRest(pRest)) return k + 1;
-    uint32_t nNext = k + RestSpan(R, pRest->bValue);
+    uint32_t nNext = k + spans.abSpan[0][pRest->bValue];
     if (pRest->bSharedRest || nNext >= nSections) return nNext;
     SChord* pNextRest = &pVoice[nNext];
     // Compared exactly: twice the next rest's value equals this one's, or the other way round.
@@ -337,7 +354,7 @@ static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_
         pNextRest->bRestStep = 0;
         pNextRest->bValue = 0;
     }
-    return k + ChordSpan(R, pRest->bValue, 1);
+    return k + spans.abSpan[1][pRest->bValue];
 }
 
 // Each voice is walked from its start; every rest of a voice lies in one of
@@ -345,13 +362,13 @@ static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, uint8_
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SVoiceSilences& silences = Silences(walk, pMeasure);
     uint32_t nSections = pMeasure->bSections;
-    uint8_t R = walk.context.bResolution;
+    const SSpans& spans = Spans(walk);
     uint32_t k = 0;  // where the walk of the voice goes on
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
         if (i > 0 && silence.pVoice != silences.pSilences[i - 1].pVoice) k = 0;
         if (k < silence.bFirst) k = silence.bFirst;
         SChord* pVoice = silence.pVoice;
-        while (k < silence.bEnd) k = DotRestAt(pVoice, k, nSections, R);
+        while (k < silence.bEnd) k = DotRestAt(pVoice, k, nSections, spans);
     }
 }

@@ -192,6 +192,7 @@ TEST(RestStarts, ReadBackInOrder) {
         measure.bSections = 255;
         SMeasureWalk walk = {};
         walk.pRestsOf = &measure;
+        walk.nRestWords = 4;
         for (uint32_t k : starts) walk.aqRestStarts[k / 64] |= uint64_t(1) << (k % 64);
         std::vector<uint32_t> read, readInMeasure, readInOther;
         ForEachStartedRest(walk, [&read](uint32_t k) { read.push_back(k); });
@@ -203,6 +204,20 @@ TEST(RestStarts, ReadBackInOrder) {
         other.bSections = 3;
         ForEachRestStart(walk, &other, [&readInOther](uint32_t k) { readInOther.push_back(k); });
         EXPECT_EQ(readInOther, (std::vector<uint32_t>{0, 1, 2}));
+        // The sections where rests of several voices meet are a set of their
+        // own; and a measure of at most 64 sections reads one word only, so
+        // what a longer measure left in the others is never seen.
+        std::vector<uint32_t> meet, firstWord, readMeet, readFirstWord;
+        for (uint32_t k : starts) {
+            if (k % 2 == 0) meet.push_back(k);
+            if (k < 64) firstWord.push_back(k);
+        }
+        for (uint32_t k : meet) walk.aqRestsMeet[k / 64] |= uint64_t(1) << (k % 64);
+        ForEachRestStart(walk, &measure, [&readMeet](uint32_t k) { readMeet.push_back(k); }, walk.aqRestsMeet);
+        EXPECT_EQ(readMeet, meet);
+        walk.nRestWords = 1;
+        ForEachStartedRest(walk, [&readFirstWord](uint32_t k) { readFirstWord.push_back(k); });
+        EXPECT_EQ(readFirstWord, firstWord);
     }
 }
 
