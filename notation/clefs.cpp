@@ -45,15 +45,17 @@ uint8_t LedgerLineCost(int32_t nLow, int32_t nHigh) {
 }
 
 // The staff-step range of every note in the measure; false when it has none.
+// Every chord of the index has notes, and steps are 8-bit.
 static bool StepRange(const SSoundingChords& sounding, int32_t& nLow, int32_t& nHigh) {
-    bool bAny = false;
-    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i)
+    uint32_t nChords = sounding.anVoiceStart[sounding.nVoices];
+    nLow = 127;
+    nHigh = -128;
+    for (uint32_t i = 0; i < nChords; ++i)
         for (const SNote* pNote = sounding.apChords[i]->pNotes; pNote; pNote = pNote->pNext) {
-            if (!bAny || pNote->cStep < nLow) nLow = pNote->cStep;
-            if (!bAny || pNote->cStep > nHigh) nHigh = pNote->cStep;
-            bAny = true;
+            if (pNote->cStep < nLow) nLow = pNote->cStep;
+            if (pNote->cStep > nHigh) nHigh = pNote->cStep;
         }
-    return bAny;
+    return nChords != 0;
 }
 
 // Ledger lines the measure's range needs in each clef, indexed by clef code.

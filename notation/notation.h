@@ -111,7 +111,7 @@ struct SMeasureWalk {
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;
     // I: the notes every voice strikes at each section of the measure; all
-    // zero between measures, so that none has to clear every section.
+    // zero between measures.
     SStepTally aStruck[256];
     // P: the denominator of the last meter shown.
     uint8_t bBeatDenominator;
@@ -223,8 +223,30 @@ void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure);    // H: clef per meas
 
 void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure);    // I: stem direction per beam group
 void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure);  // R: heads a second apart moved across the stem
-// Sets pPrev links and, for a stem-up chord, reverses the notes (lowest first).
-void OrderChordNotes(SChord* pChord);
+
+// Voice assignment leaves a chord's notes highest first, which suits a stem
+// down (the stem hangs from the top note). A stem-up chord is read from the
+// bottom, so its list is turned round as it is walked: every note's next
+// becomes its previous and the last note the head. Stage Q calls this for
+// every chord with notes.
+inline void OrderChordNotes(SChord* pChord) {
+    SNote* pPrevious = nullptr;
+    if (!pChord->bStemUp) {
+        for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
+            pNote->pPrev = pPrevious;
+            pPrevious = pNote;
+        }
+        return;
+    }
+    for (SNote* pNote = pChord->pNotes; pNote;) {
+        SNote* pOlderNext = pNote->pNext;
+        pNote->pNext = pPrevious;
+        pNote->pPrev = pOlderNext;
+        pPrevious = pNote;
+        pNote = pOlderNext;
+    }
+    pChord->pNotes = pPrevious;
+}
 
 // ---- rests.cpp: rests and dotted rests (J to O) -----------------------------------
 

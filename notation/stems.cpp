@@ -29,11 +29,10 @@ static void TallyStruckNotes(const SSoundingChords& sounding, SStepTally* aStruc
         }
 }
 
-// Zero again where the measure struck notes, ready for the next measure.
-static void ClearStruckNotes(const SSoundingChords& sounding, SStepTally* aStruck) {
-    for (uint32_t v = 0; v < sounding.nVoices; ++v)
-        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i)
-            aStruck[SectionOf(sounding, v, sounding.apChords[i])] = SStepTally{0, 0};
+// Zero again, ready for the next measure: only sections of this measure
+// were struck.
+static void ClearStruckNotes(uint32_t nSections, SStepTally* aStruck) {
+    ForEachSection(nSections, [aStruck](size_t k) { aStruck[k] = SStepTally{0, 0}; });
 }
 
 // One voice alone: stems go up below the middle line. The middle of the
@@ -99,32 +98,7 @@ void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     TallyStruckNotes(sounding, walk.aStruck);
     for (uint32_t v = 0; v < sounding.nVoices; ++v) ChooseVoiceStems(sounding, v, pMeasure->bSections, walk.aStruck);
-    ClearStruckNotes(sounding, walk.aStruck);
-}
-
-// ---- Note order --------------------------------------------------------------------------
-
-// Voice assignment leaves a chord's notes highest first, which suits a stem
-// down (the stem hangs from the top note). A stem-up chord is read from the
-// bottom, so its list is turned round as it is walked: every note's next
-// becomes its previous and the last note the head.
-void OrderChordNotes(SChord* pChord) {
-    SNote* pPrevious = nullptr;
-    if (!pChord->bStemUp) {
-        for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-            pNote->pPrev = pPrevious;
-            pPrevious = pNote;
-        }
-        return;
-    }
-    for (SNote* pNote = pChord->pNotes; pNote;) {
-        SNote* pOlderNext = pNote->pNext;
-        pNote->pNext = pPrevious;
-        pNote->pPrev = pOlderNext;
-        pPrevious = pNote;
-        pNote = pOlderNext;
-    }
-    pChord->pNotes = pPrevious;
+    ClearStruckNotes(pMeasure->bSections, walk.aStruck);
 }
 
 // ---- Stage R: displaced heads ----------------------------------------------------------
