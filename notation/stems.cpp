@@ -58,6 +58,8 @@ static uint8_t StemAgainstOthers(const SStepTally& group, const SStepTally& othe
 // group of its own). Every section of the group, the silent ones between its
 // chords included, gets the group's direction. What the other voices strike
 // under the group is everything struck there less the group's own notes.
+// A voice's chords come zero-filled, stem down, and no stage before this one
+// turns a stem, so only the groups whose stems go up are written.
 static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32_t nSections,
                              const SStepTally* aStruck) {
     SChord* pVoice = sounding.apVoice[v];
@@ -90,7 +92,8 @@ static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32
         }
         uint8_t bStemUp =
             others.nCount == 0 ? StemForRange(nLowest, nHighest) : StemAgainstOthers(group, others, v);
-        for (uint32_t k = nFirst; k <= nLast; ++k) pVoice[k].bStemUp = bStemUp;
+        if (bStemUp)
+            for (uint32_t k = nFirst; k <= nLast; ++k) pVoice[k].bStemUp = 1;
     }
 }
 
