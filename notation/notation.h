@@ -82,6 +82,13 @@ struct SStepTally {
     int32_t nCount;
 };
 
+// The lowest and highest staff step of some notes; nLowest > nHighest when
+// there are none.
+struct SStepRange {
+    int32_t nLowest;
+    int32_t nHighest;
+};
+
 // Stages C to S each rely on no later measure, so they run measure by
 // measure: every stage finishes a measure before the next stage starts on
 // it, and the measure's records are still at hand when the next stage comes.
@@ -110,8 +117,9 @@ struct SMeasureWalk {
     // H: the clef in effect and the measure before this one.
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;
-    // I: the notes every voice strikes at each section of the measure; all
-    // zero between measures.
+    // H and I: the notes every voice strikes at each section of pStruckOf
+    // (null before the first), tallied as stage H finds the measure's range.
+    const SMeasure* pStruckOf;
     SStepTally aStruck[256];
     // P: the denominator of the last meter shown.
     uint8_t bBeatDenominator;
@@ -223,6 +231,12 @@ void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure);    // H: clef per meas
 
 void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure);    // I: stem direction per beam group
 void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure);  // R: heads a second apart moved across the stem
+// The notes struck at every section of the measure tallied in walk.aStruck
+// (stage I's weights); returns the range of every step in the measure (stage
+// H's clef).
+SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure);
+// Keeps the tally in step when stage H moves every note of the measure by nShift.
+void ShiftStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure, SStepRange range, int32_t nShift);
 
 // Voice assignment leaves a chord's notes highest first, which suits a stem
 // down (the stem hangs from the top note). A stem-up chord is read from the

@@ -1,38 +1,48 @@
-// Stages I and R and the note-order rule: a stem direction for every beam
-// group, the notes of each chord in the order its stem wants, and note heads a
-// second (or a unison) apart moved to the other side of the stem.
+// Stages I and R: a stem direction for every beam group, and note heads a
+// second (or a unison) apart moved to the other side of the stem. (The notes
+// of each chord in the order its stem wants: OrderChordNotes, notation.h.)
 #include "notation.h"
 
 // ---- Stage I: stem direction ----------------------------------------------------------
 
-// The steps of a chord's notes, summed and counted.
-static SStepTally TallyOfChord(const SChord* pChord) {
-    SStepTally tally = {0, 0};
-    for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-        tally.nSum += pNote->cStep;
-        ++tally.nCount;
-    }
-    return tally;
-}
-
 // Notes that started earlier and still sound are not counted: only what is
 // struck under a beam group competes with it for the space. aStruck[k] gets
 // the notes of every voice struck at section k; sections where nothing is
-// struck stay zero.
-static void TallyStruckNotes(const SSoundingChords& sounding, SStepTally* aStruck) {
+// struck are zero. Stage H asks for this walk over every note to find the
+// measure's range as well, so that stage I need not walk them again.
+SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    SStepTally* aStruck = walk.aStruck;
+    ForEachSection(pMeasure->bSections, [aStruck](size_t k) { aStruck[k] = SStepTally{0, 0}; });
+    SStepRange range = {127, -128};
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
-            SStepTally chord = TallyOfChord(sounding.apChords[i]);
-            SStepTally& at = aStruck[SectionOf(sounding, v, sounding.apChords[i])];
+            const SChord* pChord = sounding.apChords[i];
+            SStepTally chord = {0, 0};
+            for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
+                chord.nSum += pNote->cStep;
+                ++chord.nCount;
+                if (pNote->cStep < range.nLowest) range.nLowest = pNote->cStep;
+                if (pNote->cStep > range.nHighest) range.nHighest = pNote->cStep;
+            }
+            SStepTally& at = aStruck[SectionOf(sounding, v, pChord)];
             at.nSum += chord.nSum;
             at.nCount += chord.nCount;
         }
+    walk.pStruckOf = pMeasure;
+    return range;
 }
 
-// Zero again, ready for the next measure: only sections of this measure
-// were struck.
-static void ClearStruckNotes(uint32_t nSections, SStepTally* aStruck) {
-    ForEachSection(nSections, [aStruck](size_t k) { aStruck[k] = SStepTally{0, 0}; });
+// Every step moved by nShift, wrapping like the byte it is stored in. When
+// no step of the range wraps, every sum moves by nShift for each note;
+// otherwise the notes are tallied again.
+void ShiftStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure, SStepRange range, int32_t nShift) {
+    if (range.nLowest + nShift < -128 || range.nHighest + nShift > 127) {
+        TallyStruckNotes(walk, pMeasure);
+        return;
+    }
+    SStepTally* aStruck = walk.aStruck;
+    ForEachSection(pMeasure->bSections, [aStruck, nShift](size_t k) { aStruck[k].nSum += nShift * aStruck[k].nCount; });
 }
 
 // One voice alone: stems go up below the middle line. The middle of the
@@ -99,9 +109,8 @@ static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32
 
 void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    TallyStruckNotes(sounding, walk.aStruck);
+    if (walk.pStruckOf != pMeasure) TallyStruckNotes(walk, pMeasure);
     for (uint32_t v = 0; v < sounding.nVoices; ++v) ChooseVoiceStems(sounding, v, pMeasure->bSections, walk.aStruck);
-    ClearStruckNotes(pMeasure->bSections, walk.aStruck);
 }
 
 // ---- Stage R: displaced heads ----------------------------------------------------------
