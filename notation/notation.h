@@ -118,8 +118,11 @@ struct SMeasureWalk {
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;
     // H and I: the notes every voice strikes at each section of pStruckOf
-    // (null before the first), tallied as stage H finds the measure's range.
+    // (null before the first), tallied as stage H finds the measure's range,
+    // and how far H has moved every step since (each sum is short of
+    // nStruckShift for each note).
     const SMeasure* pStruckOf;
+    int32_t nStruckShift;
     SStepTally aStruck[256];
     // P: the denominator of the last meter shown.
     uint8_t bBeatDenominator;

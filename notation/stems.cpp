@@ -30,19 +30,20 @@ SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
             at.nCount += chord.nCount;
         }
     walk.pStruckOf = pMeasure;
+    walk.nStruckShift = 0;
     return range;
 }
 
 // Every step moved by nShift, wrapping like the byte it is stored in. When
-// no step of the range wraps, every sum moves by nShift for each note;
-// otherwise the notes are tallied again.
+// no step of the range wraps, every note's step grows by nShift, so a sum of
+// n notes by n times nShift: the tally stays as it is and notes the shift for
+// stage I to add. Otherwise the notes are tallied again where they now are.
 void ShiftStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure, SStepRange range, int32_t nShift) {
     if (range.nLowest + nShift < -128 || range.nHighest + nShift > 127) {
         TallyStruckNotes(walk, pMeasure);
         return;
     }
-    SStepTally* aStruck = walk.aStruck;
-    ForEachSection(pMeasure->bSections, [aStruck, nShift](size_t k) { aStruck[k].nSum += nShift * aStruck[k].nCount; });
+    walk.nStruckShift = nShift;
 }
 
 // One voice alone: stems go up below the middle line. The middle of the
@@ -67,11 +68,12 @@ static uint8_t StemAgainstOthers(const SStepTally& group, const SStepTally& othe
 // first chord with notes that has no beam to the next one (a lone chord is a
 // group of its own). Every section of the group, the silent ones between its
 // chords included, gets the group's direction. What the other voices strike
-// under the group is everything struck there less the group's own notes.
+// under the group is everything struck there (with the shift stage H noted
+// since the tally) less the group's own notes.
 // A voice's chords come zero-filled, stem down, and no stage before this one
 // turns a stem, so only the groups whose stems go up are written.
 static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32_t nSections,
-                             const SStepTally* aStruck) {
+                             const SStepTally* aStruck, int32_t nStruckShift) {
     SChord* pVoice = sounding.apVoice[v];
     uint32_t nEnd = sounding.anVoiceStart[v + 1];
     uint32_t i = sounding.anVoiceStart[v];
@@ -95,11 +97,12 @@ static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32
                 break;
             }
         }
-        SStepTally others = {-group.nSum, -group.nCount};
+        SStepTally struck = {0, 0};
         for (uint32_t k = nFirst; k <= nLast; ++k) {
-            others.nSum += aStruck[k].nSum;
-            others.nCount += aStruck[k].nCount;
+            struck.nSum += aStruck[k].nSum;
+            struck.nCount += aStruck[k].nCount;
         }
+        SStepTally others = {struck.nSum + nStruckShift * struck.nCount - group.nSum, struck.nCount - group.nCount};
         uint8_t bStemUp =
             others.nCount == 0 ? StemForRange(nLowest, nHighest) : StemAgainstOthers(group, others, v);
         if (bStemUp)
@@ -110,7 +113,8 @@ static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32
 void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     if (walk.pStruckOf != pMeasure) TallyStruckNotes(walk, pMeasure);
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) ChooseVoiceStems(sounding, v, pMeasure->bSections, walk.aStruck);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+        ChooseVoiceStems(sounding, v, pMeasure->bSections, walk.aStruck, walk.nStruckShift);
 }
 
 // ---- Stage R: displaced heads ----------------------------------------------------------
