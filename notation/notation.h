@@ -245,8 +245,13 @@ void ShiftStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure, SStepRange r
 // down (the stem hangs from the top note). A stem-up chord is read from the
 // bottom, so its list is turned round as it is walked: every note's next
 // becomes its previous and the last note the head. Stage Q calls this for
-// every chord with notes.
+// every chord with notes; most hold one note, which reads the same both ways.
 inline void OrderChordNotes(SChord* pChord) {
+    SNote* pFirst = pChord->pNotes;
+    if (pFirst && !pFirst->pNext) {
+        pFirst->pPrev = nullptr;
+        return;
+    }
     SNote* pPrevious = nullptr;
     if (!pChord->bStemUp) {
         for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
