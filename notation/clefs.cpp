@@ -44,18 +44,6 @@ uint8_t LedgerLineCost(int32_t nLow, int32_t nHigh) {
     return static_cast<uint8_t>(nCost > 255 ? 255 : nCost);
 }
 
-// The staff-step range of every note in the measure; false when it has none.
-static bool StepRange(const SSoundingChords& sounding, int32_t& nLow, int32_t& nHigh) {
-    bool bAny = false;
-    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i)
-        for (const SNote* pNote = sounding.apChords[i]->pNotes; pNote; pNote = pNote->pNext) {
-            if (!bAny || pNote->cStep < nLow) nLow = pNote->cStep;
-            if (!bAny || pNote->cStep > nHigh) nHigh = pNote->cStep;
-            bAny = true;
-        }
-    return bAny;
-}
-
 // Ledger lines the measure's range needs in each clef, indexed by clef code.
 struct SClefCosts {
     uint8_t abCost[5];
@@ -134,12 +122,10 @@ static void LowerKeyGlyphs(SMeasure* pMeasure) {
 
 // The clef in effect before the first measure with notes is kNoClef (the
 // walk starts zeroed).
-static int32_t ClefOfMeasure(SMeasure* pMeasure, const SSoundingChords& sounding, int32_t nInEffect,
-                             const SMeasure* pBefore) {
-    int32_t nLow = 0, nHigh = 0;
+static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEffect, const SMeasure* pBefore) {
     // Nothing to decide without notes.
-    if (!StepRange(sounding, nLow, nHigh)) return nInEffect;
-    SClefCosts costs = CostsOfRange(nLow, nHigh);
+    if (range.nLowest > range.nHighest) return nInEffect;
+    SClefCosts costs = CostsOfRange(range.nLowest, range.nHighest);
     int32_t nBest = CheapestClef(costs);
     int32_t nClef = nInEffect;
     // A note tied over the bar line keeps the clef: the tie would
@@ -158,8 +144,14 @@ static int32_t ClefOfMeasure(SMeasure* pMeasure, const SSoundingChords& sounding
 
 void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    int32_t nInEffect = ClefOfMeasure(pMeasure, sounding, walk.nClefInEffect, walk.pMeasureBefore);
-    if (ClefShift(nInEffect) != 0) ShiftNotes(sounding, ClefShift(nInEffect));
+    // The walk over every note that finds the range also tallies what stage
+    // I weighs stems with.
+    SStepRange range = TallyStruckNotes(walk, pMeasure);
+    int32_t nInEffect = ClefOfMeasure(pMeasure, range, walk.nClefInEffect, walk.pMeasureBefore);
+    if (ClefShift(nInEffect) != 0) {
+        ShiftNotes(sounding, ClefShift(nInEffect));
+        ShiftStruckNotes(walk, pMeasure, range, ClefShift(nInEffect));
+    }
     // A key change is drawn on the staff of the clef in effect, notes or not.
     if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
     walk.nClefInEffect = nInEffect;

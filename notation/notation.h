@@ -89,6 +89,13 @@ struct SStepTally {
     int32_t nCount;
 };
 
+// The lowest and highest staff step of some notes; nLowest > nHighest when
+// there are none.
+struct SStepRange {
+    int32_t nLowest;
+    int32_t nHighest;
+};
+
 // Stages C to S each rely on no later measure, so they run measure by
 // measure: every stage finishes a measure before the next stage starts on
 // it, and the measure's records are still at hand when the next stage comes.
@@ -114,8 +121,12 @@ struct SMeasureWalk {
     // H: the clef in effect and the measure before this one.
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;
-    // I: the notes every voice strikes at each section of the measure; all
-    // zero between measures, so that none has to clear every section.
+    // H and I: the notes every voice strikes at each section of pStruckOf
+    // (null before the first), tallied as stage H finds the measure's range,
+    // and how far H has moved every step since (each sum is short of
+    // nStruckShift for each note).
+    const SMeasure* pStruckOf;
+    int32_t nStruckShift;
     SStepTally aStruck[256];
     // P: the denominator of the last meter shown.
     uint8_t bBeatDenominator;
@@ -234,8 +245,41 @@ void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure);    // H: clef per meas
 
 void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure);    // I: stem direction per beam group
 void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure);  // R: heads a second apart moved across the stem
-// Sets pPrev links and, for a stem-up chord, reverses the notes (lowest first).
-void OrderChordNotes(SChord* pChord);
+// The notes struck at every section of the measure tallied in walk.aStruck
+// (stage I's weights); returns the range of every step in the measure (stage
+// H's clef).
+SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure);
+// Keeps the tally in step when stage H moves every note of the measure by nShift.
+void ShiftStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure, SStepRange range, int32_t nShift);
+
+// Voice assignment leaves a chord's notes highest first, which suits a stem
+// down (the stem hangs from the top note). A stem-up chord is read from the
+// bottom, so its list is turned round as it is walked: every note's next
+// becomes its previous and the last note the head. Stage Q calls this for
+// every chord with notes; most hold one note, which reads the same both ways.
+inline void OrderChordNotes(SChord* pChord) {
+    SNote* pFirst = pChord->pNotes;
+    if (pFirst && !pFirst->pNext) {
+        pFirst->pPrev = nullptr;
+        return;
+    }
+    SNote* pPrevious = nullptr;
+    if (!pChord->bStemUp) {
+        for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
+            pNote->pPrev = pPrevious;
+            pPrevious = pNote;
+        }
+        return;
+    }
+    for (SNote* pNote = pChord->pNotes; pNote;) {
+        SNote* pOlderNext = pNote->pNext;
+        pNote->pNext = pPrevious;
+        pNote->pPrev = pOlderNext;
+        pPrevious = pNote;
+        pNote = pOlderNext;
+    }
+    pChord->pNotes = pPrevious;
+}
 
 // ---- rests.cpp: rests and dotted rests (J to O) -----------------------------------
 

@@ -1,39 +1,49 @@
-// Stages I and R and the note-order rule: a stem direction for every beam
-// group, the notes of each chord in the order its stem wants, and note heads a
-// second (or a unison) apart moved to the other side of the stem.
+// Stages I and R: a stem direction for every beam group, and note heads a
+// second (or a unison) apart moved to the other side of the stem. (The notes
+// of each chord in the order its stem wants: OrderChordNotes, notation.h.)
 #include "notation.h"
 
 // ---- Stage I: stem direction ----------------------------------------------------------
 
-// The steps of a chord's notes, summed and counted.
-static SStepTally TallyOfChord(const SChord* pChord) {
-    SStepTally tally = {0, 0};
-    for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-        tally.nSum += pNote->cStep;
-        ++tally.nCount;
-    }
-    return tally;
-}
-
 // Notes that started earlier and still sound are not counted: only what is
 // struck under a beam group competes with it for the space. aStruck[k] gets
 // the notes of every voice struck at section k; sections where nothing is
-// struck stay zero.
-static void TallyStruckNotes(const SSoundingChords& sounding, SStepTally* aStruck) {
+// struck are zero. Stage H asks for this walk over every note to find the
+// measure's range as well, so that stage I need not walk them again.
+SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    SStepTally* aStruck = walk.aStruck;
+    ForEachSection(pMeasure->bSections, [aStruck](size_t k) { aStruck[k] = SStepTally{0, 0}; });
+    SStepRange range = {127, -128};
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
-            SStepTally chord = TallyOfChord(sounding.apChords[i]);
-            SStepTally& at = aStruck[SectionOf(sounding, v, sounding.apChords[i])];
+            const SChord* pChord = sounding.apChords[i];
+            SStepTally chord = {0, 0};
+            for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
+                chord.nSum += pNote->cStep;
+                ++chord.nCount;
+                if (pNote->cStep < range.nLowest) range.nLowest = pNote->cStep;
+                if (pNote->cStep > range.nHighest) range.nHighest = pNote->cStep;
+            }
+            SStepTally& at = aStruck[SectionOf(sounding, v, pChord)];
             at.nSum += chord.nSum;
             at.nCount += chord.nCount;
         }
+    walk.pStruckOf = pMeasure;
+    walk.nStruckShift = 0;
+    return range;
 }
 
-// Zero again where the measure struck notes, ready for the next measure.
-static void ClearStruckNotes(const SSoundingChords& sounding, SStepTally* aStruck) {
-    for (uint32_t v = 0; v < sounding.nVoices; ++v)
-        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i)
-            aStruck[SectionOf(sounding, v, sounding.apChords[i])] = SStepTally{0, 0};
+// Every step moved by nShift, wrapping like the byte it is stored in. When
+// no step of the range wraps, every note's step grows by nShift, so a sum of
+// n notes by n times nShift: the tally stays as it is and notes the shift for
+// stage I to add. Otherwise the notes are tallied again where they now are.
+void ShiftStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure, SStepRange range, int32_t nShift) {
+    if (range.nLowest + nShift < -128 || range.nHighest + nShift > 127) {
+        TallyStruckNotes(walk, pMeasure);
+        return;
+    }
+    walk.nStruckShift = nShift;
 }
 
 // One voice alone: stems go up below the middle line. The middle of the
@@ -58,9 +68,12 @@ static uint8_t StemAgainstOthers(const SStepTally& group, const SStepTally& othe
 // first chord with notes that has no beam to the next one (a lone chord is a
 // group of its own). Every section of the group, the silent ones between its
 // chords included, gets the group's direction. What the other voices strike
-// under the group is everything struck there less the group's own notes.
+// under the group is everything struck there (with the shift stage H noted
+// since the tally) less the group's own notes.
+// A voice's chords come zero-filled, stem down, and no stage before this one
+// turns a stem, so only the groups whose stems go up are written.
 static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32_t nSections,
-                             const SStepTally* aStruck) {
+                             const SStepTally* aStruck, int32_t nStruckShift) {
     SChord* pVoice = sounding.apVoice[v];
     uint32_t nEnd = sounding.anVoiceStart[v + 1];
     uint32_t i = sounding.anVoiceStart[v];
@@ -84,47 +97,24 @@ static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32
                 break;
             }
         }
-        SStepTally others = {-group.nSum, -group.nCount};
+        SStepTally struck = {0, 0};
         for (uint32_t k = nFirst; k <= nLast; ++k) {
-            others.nSum += aStruck[k].nSum;
-            others.nCount += aStruck[k].nCount;
+            struck.nSum += aStruck[k].nSum;
+            struck.nCount += aStruck[k].nCount;
         }
+        SStepTally others = {struck.nSum + nStruckShift * struck.nCount - group.nSum, struck.nCount - group.nCount};
         uint8_t bStemUp =
             others.nCount == 0 ? StemForRange(nLowest, nHighest) : StemAgainstOthers(group, others, v);
-        for (uint32_t k = nFirst; k <= nLast; ++k) pVoice[k].bStemUp = bStemUp;
+        if (bStemUp)
+            for (uint32_t k = nFirst; k <= nLast; ++k) pVoice[k].bStemUp = 1;
     }
 }
 
 void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    TallyStruckNotes(sounding, walk.aStruck);
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) ChooseVoiceStems(sounding, v, pMeasure->bSections, walk.aStruck);
-    ClearStruckNotes(sounding, walk.aStruck);
-}
-
-// ---- Note order --------------------------------------------------------------------------
-
-// Voice assignment leaves a chord's notes highest first, which suits a stem
-// down (the stem hangs from the top note). A stem-up chord is read from the
-// bottom, so its list is turned round as it is walked: every note's next
-// becomes its previous and the last note the head.
-void OrderChordNotes(SChord* pChord) {
-    SNote* pPrevious = nullptr;
-    if (!pChord->bStemUp) {
-        for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-            pNote->pPrev = pPrevious;
-            pPrevious = pNote;
-        }
-        return;
-    }
-    for (SNote* pNote = pChord->pNotes; pNote;) {
-        SNote* pOlderNext = pNote->pNext;
-        pNote->pNext = pPrevious;
-        pNote->pPrev = pOlderNext;
-        pPrevious = pNote;
-        pNote = pOlderNext;
-    }
-    pChord->pNotes = pPrevious;
+    if (walk.pStruckOf != pMeasure) TallyStruckNotes(walk, pMeasure);
+    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+        ChooseVoiceStems(sounding, v, pMeasure->bSections, walk.aStruck, walk.nStruckShift);
 }
 
 // ---- Stage R: displaced heads ----------------------------------------------------------

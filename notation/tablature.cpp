@@ -53,6 +53,15 @@ uint8_t FretOnString(uint8_t bPitch, uint8_t bString) {
 // down) decides who keeps a string two notes want. Most chords have no such
 // note, and their list is walked once.
 static void FingerChord(SChord* pChord) {
+    SNote* pFirst = pChord->pNotes;
+    if (!pFirst->pNext) {  // a lone note always gets its preferred string
+        SFingering first = kFirstChoices.aOfPitch[pFirst->bPitch];
+        if (first.bString != 0) {
+            pFirst->bString = first.bString;
+            pFirst->bFret = first.bFret;
+        }
+        return;
+    }
     uint32_t nUsed = 0;  // bit s for string s
     bool bAnyLost = false;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {

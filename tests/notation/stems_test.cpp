@@ -178,6 +178,32 @@ TEST(StemDirection, AGroupSetsEverySectionItSpans) {
     EXPECT_EQ(ChordAt(m, 0, 1)->bStemUp, 0);
 }
 
+// In a bass clef measure the stems follow the steps as the clef draws them:
+// the tally of what every voice strikes moves with the notes, or the lower
+// voice would find the other one far below and turn up.
+TEST(StemDirection, StemsFollowTheStepsTheClefDraws) {
+    enum : uint8_t { A2 = 45, C3 = 48, D3 = 50 };  // drawn on bass steps 3, 5, 6
+    struct Case {
+        const char* what;
+        std::vector<NoteAt> notes;
+        std::vector<uint8_t> stemUp;  // per voice, at section 0
+    };
+    const std::vector<Case> cases = {
+        {"one voice below the middle line", {{0, 4, C3}}, {1}},
+        {"one voice on the middle line", {{0, 4, D3}}, {0}},
+        {"two voices", {{0, 4, C3}, {0, 2, A2}}, {1, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedMidi midi(FileOf(c.notes));
+        ScopedTrack track(midi.get(), 0, 16, 0, 'I');
+        const SMeasure* m = track->pFirstMeasure;
+        ASSERT_EQ(m->nClef, 2);  // bass
+        ASSERT_EQ(m->bVoices, c.stemUp.size());
+        for (size_t v = 0; v < c.stemUp.size(); ++v) EXPECT_EQ(ChordAt(m, 0, v)->bStemUp, c.stemUp[v]) << "voice " << v;
+    }
+}
+
 // ---- Note order ------------------------------------------------------------------------
 
 // pPrev runs back along pNext, and the first note has none.
