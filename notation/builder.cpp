@@ -119,7 +119,8 @@ static void WalkMeasures(SMeasureWalk& walk, char cFirst, char cLast) {
         if (InRange(stage, cFirst, cLast) && stage.pfnFinish) stage.pfnFinish(walk);
 }
 
-void RunStages(const SBuildContext& context, char cFirst, char cLast) {
+void RunStages(const SBuildContext& given, char cFirst, char cLast) {
+    SBuildContext context = given;  // the track stages add to it
     bool bAnyMeasureStage = false;
     for (const SStage& stage : kStages) {
         if (!InRange(stage, cFirst, cLast)) continue;

@@ -388,7 +388,7 @@ static void PlaceRawNote(SMeasureFill& fill, uint32_t p, SRawNote* pNote) {
 
 // Stage A: walk the slots measure by measure, opening the next measure where
 // the last one is full, and place every note of each slot at its position.
-void PlaceNotes(const SBuildContext& context) {
+void PlaceNotes(SBuildContext& context) {
     STrack* pTrack = context.pTrack;
     pTrack->bResolution = context.bResolution;
     if (g_nSlots == 0) return;
@@ -417,6 +417,8 @@ void PlaceNotes(const SBuildContext& context) {
             for (SRawNote* pNote = pSlot->pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
         }
     }
+    context.pLastMeasure = fill.pMeasure;
+    context.nLastMeasureSlot = fill.nNextSlot - fill.pMeasure->bSections;
     pTrack->pFirstMeasure->nClef = 1;
     pTrack->nMeasures = nMeasures;
     pTrack->nSections = static_cast<int32_t>(g_nSlots);
@@ -453,17 +455,25 @@ static void ExtendEndOfTrack(const SBuildContext& context, uint32_t dwExtension)
     context.pTrack->dwEndTime += dwExtension;
 }
 
-void CloseGrid(const SBuildContext& context) {
-    DestroyTransientHeap();
-
-    // The last measure and the position of the last slot in it.
+// The last measure and the slot it starts at, where stage A has not said.
+static void FindLastMeasure(SBuildContext& context) {
     SMeasure* pLast = context.pTrack->pFirstMeasure;
     uint32_t nSlotsBefore = 0;
     while (pLast->pNext) {
         nSlotsBefore += pLast->bSections;
         pLast = pLast->pNext;
     }
-    uint32_t p = static_cast<uint32_t>(context.pTrack->nSections) - 1 - nSlotsBefore;
+    context.pLastMeasure = pLast;
+    context.nLastMeasureSlot = nSlotsBefore;
+}
+
+void CloseGrid(SBuildContext& context) {
+    DestroyTransientHeap();
+
+    // The last measure and the position of the last slot in it.
+    if (!context.pLastMeasure) FindLastMeasure(context);
+    SMeasure* pLast = context.pLastMeasure;
+    uint32_t p = static_cast<uint32_t>(context.pTrack->nSections) - 1 - context.nLastMeasureSlot;
 
     for (uint32_t k = 1; k < pLast->bSections; ++k)
         pLast->pSections[k].dwTime = pLast->pSections[0].dwTime + SlotTicks(context, k);

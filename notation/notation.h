@@ -13,6 +13,11 @@ struct SBuildContext {
     STrack* pTrack;        // the track under construction (g_pCurrentTrack)
     uint8_t bResolution;   // R: grid slots per whole note, a power of two 2..64
     int8_t cTranspose;     // semitones added to every key
+    // What stage A leaves for stage B: the last measure and the grid slot it
+    // starts at (null and 0 until A has run), so that B need not follow the
+    // whole list of measures, long out of the cache, to reach it.
+    SMeasure* pLastMeasure = nullptr;
+    uint32_t nLastMeasureSlot = 0;
 };
 
 // The measure before the first had no key.
@@ -179,7 +184,7 @@ inline uint32_t SectionOf(const SSoundingChords& index, uint32_t v, const SChord
     return static_cast<uint32_t>(pChord - index.apVoice[v]);
 }
 
-typedef void (*TrackStage)(const SBuildContext& context);
+typedef void (*TrackStage)(SBuildContext& context);
 typedef void (*MeasureStage)(SMeasureWalk& walk, SMeasure* pMeasure);
 
 // Runs stages A to cLastStage (A..S) over the grid that note collection left.
@@ -196,8 +201,8 @@ typedef void (*WalkHook)(SMeasureWalk& walk);
 
 // ---- measures.cpp: measures and note placement (A, B, C) ---------------------
 
-void PlaceNotes(const SBuildContext& context);     // A: measures, sections, notes split into values
-void CloseGrid(const SBuildContext& context);      // B: grid freed, last measure timed, end-of-track extended
+void PlaceNotes(SBuildContext& context);     // A: measures, sections, notes split into values
+void CloseGrid(SBuildContext& context);      // B: grid freed, last measure timed, end-of-track extended
 void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure);      // C: two tied equal values become one of double length
 
 // The largest power of two up to R that divides position p: p's lowest set
