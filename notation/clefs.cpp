@@ -29,21 +29,6 @@ static constexpr int32_t ClefShift(int32_t nClef) {
 // The bass clefs draw every key-signature glyph two steps lower.
 static bool LowersKeyGlyphs(int32_t nClef) { return nClef == kBass || nClef == kBassOctaveDown; }
 
-// Ledger lines for one note: above the top line (step 10) one for every two
-// steps from step 12 up, below the bottom line (step 2) one for every two
-// steps from step 0 down.
-static constexpr uint32_t LedgerLines(int64_t s) {
-    if (s >= 12) return static_cast<uint32_t>((s - 10) / 2);
-    if (s <= 0) return static_cast<uint32_t>((2 - s) / 2);
-    return 0;
-}
-
-uint8_t LedgerLineCost(int32_t nLow, int32_t nHigh) {
-    uint32_t nBelow = LedgerLines(nLow), nAbove = LedgerLines(nHigh);
-    uint32_t nCost = nBelow > nAbove ? nBelow : nAbove;
-    return static_cast<uint8_t>(nCost > 255 ? 255 : nCost);
-}
-
 // Ledger lines the measure's range needs in each clef, indexed by clef code.
 struct SClefCosts {
     uint8_t abCost[5];

@@ -4,9 +4,14 @@
 
 #include <stdint.h>
 
-// Ledger lines that the notes from staff step nLow to nHigh need on a
-// five-line staff with its lines on steps 2 to 10: the larger of the counts
-// at the two ends.
-uint8_t LedgerLineCost(int32_t nLow, int32_t nHigh);
+// Ledger lines a note on drawing position s needs on a five-line staff with
+// its lines on steps 2 to 10: above the top line one for every two steps
+// from step 12 up, below the bottom line one for every two steps from step
+// 0 down. A measure needs as many as the farther end of its range.
+constexpr uint32_t LedgerLines(int64_t s) {
+    if (s >= 12) return static_cast<uint32_t>((s - 10) / 2);
+    if (s <= 0) return static_cast<uint32_t>((2 - s) / 2);
+    return 0;
+}
 
 #endif

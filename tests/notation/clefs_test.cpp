@@ -11,21 +11,18 @@
 
 namespace {
 
-TEST(LedgerLineCost, CountsTheLinesAtTheFartherEnd) {
+TEST(LedgerLines, CountOneLineForEveryTwoStepsOutsideTheStaff) {
     struct Case {
-        int32_t low, high;
-        int cost;
+        int64_t step;
+        uint32_t lines;
     };
+    // The staff spans steps 2 (bottom line) to 10 (top line); the far ends
+    // are the lowest and highest drawing positions an 8-bit step can take.
     const Case cases[] = {
-        // Single notes: the staff spans steps 2 (bottom line) to 10 (top line).
-        {12, 12, 1}, {13, 13, 1}, {14, 14, 2}, {11, 11, 0}, {10, 10, 0},
-        {2, 2, 0},   {1, 1, 0},   {0, 0, 1},   {-1, -1, 1}, {-2, -2, 2},
-        // Ranges: the larger count of the two ends.
-        {0, 10, 1},  {-14, -4, 8}, {-2, 8, 2}, {5, 15, 2}, {-4, 16, 3}, {-2, 20, 5}, {1, 11, 0},
-        // Far outside any staff: no overflow, the count saturates.
-        {-128, 127, 65}, {INT32_MIN, 0, 255}, {0, INT32_MAX, 255},
+        {12, 1}, {13, 1}, {14, 2}, {11, 0}, {10, 0}, {2, 0}, {1, 0},
+        {0, 1},  {-1, 1}, {-2, 2}, {-14, 8}, {20, 5}, {-135, 68}, {146, 68},
     };
-    for (const Case& c : cases) EXPECT_EQ(LedgerLineCost(c.low, c.high), c.cost) << c.low << ".." << c.high;
+    for (const Case& c : cases) EXPECT_EQ(LedgerLines(c.step), c.lines) << c.step;
 }
 
 // The white key on treble staff step s (step 0 = middle C).
