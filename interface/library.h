@@ -97,6 +97,19 @@ T* AllocateRecords(size_t nCount, int nErrorId = kMsgNoMemory) {
     return static_cast<T*>(AllocateFromTrack(sizeof(T) * nCount, nErrorId));
 }
 
+// ---- Bits ------------------------------------------------------------------------
+
+// The position of the lowest set bit of a word that has one: that bit alone,
+// times a de Bruijn sequence, leaves a pattern of its own in the top six
+// bits for each of the 64 positions (no division, no compiler intrinsic).
+inline uint32_t LowestBit(uint64_t q) {
+    static const uint8_t kPosition[64] = {
+        0,  1,  48, 2,  57, 49, 28, 3,  61, 58, 50, 42, 38, 29, 17, 4,  62, 55, 59, 36, 53, 51,
+        43, 22, 45, 39, 33, 30, 24, 18, 12, 5,  63, 47, 56, 27, 60, 41, 37, 16, 54, 35, 52, 21,
+        44, 32, 23, 11, 46, 26, 40, 15, 34, 20, 31, 10, 25, 14, 19, 9,  13, 8,  7,  6};
+    return kPosition[((q & (0 - q)) * 0x03F79D71B4CB0A89u) >> 58];
+}
+
 // ---- Readable extent of a loaded file ------------------------------------------
 // The loaded file record carries one private field behind the public ones:
 // how many bytes past the Standard MIDI File data are readable, because a

@@ -295,17 +295,6 @@ void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure);           // M: equal r
 void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure);           // N: staff step of every drawn rest
 void DotRests(SMeasureWalk& walk, SMeasure* pMeasure);             // O: rest + rest of half/double value -> dotted
 
-// The position of the lowest set bit of a word that has one: that bit alone,
-// times a de Bruijn sequence, leaves a pattern of its own in the top six
-// bits for each of the 64 positions.
-inline uint32_t LowestBit(uint64_t q) {
-    static const uint8_t kPosition[64] = {
-        0,  1,  48, 2,  57, 49, 28, 3,  61, 58, 50, 42, 38, 29, 17, 4,  62, 55, 59, 36, 53, 51,
-        43, 22, 45, 39, 33, 30, 24, 18, 12, 5,  63, 47, 56, 27, 60, 41, 37, 16, 54, 35, 52, 21,
-        44, 32, 23, 11, 46, 26, 40, 15, 34, 20, 31, 10, 25, 14, 19, 9,  13, 8,  7,  6};
-    return kPosition[((q & (0 - q)) * 0x03F79D71B4CB0A89u) >> 58];
-}
-
 // Calls visit(k) for every section k of a set of the walk (aqRestStarts or
 // aqRestsMeet) of the measure pRestsOf, in order. It reads the measure's
 // array, so it still answers once compaction has unlinked sections.

@@ -16,17 +16,12 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
 void DestroyTransientHeap();
 
 // Reduces length/unit while both are even: 6/16 becomes 3/8, 3/16 stays.
-// Both lose the power of two they share, the lowest bit set in either: its
-// position is read off the product with a de Bruijn sequence, whose top five
-// bits differ for each of the 32 powers of two (two shifts instead of two
-// divisions; stage A reduces every piece of every note this way).
+// Both lose the power of two they share, the lowest bit set in either (two
+// shifts instead of two divisions; stage A reduces every piece of every
+// note this way).
 inline void HalveWhileEven(uint32_t& wLength, uint8_t& bUnit) {
-    static const uint8_t kBitOfProduct[32] = {0,  1,  28, 2,  29, 14, 24, 3, 30, 22, 20, 15, 25, 17, 4,  8,
-                                              31, 27, 13, 23, 21, 19, 16, 7, 26, 12, 18, 6,  11, 5,  10, 9};
     if (!wLength || !bUnit) return;
-    uint32_t nEither = wLength | bUnit;
-    uint32_t nShared = nEither & (0u - nEither);
-    uint32_t nShift = kBitOfProduct[(nShared * 0x077CB531u) >> 27];
+    uint32_t nShift = LowestBit(wLength | bUnit);
     wLength >>= nShift;
     bUnit = static_cast<uint8_t>(bUnit >> nShift);
 }
