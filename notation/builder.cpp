@@ -1,8 +1,10 @@
-// The notation builder: the stages A to S in the one order they run. A and
-// B walk the whole track; C to S need nothing of a later measure, so each
-// measure goes through all of them before the next one starts, while its
-// records are still at hand. Every stage relies on what the stages before it
-// left in the same measure (or in the measures before); none runs twice.
+// The notation builder: the stages A to S in the one order they run. A walks
+// the whole grid and B closes it; C to S need nothing of a later measure, nor
+// the start times of sections B gives the last one, so stage A hands each
+// measure it has filled to all of them before it fills the next, while the
+// measure's records are still at hand. Every stage relies on what the stages
+// before it left in the same measure (or in the measures before); none runs
+// twice.
 #include "notation.h"
 
 #include "../platform/platform.h"
@@ -19,7 +21,7 @@ struct SStage {
 static const SStage kStages[] = {
     // Measures and placement. After C: measures with meter, key and tempo;
     // each section's pRawNotes holds notes of representable values, split and
-    // tied at bar lines; the grid is gone.
+    // tied at bar lines. After B the grid is gone.
     {'A', PlaceNotes, nullptr, nullptr, nullptr},
     {'B', CloseGrid, nullptr, nullptr, nullptr},
     {'C', nullptr, MergeTies, nullptr, nullptr},
@@ -103,35 +105,58 @@ static bool InRange(const SStage& stage, char cFirst, char cLast) {
     return stage.cLetter >= cFirst && stage.cLetter <= cLast;
 }
 
-// The measure stages of the range, measure after measure. The table lists
-// the track stages first, so they have all run by now.
-static void WalkMeasures(SMeasureWalk& walk, char cFirst, char cLast) {
-    MeasureStage apfnStages[sizeof kStages / sizeof kStages[0]];
-    size_t nStages = 0;
+// The walk takes the measure stages of the range, in the table's order, and
+// what they need before the first measure.
+static void StartWalk(SMeasureWalk& walk, char cFirst, char cLast) {
+    static_assert(sizeof walk.apfnStages / sizeof walk.apfnStages[0] == sizeof kStages / sizeof kStages[0],
+                  "room for every stage of the table");
     for (const SStage& stage : kStages) {
         if (!InRange(stage, cFirst, cLast)) continue;
         if (stage.pfnStart) stage.pfnStart(walk);
-        if (stage.pfnMeasure) apfnStages[nStages++] = stage.pfnMeasure;
+        if (stage.pfnMeasure) walk.apfnStages[walk.nStages++] = stage.pfnMeasure;
     }
-    for (SMeasure* pMeasure = walk.context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
-        for (size_t i = 0; i < nStages; ++i) apfnStages[i](walk, pMeasure);
+}
+
+void WalkFilledMeasure(SMeasureWalk& walk, SMeasure* pMeasure) {
+    for (uint32_t i = 0; i < walk.nStages; ++i) walk.apfnStages[i](walk, pMeasure);
+}
+
+static void FinishWalk(SMeasureWalk& walk, char cFirst, char cLast) {
     for (const SStage& stage : kStages)
         if (InRange(stage, cFirst, cLast) && stage.pfnFinish) stage.pfnFinish(walk);
 }
 
+static bool AnyMeasureStage(char cFirst, char cLast) {
+    for (const SStage& stage : kStages)
+        if (InRange(stage, cFirst, cLast) && stage.pfnMeasure) return true;
+    return false;
+}
+
+static void RunTrackStages(SBuildContext& context, char cFirst, char cLast) {
+    for (const SStage& stage : kStages)
+        if (InRange(stage, cFirst, cLast) && stage.pfnTrack) stage.pfnTrack(context);
+}
+
+// The track stages run first. When stage A is one of them, it hands each
+// measure to the measure stages as soon as it has filled it (no stage from C
+// on needs a later measure, nor anything stage B does); otherwise the
+// measures go through them one after another once the track stages are done.
 void RunStages(const SBuildContext& given, char cFirst, char cLast) {
     SBuildContext context = given;  // the track stages add to it
-    bool bAnyMeasureStage = false;
-    for (const SStage& stage : kStages) {
-        if (!InRange(stage, cFirst, cLast)) continue;
-        if (stage.pfnTrack) stage.pfnTrack(context);
-        if (stage.pfnMeasure) bAnyMeasureStage = true;
+    if (!AnyMeasureStage(cFirst, cLast)) {
+        RunTrackStages(context, cFirst, cLast);
+        return;
     }
-    if (!bAnyMeasureStage) return;
     SMeasureWalk walk = {};
-    walk.context = context;
+    walk.context = given;
     try {
-        WalkMeasures(walk, cFirst, cLast);
+        StartWalk(walk, cFirst, cLast);
+        if (InRange(kStages[0], cFirst, cLast)) context.pWalk = &walk;
+        RunTrackStages(context, cFirst, cLast);
+        if (!context.pWalk)
+            for (SMeasure* pMeasure = context.pTrack->pFirstMeasure; pMeasure; pMeasure = pMeasure->pNext)
+                WalkFilledMeasure(walk, pMeasure);
+        FinishWalk(walk, cFirst, cLast);
     } catch (const CVastrelException&) {
         PlatformDestroyHeap(walk.hWalkHeap);
         throw;

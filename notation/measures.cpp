@@ -349,7 +349,8 @@ static inline void DecomposeNote(SPlacement& placement, uint32_t p, uint32_t nSl
 struct SMeasureFill {
     SMeasure* pMeasure;
     SPlacement placement;
-    uint32_t nNextSlot;          // the next measure's first grid slot
+    uint32_t nFirstSlot;         // the measure's first grid slot
+    uint32_t nNextSlot;          // and the next measure's
     SRawNote** ppRemainderTail;  // end of that slot's list of notes; null until a note crosses
 };
 
@@ -402,10 +403,12 @@ void PlaceNotes(SBuildContext& context) {
     int32_t nMeasures = 0;
     for (uint32_t j = 0; j < g_nSlots; j = fill.nNextSlot) {
         SMeasure* pMeasure = CreateMeasure(context, cursor, clock, j, fill.placement);
+        if (nMeasures == 0) pMeasure->nClef = 1;  // the first measure shows the treble clef
         *ppMeasure = pMeasure;
         ppMeasure = &pMeasure->pNext;
         ++nMeasures;
         fill.pMeasure = pMeasure;
+        fill.nFirstSlot = j;
         fill.nNextSlot = j + pMeasure->bSections;
         fill.ppRemainderTail = nullptr;
         // The last measure may reach past the grid.
@@ -416,10 +419,11 @@ void PlaceNotes(SBuildContext& context) {
             uint32_t p = static_cast<uint32_t>(pSlot - pFirst);
             for (SRawNote* pNote = pSlot->pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
         }
+        if (context.pWalk) WalkFilledMeasure(*context.pWalk, pMeasure);
     }
     context.pLastMeasure = fill.pMeasure;
-    context.nLastMeasureSlot = fill.nNextSlot - fill.pMeasure->bSections;
-    pTrack->pFirstMeasure->nClef = 1;
+    context.nLastMeasureSlot = fill.nFirstSlot;
+    context.nLastMeasureSections = fill.nNextSlot - fill.nFirstSlot;
     pTrack->nMeasures = nMeasures;
     pTrack->nSections = static_cast<int32_t>(g_nSlots);
 }
@@ -465,6 +469,7 @@ static void FindLastMeasure(SBuildContext& context) {
     }
     context.pLastMeasure = pLast;
     context.nLastMeasureSlot = nSlotsBefore;
+    context.nLastMeasureSections = pLast->bSections;
 }
 
 void CloseGrid(SBuildContext& context) {
@@ -475,10 +480,11 @@ void CloseGrid(SBuildContext& context) {
     SMeasure* pLast = context.pLastMeasure;
     uint32_t p = static_cast<uint32_t>(context.pTrack->nSections) - 1 - context.nLastMeasureSlot;
 
-    for (uint32_t k = 1; k < pLast->bSections; ++k)
+    uint32_t nSections = context.nLastMeasureSections;
+    for (uint32_t k = 1; k < nSections; ++k)
         pLast->pSections[k].dwTime = pLast->pSections[0].dwTime + SlotTicks(context, k);
 
-    if (g_pEndOfTrackEvent) ExtendEndOfTrack(context, SlotTicks(context, pLast->bSections - p - 1));
+    if (g_pEndOfTrackEvent) ExtendEndOfTrack(context, SlotTicks(context, nSections - p - 1));
 }
 
 // ---- Stage C ------------------------------------------------------------------------------

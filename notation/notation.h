@@ -8,6 +8,8 @@
 #include "../interface/library.h"
 
 // What every stage is given.
+struct SMeasureWalk;
+
 struct SBuildContext {
     SMidiFile* pFile;      // the file (conductor maps, division, buffer)
     STrack* pTrack;        // the track under construction (g_pCurrentTrack)
@@ -18,6 +20,12 @@ struct SBuildContext {
     // whole list of measures, long out of the cache, to reach it.
     SMeasure* pLastMeasure = nullptr;
     uint32_t nLastMeasureSlot = 0;
+    uint32_t nLastMeasureSections = 0;  // its sections as laid out (compaction thins them)
+    // Where stage A hands each measure it has filled, when the measure
+    // stages run in the same build (null when they do not): every note of
+    // that measure is placed by then, and it goes through them while its
+    // records are still in the cache.
+    SMeasureWalk* pWalk = nullptr;
 };
 
 // The measure before the first had no key.
@@ -155,6 +163,9 @@ struct SMeasureWalk {
     uint32_t nRestWords;
     uint64_t aqRestStarts[4];
     uint64_t aqRestsMeet[4];
+    // The measure stages of the build, in the table's order.
+    void (*apfnStages[19])(SMeasureWalk& walk, SMeasure* pMeasure);
+    uint32_t nStages;
 };
 
 // The sections of the measure with placed notes, listed by the first of
@@ -194,6 +205,9 @@ void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, cha
 // Runs the stages cFirst to cLast of the table on a track (the tests run one
 // stage alone this way).
 void RunStages(const SBuildContext& context, char cFirst, char cLast);
+
+// Runs the walk's measure stages on a measure stage A has filled.
+void WalkFilledMeasure(SMeasureWalk& walk, SMeasure* pMeasure);
 
 // What a measure stage takes before its first measure and gives back after
 // the last (stages D and E).
