@@ -2,7 +2,8 @@
 // allocations made (and an injected failure from the Nth on), the heaps
 // alive and the bytes handed out. The counters are inline so that the half
 // million allocations of a large parse pay a compare and two adds each, not
-// two calls; only the platform's heaps include this header.
+// two calls. The platform's heaps include this header, and through the
+// portable arena's inline allocation (arena_heap.h) so does every caller.
 #ifndef VASTREL_HEAP_ACCOUNTING_H
 #define VASTREL_HEAP_ACCOUNTING_H
 

@@ -12,9 +12,27 @@
 // block still in it. All calls return null on failure instead of throwing.
 
 void* PlatformCreateHeap();
+void PlatformDestroyHeap(void* hHeap);
+
+// Built with AddressSanitizer (the sanitizer tests, the fuzz target).
+#if defined(__SANITIZE_ADDRESS__)
+#define VSX_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VSX_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// The portable arena hands out its blocks inline (arena_heap.h); the Win32
+// heaps, the checked heaps and the arena that poisons for the sanitizer do
+// it in a call.
+#if !defined(_WIN32) && !defined(VSX_CHECKED_HEAP) && !defined(VSX_ADDRESS_SANITIZER)
+#define VSX_INLINE_ARENA 1
+#include "arena_heap.h"
+#else
 void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill);
 void PlatformFree(void* hHeap, void* pBlock);
-void PlatformDestroyHeap(void* hHeap);
+#endif
 // Gives the system the memory that destroyed heaps left for the next ones
 // (heaps keep some, so that the tracks of a file parsed one after another
 // spare the system's page faults); done when a file is released.

@@ -90,13 +90,11 @@ void PlatformReturnKeptMemory() {}
 
 #else
 
+#include "arena_heap.h"
+
 // Manual poisoning, where AddressSanitizer is there to read it.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(VSX_ADDRESS_SANITIZER)
 #define VSX_POISONED_ARENA 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VSX_POISONED_ARENA 1
-#endif
 #endif
 
 #if defined(VSX_POISONED_ARENA)
@@ -129,18 +127,8 @@ struct SChunk {
     size_t nDirty;    // usable bytes from its start that may hold something other than zeros
 };
 
-// Blocks are cut from the heap's current chunk (the first of its list) at
-// pNext, and while they fit below pClean that is all there is to do: up to
-// there the chunk's pages are in place and its bytes zero. Only going past
-// it takes more: clearing and readying the next run of the chunk, or a new
-// chunk. The current chunk's nUsed is brought up to date from pNext then.
-struct SHeap {
-    char* pNext;      // the current chunk's first unused byte
-    char* pClean;     // the end of the ready, zero-filled run from pNext
-    SChunk* pChunks;  // the current chunk first
-    uint64_t nBytes;
-    size_t nNextChunk;  // bytes of the next chunk cut into blocks, header included; 0 before the first
-};
+// The heap's record, SHeap, is in arena_heap.h, with the fast path of
+// PlatformAllocate.
 
 // A heap's first chunk is small, since most heaps hold little (a loaded
 // file, a track without notes). A heap that outgrows it is holding a model:
@@ -150,7 +138,6 @@ struct SHeap {
 static const size_t kChunkBytes = 64 * 1024;  // the first chunk, header included
 static const size_t kSecondChunk = 2 * 1024 * 1024;
 static const size_t kLargestChunk = 8 * 1024 * 1024;
-static const size_t kAlignment = 16;
 // Bytes written earlier are cleared at least this many at a time: about ten
 // of the model's blocks, a tenth of the calls of clearing block by block,
 // and little enough to be cleared with plain vector stores and to stay in
@@ -257,8 +244,6 @@ static void ReleaseChunk(SChunk* pChunk) { free(pChunk); }
 static void MakeReady(SChunk*, size_t) {}
 void PlatformReturnKeptMemory() {}
 #endif
-
-static size_t AlignUp(size_t n) { return (n + kAlignment - 1) & ~(kAlignment - 1); }
 
 void* PlatformCreateHeap() {
     if (!AllocationAllowed()) return nullptr;
@@ -380,15 +365,18 @@ static void* CountAndHandOut(SHeap* pHeap, char* pStart, size_t nBytes, size_t n
 #if defined(__GNUC__)
 __attribute__((noinline))
 #endif
-static void* AllocateBeyondCleanRun(SHeap* pHeap, size_t nBytes, size_t nNeeded) {
+void* AllocateBeyondCleanRun(SHeap* pHeap, size_t nBytes, size_t nNeeded) {
     char* pStart = CutBeyondCleanRun(pHeap, nNeeded);
     return pStart ? CountAndHandOut(pHeap, pStart, nBytes, nNeeded) : nullptr;
 }
 
+// The arena that poisons for the sanitizer hands out its blocks here; the
+// plain arena inline (arena_heap.h), the same way without heads and red zones.
+#if !defined(VSX_INLINE_ARENA)
 void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
     SHeap* pHeap = static_cast<SHeap*>(hHeap);
     if (!pHeap || !AllocationAllowed()) return nullptr;
-    size_t nNeeded = AlignUp(nBytes ? nBytes : 1) + kBlockHead + kRedZone;
+    size_t nNeeded = AlignedBlockBytes(nBytes) + kBlockHead + kRedZone;
     if (nNeeded < nBytes) return nullptr;
     char* pStart = pHeap->pNext;
     if (nNeeded > static_cast<size_t>(pHeap->pClean - pStart)) return AllocateBeyondCleanRun(pHeap, nBytes, nNeeded);
@@ -406,6 +394,7 @@ void PlatformFree(void*, void* pData) {
     memcpy(&nBytes, pStart, sizeof nBytes);
     Poison(pStart, kBlockHead + nBytes);
 }
+#endif
 
 void PlatformDestroyHeap(void* hHeap) {
     SHeap* pHeap = static_cast<SHeap*>(hHeap);
