@@ -65,6 +65,7 @@ const SPlacedSections& ListPlacedSections(SMeasureWalk& walk, const SMeasure* pM
     });
     placed.nSections = n;
     placed.nNotes = kNotesUncounted;
+    placed.bTiesKnown = false;
     placed.pMeasure = pMeasure;
     return placed;
 }

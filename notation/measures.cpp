@@ -74,14 +74,17 @@ struct SRememberedNote {
 // What stage A's appends need: the grid, the quotients R/n it divides by
 // (worked out once per track), the chains it remembers, and where the next
 // placed note of each section of the measure being filled goes, so that a
-// section holding many notes costs no more per note than one holding few
-// (cleared per measure, which is cheaper than pointing every section's entry
-// at its list when most sections get no note).
+// section holding many notes costs no more per note than one holding few.
+// The sections given notes are noted as sets (section k is bit k % 64 of
+// word k / 64): so the entries used are cleared after the measure, rather
+// than every section's, and the stages after A learn where the notes are.
 struct SPlacement {
     uint8_t bResolution;
     uint8_t abWholeOver[65];  // R / n for every power of two n up to R
     SSection* pSections;      // of the measure being filled
-    SNote** appTail[255];  // null while the section's list is empty
+    SNote** appTail[255];     // null while the section's list is empty
+    uint64_t aqPlaced[4];     // the sections given a note in this measure
+    uint64_t aqTiedOn[4];     // and those given a value tied to a later one of the measure
     SRememberedNote aRemembered[kRememberedNotes];
     SPieces pieces;  // the chain being made
 };
@@ -174,8 +177,8 @@ static void LookupTempo(SConductorCursor& cursor, SMeasure* pMeasure) {
 
 // Links the measure's sections and gives each the start tick of its grid
 // slot (sections past the grid, only in the last measure, are timed by stage
-// B). Stage A's appends find every section's note list empty.
-static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& clock, SPlacement& placement) {
+// B).
+static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& clock) {
     SSection* pSections = pMeasure->pSections;
     uint32_t S = pMeasure->bSections;
     uint32_t nTimed = g_nSlots - nFirstSlot < S ? g_nSlots - nFirstSlot : S;
@@ -196,7 +199,6 @@ static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& 
     }
     for (uint32_t k = nTimed; k < S; ++k) pSections[k].pNext = &pSections[k + 1];
     pSections[S - 1].pNext = nullptr;
-    memset(placement.appTail, 0, S * sizeof placement.appTail[0]);
 }
 
 // A measure starting at grid slot nFirstSlot, whose start tick the clock shows.
@@ -206,7 +208,7 @@ static SMeasure* CreateMeasure(const SBuildContext& context, SConductorCursor& c
     pMeasure->dwTime = clock.dwTime;
     LookupMeterAndKey(context, cursor, pMeasure);
     pMeasure->pSections = AllocateRecords<SSection>(pMeasure->bSections, kMsgNoMeasureSections);
-    LayOutSections(pMeasure, nFirstSlot, clock, placement);
+    LayOutSections(pMeasure, nFirstSlot, clock);
     placement.pSections = pMeasure->pSections;
     LookupTempo(cursor, pMeasure);
     return pMeasure;
@@ -226,11 +228,16 @@ SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t
     return &pNote->pNext;
 }
 
+static void AddToSet(uint64_t* pqSet, uint32_t k) { pqSet[k / 64] |= uint64_t{1} << (k % 64); }
+
 // Stage A's append: at the end of section p of the measure being filled.
 static void AppendAt(SPlacement& placement, uint32_t p, uint8_t bPitch, uint8_t bValue, uint8_t bDotted,
                      uint8_t bTieIn, uint8_t bTieOut) {
     SNote** ppTail = placement.appTail[p];
-    if (!ppTail) ppTail = &placement.pSections[p].pRawNotes;
+    if (!ppTail) {
+        ppTail = &placement.pSections[p].pRawNotes;
+        AddToSet(placement.aqPlaced, p);
+    }
     placement.appTail[p] = AppendPlacedNote(ppTail, bPitch, bValue, bDotted, bTieIn, bTieOut);
 }
 
@@ -238,6 +245,41 @@ static void StartPlacement(SPlacement& placement, uint8_t bResolution) {
     placement.bResolution = bResolution;
     for (SRememberedNote& remembered : placement.aRemembered) remembered.wKey = 0;
     for (uint32_t n = 1; n <= bResolution; n <<= 1) placement.abWholeOver[n] = static_cast<uint8_t>(bResolution / n);
+    memset(placement.appTail, 0, sizeof placement.appTail);
+    memset(placement.aqPlaced, 0, sizeof placement.aqPlaced);
+    memset(placement.aqTiedOn, 0, sizeof placement.aqTiedOn);
+}
+
+// Calls visit(k) for every section k of a set of nSections, in order.
+template <typename Visit>
+static void ForEachInSet(const uint64_t* pqSet, uint32_t nSections, Visit visit) {
+    for (uint32_t w = 0; w * 64 < nSections; ++w)
+        for (uint64_t q = pqSet[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
+}
+
+// Forgets where the measure's appends went, for the next measure. With the
+// measure stages in the same walk, it first lists for them the sections
+// that hold notes and those where a value is tied to a later one, which
+// spares them a look at every section.
+static void CloseMeasureFill(SPlacement& placement, const SMeasure* pMeasure, SMeasureWalk* pWalk) {
+    uint32_t S = pMeasure->bSections;
+    if (pWalk) {
+        SPlacedSections& placed = pWalk->placed;
+        uint32_t n = 0;
+        ForEachInSet(placement.aqPlaced, S, [&placement, &placed, &n](uint32_t k) {
+            placed.abSection[n++] = static_cast<uint8_t>(k);
+            placement.appTail[k] = nullptr;
+        });
+        placed.nSections = n;
+        placed.nNotes = kNotesUncounted;
+        placed.bTiesKnown = true;
+        memcpy(placed.aqTiedOn, placement.aqTiedOn, sizeof placed.aqTiedOn);
+        placed.pMeasure = pMeasure;
+    } else {
+        ForEachInSet(placement.aqPlaced, S, [&placement](uint32_t k) { placement.appTail[k] = nullptr; });
+    }
+    memset(placement.aqPlaced, 0, sizeof placement.aqPlaced);
+    memset(placement.aqTiedOn, 0, sizeof placement.aqTiedOn);
 }
 
 void RemoveNote(SNote* pNote, SSection* pSection) {
@@ -340,9 +382,12 @@ static inline void DecomposeNote(SPlacement& placement, uint32_t p, uint32_t nSl
     }
     uint32_t nPieces = 0;
     const SPiece* pPieces = PiecesOf(placement, p, nSlots, nPieces);
-    for (uint32_t i = 0; i < nPieces; ++i)
-        AppendAt(placement, pPieces[i].bPosition, bPitch, pPieces[i].bValue, pPieces[i].bDotted, i == 0 ? bTieIn : 1,
-                 i + 1 == nPieces ? bTieOut : 1);
+    for (uint32_t i = 0; i + 1 < nPieces; ++i) {
+        AppendAt(placement, pPieces[i].bPosition, bPitch, pPieces[i].bValue, pPieces[i].bDotted, i == 0 ? bTieIn : 1, 1);
+        AddToSet(placement.aqTiedOn, pPieces[i].bPosition);
+    }
+    const SPiece& last = pPieces[nPieces - 1];
+    AppendAt(placement, last.bPosition, bPitch, last.bValue, last.bDotted, nPieces == 1 ? bTieIn : 1, bTieOut);
 }
 
 // The measure stage A is filling, and where its appends go.
@@ -419,6 +464,7 @@ void PlaceNotes(SBuildContext& context) {
             uint32_t p = static_cast<uint32_t>(pSlot - pFirst);
             for (SRawNote* pNote = pSlot->pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
         }
+        CloseMeasureFill(fill.placement, pMeasure, context.pWalk);
         if (context.pWalk) WalkFilledMeasure(*context.pWalk, pMeasure);
     }
     context.pLastMeasure = fill.pMeasure;
@@ -491,25 +537,31 @@ void CloseGrid(SBuildContext& context) {
 
 // Two tied notes of one value, pitch and no dot become one note of twice the
 // length. One pass merges pairs only: four tied quarters become two halves.
-void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure) {
-    uint8_t R = walk.context.bResolution;
-    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
-    for (uint32_t i = 0; i < placed.nSections; ++i) {
-        uint32_t k = placed.abSection[i];
-        for (SNote* pNote = pMeasure->pSections[k].pRawNotes; pNote; pNote = pNote->pNext) {
-            if (!pNote->bTieOut || pNote->bDotted || pNote->bValue <= 1) continue;
-            uint32_t e = k + R / pNote->bValue;
-            if (e >= pMeasure->bSections) continue;  // the tie leads into the next measure
-            SSection* pEnd = &pMeasure->pSections[e];
-            for (SNote* pTied = pEnd->pRawNotes; pTied; pTied = pTied->pNext) {
-                if (pTied->bTieIn && !pTied->bDotted && pTied->bPitch == pNote->bPitch &&
-                    pTied->bValue == pNote->bValue) {
-                    pNote->bValue = static_cast<uint8_t>(pNote->bValue / 2);
-                    pNote->bTieOut = pTied->bTieOut;
-                    RemoveNote(pTied, pEnd);
-                    break;
-                }
+static void MergeTiesFrom(SMeasure* pMeasure, uint32_t k, uint8_t R) {
+    for (SNote* pNote = pMeasure->pSections[k].pRawNotes; pNote; pNote = pNote->pNext) {
+        if (!pNote->bTieOut || pNote->bDotted || pNote->bValue <= 1) continue;
+        uint32_t e = k + R / pNote->bValue;
+        if (e >= pMeasure->bSections) continue;  // the tie leads into the next measure
+        SSection* pEnd = &pMeasure->pSections[e];
+        for (SNote* pTied = pEnd->pRawNotes; pTied; pTied = pTied->pNext) {
+            if (pTied->bTieIn && !pTied->bDotted && pTied->bPitch == pNote->bPitch && pTied->bValue == pNote->bValue) {
+                pNote->bValue = static_cast<uint8_t>(pNote->bValue / 2);
+                pNote->bTieOut = pTied->bTieOut;
+                RemoveNote(pTied, pEnd);
+                break;
             }
         }
     }
+}
+
+// Only a value tied to a later one of the same measure starts a pair: where
+// stage A has noted the sections that hold one, the others are passed over.
+void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure) {
+    uint8_t R = walk.context.bResolution;
+    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
+    if (placed.bTiesKnown) {
+        ForEachInSet(placed.aqTiedOn, pMeasure->bSections, [pMeasure, R](uint32_t k) { MergeTiesFrom(pMeasure, k, R); });
+        return;
+    }
+    for (uint32_t i = 0; i < placed.nSections; ++i) MergeTiesFrom(pMeasure, placed.abSection[i], R);
 }

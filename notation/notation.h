@@ -54,6 +54,12 @@ struct SPlacedSections {
     // (it passes over each on its way), for stage F to size its copies by;
     // kNotesUncounted until then.
     uint32_t nNotes;
+    // When stage A made the list as it filled the measure in the same walk:
+    // the sections where it tied a value to a later one of the measure, the
+    // only ones where stage C can merge a pair (section k is bit k % 64 of
+    // word k / 64). A list made by looking at the sections does not know.
+    bool bTiesKnown;
+    uint64_t aqTiedOn[4];
 };
 // nNotes of a list whose notes nobody has counted yet.
 static const uint32_t kNotesUncounted = 0xFFFFFFFFu;

@@ -65,6 +65,44 @@ TEST(Placement, NotesBecomeTiedChainsOfShowableValues) {
     }
 }
 
+// Stage C after stage A in the same walk passes over the sections where A
+// tied no value to a later one; alone, it looks at every section with
+// notes. Both merge the same pairs: chains, chords of chains, a chain
+// beside an untied note of its pitch and value, notes over the bar line.
+TEST(Merging, StageCAloneMergesWhatItMergesAfterStageA) {
+    struct Note {
+        uint32_t slot, slots;
+        uint8_t key;
+    };
+    struct Case {
+        uint8_t resolution;
+        std::vector<Note> notes;
+    };
+    const Case cases[] = {
+        {16, {{2, 4, 60}, {6, 4, 62}, {9, 2, 64}, {13, 6, 65}}},
+        {16, {{2, 4, 60}, {2, 4, 64}, {4, 2, 60}, {1, 15, 67}}},
+        {16, {{0, 2, 60}, {2, 4, 60}, {6, 2, 60}, {14, 20, 60}}},
+        {64, {{3, 37, 60}, {1, 62, 64}, {20, 27, 67}, {40, 60, 72}}},
+    };
+    for (const Case& c : cases) {
+        const uint32_t slot = kWhole / c.resolution;
+        MidiFile file;
+        auto& track = file.AddTrack();
+        for (const Note& n : c.notes) track.Note(n.slot * slot, n.slots * slot, n.key);
+        track.EndAt(3 * kWhole);
+        ScopedMidi midi(file);
+        std::vector<std::string> inWalk, alone;
+        {
+            ScopedTrack merged(midi.get(), 0, c.resolution, 0, 'C');
+            for (SMeasure* m : Measures(merged.get())) inWalk.push_back(Placed(m));
+        }
+        ScopedTrack placed(midi.get(), 0, c.resolution, 0, 'B');
+        RunStages(SBuildContext{midi.get(), placed.get(), c.resolution, 0}, 'C', 'C');
+        for (SMeasure* m : Measures(placed.get())) alone.push_back(Placed(m));
+        EXPECT_EQ(alone, inWalk) << int(c.resolution) << ": " << c.notes.front().slot;
+    }
+}
+
 // One note inside one measure on other grids and meters: the same rules in
 // slots of 1/R, up to the bar line of measures longer than a whole note.
 TEST(Placement, NotesOnEveryGridBecomeTiedChains) {
