@@ -184,12 +184,12 @@ static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& 
     uint32_t nTimed = g_nSlots - nFirstSlot < S ? g_nSlots - nFirstSlot : S;
     if (clock.nFractionStep == 0) {
         // Every slot a whole number of ticks (4·D a multiple of R).
-        uint32_t dwTime = clock.dwTime;
-        for (uint32_t k = 0; k < nTimed; ++k, dwTime += clock.nWholeStep) {
+        uint32_t dwTime = clock.dwTime, nStep = clock.nWholeStep;
+        ForEachSection(nTimed, [pSections, dwTime, nStep](size_t k) {
             pSections[k].pNext = &pSections[k + 1];
-            pSections[k].dwTime = dwTime;
-        }
-        clock.dwTime = dwTime;
+            pSections[k].dwTime = dwTime + static_cast<uint32_t>(k) * nStep;
+        });
+        clock.dwTime = dwTime + nTimed * nStep;
     } else {
         for (uint32_t k = 0; k < nTimed; ++k) {
             pSections[k].pNext = &pSections[k + 1];
