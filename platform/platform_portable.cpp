@@ -106,8 +106,8 @@ static const size_t kRedZone = 16;
 static void Poison(void* p, size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }
 static void Unpoison(void* p, size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
 #else
+// Blocks without head or red zone, cut inline (arena_heap.h).
 static const size_t kBlockHead = 0;
-static const size_t kRedZone = 0;
 static void Poison(void*, size_t) {}
 static void Unpoison(void*, size_t) {}
 #endif
