@@ -63,7 +63,8 @@ struct SPieces {
 // that the room is better spent on more pairs (and the table, on the stack,
 // stays under 20 KB).
 static const uint32_t kRememberedPieces = 5;
-static const uint32_t kRememberedNotes = 1024;
+static const uint32_t kRememberedBits = 10;
+static const uint32_t kRememberedNotes = 1u << kRememberedBits;
 
 struct SRememberedNote {
     uint16_t wKey;  // position·256 + length + 1; 0 for none yet
@@ -358,7 +359,11 @@ static void ListPieces(const SPlacement& placement, uint32_t p, uint32_t nSlots,
 static const SPiece* PiecesOf(SPlacement& placement, uint32_t p, uint32_t nSlots, uint32_t& nPieces) {
     // The note lies inside its measure of at most 255 sections: p < 255, nSlots <= 255.
     uint16_t wKey = static_cast<uint16_t>((p << 8 | nSlots) + 1);
-    SRememberedNote& remembered = placement.aRemembered[(p * 37 + nSlots) % kRememberedNotes];
+    // Its place in the table: the top bits of the key times 2^32/φ, which
+    // scatters the pairs of a fine grid (a sum of multiples of p and nSlots
+    // sends whole rows of them, a note a slot later and some slots shorter,
+    // to one place, where they keep pushing each other out).
+    SRememberedNote& remembered = placement.aRemembered[(wKey * 0x9E3779B1u) >> (32 - kRememberedBits)];
     if (remembered.wKey != wKey) {
         placement.pieces.nPieces = 0;
         ListPieces(placement, p, nSlots, placement.pieces);
