@@ -542,7 +542,7 @@ void CloseGrid(SBuildContext& context) {
 
 // Two tied notes of one value, pitch and no dot become one note of twice the
 // length. One pass merges pairs only: four tied quarters become two halves.
-static void MergeTiesFrom(SMeasure* pMeasure, uint32_t k, uint8_t R) {
+static inline void MergeTiesFrom(SMeasure* pMeasure, uint32_t k, uint8_t R) {
     for (SNote* pNote = pMeasure->pSections[k].pRawNotes; pNote; pNote = pNote->pNext) {
         if (!pNote->bTieOut || pNote->bDotted || pNote->bValue <= 1) continue;
         uint32_t e = k + R / pNote->bValue;
