@@ -548,8 +548,9 @@ static inline void MergeTiesFrom(SMeasure* pMeasure, uint32_t k, uint8_t R) {
         uint32_t e = k + R / pNote->bValue;
         if (e >= pMeasure->bSections) continue;  // the tie leads into the next measure
         SSection* pEnd = &pMeasure->pSections[e];
+        // Pitch and value first: they rule out nearly every other note there.
         for (SNote* pTied = pEnd->pRawNotes; pTied; pTied = pTied->pNext) {
-            if (pTied->bTieIn && !pTied->bDotted && pTied->bPitch == pNote->bPitch && pTied->bValue == pNote->bValue) {
+            if (pTied->bPitch == pNote->bPitch && pTied->bValue == pNote->bValue && pTied->bTieIn && !pTied->bDotted) {
                 pNote->bValue = static_cast<uint8_t>(pNote->bValue / 2);
                 pNote->bTieOut = pTied->bTieOut;
                 RemoveNote(pTied, pEnd);
