@@ -4,6 +4,7 @@
 // descending pitch order.
 #include "pitch_spelling.h"
 
+#include <stddef.h>
 #include <string.h>
 
 // How the twelve pitch classes are written in each key. The spellings follow
@@ -233,31 +234,34 @@ void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
 
 // ---- Stage E ------------------------------------------------------------------------------
 
-void StartSorting(SMeasureWalk& walk) { walk.pSwapNote = AllocateRecords<SNote>(1); }
-void FinishSorting(SMeasureWalk& walk) { FreeToTrack(walk.pSwapNote); }
+// Two placed notes exchange what they say: everything up to their link, in
+// one move each way, then pitch and value. Placed notes have no pPrev, so
+// their links stay as they are.
+static void ExchangeNotes(SNote* pA, SNote* pB) {
+    unsigned char abSaid[offsetof(SNote, pNext)];
+    memcpy(abSaid, pA, sizeof abSaid);
+    memcpy(pA, pB, sizeof abSaid);
+    memcpy(pB, abSaid, sizeof abSaid);
+    uint8_t bPitch = pA->bPitch, bValue = pA->bValue;
+    pA->bPitch = pB->bPitch;
+    pA->bValue = pB->bValue;
+    pB->bPitch = bPitch;
+    pB->bValue = bValue;
+}
 
 // An exchange sort by descending pitch that moves note contents, not links.
 // It is not stable, and the order of equal pitches it leaves is the one the
 // voices are built from: P(5) Q(5) R(7) ends as R Q P. The notes are counted
 // on the way, for stage F.
 void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
-    SNote* pScratch = walk.pSwapNote;
     SPlacedSections& placed = walk.placed;
     PlacedSections(walk, pMeasure);
     uint32_t nNotes = 0;
     for (uint32_t i = 0; i < placed.nSections; ++i) {
         for (SNote* pA = pMeasure->pSections[placed.abSection[i]].pRawNotes; pA; pA = pA->pNext) {
             ++nNotes;
-            for (SNote* pB = pA->pNext; pB; pB = pB->pNext) {
-                if (pA->bPitch >= pB->bPitch) continue;
-                SNote* pNextA = pA->pNext;
-                SNote* pNextB = pB->pNext;
-                *pScratch = *pA;
-                *pA = *pB;
-                *pB = *pScratch;
-                pA->pNext = pNextA;
-                pB->pNext = pNextB;
-            }
+            for (SNote* pB = pA->pNext; pB; pB = pB->pNext)
+                if (pA->bPitch < pB->bPitch) ExchangeNotes(pA, pB);
         }
     }
     placed.nNotes = nNotes;

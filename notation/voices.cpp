@@ -89,8 +89,6 @@ static SChord* AddVoice(SVoicing& voicing) {
 // linked: what the note says (step, accidental, dot, ties and the rest up to
 // its link, in one move, then pitch and value). The block comes zeroed, and
 // a placed note has no pPrev, so the links need no writing.
-static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote, bValue) < offsetof(SNote, pPrev),
-              "a note's own fields before and between its links");
 static SNote* CopyNote(SNoteCopies& copies, const SNote* pRawNote) {
     SNote* pCopy = copies.pNext++;
     memcpy(pCopy, pRawNote, offsetof(SNote, pNext));
