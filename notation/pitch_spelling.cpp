@@ -10,7 +10,7 @@
 // How the twelve pitch classes are written in each key. The spellings follow
 // no closed rule (enharmonic choices differ from key to key), so the table is
 // the definition.
-const SKeyPitchStep g_aKeyPitchSteps[15][12] = {
+constexpr SKeyPitchStep g_aKeyPitchSteps[15][12] = {
     {{ 1, 4}, { 1, 2}, { 2, 4}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 4, 0}, { 5, 2}, { 6, 4}, { 6, 2}, { 7, 2}},  // -7
     {{ 0, 0}, { 1, 2}, { 1, 0}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 5, 4}, { 5, 2}, { 6, 4}, { 6, 2}, { 7, 2}},  // -6
     {{ 0, 0}, { 1, 2}, { 2, 4}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 4, 0}, { 5, 2}, { 5, 0}, { 6, 2}, { 7, 2}},  // -5
@@ -41,41 +41,45 @@ constexpr uint8_t g_abFlatSteps[7] = {6, 9, 5, 8, 4, 7, 3};
 static const uint32_t kMemorySteps = kAccidentalSteps;
 static const int kStepOffset = 42;
 
-// Every MIDI key as its pitch class (0 = the class of key 60) and the staff
-// step of the C of its octave, counted from the octave of key 60: worked out
-// once, so that spelling a note needs no division by twelve.
-struct SPitchPlace {
-    int8_t cOctaveStep;
-    uint8_t bClass;
+// Every MIDI key as the key's spellings write it: its staff step (the step
+// of its pitch class, 0 = the class of key 60, plus that of the C of its
+// octave, counted from the octave of key 60) and the alteration. One row of
+// 256 for each key -7..7 (row key + 7), worked out while compiling, so that
+// spelling a note is one look-up.
+struct SSpelling {
+    int8_t cStep;
+    uint8_t bAlteration;
 };
 
-struct SPitchPlaces {
-    SPitchPlace aPlace[256];
+struct SKeySpellings {
+    SSpelling aaSpelling[15][256];
 };
 
-static constexpr SPitchPlaces PitchPlaces() {
-    SPitchPlaces places = {};
-    for (int nPitch = 0; nPitch < 256; ++nPitch) {
-        int d = nPitch - 60;
-        int nOctave = d >= 0 ? d / 12 : (d - 11) / 12;  // rounded towards minus infinity
-        places.aPlace[nPitch].cOctaveStep = static_cast<int8_t>(7 * nOctave);
-        places.aPlace[nPitch].bClass = static_cast<uint8_t>(d - 12 * nOctave);
+static constexpr SKeySpellings KeySpellings() {
+    SKeySpellings spellings = {};
+    for (int nRow = 0; nRow < 15; ++nRow) {
+        for (int nPitch = 0; nPitch < 256; ++nPitch) {
+            int d = nPitch - 60;
+            int nOctave = d >= 0 ? d / 12 : (d - 11) / 12;  // rounded towards minus infinity
+            const SKeyPitchStep& entry = g_aKeyPitchSteps[nRow][d - 12 * nOctave];
+            spellings.aaSpelling[nRow][nPitch].cStep = static_cast<int8_t>(entry.cStep + 7 * nOctave);
+            spellings.aaSpelling[nRow][nPitch].bAlteration = static_cast<uint8_t>(entry.nAlteration);
+        }
     }
-    return places;
+    return spellings;
 }
 
-static constexpr SPitchPlaces kPitchPlaces = PitchPlaces();
+static constexpr SKeySpellings kKeySpellings = KeySpellings();
 
-// The spellings of the twelve pitch classes in one key.
-static const SKeyPitchStep* SpellingsOfKey(int8_t cKey) { return g_aKeyPitchSteps[NormalisedKey(cKey) + 7]; }
+// The spellings of every pitch in one key.
+static const SSpelling* SpellingsOfKey(int8_t cKey) { return kKeySpellings.aaSpelling[NormalisedKey(cKey) + 7]; }
 
 // Writes the note's step for the pitch as the key's spellings have it and
 // returns the alteration.
-static inline int32_t SpellPitchIn(const SKeyPitchStep* pSpellings, uint8_t bPitch, SNote* pNote) {
-    const SPitchPlace& place = kPitchPlaces.aPlace[bPitch];
-    const SKeyPitchStep& entry = pSpellings[place.bClass];
-    pNote->cStep = static_cast<int8_t>(entry.cStep + place.cOctaveStep);
-    return entry.nAlteration;
+static inline int32_t SpellPitchIn(const SSpelling* pSpellings, uint8_t bPitch, SNote* pNote) {
+    const SSpelling& spelling = pSpellings[bPitch];
+    pNote->cStep = spelling.cStep;
+    return spelling.bAlteration;
 }
 
 int NormalisedKey(int nKey) {
@@ -177,7 +181,7 @@ struct SMeasureMemory {
 // is unaltered but the step was not. One staff step holds at most two notes
 // of a section (two heads side by side); further ones are dropped.
 static void SpellSection(const SMeasureMemory& memory, SSection* pSection, uint32_t nSection,
-                         const SKeyPitchStep* pSpellings) {
+                         const SSpelling* pSpellings) {
     SNote** ppLink = &pSection->pRawNotes;
     while (SNote* pNote = *ppLink) {
         int32_t nAlteration = SpellPitchIn(pSpellings, pNote->bPitch, pNote);
@@ -223,7 +227,7 @@ void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
     const uint8_t* pbSignature = kKeySignatures.aabAlteration[walk.shown.nKey + 7];
     const SMeasureMemory memory = {walk.pnAlterations, walk.pbHeadsOnStep, walk.anLastSpelt, pbSignature,
                                    walk.nNextMeasureSection};
-    const SKeyPitchStep* pSpellings = SpellingsOfKey(pMeasure->cKey);
+    const SSpelling* pSpellings = SpellingsOfKey(pMeasure->cKey);
     const SPlacedSections& placed = PlacedSections(walk, pMeasure);
     for (uint32_t i = 0; i < placed.nSections; ++i) {
         uint32_t k = placed.abSection[i];
