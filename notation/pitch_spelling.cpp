@@ -176,10 +176,33 @@ struct SMeasureMemory {
     uint32_t nFirstSection;
 };
 
-// Spells the section's notes. An accidental is printed only where the step's
-// current alteration differs from the note's; a natural sign where the note
-// is unaltered but the step was not. One staff step holds at most two notes
-// of a section (two heads side by side); further ones are dropped.
+// An accidental is printed only where the step's current alteration differs
+// from the note's; a natural sign where the note is unaltered but the step
+// was not.
+static constexpr int32_t PrintedAccidental(int32_t nCurrent, int32_t nAlteration) {
+    return nCurrent == nAlteration ? kNoAccidental : nAlteration != kNoAccidental ? nAlteration : kNatural;
+}
+
+// The same for every current alteration and every note's (0..4 each), worked
+// out while compiling: whether a note needs a sign is as good as random, a
+// branch on it often taken the wrong way, a look-up never.
+struct SPrintedAccidentals {
+    uint8_t aabPrinted[8][8];  // [current][note's]
+};
+
+static constexpr SPrintedAccidentals PrintedAccidentals() {
+    SPrintedAccidentals printed = {};
+    for (int32_t nCurrent = 0; nCurrent < 8; ++nCurrent)
+        for (int32_t nAlteration = 0; nAlteration < 8; ++nAlteration)
+            printed.aabPrinted[nCurrent][nAlteration] = static_cast<uint8_t>(PrintedAccidental(nCurrent, nAlteration));
+    return printed;
+}
+
+static constexpr SPrintedAccidentals kPrintedAccidentals = PrintedAccidentals();
+
+// Spells the section's notes, with the accidentals a reader needs. One staff
+// step holds at most two notes of a section (two heads side by side);
+// further ones are dropped.
 static void SpellSection(const SMeasureMemory& memory, SSection* pSection, uint32_t nSection,
                          const SSpelling* pSpellings) {
     SNote** ppLink = &pSection->pRawNotes;
@@ -193,11 +216,12 @@ static void SpellSection(const SMeasureMemory& memory, SSection* pSection, uint3
             FreeToTrack(pNote);
             continue;
         }
-        int32_t nCurrent = nLastSpelt >= memory.nFirstSection ? memory.pnAlterations[i] : memory.pbSignature[i];
-        if (nCurrent == nAlteration)
-            pNote->nAccidental = kNoAccidental;
-        else
-            pNote->nAccidental = nAlteration != kNoAccidental ? nAlteration : static_cast<int32_t>(kNatural);
+        // Both read, one kept: whether the step was spelt earlier in the
+        // measure is as good as random too.
+        uint32_t nSpeltHere = static_cast<uint32_t>(memory.pnAlterations[i]);
+        uint32_t nOfKey = memory.pbSignature[i];
+        uint32_t nCurrent = nLastSpelt >= memory.nFirstSection ? nSpeltHere : nOfKey;
+        pNote->nAccidental = kPrintedAccidentals.aabPrinted[nCurrent][nAlteration];
         memory.pnAlterations[i] = nAlteration;
         memory.pbHeadsOnStep[i] = static_cast<uint8_t>(bHeads + 1);
         memory.pnLastSpelt[i] = nSection;
