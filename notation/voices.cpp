@@ -49,10 +49,11 @@ struct SVoicing {
     uint32_t nPlaced;
 };
 
-// The section where a chord starting at section k ends.
+// The section where a chord starting at section k ends: a dot adds half the
+// plain value (counted, not branched on: dots come as they will).
 static uint32_t EndSection(const SChord* pChord, uint32_t k, uint8_t bResolution) {
     uint32_t nPlain = bResolution / pChord->bValue;
-    return k + (pChord->bDotted ? nPlain + nPlain / 2 : nPlain);
+    return k + ((nPlain * (2u + pChord->bDotted)) >> 1);  // the plain value a power of two
 }
 
 static SChord* LatestChord(const SVoiceEnd& end) { return end.pVoice + end.nSection; }
@@ -113,8 +114,9 @@ static void AppendNoteToChord(SChord* pChord, const SNote* pRawNote, SNoteCopies
     pTail->pNext = pCopy;
 }
 
+// Value and dot both the same (one test of the two differences).
 static bool HasValueOf(const SChord* pChord, const SNote* pNote) {
-    return pChord->bValue == pNote->bValue && pChord->bDotted == pNote->bDotted;
+    return ((pChord->bValue ^ pNote->bValue) | (pChord->bDotted ^ pNote->bDotted)) == 0;
 }
 
 static void SetDotted(SChord* pChord, uint8_t bDotted) {
