@@ -253,10 +253,10 @@ void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
                                    walk.nNextMeasureSection};
     const SSpelling* pSpellings = SpellingsOfKey(pMeasure->cKey);
     const SPlacedSections& placed = PlacedSections(walk, pMeasure);
-    for (uint32_t i = 0; i < placed.nSections; ++i) {
-        uint32_t k = placed.abSection[i];
-        SpellSection(memory, &pMeasure->pSections[k], memory.nFirstSection + k, pSpellings);
-    }
+    SSection* pSections = pMeasure->pSections;
+    const uint8_t* pbEnd = placed.abSection + placed.nSections;
+    for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb)
+        SpellSection(memory, &pSections[*pb], memory.nFirstSection + *pb, pSpellings);
     walk.nNextMeasureSection += pMeasure->bSections;
 }
 
@@ -284,9 +284,13 @@ static void ExchangeNotes(SNote* pA, SNote* pB) {
 void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
     SPlacedSections& placed = walk.placed;
     PlacedSections(walk, pMeasure);
+    // (The list and the sections read once: notes written in between might,
+    // for all the compiler knows, be them.)
+    SSection* pSections = pMeasure->pSections;
+    const uint8_t* pbEnd = placed.abSection + placed.nSections;
     uint32_t nNotes = 0;
-    for (uint32_t i = 0; i < placed.nSections; ++i) {
-        for (SNote* pA = pMeasure->pSections[placed.abSection[i]].pRawNotes; pA; pA = pA->pNext) {
+    for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) {
+        for (SNote* pA = pSections[*pb].pRawNotes; pA; pA = pA->pNext) {
             ++nNotes;
             for (SNote* pB = pA->pNext; pB; pB = pB->pNext)
                 if (pA->bPitch < pB->bPitch) ExchangeNotes(pA, pB);

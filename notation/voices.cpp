@@ -319,10 +319,14 @@ static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSect
     uint32_t nMostVoices = nRawNotes < kMaxVoices ? nRawNotes : kMaxVoices;
     MakeRoomForChords(walk, static_cast<size_t>(nMostVoices) * voicing.nPlaced);
     voicing.apIndexed = walk.sounding.apChords;
-    // A section without notes starts no chord and ends none.
-    for (uint32_t i = 0; i < placed.nSections; ++i) {
-        uint32_t j = placed.abSection[i];
-        SSection* pSection = &pMeasure->pSections[j];
+    // A section without notes starts no chord and ends none. (The list and
+    // the sections read once: chords written in between might, for all the
+    // compiler knows, be them.)
+    SSection* pSections = pMeasure->pSections;
+    const uint8_t* pbEnd = placed.abSection + placed.nSections;
+    for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) {
+        uint32_t j = *pb;
+        SSection* pSection = &pSections[j];
         SNote* pNext;
         voicing.pJoined = nullptr;
         for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext) {
