@@ -277,10 +277,29 @@ static void ExchangeNotes(SNote* pA, SNote* pB) {
     pB->bValue = bValue;
 }
 
-// An exchange sort by descending pitch that moves note contents, not links.
-// It is not stable, and the order of equal pitches it leaves is the one the
-// voices are built from: P(5) Q(5) R(7) ends as R Q P. The notes are counted
-// on the way, for stage F.
+// An exchange sort by descending pitch of a section's notes that moves note
+// contents, not links. It is not stable, and the order of equal pitches it
+// leaves is the one the voices are built from: P(5) Q(5) R(7) ends as R Q P.
+// One note, and two, the commonest cases, take a short way. Returns how
+// many notes the section has.
+static uint32_t SortSection(SNote* pFirst) {
+    if (!pFirst) return 0;
+    SNote* pSecond = pFirst->pNext;
+    if (!pSecond) return 1;
+    if (!pSecond->pNext) {
+        if (pFirst->bPitch < pSecond->bPitch) ExchangeNotes(pFirst, pSecond);
+        return 2;
+    }
+    uint32_t n = 0;
+    for (SNote* pA = pFirst; pA; pA = pA->pNext) {
+        ++n;
+        for (SNote* pB = pA->pNext; pB; pB = pB->pNext)
+            if (pA->bPitch < pB->bPitch) ExchangeNotes(pA, pB);
+    }
+    return n;
+}
+
+// Every section's notes by descending pitch, counted on the way for stage F.
 void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
     SPlacedSections& placed = walk.placed;
     PlacedSections(walk, pMeasure);
@@ -289,12 +308,6 @@ void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
     SSection* pSections = pMeasure->pSections;
     const uint8_t* pbEnd = placed.abSection + placed.nSections;
     uint32_t nNotes = 0;
-    for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) {
-        for (SNote* pA = pSections[*pb].pRawNotes; pA; pA = pA->pNext) {
-            ++nNotes;
-            for (SNote* pB = pA->pNext; pB; pB = pB->pNext)
-                if (pA->bPitch < pB->bPitch) ExchangeNotes(pA, pB);
-        }
-    }
+    for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) nNotes += SortSection(pSections[*pb].pRawNotes);
     placed.nNotes = nNotes;
 }
