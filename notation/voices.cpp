@@ -50,10 +50,12 @@ struct SVoicing {
 };
 
 // The section where a chord starting at section k ends: a dot adds half the
-// plain value (counted, not branched on: dots come as they will).
+// plain value. The plain span is a power of two, so three halves of it,
+// rounded down, are it and its half (also for a span of one); the dot is
+// counted in, not branched on, since dots come as they will.
 static uint32_t EndSection(const SChord* pChord, uint32_t k, uint8_t bResolution) {
     uint32_t nPlain = bResolution / pChord->bValue;
-    return k + ((nPlain * (2u + pChord->bDotted)) >> 1);  // the plain value a power of two
+    return k + ((nPlain * (2u + pChord->bDotted)) >> 1);
 }
 
 static SChord* LatestChord(const SVoiceEnd& end) { return end.pVoice + end.nSection; }
