@@ -28,7 +28,7 @@ static const SStage kStages[] = {
     // Pitch. After E: meter, tempo and key shown only where they change; every
     // raw note has its staff step and printed accidental, highest pitch first.
     {'D', nullptr, SpellPitches, StartSpelling, FinishSpelling},
-    {'E', nullptr, SortSectionNotes, StartSorting, FinishSorting},
+    {'E', nullptr, SortSectionNotes, nullptr, nullptr},
     // Voices. After F: every note is copied into a chord of a voice.
     {'F', nullptr, AssignVoices, nullptr, nullptr},
     // After G: voice numbers and beam pairs.

@@ -7,6 +7,8 @@
 
 #include "../interface/library.h"
 
+#include <stddef.h>
+
 // What every stage is given.
 struct SMeasureWalk;
 
@@ -130,8 +132,6 @@ struct SMeasureWalk {
     uint8_t* pbHeadsOnStep;
     uint32_t anLastSpelt[kAccidentalSteps];  // 0 before any
     uint32_t nNextMeasureSection;            // the number of the next measure's first section
-    // E: room for one note while two change places.
-    SNote* pSwapNote;
     // G: the meter in force (0/0 before the first one shown) and how many
     // notes of each value (1..64) make one beam group in it.
     uint32_t nBeamNumerator;
@@ -216,7 +216,7 @@ void RunStages(const SBuildContext& context, char cFirst, char cLast);
 void WalkFilledMeasure(SMeasureWalk& walk, SMeasure* pMeasure);
 
 // What a measure stage takes before its first measure and gives back after
-// the last (stages D and E).
+// the last (stage D).
 typedef void (*WalkHook)(SMeasureWalk& walk);
 
 // ---- measures.cpp: measures and note placement (A, B, C) ---------------------
@@ -244,14 +244,16 @@ SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t
                          uint8_t bTieOut);
 // Takes a placed note out of its section and frees it.
 void RemoveNote(SNote* pNote, SSection* pSection);
+// What a note says lies before its link and between its two links, so stages
+// E and F move it in two pieces; a placed note has no pPrev.
+static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote, bValue) < offsetof(SNote, pPrev),
+              "a note's own fields before and between its links");
 
 // ---- pitch_spelling.cpp: pitch spelling and key signatures (D, E) -----------
 
 void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure);   // D: change-only meter/tempo/key, glyphs, steps, accidentals
 void StartSpelling(SMeasureWalk& walk);             // D's accidental memory
 void FinishSpelling(SMeasureWalk& walk);
-void StartSorting(SMeasureWalk& walk);              // E's room for a swap
-void FinishSorting(SMeasureWalk& walk);
 void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure);  // E: raw notes of a section by descending pitch
 
 // ---- voices.cpp: voice assignment (F) ------------------------------------------

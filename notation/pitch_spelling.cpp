@@ -4,12 +4,13 @@
 // descending pitch order.
 #include "pitch_spelling.h"
 
+#include <stddef.h>
 #include <string.h>
 
 // How the twelve pitch classes are written in each key. The spellings follow
 // no closed rule (enharmonic choices differ from key to key), so the table is
 // the definition.
-const SKeyPitchStep g_aKeyPitchSteps[15][12] = {
+constexpr SKeyPitchStep g_aKeyPitchSteps[15][12] = {
     {{ 1, 4}, { 1, 2}, { 2, 4}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 4, 0}, { 5, 2}, { 6, 4}, { 6, 2}, { 7, 2}},  // -7
     {{ 0, 0}, { 1, 2}, { 1, 0}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 5, 4}, { 5, 2}, { 6, 4}, { 6, 2}, { 7, 2}},  // -6
     {{ 0, 0}, { 1, 2}, { 2, 4}, { 2, 2}, { 3, 2}, { 3, 0}, { 4, 2}, { 4, 0}, { 5, 2}, { 5, 0}, { 6, 2}, { 7, 2}},  // -5
@@ -40,41 +41,45 @@ constexpr uint8_t g_abFlatSteps[7] = {6, 9, 5, 8, 4, 7, 3};
 static const uint32_t kMemorySteps = kAccidentalSteps;
 static const int kStepOffset = 42;
 
-// Every MIDI key as its pitch class (0 = the class of key 60) and the staff
-// step of the C of its octave, counted from the octave of key 60: worked out
-// once, so that spelling a note needs no division by twelve.
-struct SPitchPlace {
-    int8_t cOctaveStep;
-    uint8_t bClass;
+// Every MIDI key as the key's spellings write it: its staff step (the step
+// of its pitch class, 0 = the class of key 60, plus that of the C of its
+// octave, counted from the octave of key 60) and the alteration. One row of
+// 256 for each key -7..7 (row key + 7), worked out while compiling, so that
+// spelling a note is one look-up.
+struct SSpelling {
+    int8_t cStep;
+    uint8_t bAlteration;
 };
 
-struct SPitchPlaces {
-    SPitchPlace aPlace[256];
+struct SKeySpellings {
+    SSpelling aaSpelling[15][256];
 };
 
-static constexpr SPitchPlaces PitchPlaces() {
-    SPitchPlaces places = {};
-    for (int nPitch = 0; nPitch < 256; ++nPitch) {
-        int d = nPitch - 60;
-        int nOctave = d >= 0 ? d / 12 : (d - 11) / 12;  // rounded towards minus infinity
-        places.aPlace[nPitch].cOctaveStep = static_cast<int8_t>(7 * nOctave);
-        places.aPlace[nPitch].bClass = static_cast<uint8_t>(d - 12 * nOctave);
+static constexpr SKeySpellings KeySpellings() {
+    SKeySpellings spellings = {};
+    for (int nRow = 0; nRow < 15; ++nRow) {
+        for (int nPitch = 0; nPitch < 256; ++nPitch) {
+            int d = nPitch - 60;
+            int nOctave = d >= 0 ? d / 12 : (d - 11) / 12;  // rounded towards minus infinity
+            const SKeyPitchStep& entry = g_aKeyPitchSteps[nRow][d - 12 * nOctave];
+            spellings.aaSpelling[nRow][nPitch].cStep = static_cast<int8_t>(entry.cStep + 7 * nOctave);
+            spellings.aaSpelling[nRow][nPitch].bAlteration = static_cast<uint8_t>(entry.nAlteration);
+        }
     }
-    return places;
+    return spellings;
 }
 
-static constexpr SPitchPlaces kPitchPlaces = PitchPlaces();
+static constexpr SKeySpellings kKeySpellings = KeySpellings();
 
-// The spellings of the twelve pitch classes in one key.
-static const SKeyPitchStep* SpellingsOfKey(int8_t cKey) { return g_aKeyPitchSteps[NormalisedKey(cKey) + 7]; }
+// The spellings of every pitch in one key.
+static const SSpelling* SpellingsOfKey(int8_t cKey) { return kKeySpellings.aaSpelling[NormalisedKey(cKey) + 7]; }
 
 // Writes the note's step for the pitch as the key's spellings have it and
 // returns the alteration.
-static inline int32_t SpellPitchIn(const SKeyPitchStep* pSpellings, uint8_t bPitch, SNote* pNote) {
-    const SPitchPlace& place = kPitchPlaces.aPlace[bPitch];
-    const SKeyPitchStep& entry = pSpellings[place.bClass];
-    pNote->cStep = static_cast<int8_t>(entry.cStep + place.cOctaveStep);
-    return entry.nAlteration;
+static inline int32_t SpellPitchIn(const SSpelling* pSpellings, uint8_t bPitch, SNote* pNote) {
+    const SSpelling& spelling = pSpellings[bPitch];
+    pNote->cStep = spelling.cStep;
+    return spelling.bAlteration;
 }
 
 int NormalisedKey(int nKey) {
@@ -171,12 +176,35 @@ struct SMeasureMemory {
     uint32_t nFirstSection;
 };
 
-// Spells the section's notes. An accidental is printed only where the step's
-// current alteration differs from the note's; a natural sign where the note
-// is unaltered but the step was not. One staff step holds at most two notes
-// of a section (two heads side by side); further ones are dropped.
+// An accidental is printed only where the step's current alteration differs
+// from the note's; a natural sign where the note is unaltered but the step
+// was not.
+static constexpr int32_t PrintedAccidental(int32_t nCurrent, int32_t nAlteration) {
+    return nCurrent == nAlteration ? kNoAccidental : nAlteration != kNoAccidental ? nAlteration : kNatural;
+}
+
+// The same for every current alteration and every note's (0..4 each), worked
+// out while compiling: whether a note needs a sign is as good as random, a
+// branch on it often taken the wrong way, a look-up never.
+struct SPrintedAccidentals {
+    uint8_t aabPrinted[8][8];  // [current][note's]
+};
+
+static constexpr SPrintedAccidentals PrintedAccidentals() {
+    SPrintedAccidentals printed = {};
+    for (int32_t nCurrent = 0; nCurrent < 8; ++nCurrent)
+        for (int32_t nAlteration = 0; nAlteration < 8; ++nAlteration)
+            printed.aabPrinted[nCurrent][nAlteration] = static_cast<uint8_t>(PrintedAccidental(nCurrent, nAlteration));
+    return printed;
+}
+
+static constexpr SPrintedAccidentals kPrintedAccidentals = PrintedAccidentals();
+
+// Spells the section's notes, with the accidentals a reader needs. One staff
+// step holds at most two notes of a section (two heads side by side);
+// further ones are dropped.
 static void SpellSection(const SMeasureMemory& memory, SSection* pSection, uint32_t nSection,
-                         const SKeyPitchStep* pSpellings) {
+                         const SSpelling* pSpellings) {
     SNote** ppLink = &pSection->pRawNotes;
     while (SNote* pNote = *ppLink) {
         int32_t nAlteration = SpellPitchIn(pSpellings, pNote->bPitch, pNote);
@@ -188,11 +216,12 @@ static void SpellSection(const SMeasureMemory& memory, SSection* pSection, uint3
             FreeToTrack(pNote);
             continue;
         }
-        int32_t nCurrent = nLastSpelt >= memory.nFirstSection ? memory.pnAlterations[i] : memory.pbSignature[i];
-        if (nCurrent == nAlteration)
-            pNote->nAccidental = kNoAccidental;
-        else
-            pNote->nAccidental = nAlteration != kNoAccidental ? nAlteration : static_cast<int32_t>(kNatural);
+        // Both read, one kept: whether the step was spelt earlier in the
+        // measure is as good as random too.
+        uint32_t nSpeltHere = static_cast<uint32_t>(memory.pnAlterations[i]);
+        uint32_t nOfKey = memory.pbSignature[i];
+        uint32_t nCurrent = nLastSpelt >= memory.nFirstSection ? nSpeltHere : nOfKey;
+        pNote->nAccidental = kPrintedAccidentals.aabPrinted[nCurrent][nAlteration];
         memory.pnAlterations[i] = nAlteration;
         memory.pbHeadsOnStep[i] = static_cast<uint8_t>(bHeads + 1);
         memory.pnLastSpelt[i] = nSection;
@@ -222,43 +251,63 @@ void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
     const uint8_t* pbSignature = kKeySignatures.aabAlteration[walk.shown.nKey + 7];
     const SMeasureMemory memory = {walk.pnAlterations, walk.pbHeadsOnStep, walk.anLastSpelt, pbSignature,
                                    walk.nNextMeasureSection};
-    const SKeyPitchStep* pSpellings = SpellingsOfKey(pMeasure->cKey);
+    const SSpelling* pSpellings = SpellingsOfKey(pMeasure->cKey);
     const SPlacedSections& placed = PlacedSections(walk, pMeasure);
-    for (uint32_t i = 0; i < placed.nSections; ++i) {
-        uint32_t k = placed.abSection[i];
-        SpellSection(memory, &pMeasure->pSections[k], memory.nFirstSection + k, pSpellings);
-    }
+    SSection* pSections = pMeasure->pSections;
+    const uint8_t* pbEnd = placed.abSection + placed.nSections;
+    for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb)
+        SpellSection(memory, &pSections[*pb], memory.nFirstSection + *pb, pSpellings);
     walk.nNextMeasureSection += pMeasure->bSections;
 }
 
 // ---- Stage E ------------------------------------------------------------------------------
 
-void StartSorting(SMeasureWalk& walk) { walk.pSwapNote = AllocateRecords<SNote>(1); }
-void FinishSorting(SMeasureWalk& walk) { FreeToTrack(walk.pSwapNote); }
+// Two placed notes exchange what they say: everything up to their link, in
+// one move each way, then pitch and value. Placed notes have no pPrev, so
+// their links stay as they are.
+static void ExchangeNotes(SNote* pA, SNote* pB) {
+    unsigned char abSaid[offsetof(SNote, pNext)];
+    memcpy(abSaid, pA, sizeof abSaid);
+    memcpy(pA, pB, sizeof abSaid);
+    memcpy(pB, abSaid, sizeof abSaid);
+    uint8_t bPitch = pA->bPitch, bValue = pA->bValue;
+    pA->bPitch = pB->bPitch;
+    pA->bValue = pB->bValue;
+    pB->bPitch = bPitch;
+    pB->bValue = bValue;
+}
 
-// An exchange sort by descending pitch that moves note contents, not links.
-// It is not stable, and the order of equal pitches it leaves is the one the
-// voices are built from: P(5) Q(5) R(7) ends as R Q P. The notes are counted
-// on the way, for stage F.
+// An exchange sort by descending pitch of a section's notes that moves note
+// contents, not links. It is not stable, and the order of equal pitches it
+// leaves is the one the voices are built from: P(5) Q(5) R(7) ends as R Q P.
+// One note, and two, the commonest cases, take a short way. Returns how
+// many notes the section has.
+static uint32_t SortSection(SNote* pFirst) {
+    if (!pFirst) return 0;
+    SNote* pSecond = pFirst->pNext;
+    if (!pSecond) return 1;
+    if (!pSecond->pNext) {
+        if (pFirst->bPitch < pSecond->bPitch) ExchangeNotes(pFirst, pSecond);
+        return 2;
+    }
+    uint32_t n = 0;
+    for (SNote* pA = pFirst; pA; pA = pA->pNext) {
+        ++n;
+        for (SNote* pB = pA->pNext; pB; pB = pB->pNext)
+            if (pA->bPitch < pB->bPitch) ExchangeNotes(pA, pB);
+    }
+    return n;
+}
+
+// Every section's notes by descending pitch, counted on the way for stage F.
 void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
-    SNote* pScratch = walk.pSwapNote;
     SPlacedSections& placed = walk.placed;
     PlacedSections(walk, pMeasure);
+    // (The list and the sections read once: notes written in between might,
+    // for all the compiler knows, be them.)
+    SSection* pSections = pMeasure->pSections;
+    const uint8_t* pbEnd = placed.abSection + placed.nSections;
     uint32_t nNotes = 0;
-    for (uint32_t i = 0; i < placed.nSections; ++i) {
-        for (SNote* pA = pMeasure->pSections[placed.abSection[i]].pRawNotes; pA; pA = pA->pNext) {
-            ++nNotes;
-            for (SNote* pB = pA->pNext; pB; pB = pB->pNext) {
-                if (pA->bPitch >= pB->bPitch) continue;
-                SNote* pNextA = pA->pNext;
-                SNote* pNextB = pB->pNext;
-                *pScratch = *pA;
-                *pA = *pB;
-                *pB = *pScratch;
-                pA->pNext = pNextA;
-                pB->pNext = pNextB;
-            }
-        }
-    }
+    for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) nNotes += SortSection(pSections[*pb].pRawNotes);
     placed.nNotes = nNotes;
 }

@@ -15,8 +15,7 @@ struct SVoiceEnd {
     SChord* pVoice;        // the voice's chord array: chord k stands at section k
     uint32_t nSection;     // section of that chord
     uint32_t nEnd;         // the section where its value runs out
-    uint32_t nFirstPlaced; // the voice's chords lie between these two places of
-    uint32_t nLastPlaced;  // the list of sections with placed notes
+    SChord** ppIndexed;    // where the index lists the voice's next chord given notes
 };
 
 // The copies of a measure's notes, one block for the whole measure: every
@@ -43,12 +42,20 @@ struct SVoicing {
     // The chord that took the section's previous note; null at the start of
     // a section and after a note that was left out.
     SChord* pJoined;
+    // The chords given notes, listed as they start: voice v's from
+    // apIndexed[v * nPlaced] on, since a voice starts at most one chord in
+    // each of the nPlaced sections with placed notes.
+    SChord** apIndexed;
+    uint32_t nPlaced;
 };
 
-// The section where a chord starting at section k ends.
+// The section where a chord starting at section k ends: a dot adds half the
+// plain value. The plain span is a power of two, so three halves of it,
+// rounded down, are it and its half (also for a span of one); the dot is
+// counted in, not branched on, since dots come as they will.
 static uint32_t EndSection(const SChord* pChord, uint32_t k, uint8_t bResolution) {
     uint32_t nPlain = bResolution / pChord->bValue;
-    return k + (pChord->bDotted ? nPlain + nPlain / 2 : nPlain);
+    return k + ((nPlain * (2u + pChord->bDotted)) >> 1);
 }
 
 static SChord* LatestChord(const SVoiceEnd& end) { return end.pVoice + end.nSection; }
@@ -77,6 +84,7 @@ static SChord* AddVoice(SVoicing& voicing) {
     }
     pMeasure->bVoices = static_cast<uint8_t>(bVoice + 1u);
     voicing.aEnds[bVoice].pVoice = pVoice;
+    voicing.aEnds[bVoice].ppIndexed = voicing.apIndexed + static_cast<size_t>(bVoice) * voicing.nPlaced;
     return pVoice;
 }
 
@@ -84,8 +92,6 @@ static SChord* AddVoice(SVoicing& voicing) {
 // linked: what the note says (step, accidental, dot, ties and the rest up to
 // its link, in one move, then pitch and value). The block comes zeroed, and
 // a placed note has no pPrev, so the links need no writing.
-static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote, bValue) < offsetof(SNote, pPrev),
-              "a note's own fields before and between its links");
 static SNote* CopyNote(SNoteCopies& copies, const SNote* pRawNote) {
     SNote* pCopy = copies.pNext++;
     memcpy(pCopy, pRawNote, offsetof(SNote, pNext));
@@ -110,8 +116,9 @@ static void AppendNoteToChord(SChord* pChord, const SNote* pRawNote, SNoteCopies
     pTail->pNext = pCopy;
 }
 
+// Value and dot both the same (one test of the two differences).
 static bool HasValueOf(const SChord* pChord, const SNote* pNote) {
-    return pChord->bValue == pNote->bValue && pChord->bDotted == pNote->bDotted;
+    return ((pChord->bValue ^ pNote->bValue) | (pChord->bDotted ^ pNote->bDotted)) == 0;
 }
 
 static void SetDotted(SChord* pChord, uint8_t bDotted) {
@@ -240,52 +247,49 @@ static bool JoinEqualChord(SVoicing& voicing, uint32_t j, const SNote* pNote) {
     return false;
 }
 
-// Opens a voice for the note at section j, the i-th with placed notes.
+// Opens a voice for the note at section j.
 // False when the measure already has all the voices its count can hold.
-static bool OpenVoiceWithNote(SVoicing& voicing, uint32_t i, uint32_t j, const SNote* pNote) {
+static bool OpenVoiceWithNote(SVoicing& voicing, uint32_t j, const SNote* pNote) {
     SChord* pVoice = AddVoice(voicing);
     if (!pVoice) return false;
-    voicing.aEnds[voicing.pMeasure->bVoices - 1u].nFirstPlaced = i;
     AddToChord(voicing, &pVoice[j], pNote);
     return true;
 }
 
 // A chord is given a value by its first note, so the chords that started at
-// section j, the i-th with placed notes, are the ones of the section with a
-// value: each becomes its voice's latest chord.
-static void CloseSection(SVoicing& voicing, uint32_t i, uint32_t j) {
-    for (uint32_t s = 0; s < voicing.nStarted; ++s) {
+// section j are the ones of the section with a value: each becomes its
+// voice's latest chord, and the next of its voice in the index.
+static void CloseSection(SVoicing& voicing, uint32_t j) {
+    uint32_t nStarted = voicing.nStarted;
+    uint8_t bResolution = voicing.bResolution;
+    for (uint32_t s = 0; s < nStarted; ++s) {
         SChord* pChord = voicing.apStarted[s];
         SVoiceEnd& end = voicing.aEnds[pChord->bVoice];
         end.nSection = j;
-        end.nEnd = EndSection(pChord, j, voicing.bResolution);
-        end.nLastPlaced = i;
+        end.nEnd = EndSection(pChord, j, bResolution);
+        *end.ppIndexed++ = pChord;
     }
     voicing.nStarted = 0;
     voicing.nEnded = voicing.pMeasure->bVoices;
 }
 
 // The index of the later stages: the chords given notes, voice after voice
-// and in section order within each voice. Chords get notes only at sections
-// with placed notes, and only between a voice's first and latest chord.
-static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing, const SPlacedSections& placed) {
+// and in section order within each. Each voice's chords were listed as they
+// started, in its own stretch of the index; the stretches close up.
+static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing) {
     const SMeasure* pMeasure = voicing.pMeasure;
     SSoundingChords& index = walk.sounding;
-    MakeRoomForChords(walk, static_cast<size_t>(pMeasure->bVoices) * pMeasure->bSections);
     SChord** apChords = index.apChords;
     uint32_t n = 0;
     for (uint32_t v = 0; v < pMeasure->bVoices; ++v) {
         const SVoiceEnd& end = voicing.aEnds[v];
         index.apVoice[v] = end.pVoice;
         index.anVoiceStart[v] = n;
-        // Every chord of the range is written and only those with notes
-        // are counted: the index has room for a chord of every voice at
-        // every section, so the next voice's place is free to write on.
-        for (uint32_t i = end.nFirstPlaced; i <= end.nLastPlaced; ++i) {
-            SChord* pChord = &end.pVoice[placed.abSection[i]];
-            apChords[n] = pChord;
-            n += pChord->pNotes != nullptr;
-        }
+        SChord* const* ppListed = apChords + static_cast<size_t>(v) * voicing.nPlaced;
+        uint32_t nChords = static_cast<uint32_t>(end.ppIndexed - ppListed);
+        if (ppListed != apChords + n)  // the first voice's stay where they are
+            for (uint32_t c = 0; c < nChords; ++c) apChords[n + c] = ppListed[c];
+        n += nChords;
     }
     index.anVoiceStart[pMeasure->bVoices] = n;
     index.nVoices = pMeasure->bVoices;
@@ -312,10 +316,19 @@ static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSect
     voicing.copies.pNext = AllocateRecords<SNote>(nRawNotes);
     voicing.nEnded = 0;
     voicing.nStarted = 0;
-    // A section without notes starts no chord and ends none.
-    for (uint32_t i = 0; i < placed.nSections; ++i) {
-        uint32_t j = placed.abSection[i];
-        SSection* pSection = &pMeasure->pSections[j];
+    // Every voice opens with a note, so there are no more voices than notes.
+    voicing.nPlaced = placed.nSections;
+    uint32_t nMostVoices = nRawNotes < kMaxVoices ? nRawNotes : kMaxVoices;
+    MakeRoomForChords(walk, static_cast<size_t>(nMostVoices) * voicing.nPlaced);
+    voicing.apIndexed = walk.sounding.apChords;
+    // A section without notes starts no chord and ends none. (The list and
+    // the sections read once: chords written in between might, for all the
+    // compiler knows, be them.)
+    SSection* pSections = pMeasure->pSections;
+    const uint8_t* pbEnd = placed.abSection + placed.nSections;
+    for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) {
+        uint32_t j = *pb;
+        SSection* pSection = &pSections[j];
         SNote* pNext;
         voicing.pJoined = nullptr;
         for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext) {
@@ -326,13 +339,13 @@ static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSect
             // A note that finds no voice, when the measure has all it can
             // hold, is left out of the score: it goes from the placed notes
             // too, so that no section it might be dropped with keeps it.
-            if (OpenVoiceWithNote(voicing, i, j, pNote)) continue;
+            if (OpenVoiceWithNote(voicing, j, pNote)) continue;
             RemoveNote(pNote, pSection);
             voicing.pJoined = nullptr;
         }
-        CloseSection(voicing, i, j);
+        CloseSection(voicing, j);
     }
-    IndexChords(walk, voicing, placed);
+    IndexChords(walk, voicing);
 }
 
 void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure) {
