@@ -163,6 +163,13 @@ struct SMeasureWalk {
     uint32_t nRestWords;
     uint64_t aqRestStarts[4];
     uint64_t aqRestsMeet[4];
+    // Q to S: each of the three walks every chord with notes once and settles
+    // every chord by itself. When R and S follow Q in the walk
+    // (bQSettlesRS: 0 until Q asks, 1 when they do not, 2 when they do), Q
+    // moves the heads and fingers the strings of each chord as it finishes it,
+    // and notes the measure here for R and S to pass over.
+    const SMeasure* pChordsSettledOf;
+    uint8_t bQSettlesRS;
     // The measure stages of the build, in the table's order.
     void (*apfnStages[19])(SMeasureWalk& walk, SMeasure* pMeasure);
     uint32_t nStages;
@@ -264,6 +271,8 @@ void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure);    // H: clef per meas
 
 void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure);    // I: stem direction per beam group
 void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure);  // R: heads a second apart moved across the stem
+// R's rule for one chord with notes: whether a head moved left of a stem-down stem.
+bool DisplaceChordHeads(const SChord* pChord);
 // The notes struck at every section of the measure tallied in walk.aStruck
 // (stage I's weights); returns the range of every step in the measure (stage
 // H's clef).
@@ -347,6 +356,9 @@ void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure);     // Q: value expon
 // ---- tablature.cpp: guitar tablature (S) ----------------------------------------
 
 void AssignStrings(SMeasureWalk& walk, SMeasure* pMeasure);    // S: string and fret for every note
+// S's rule for one chord: a note alone, or the notes of a chord of two or more.
+void FingerLoneNote(SNote* pNote);
+void FingerChordNotes(SChord* pChord);
 
 // ---- Shared walks over voices -------------------------------------------------------
 // A voice is one array of bSections chords; section k's chord list holds the

@@ -123,8 +123,8 @@ void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
 // same side of the stem: the later one in list order moves across, and in a
 // cluster the heads alternate. With the stem down a moved head lands left of
 // the stem; the answer says whether one did, so that the section records it
-// and the drawing leaves room for it.
-static bool DisplaceChordHeads(const SChord* pChord) {
+// and the drawing leaves room for it. A lone note has nothing to move.
+bool DisplaceChordHeads(const SChord* pChord) {
     bool bHeadLeft = false;
     const SNote* pPrevious = pChord->pNotes;
     for (SNote* pNote = pPrevious->pNext; pNote; pPrevious = pNote, pNote = pNote->pNext) {
@@ -136,7 +136,9 @@ static bool DisplaceChordHeads(const SChord* pChord) {
 }
 
 // Chords with notes only; compaction keeps every section where one starts.
+// Stage Q moves the heads itself when this stage follows it in the walk.
 void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure) {
+    if (walk.pChordsSettledOf == pMeasure) return;
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {

@@ -46,22 +46,22 @@ uint8_t FretOnString(uint8_t bPitch, uint8_t bString) {
     return nFret >= 0 && nFret <= kHighestFret ? static_cast<uint8_t>(nFret) : kNoFret;
 }
 
-// One chord: every note first asks for its preferred string, in list order;
-// a note that lost it then moves to the nearest free lower string that still
-// reaches it. Moving up would need a fret below the nut, so it never does.
-// The list order (lowest first with the stem up, highest first with the stem
-// down) decides who keeps a string two notes want. Most chords have no such
-// note, and their list is walked once.
-static void FingerChord(SChord* pChord) {
-    SNote* pFirst = pChord->pNotes;
-    if (!pFirst->pNext) {  // a lone note always gets its preferred string
-        SFingering first = kFirstChoices.aOfPitch[pFirst->bPitch];
-        if (first.bString != 0) {
-            pFirst->bString = first.bString;
-            pFirst->bFret = first.bFret;
-        }
-        return;
+// A lone note always gets its preferred string.
+void FingerLoneNote(SNote* pNote) {
+    SFingering first = kFirstChoices.aOfPitch[pNote->bPitch];
+    if (first.bString != 0) {
+        pNote->bString = first.bString;
+        pNote->bFret = first.bFret;
     }
+}
+
+// A chord of two notes or more: every note first asks for its preferred
+// string, in list order; a note that lost it then moves to the nearest free
+// lower string that still reaches it. Moving up would need a fret below the
+// nut, so it never does. The list order (lowest first with the stem up,
+// highest first with the stem down) decides who keeps a string two notes
+// want. Most chords have no such note, and their list is walked once.
+void FingerChordNotes(SChord* pChord) {
     uint32_t nUsed = 0;  // bit s for string s
     bool bAnyLost = false;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
@@ -91,8 +91,14 @@ static void FingerChord(SChord* pChord) {
     }
 }
 
-// Every chord is fingered on its own, so the order they come in does not matter.
+// Every chord is fingered on its own, so the order they come in does not
+// matter. Stage Q fingers them itself when this stage follows it in the walk.
 void AssignStrings(SMeasureWalk& walk, SMeasure* pMeasure) {
+    if (walk.pChordsSettledOf == pMeasure) return;
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) FingerChord(sounding.apChords[i]);
+    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) {
+        SChord* pChord = sounding.apChords[i];
+        if (pChord->pNotes->pNext) FingerChordNotes(pChord);
+        else FingerLoneNote(pChord->pNotes);
+    }
 }
