@@ -137,14 +137,8 @@ static void FinishChord(SChord* pChord) {
 // Whether stages R and S run after this one in the walk; asked at the first
 // measure.
 static bool HeadsAndStringsFollow(SMeasureWalk& walk) {
-    if (walk.bQSettlesRS == 0) {
-        bool bHeads = false, bStrings = false;
-        for (uint32_t i = 0; i < walk.nStages; ++i) {
-            bHeads = bHeads || walk.apfnStages[i] == DisplaceHeads;
-            bStrings = bStrings || walk.apfnStages[i] == AssignStrings;
-        }
-        walk.bQSettlesRS = bHeads && bStrings ? 2 : 1;
-    }
+    if (walk.bQSettlesRS == 0)
+        walk.bQSettlesRS = WalkRuns(walk, DisplaceHeads) && WalkRuns(walk, AssignStrings) ? 2 : 1;
     return walk.bQSettlesRS == 2;
 }
 

@@ -205,6 +205,14 @@ inline uint32_t SectionOf(const SSoundingChords& index, uint32_t v, const SChord
 typedef void (*TrackStage)(SBuildContext& context);
 typedef void (*MeasureStage)(SMeasureWalk& walk, SMeasure* pMeasure);
 
+// Whether the walk runs the measure stage: a stage that can do a later
+// stage's work on its way asks once, at the walk's first measure.
+inline bool WalkRuns(const SMeasureWalk& walk, MeasureStage pfnStage) {
+    for (uint32_t i = 0; i < walk.nStages; ++i)
+        if (walk.apfnStages[i] == pfnStage) return true;
+    return false;
+}
+
 // Runs stages A to cLastStage (A..S) over the grid that note collection left.
 // A track without notes gets no stage at all.
 void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, char cLastStage = 'S');

@@ -11,10 +11,10 @@
 // A voice sounds from each chord with notes through the sections its value
 // covers; a chord that starts while an earlier one still covers its section
 // adds nothing to where the voice sounds. The sections no stretch covers are
-// its silences. Calls sound(first, end) for every stretch [first, end) where
-// voice v sounds and silence(first, end) for every silence, in order, ends
-// cut at the bar line. Returns the sections where its chords start, or-ed
-// together.
+// its silences. Calls sound(chord, first, end) for every stretch [first, end)
+// where voice v sounds, with the chord that starts it, and silence(first,
+// end) for every silence, in order, ends cut at the bar line. Returns the
+// sections where its chords start, or-ed together.
 template <typename VisitStretch, typename VisitSilence>
 static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, const SSpans& spans,
                         VisitStretch sound, VisitSilence silence) {
@@ -24,14 +24,14 @@ static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_
     SChord* const* ppEnd = sounding.apChords + sounding.anVoiceStart[v + 1];
     const SChord* pVoice = sounding.apVoice[v];
     for (SChord* const* ppChord = sounding.apChords + sounding.anVoiceStart[v]; ppChord != ppEnd; ++ppChord) {
-        const SChord* pChord = *ppChord;
+        SChord* pChord = *ppChord;
         uint32_t nFirst = static_cast<uint32_t>(pChord - pVoice);  // as SectionOf gives it
         nStarts |= nFirst;
         if (nFirst < nCovered) continue;
         uint32_t nEnd = nFirst + spans.abSpan[pChord->bDotted != 0][pChord->bValue];
         if (nEnd > nSections) nEnd = nSections;
         if (nFirst > nCovered) silence(nCovered, nFirst);
-        sound(nFirst, nEnd);
+        sound(pChord, nFirst, nEnd);
         nCovered = nEnd;
     }
     if (nCovered < nSections) silence(nCovered, nSections);
@@ -66,8 +66,8 @@ static void MakeRoomForSilences(SMeasureWalk& walk, size_t nSilences) {
 }
 
 // Follows every voice of the measure, noting its silences and where its
-// chords start in the walk, and calling sound(pVoice, first, end) for every
-// stretch where it sounds.
+// chords start in the walk, and calling sound(chord, n) for every chord that
+// starts a stretch of n sections where its voice sounds.
 template <typename VisitStretch>
 static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStretch sound) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
@@ -81,7 +81,7 @@ static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStre
         SChord* pVoice = sounding.apVoice[v];
         silences.nChordStarts |= FollowVoice(
             sounding, v, nSections, spans,
-            [pVoice, sound](uint32_t nFirst, uint32_t nEnd) { sound(pVoice, nFirst, nEnd); },
+            [sound](SChord* pChord, uint32_t nFirst, uint32_t nEnd) { sound(pChord, nEnd - nFirst); },
             [&silences, pVoice](uint32_t nFirst, uint32_t nEnd) {
                 silences.pSilences[silences.nSilences++] =
                     SSilence{pVoice, static_cast<uint8_t>(nFirst), static_cast<uint8_t>(nEnd)};
@@ -93,7 +93,7 @@ static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStre
 // The silences of every voice of the measure, noted by stage J when it ran
 // on the measure in this walk.
 static const SVoiceSilences& Silences(SMeasureWalk& walk, const SMeasure* pMeasure) {
-    if (walk.silences.pMeasure != pMeasure) NoteSilences(walk, pMeasure, [](SChord*, uint32_t, uint32_t) {});
+    if (walk.silences.pMeasure != pMeasure) NoteSilences(walk, pMeasure, [](SChord*, uint32_t) {});
     return walk.silences;
 }
 
@@ -111,11 +111,10 @@ static double AverageStep(const SChord* pChord) {
     return static_cast<double>(nSum) / nCount;
 }
 
-// Every section of every voice gets a height, which makes this loop most of
-// the work of stages J and K: it stores four at a time.
-static void SetHeight(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, double dHeight) {
-    SChord* pChord = pVoice + nFirst;
-    uint32_t nLeft = nEnd - nFirst;
+// The sections from pChord on, nLeft of them, get the height. Every section
+// of every voice gets one, which makes this loop most of the work of stages
+// J and K: it stores four at a time.
+static void SetHeight(SChord* pChord, uint32_t nLeft, double dHeight) {
     for (; nLeft >= 4; nLeft -= 4, pChord += 4) {
         pChord[0].dPosition = dHeight;
         pChord[1].dPosition = dHeight;
@@ -129,9 +128,8 @@ static void SetHeight(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, double dHe
 // silence after it can take its height over. The silences are noted on the
 // way for the stages after.
 void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
-    NoteSilences(walk, pMeasure, [](SChord* pVoice, uint32_t nFirst, uint32_t nEnd) {
-        SetHeight(pVoice, nFirst, nEnd, AverageStep(&pVoice[nFirst]));
-    });
+    NoteSilences(walk, pMeasure,
+                 [](SChord* pChord, uint32_t nSections) { SetHeight(pChord, nSections, AverageStep(pChord)); });
 }
 
 // ---- Stage K: height carried into silences ------------------------------------------
@@ -147,7 +145,7 @@ void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
         SChord* pVoice = silence.pVoice;
         uint32_t nFirst = silence.bFirst, nEnd = silence.bEnd;
         const SChord* pSource = nFirst > 0 ? &pVoice[nFirst - 1] : nEnd < nSections ? &pVoice[nEnd] : nullptr;
-        if (pSource) SetHeight(pVoice, nFirst, nEnd, pSource->dPosition);
+        if (pSource) SetHeight(pVoice + nFirst, nEnd - nFirst, pSource->dPosition);
     }
 }
 
