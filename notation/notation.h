@@ -6,6 +6,7 @@
 #define VASTREL_NOTATION_H
 
 #include "../interface/library.h"
+#include "tablature.h"
 
 // What every stage is given.
 struct SMeasureWalk;
@@ -364,8 +365,15 @@ void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure);     // Q: value expon
 // ---- tablature.cpp: guitar tablature (S) ----------------------------------------
 
 void AssignStrings(SMeasureWalk& walk, SMeasure* pMeasure);    // S: string and fret for every note
-// S's rule for one chord: a note alone, or the notes of a chord of two or more.
-void FingerLoneNote(SNote* pNote);
+// S's rule for one chord: a lone note always gets its preferred string (and
+// a chord of two notes or more shares the strings out, tablature.cpp).
+inline void FingerLoneNote(SNote* pNote) {
+    SFingering first = kFirstChoices.aOfPitch[pNote->bPitch];
+    if (first.bString != 0) {
+        pNote->bString = first.bString;
+        pNote->bFret = first.bFret;
+    }
+}
 void FingerChordNotes(SChord* pChord);
 
 // ---- Shared walks over voices -------------------------------------------------------

@@ -4,55 +4,12 @@
 
 #include "notation.h"
 
-// constexpr so that the table below can be worked out while compiling; the
-// header's extern declaration keeps it visible to other files.
-constexpr int32_t g_anOpenStrings[6] = {76, 71, 67, 62, 57, 52};
-
 static const uint8_t kNoFret = 255;
-static const int32_t kHighestFret = 24;
-
-// The preferred string of every pitch byte and the fret there, worked out
-// once: a chord's notes look them up instead of trying the strings one by
-// one. The preferred string always reaches its pitch: the strings lie at
-// most five semitones apart and string 1 stops at its 24th fret.
-struct SFingering {
-    uint8_t bString;  // 1..6, or 0
-    uint8_t bFret;    // 0..24; 0 without a string
-};
-struct SFirstChoices {
-    SFingering aOfPitch[256];
-};
-
-static constexpr SFirstChoices FirstChoiceTable() {
-    SFirstChoices table = {};
-    for (int32_t nPitch = 0; nPitch < 256; ++nPitch) {
-        if (nPitch > g_anOpenStrings[0] + kHighestFret) continue;
-        for (uint8_t s = 1; s <= 6; ++s)
-            if (nPitch >= g_anOpenStrings[s - 1]) {
-                table.aOfPitch[nPitch] = SFingering{s, static_cast<uint8_t>(nPitch - g_anOpenStrings[s - 1])};
-                break;
-            }
-    }
-    return table;
-}
-
-static constexpr SFirstChoices kFirstChoices = FirstChoiceTable();
-
-uint8_t PreferredString(uint8_t bPitch) { return kFirstChoices.aOfPitch[bPitch].bString; }
 
 uint8_t FretOnString(uint8_t bPitch, uint8_t bString) {
     if (bString < 1 || bString > 6) return kNoFret;
     int32_t nFret = bPitch - g_anOpenStrings[bString - 1];
     return nFret >= 0 && nFret <= kHighestFret ? static_cast<uint8_t>(nFret) : kNoFret;
-}
-
-// A lone note always gets its preferred string.
-void FingerLoneNote(SNote* pNote) {
-    SFingering first = kFirstChoices.aOfPitch[pNote->bPitch];
-    if (first.bString != 0) {
-        pNote->bString = first.bString;
-        pNote->bFret = first.bFret;
-    }
 }
 
 // A chord of two notes or more: every note first asks for its preferred
