@@ -132,6 +132,11 @@ struct SMeasureWalk {
     uint32_t nBeamNumerator;
     uint32_t nBeamDenominator;
     uint8_t abBeamGroupNotes[65];
+    // G and H: when H follows G in the walk (bGLeavesBeams: 0 until G asks,
+    // 1 when it does not, 2 when it does), G leaves the beam pairs of
+    // pBeamsDueOf to H's walk over the notes, which passes every chord anyway.
+    const SMeasure* pBeamsDueOf;
+    uint8_t bGLeavesBeams;
     // H: the clef in effect and the measure before this one.
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;
@@ -271,6 +276,34 @@ void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure);   // F: every raw not
 // ---- beaming.cpp: beaming (G) ----------------------------------------------------
 
 void BeamChords(SMeasureWalk& walk, SMeasure* pMeasure);     // G: voice numbers and beam pairs
+
+// Values beamed at most: a 64th (shorter values do not exist).
+static const uint32_t kLongestBeamed = 64;
+
+// Sections covered by one beam group of value bValue in a meter where a
+// group holds abGroupNotes[bValue] notes of it; 0 when the value is never
+// beamed in it (or is shorter than one section).
+inline uint32_t GroupSpan(const uint8_t* abGroupNotes, uint8_t bResolution, uint8_t bValue) {
+    if (bValue == 0 || bValue > kLongestBeamed) return 0;
+    return static_cast<uint32_t>(bResolution / bValue) * abGroupNotes[bValue];
+}
+
+// Stage G's rule for two chords with notes of one voice, P at section p and
+// Q at section k after it with none between: Q continues P's beam when both
+// are eighths or shorter, Q starts no later than where P would end without
+// its dot (anything after that is a silence, and a dotted P is never beamed
+// onward from a distance longer than its plain value), and no boundary of
+// Q's group lies after P up to Q (the later chord's group decides).
+inline void BeamPair(const uint8_t* abGroupNotes, uint8_t bResolution, SChord* pPrev, uint32_t p, SChord* pChord,
+                     uint32_t k) {
+    if (pPrev->bValue < 8 || pChord->bValue < 8) return;
+    if (k - p > static_cast<uint32_t>(bResolution / pPrev->bValue)) return;
+    uint32_t g = GroupSpan(abGroupNotes, bResolution, pChord->bValue);
+    if (g != 0 && p / g == k / g) {
+        pPrev->bBeamNext = 1;
+        pChord->bBeamPrev = 1;
+    }
+}
 
 // ---- clefs.cpp: clef selection (H) -----------------------------------------------
 

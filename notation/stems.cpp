@@ -9,15 +9,22 @@
 // struck under a beam group competes with it for the space. aStruck[k] gets
 // the notes of every voice struck at section k; sections where nothing is
 // struck are zero. Stage H asks for this walk over every note to find the
-// measure's range as well, so that stage I need not walk them again.
-SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+// measure's range as well, so that stage I need not walk them again; and
+// with bBeam the walk also links the beam pairs stage G left to it, each
+// chord with the one before it in its voice.
+template <bool bBeam>
+static SStepRange TallyChords(SMeasureWalk& walk, const SMeasure* pMeasure, const SSoundingChords& sounding) {
     SStepTally* aStruck = walk.aStruck;
     ForEachSection(pMeasure->bSections, [aStruck](size_t k) { aStruck[k] = SStepTally{0, 0}; });
     SStepRange range = {127, -128};
-    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
+        SChord* pPrev = nullptr;
+        uint32_t p = 0;
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
-            const SChord* pChord = sounding.apChords[i];
+            SChord* pChord = sounding.apChords[i];
+            uint32_t k = SectionOf(sounding, v, pChord);
+            if (bBeam && pPrev)
+                BeamPair(walk.abBeamGroupNotes, walk.context.pTrack->bResolution, pPrev, p, pChord, k);
             SStepTally chord = {0, 0};
             for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
                 chord.nSum += pNote->cStep;
@@ -25,13 +32,23 @@ SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
                 if (pNote->cStep < range.nLowest) range.nLowest = pNote->cStep;
                 if (pNote->cStep > range.nHighest) range.nHighest = pNote->cStep;
             }
-            SStepTally& at = aStruck[SectionOf(sounding, v, pChord)];
+            SStepTally& at = aStruck[k];
             at.nSum += chord.nSum;
             at.nCount += chord.nCount;
+            pPrev = pChord;
+            p = k;
         }
+    }
     walk.pStruckOf = pMeasure;
     walk.nStruckShift = 0;
     return range;
+}
+
+SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    if (walk.pBeamsDueOf != pMeasure) return TallyChords<false>(walk, pMeasure, sounding);
+    walk.pBeamsDueOf = nullptr;
+    return TallyChords<true>(walk, pMeasure, sounding);
 }
 
 // Every step moved by nShift, wrapping like the byte it is stored in. When
