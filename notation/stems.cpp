@@ -3,6 +3,8 @@
 // of each chord in the order its stem wants: OrderChordNotes, notation.h.)
 #include "notation.h"
 
+#include <string.h>
+
 // ---- Stage I: stem direction ----------------------------------------------------------
 
 // Notes that started earlier and still sound are not counted: only what is
@@ -15,7 +17,7 @@
 template <bool bBeam>
 static SStepRange TallyChords(SMeasureWalk& walk, const SMeasure* pMeasure, const SSoundingChords& sounding) {
     SStepTally* aStruck = walk.aStruck;
-    ForEachSection(pMeasure->bSections, [aStruck](size_t k) { aStruck[k] = SStepTally{0, 0}; });
+    memset(aStruck, 0, pMeasure->bSections * sizeof aStruck[0]);
     SStepRange range = {127, -128};
     for (uint32_t v = 0; v < sounding.nVoices; ++v) {
         SChord* pPrev = nullptr;
