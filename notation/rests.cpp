@@ -151,6 +151,19 @@ void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 
 // ---- Stage L: rest values -------------------------------------------------------------
 
+// The highest power of two up to n, for every byte n > 0 (0 for 0).
+struct SFloorPowers {
+    uint8_t abOf[256];
+};
+
+static constexpr SFloorPowers FloorPowerTable() {
+    SFloorPowers table = {};
+    for (uint32_t n = 1; n < 256; ++n) table.abOf[n] = static_cast<uint8_t>(n & (n - 1) ? table.abOf[n & (n - 1)] : n);
+    return table;
+}
+
+static constexpr SFloorPowers kFloorPowers = FloorPowerTable();
+
 // A silence is filled from the left with the longest rests that fit both what
 // is left of the silence and the beat they start on: a rest never starts
 // between the beats of a value longer than the grid allows at its position.
@@ -164,7 +177,7 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
         // The longest value that fits: R is a power of two, so the lengths
         // that divide it are the powers of two up to it, and the longest is
         // the highest bit of nLength (which is at most R).
-        while (nLength & (nLength - 1)) nLength &= nLength - 1;
+        nLength = kFloorPowers.abOf[nLength];
         pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
         uint64_t qSection = uint64_t(1) << (k % 64);
         pqMeet[k / 64] |= pqStarts[k / 64] & qSection;
