@@ -25,8 +25,7 @@ static SStepRange TallyChords(SMeasureWalk& walk, const SMeasure* pMeasure, cons
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
             SChord* pChord = sounding.apChords[i];
             uint32_t k = SectionOf(sounding, v, pChord);
-            if (bBeam && pPrev)
-                BeamPair(walk.abBeamGroupNotes, walk.context.pTrack->bResolution, pPrev, p, pChord, k);
+            if (bBeam && pPrev) BeamPair(walk.abBeamGroupNotes, walk.context.pTrack->bResolution, pPrev, p, pChord, k);
             SStepTally chord = {0, 0};
             for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
                 chord.nSum += pNote->cStep;
