@@ -1,7 +1,9 @@
 // Stage G: joins consecutive short chords of a voice by beams. Beams follow the meter: for every note value a
 // group table says how many notes of that value make one beam group, and a
 // beam never crosses a group boundary, a silence or a bar line.
-// After this: bBeamPrev/bBeamNext link the chords of each beam group.
+// After this (when stage H follows in the walk, after H's walk over the
+// notes, which links them on its way): bBeamPrev/bBeamNext link the chords
+// of each beam group.
 #include "notation.h"
 
 // Notes per beam group, indexed by note value (1..64; 0 = never beamed).

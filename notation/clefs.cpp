@@ -132,7 +132,7 @@ static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEf
 void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     // The walk over every note that finds the range also tallies what stage
-    // I weighs stems with.
+    // I weighs stems with, and links the beam pairs stage G left to it.
     SStepRange range = TallyStruckNotes(walk, pMeasure);
     int32_t nInEffect = ClefOfMeasure(pMeasure, range, walk.nClefInEffect, walk.pMeasureBefore);
     if (ClefShift(nInEffect) != 0) {
