@@ -369,6 +369,12 @@ inline void ForEachSectionOf(const SMeasureWalk& walk, const uint64_t* pqSection
         for (uint64_t q = pqSections[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
 }
 
+// Whether a set of the walk (aqRestStarts or aqRestsMeet) holds any section;
+// the words past the measure's nRestWords are always empty.
+inline bool AnySectionOf(const uint64_t* pqSections) {
+    return (pqSections[0] | pqSections[1] | pqSections[2] | pqSections[3]) != 0;
+}
+
 // Calls visit(k) for every section k of the measure pRestsOf where stage L
 // started a rest, in order.
 template <typename Visit>

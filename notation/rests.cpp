@@ -286,6 +286,8 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, const SSpa
 // with it clear, and a rest taken in marks chords of its own measure only.
 // A rest is shared only where rests of two voices or more start.
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    // Most measures have no section where rests of two voices start.
+    if (walk.pRestsOf == pMeasure && !AnySectionOf(walk.aqRestsMeet)) return;
     const SSpans& spans = Spans(walk);
     ForEachRestStart(
         walk, pMeasure, [pMeasure, &spans](uint32_t k) { ShareRestsOfSection(pMeasure, k, spans); },
