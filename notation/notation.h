@@ -91,10 +91,10 @@ struct SVoiceSilences {
 };
 
 // The sections every value covers on one grid, as ChordSpan gives them,
-// plain (abSpan[0][value]) and dotted (abSpan[1][value]).
+// plain (abSpan[value][0]) and dotted (abSpan[value][1]).
 struct SSpans {
     uint8_t bResolution;  // the grid; 0 before the table is made
-    uint8_t abSpan[2][256];
+    uint8_t abSpan[256][2];
 };
 
 // Staff steps of some notes, summed and counted (stage I).

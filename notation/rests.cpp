@@ -28,7 +28,7 @@ static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_
         uint32_t nFirst = static_cast<uint32_t>(pChord - pVoice);  // as SectionOf gives it
         nStarts |= nFirst;
         if (nFirst < nCovered) continue;
-        uint32_t nEnd = nFirst + spans.abSpan[pChord->bDotted != 0][pChord->bValue];
+        uint32_t nEnd = nFirst + spans.abSpan[pChord->bValue][pChord->bDotted != 0];
         if (nEnd > nSections) nEnd = nSections;
         if (nFirst > nCovered) silence(nCovered, nFirst);
         sound(pChord, nFirst, nEnd);
@@ -45,8 +45,8 @@ static const SSpans& Spans(SMeasureWalk& walk) {
     uint8_t R = walk.context.bResolution;
     if (spans.bResolution == R) return spans;
     for (uint32_t b = 0; b < 256; ++b) {
-        spans.abSpan[0][b] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 0));
-        spans.abSpan[1][b] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 1));
+        spans.abSpan[b][0] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 0));
+        spans.abSpan[b][1] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 1));
     }
     spans.bResolution = R;
     return spans;
@@ -257,7 +257,7 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, const SSpa
         if (!IsRest(pRest)) continue;
         SObstacles obstacles = {};
         bool bObstaclesFound = false;
-        uint32_t nSpan = spans.abSpan[0][pRest->bValue];  // rests are not dotted before stage O
+        uint32_t nSpan = spans.abSpan[pRest->bValue][0];  // rests are not dotted before stage O
         double dSum = pRest->dPosition;
         uint32_t nCount = 1;
         for (SChord* pOther = pRest->pNext; pOther; pOther = pOther->pNext) {
@@ -356,7 +356,7 @@ void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
 static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, const SSpans& spans) {
     SChord* pRest = &pVoice[k];
     if (!IsRest(pRest)) return k + 1;
-    uint32_t nNext = k + spans.abSpan[0][pRest->bValue];
+    uint32_t nNext = k + spans.abSpan[pRest->bValue][0];
     if (pRest->bSharedRest || nNext >= nSections) return nNext;
     SChord* pNextRest = &pVoice[nNext];
     // Compared exactly: twice the next rest's value equals this one's, or the other way round.
@@ -367,7 +367,7 @@ static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, const 
         pNextRest->bRestStep = 0;
         pNextRest->bValue = 0;
     }
-    return k + spans.abSpan[1][pRest->bValue];
+    return k + spans.abSpan[pRest->bValue][1];
 }
 
 // Each voice is walked from its start; every rest of a voice lies in one of
