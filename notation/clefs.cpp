@@ -34,31 +34,33 @@ struct SClefCosts {
     uint8_t abCost[5];
 };
 
-// The ledger lines of every drawing position a note's 8-bit step can have in
-// any clef, worked out once: a measure's four costs are then eight look-ups.
-static constexpr int32_t kLowestDrawn = -128 + ClefShift(kTrebleOctaveUp);
-static constexpr int32_t kHighestDrawn = 127 + ClefShift(kBassOctaveDown);
+// The ledger lines every 8-bit step needs in each clef, worked out once: a
+// measure's four costs are then the larger of two rows, one for each end of
+// its range.
+struct SClefLines {
+    uint8_t abLines[5];  // by clef code; 0 for kNoClef
+};
 struct SLedgerTable {
-    uint8_t abLines[kHighestDrawn - kLowestDrawn + 1];  // from kLowestDrawn up
+    SClefLines aOfStep[256];  // from step -128 up
 };
 
 static constexpr SLedgerTable LedgerTable() {
     SLedgerTable table = {};
-    for (int32_t s = kLowestDrawn; s <= kHighestDrawn; ++s)
-        table.abLines[s - kLowestDrawn] = static_cast<uint8_t>(LedgerLines(s));
+    for (int32_t s = -128; s <= 127; ++s)
+        for (int32_t nClef = kTreble; nClef <= kBassOctaveDown; ++nClef)
+            table.aOfStep[s + 128].abLines[nClef] = static_cast<uint8_t>(LedgerLines(s + ClefShift(nClef)));
     return table;
 }
 
 static constexpr SLedgerTable kLedgerLines = LedgerTable();
 
-// nLow and nHigh are 8-bit steps, so every shifted end lies in the table.
+// nLow and nHigh are 8-bit steps.
 static SClefCosts CostsOfRange(int32_t nLow, int32_t nHigh) {
+    const SClefLines& below = kLedgerLines.aOfStep[nLow + 128];
+    const SClefLines& above = kLedgerLines.aOfStep[nHigh + 128];
     SClefCosts costs = {};
-    for (int32_t nClef = kTreble; nClef <= kBassOctaveDown; ++nClef) {
-        uint8_t bBelow = kLedgerLines.abLines[nLow + ClefShift(nClef) - kLowestDrawn];
-        uint8_t bAbove = kLedgerLines.abLines[nHigh + ClefShift(nClef) - kLowestDrawn];
-        costs.abCost[nClef] = bBelow > bAbove ? bBelow : bAbove;
-    }
+    for (int32_t nClef = kTreble; nClef <= kBassOctaveDown; ++nClef)
+        costs.abCost[nClef] = below.abLines[nClef] > above.abLines[nClef] ? below.abLines[nClef] : above.abLines[nClef];
     return costs;
 }
 
@@ -130,7 +132,7 @@ static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEf
 void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     // The walk over every note that finds the range also tallies what stage
-    // I weighs stems with.
+    // I weighs stems with, and links the beam pairs stage G left to it.
     SStepRange range = TallyStruckNotes(walk, pMeasure);
     int32_t nInEffect = ClefOfMeasure(pMeasure, range, walk.nClefInEffect, walk.pMeasureBefore);
     if (ClefShift(nInEffect) != 0) {

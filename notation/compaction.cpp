@@ -126,19 +126,55 @@ static void FreePlacedNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
     for (SSection* pSection = pMeasure->pSections; pSection; pSection = pSection->pNext) FreeRawNotes(*pSection);
 }
 
+// Q's rule for one chord with notes: a single note (most chords) is in stem
+// order either way and has no note before it.
+static void FinishChord(SChord* pChord) {
+    if (pChord->pNotes->pNext) OrderChordNotes(pChord);
+    else pChord->pNotes->pPrev = nullptr;
+    pChord->bValueLog2 = ValueExponent(pChord->bValue);
+}
+
+// Whether stages R and S run after this one in the walk; asked at the first
+// measure.
+static bool HeadsAndStringsFollow(SMeasureWalk& walk) {
+    if (walk.bQSettlesRS == 0)
+        walk.bQSettlesRS = WalkRuns(walk, DisplaceHeads) && WalkRuns(walk, AssignStrings) ? 2 : 1;
+    return walk.bQSettlesRS == 2;
+}
+
+// Stages Q, R and S chord by chord, in that order for each chord: what R and
+// S make of a chord depends on that chord alone, once Q has put its notes in
+// stem order. A single note has no head to move and takes its first string.
+static void FinishChordsHeadsAndStrings(SMeasure* pMeasure, const SSoundingChords& sounding) {
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
+        const SChord* pVoice = sounding.apVoice[v];
+        SChord* const* ppEnd = sounding.apChords + sounding.anVoiceStart[v + 1];
+        for (SChord* const* ppChord = sounding.apChords + sounding.anVoiceStart[v]; ppChord != ppEnd; ++ppChord) {
+            SChord* pChord = *ppChord;
+            pChord->bValueLog2 = ValueExponent(pChord->bValue);
+            SNote* pFirst = pChord->pNotes;
+            if (!pFirst->pNext) {
+                pFirst->pPrev = nullptr;
+                FingerLoneNote(pFirst);
+                continue;
+            }
+            OrderChordNotes(pChord);
+            if (DisplaceChordHeads(pChord)) pMeasure->pSections[pChord - pVoice].bHeadsLeft = 1;
+            FingerChordNotes(pChord);
+        }
+    }
+}
+
 // Stage Q.
 void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure) {
     // Every section compaction kept holds the chords with notes.
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    SChord* const* ppChords = sounding.apChords;
-    SChord* const* ppEnd = ppChords + sounding.anVoiceStart[sounding.nVoices];
-    for (; ppChords != ppEnd; ++ppChords) {
-        SChord* pChord = *ppChords;
-        // A single note (most chords) is in stem order either way and has
-        // no note before it.
-        if (pChord->pNotes->pNext) OrderChordNotes(pChord);
-        else pChord->pNotes->pPrev = nullptr;
-        pChord->bValueLog2 = ValueExponent(pChord->bValue);
+    if (HeadsAndStringsFollow(walk)) {
+        FinishChordsHeadsAndStrings(pMeasure, sounding);
+        walk.pChordsSettledOf = pMeasure;
+    } else {
+        SChord* const* ppEnd = sounding.apChords + sounding.anVoiceStart[sounding.nVoices];
+        for (SChord* const* ppChord = sounding.apChords; ppChord != ppEnd; ++ppChord) FinishChord(*ppChord);
     }
     FinishRests(walk, pMeasure);
     FreePlacedNotes(walk, pMeasure);

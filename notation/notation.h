@@ -6,6 +6,7 @@
 #define VASTREL_NOTATION_H
 
 #include "../interface/library.h"
+#include "tablature.h"
 
 #include <stddef.h>
 
@@ -98,10 +99,10 @@ struct SVoiceSilences {
 };
 
 // The sections every value covers on one grid, as ChordSpan gives them,
-// plain (abSpan[0][value]) and dotted (abSpan[1][value]).
+// plain (abSpan[value][0]) and dotted (abSpan[value][1]).
 struct SSpans {
     uint8_t bResolution;  // the grid; 0 before the table is made
-    uint8_t abSpan[2][256];
+    uint8_t abSpan[256][2];
 };
 
 // Staff steps of some notes, summed and counted (stage I).
@@ -137,6 +138,11 @@ struct SMeasureWalk {
     uint32_t nBeamNumerator;
     uint32_t nBeamDenominator;
     uint8_t abBeamGroupNotes[65];
+    // G and H: when H follows G in the walk (bGLeavesBeams: 0 until G asks,
+    // 1 when it does not, 2 when it does), G leaves the beam pairs of
+    // pBeamsDueOf to H's walk over the notes, which passes every chord anyway.
+    const SMeasure* pBeamsDueOf;
+    uint8_t bGLeavesBeams;
     // H: the clef in effect and the measure before this one.
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;
@@ -169,6 +175,13 @@ struct SMeasureWalk {
     uint32_t nRestWords;
     uint64_t aqRestStarts[4];
     uint64_t aqRestsMeet[4];
+    // Q to S: each of the three walks every chord with notes once and settles
+    // every chord by itself. When R and S follow Q in the walk
+    // (bQSettlesRS: 0 until Q asks, 1 when they do not, 2 when they do), Q
+    // moves the heads and fingers the strings of each chord as it finishes it,
+    // and notes the measure here for R and S to pass over.
+    const SMeasure* pChordsSettledOf;
+    uint8_t bQSettlesRS;
     // The measure stages of the build, in the table's order.
     void (*apfnStages[19])(SMeasureWalk& walk, SMeasure* pMeasure);
     uint32_t nStages;
@@ -203,6 +216,14 @@ inline uint32_t SectionOf(const SSoundingChords& index, uint32_t v, const SChord
 
 typedef void (*TrackStage)(SBuildContext& context);
 typedef void (*MeasureStage)(SMeasureWalk& walk, SMeasure* pMeasure);
+
+// Whether the walk runs the measure stage: a stage that can do a later
+// stage's work on its way asks once, at the walk's first measure.
+inline bool WalkRuns(const SMeasureWalk& walk, MeasureStage pfnStage) {
+    for (uint32_t i = 0; i < walk.nStages; ++i)
+        if (walk.apfnStages[i] == pfnStage) return true;
+    return false;
+}
 
 // Runs stages A to cLastStage (A..S) over the grid that note collection left.
 // A track without notes gets no stage at all.
@@ -264,6 +285,34 @@ void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure);   // F: every raw not
 
 void BeamChords(SMeasureWalk& walk, SMeasure* pMeasure);     // G: voice numbers and beam pairs
 
+// Values beamed at most: a 64th (shorter values do not exist).
+static const uint32_t kLongestBeamed = 64;
+
+// Sections covered by one beam group of value bValue in a meter where a
+// group holds abGroupNotes[bValue] notes of it; 0 when the value is never
+// beamed in it (or is shorter than one section).
+inline uint32_t GroupSpan(const uint8_t* abGroupNotes, uint8_t bResolution, uint8_t bValue) {
+    if (bValue == 0 || bValue > kLongestBeamed) return 0;
+    return static_cast<uint32_t>(bResolution / bValue) * abGroupNotes[bValue];
+}
+
+// Stage G's rule for two chords with notes of one voice, P at section p and
+// Q at section k after it with none between: Q continues P's beam when both
+// are eighths or shorter, Q starts no later than where P would end without
+// its dot (anything after that is a silence, and a dotted P is never beamed
+// onward from a distance longer than its plain value), and no boundary of
+// Q's group lies after P up to Q (the later chord's group decides).
+inline void BeamPair(const uint8_t* abGroupNotes, uint8_t bResolution, SChord* pPrev, uint32_t p, SChord* pChord,
+                     uint32_t k) {
+    if (pPrev->bValue < 8 || pChord->bValue < 8) return;
+    if (k - p > static_cast<uint32_t>(bResolution / pPrev->bValue)) return;
+    uint32_t g = GroupSpan(abGroupNotes, bResolution, pChord->bValue);
+    if (g != 0 && p / g == k / g) {
+        pPrev->bBeamNext = 1;
+        pChord->bBeamPrev = 1;
+    }
+}
+
 // ---- clefs.cpp: clef selection (H) -----------------------------------------------
 
 void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure);    // H: clef per measure, steps shifted to drawing positions
@@ -272,6 +321,8 @@ void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure);    // H: clef per meas
 
 void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure);    // I: stem direction per beam group
 void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure);  // R: heads a second apart moved across the stem
+// R's rule for one chord with notes: whether a head moved left of a stem-down stem.
+bool DisplaceChordHeads(const SChord* pChord);
 // The notes struck at every section of the measure tallied in walk.aStruck
 // (stage I's weights); returns the range of every step in the measure (stage
 // H's clef).
@@ -326,6 +377,12 @@ inline void ForEachSectionOf(const SMeasureWalk& walk, const uint64_t* pqSection
         for (uint64_t q = pqSections[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
 }
 
+// Whether a set of the walk (aqRestStarts or aqRestsMeet) holds any section;
+// the words past the measure's nRestWords are always empty.
+inline bool AnySectionOf(const uint64_t* pqSections) {
+    return (pqSections[0] | pqSections[1] | pqSections[2] | pqSections[3]) != 0;
+}
+
 // Calls visit(k) for every section k of the measure pRestsOf where stage L
 // started a rest, in order.
 template <typename Visit>
@@ -355,6 +412,16 @@ void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure);     // Q: value expon
 // ---- tablature.cpp: guitar tablature (S) ----------------------------------------
 
 void AssignStrings(SMeasureWalk& walk, SMeasure* pMeasure);    // S: string and fret for every note
+// S's rule for one chord: a lone note always gets its preferred string (and
+// a chord of two notes or more shares the strings out, tablature.cpp).
+inline void FingerLoneNote(SNote* pNote) {
+    SFingering first = kFirstChoices.aOfPitch[pNote->bPitch];
+    if (first.bString != 0) {
+        pNote->bString = first.bString;
+        pNote->bFret = first.bFret;
+    }
+}
+void FingerChordNotes(SChord* pChord);
 
 // ---- Shared walks over voices -------------------------------------------------------
 // A voice is one array of bSections chords; section k's chord list holds the

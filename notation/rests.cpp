@@ -11,10 +11,10 @@
 // A voice sounds from each chord with notes through the sections its value
 // covers; a chord that starts while an earlier one still covers its section
 // adds nothing to where the voice sounds. The sections no stretch covers are
-// its silences. Calls sound(first, end) for every stretch [first, end) where
-// voice v sounds and silence(first, end) for every silence, in order, ends
-// cut at the bar line. Returns the sections where its chords start, or-ed
-// together.
+// its silences. Calls sound(chord, first, end) for every stretch [first, end)
+// where voice v sounds, with the chord that starts it, and silence(first,
+// end) for every silence, in order, ends cut at the bar line. Returns the
+// sections where its chords start, or-ed together.
 template <typename VisitStretch, typename VisitSilence>
 static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_t nSections, const SSpans& spans,
                         VisitStretch sound, VisitSilence silence) {
@@ -24,14 +24,14 @@ static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_
     SChord* const* ppEnd = sounding.apChords + sounding.anVoiceStart[v + 1];
     const SChord* pVoice = sounding.apVoice[v];
     for (SChord* const* ppChord = sounding.apChords + sounding.anVoiceStart[v]; ppChord != ppEnd; ++ppChord) {
-        const SChord* pChord = *ppChord;
+        SChord* pChord = *ppChord;
         uint32_t nFirst = static_cast<uint32_t>(pChord - pVoice);  // as SectionOf gives it
         nStarts |= nFirst;
         if (nFirst < nCovered) continue;
-        uint32_t nEnd = nFirst + spans.abSpan[pChord->bDotted != 0][pChord->bValue];
+        uint32_t nEnd = nFirst + spans.abSpan[pChord->bValue][pChord->bDotted != 0];
         if (nEnd > nSections) nEnd = nSections;
         if (nFirst > nCovered) silence(nCovered, nFirst);
-        sound(nFirst, nEnd);
+        sound(pChord, nFirst, nEnd);
         nCovered = nEnd;
     }
     if (nCovered < nSections) silence(nCovered, nSections);
@@ -45,8 +45,8 @@ static const SSpans& Spans(SMeasureWalk& walk) {
     uint8_t R = walk.context.bResolution;
     if (spans.bResolution == R) return spans;
     for (uint32_t b = 0; b < 256; ++b) {
-        spans.abSpan[0][b] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 0));
-        spans.abSpan[1][b] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 1));
+        spans.abSpan[b][0] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 0));
+        spans.abSpan[b][1] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 1));
     }
     spans.bResolution = R;
     return spans;
@@ -66,8 +66,8 @@ static void MakeRoomForSilences(SMeasureWalk& walk, size_t nSilences) {
 }
 
 // Follows every voice of the measure, noting its silences and where its
-// chords start in the walk, and calling sound(pVoice, first, end) for every
-// stretch where it sounds.
+// chords start in the walk, and calling sound(chord, n) for every chord that
+// starts a stretch of n sections where its voice sounds.
 template <typename VisitStretch>
 static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStretch sound) {
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
@@ -81,7 +81,7 @@ static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStre
         SChord* pVoice = sounding.apVoice[v];
         silences.nChordStarts |= FollowVoice(
             sounding, v, nSections, spans,
-            [pVoice, sound](uint32_t nFirst, uint32_t nEnd) { sound(pVoice, nFirst, nEnd); },
+            [sound](SChord* pChord, uint32_t nFirst, uint32_t nEnd) { sound(pChord, nEnd - nFirst); },
             [&silences, pVoice](uint32_t nFirst, uint32_t nEnd) {
                 silences.pSilences[silences.nSilences++] =
                     SSilence{pVoice, static_cast<uint8_t>(nFirst), static_cast<uint8_t>(nEnd)};
@@ -93,7 +93,7 @@ static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStre
 // The silences of every voice of the measure, noted by stage J when it ran
 // on the measure in this walk.
 static const SVoiceSilences& Silences(SMeasureWalk& walk, const SMeasure* pMeasure) {
-    if (walk.silences.pMeasure != pMeasure) NoteSilences(walk, pMeasure, [](SChord*, uint32_t, uint32_t) {});
+    if (walk.silences.pMeasure != pMeasure) NoteSilences(walk, pMeasure, [](SChord*, uint32_t) {});
     return walk.silences;
 }
 
@@ -111,11 +111,10 @@ static double AverageStep(const SChord* pChord) {
     return static_cast<double>(nSum) / nCount;
 }
 
-// Every section of every voice gets a height, which makes this loop most of
-// the work of stages J and K: it stores four at a time.
-static void SetHeight(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, double dHeight) {
-    SChord* pChord = pVoice + nFirst;
-    uint32_t nLeft = nEnd - nFirst;
+// The sections from pChord on, nLeft of them, get the height. Every section
+// of every voice gets one, which makes this loop most of the work of stages
+// J and K: it stores four at a time.
+static void SetHeight(SChord* pChord, uint32_t nLeft, double dHeight) {
     for (; nLeft >= 4; nLeft -= 4, pChord += 4) {
         pChord[0].dPosition = dHeight;
         pChord[1].dPosition = dHeight;
@@ -129,9 +128,8 @@ static void SetHeight(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, double dHe
 // silence after it can take its height over. The silences are noted on the
 // way for the stages after.
 void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
-    NoteSilences(walk, pMeasure, [](SChord* pVoice, uint32_t nFirst, uint32_t nEnd) {
-        SetHeight(pVoice, nFirst, nEnd, AverageStep(&pVoice[nFirst]));
-    });
+    NoteSilences(walk, pMeasure,
+                 [](SChord* pChord, uint32_t nSections) { SetHeight(pChord, nSections, AverageStep(pChord)); });
 }
 
 // ---- Stage K: height carried into silences ------------------------------------------
@@ -147,11 +145,24 @@ void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
         SChord* pVoice = silence.pVoice;
         uint32_t nFirst = silence.bFirst, nEnd = silence.bEnd;
         const SChord* pSource = nFirst > 0 ? &pVoice[nFirst - 1] : nEnd < nSections ? &pVoice[nEnd] : nullptr;
-        if (pSource) SetHeight(pVoice, nFirst, nEnd, pSource->dPosition);
+        if (pSource) SetHeight(pVoice + nFirst, nEnd - nFirst, pSource->dPosition);
     }
 }
 
 // ---- Stage L: rest values -------------------------------------------------------------
+
+// The highest power of two up to n, for every byte n > 0 (0 for 0).
+struct SFloorPowers {
+    uint8_t abOf[256];
+};
+
+static constexpr SFloorPowers FloorPowerTable() {
+    SFloorPowers table = {};
+    for (uint32_t n = 1; n < 256; ++n) table.abOf[n] = static_cast<uint8_t>(n & (n - 1) ? table.abOf[n & (n - 1)] : n);
+    return table;
+}
+
+static constexpr SFloorPowers kFloorPowers = FloorPowerTable();
 
 // A silence is filled from the left with the longest rests that fit both what
 // is left of the silence and the beat they start on: a rest never starts
@@ -166,7 +177,7 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
         // The longest value that fits: R is a power of two, so the lengths
         // that divide it are the powers of two up to it, and the longest is
         // the highest bit of nLength (which is at most R).
-        while (nLength & (nLength - 1)) nLength &= nLength - 1;
+        nLength = kFloorPowers.abOf[nLength];
         pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
         uint64_t qSection = uint64_t(1) << (k % 64);
         pqMeet[k / 64] |= pqStarts[k / 64] & qSection;
@@ -246,7 +257,7 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, const SSpa
         if (!IsRest(pRest)) continue;
         SObstacles obstacles = {};
         bool bObstaclesFound = false;
-        uint32_t nSpan = spans.abSpan[0][pRest->bValue];  // rests are not dotted before stage O
+        uint32_t nSpan = spans.abSpan[pRest->bValue][0];  // rests are not dotted before stage O
         double dSum = pRest->dPosition;
         uint32_t nCount = 1;
         for (SChord* pOther = pRest->pNext; pOther; pOther = pOther->pNext) {
@@ -275,6 +286,8 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, const SSpa
 // with it clear, and a rest taken in marks chords of its own measure only.
 // A rest is shared only where rests of two voices or more start.
 void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+    // Most measures have no section where rests of two voices start.
+    if (walk.pRestsOf == pMeasure && !AnySectionOf(walk.aqRestsMeet)) return;
     const SSpans& spans = Spans(walk);
     ForEachRestStart(
         walk, pMeasure, [pMeasure, &spans](uint32_t k) { ShareRestsOfSection(pMeasure, k, spans); },
@@ -343,7 +356,7 @@ void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
 static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, const SSpans& spans) {
     SChord* pRest = &pVoice[k];
     if (!IsRest(pRest)) return k + 1;
-    uint32_t nNext = k + spans.abSpan[0][pRest->bValue];
+    uint32_t nNext = k + spans.abSpan[pRest->bValue][0];
     if (pRest->bSharedRest || nNext >= nSections) return nNext;
     SChord* pNextRest = &pVoice[nNext];
     // Compared exactly: twice the next rest's value equals this one's, or the other way round.
@@ -354,7 +367,7 @@ static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, const 
         pNextRest->bRestStep = 0;
         pNextRest->bValue = 0;
     }
-    return k + spans.abSpan[1][pRest->bValue];
+    return k + spans.abSpan[pRest->bValue][1];
 }
 
 // Each voice is walked from its start; every rest of a voice lies in one of

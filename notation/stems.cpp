@@ -3,21 +3,29 @@
 // of each chord in the order its stem wants: OrderChordNotes, notation.h.)
 #include "notation.h"
 
+#include <string.h>
+
 // ---- Stage I: stem direction ----------------------------------------------------------
 
 // Notes that started earlier and still sound are not counted: only what is
 // struck under a beam group competes with it for the space. aStruck[k] gets
 // the notes of every voice struck at section k; sections where nothing is
 // struck are zero. Stage H asks for this walk over every note to find the
-// measure's range as well, so that stage I need not walk them again.
-SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+// measure's range as well, so that stage I need not walk them again; and
+// with bBeam the walk also links the beam pairs stage G left to it, each
+// chord with the one before it in its voice.
+template <bool bBeam>
+static SStepRange TallyChords(SMeasureWalk& walk, const SMeasure* pMeasure, const SSoundingChords& sounding) {
     SStepTally* aStruck = walk.aStruck;
-    ForEachSection(pMeasure->bSections, [aStruck](size_t k) { aStruck[k] = SStepTally{0, 0}; });
+    memset(aStruck, 0, pMeasure->bSections * sizeof aStruck[0]);
     SStepRange range = {127, -128};
-    for (uint32_t v = 0; v < sounding.nVoices; ++v)
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
+        SChord* pPrev = nullptr;
+        uint32_t p = 0;
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
-            const SChord* pChord = sounding.apChords[i];
+            SChord* pChord = sounding.apChords[i];
+            uint32_t k = SectionOf(sounding, v, pChord);
+            if (bBeam && pPrev) BeamPair(walk.abBeamGroupNotes, walk.context.pTrack->bResolution, pPrev, p, pChord, k);
             SStepTally chord = {0, 0};
             for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
                 chord.nSum += pNote->cStep;
@@ -25,13 +33,23 @@ SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
                 if (pNote->cStep < range.nLowest) range.nLowest = pNote->cStep;
                 if (pNote->cStep > range.nHighest) range.nHighest = pNote->cStep;
             }
-            SStepTally& at = aStruck[SectionOf(sounding, v, pChord)];
+            SStepTally& at = aStruck[k];
             at.nSum += chord.nSum;
             at.nCount += chord.nCount;
+            pPrev = pChord;
+            p = k;
         }
+    }
     walk.pStruckOf = pMeasure;
     walk.nStruckShift = 0;
     return range;
+}
+
+SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    if (walk.pBeamsDueOf != pMeasure) return TallyChords<false>(walk, pMeasure, sounding);
+    walk.pBeamsDueOf = nullptr;
+    return TallyChords<true>(walk, pMeasure, sounding);
 }
 
 // Every step moved by nShift, wrapping like the byte it is stored in. When
@@ -123,8 +141,8 @@ void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
 // same side of the stem: the later one in list order moves across, and in a
 // cluster the heads alternate. With the stem down a moved head lands left of
 // the stem; the answer says whether one did, so that the section records it
-// and the drawing leaves room for it.
-static bool DisplaceChordHeads(const SChord* pChord) {
+// and the drawing leaves room for it. A lone note has nothing to move.
+bool DisplaceChordHeads(const SChord* pChord) {
     bool bHeadLeft = false;
     const SNote* pPrevious = pChord->pNotes;
     for (SNote* pNote = pPrevious->pNext; pNote; pPrevious = pNote, pNote = pNote->pNext) {
@@ -136,7 +154,9 @@ static bool DisplaceChordHeads(const SChord* pChord) {
 }
 
 // Chords with notes only; compaction keeps every section where one starts.
+// Stage Q moves the heads itself when this stage follows it in the walk.
 void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure) {
+    if (walk.pChordsSettledOf == pMeasure) return;
     const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
         for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {

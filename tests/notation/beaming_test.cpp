@@ -60,7 +60,9 @@ struct BeamCase {
     std::string beams;
 };
 
-// Parses one line of notes (key 72, a single voice) through beaming.
+// Parses one line of notes (key 72, a single voice) through beaming, and
+// once more through stage H, whose walk over the notes links the beams
+// itself when it follows stage G: the two must agree.
 std::string BeamsOf(const BeamCase& c) {
     MidiFile file;
     file.Conductor().TimeSignature(0, c.numerator, c.denominatorExponent);
@@ -71,8 +73,11 @@ std::string BeamsOf(const BeamCase& c) {
     track.EndAt(c.measures * measureTicks);
     ScopedMidi midi(file);
     ScopedTrack parsed(midi.get(), 0, c.resolution, 0, 'G');
+    ScopedTrack throughH(midi.get(), 0, c.resolution, 0, 'H');
     if (!parsed->pFirstMeasure) return "(no measures)";
-    return BeamPicture(parsed.get(), 0);
+    std::string beams = BeamPicture(parsed.get(), 0);
+    std::string beamsThroughH = BeamPicture(throughH.get(), 0);
+    return beams == beamsThroughH ? beams : beams + " (through stage H: " + beamsThroughH + ")";
 }
 
 TEST(Beaming, GroupsFollowTheMeter) {
