@@ -58,8 +58,7 @@ void BeamChords(SMeasureWalk& walk, SMeasure* pMeasure) {
     }
     if (walk.nBeamDenominator == 0) return;
     // Stage H walks every chord of the measure next: it beams them on its way.
-    if (walk.bGLeavesBeams == 0) walk.bGLeavesBeams = WalkRuns(walk, ChooseClefs) ? 2 : 1;
-    if (walk.bGLeavesBeams == 2) {
+    if (WalkRuns(walk, 'H')) {
         walk.pBeamsDueOf = pMeasure;
         return;
     }

@@ -31,7 +31,8 @@ static const SStage kStages[] = {
     {'E', nullptr, SortSectionNotes, nullptr, nullptr},
     // Voices. After F: every note is copied into a chord of a voice.
     {'F', nullptr, AssignVoices, nullptr, nullptr},
-    // After G: voice numbers and beam pairs.
+    // After G: voice numbers and beam pairs (in a walk that goes on to H,
+    // H's pass over the notes links the pairs by G's rule).
     {'G', nullptr, BeamChords, nullptr, nullptr},
     // After H: each measure's clef; steps are drawing positions in that clef.
     {'H', nullptr, ChooseClefs, nullptr, nullptr},
@@ -49,7 +50,9 @@ static const SStage kStages[] = {
     // value exponents and notes in stem order; the placement lists are gone.
     {'P', nullptr, CompactSections, nullptr, nullptr},
     {'Q', nullptr, FinishChords, nullptr, nullptr},
-    // After S: heads a second apart displaced; strings and frets.
+    // After S: heads a second apart displaced; strings and frets (in a walk
+    // that runs Q to S, Q's pass over the chords applies R's and S's rules
+    // to each chord as it finishes it).
     {'R', nullptr, DisplaceHeads, nullptr, nullptr},
     {'S', nullptr, AssignStrings, nullptr, nullptr},
 };
@@ -111,6 +114,8 @@ static bool InRange(const SStage& stage, char cFirst, char cLast) {
 static void StartWalk(SMeasureWalk& walk, char cFirst, char cLast) {
     static_assert(sizeof walk.apfnStages / sizeof walk.apfnStages[0] == sizeof kStages / sizeof kStages[0],
                   "room for every stage of the table");
+    walk.cFirstStage = cFirst;
+    walk.cLastStage = cLast;
     for (const SStage& stage : kStages) {
         if (!InRange(stage, cFirst, cLast)) continue;
         if (stage.pfnStart) stage.pfnStart(walk);

@@ -134,13 +134,8 @@ static void FinishChord(SChord* pChord) {
     pChord->bValueLog2 = ValueExponent(pChord->bValue);
 }
 
-// Whether stages R and S run after this one in the walk; asked at the first
-// measure.
-static bool HeadsAndStringsFollow(SMeasureWalk& walk) {
-    if (walk.bQSettlesRS == 0)
-        walk.bQSettlesRS = WalkRuns(walk, DisplaceHeads) && WalkRuns(walk, AssignStrings) ? 2 : 1;
-    return walk.bQSettlesRS == 2;
-}
+// Whether stages R and S run after this one in the walk.
+static bool HeadsAndStringsFollow(const SMeasureWalk& walk) { return WalkRuns(walk, 'R') && WalkRuns(walk, 'S'); }
 
 // Stages Q, R and S chord by chord, in that order for each chord: what R and
 // S make of a chord depends on that chord alone, once Q has put its notes in

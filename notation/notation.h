@@ -138,11 +138,9 @@ struct SMeasureWalk {
     uint32_t nBeamNumerator;
     uint32_t nBeamDenominator;
     uint8_t abBeamGroupNotes[65];
-    // G and H: when H follows G in the walk (bGLeavesBeams: 0 until G asks,
-    // 1 when it does not, 2 when it does), G leaves the beam pairs of
+    // G and H: when H follows G in the walk, G leaves the beam pairs of
     // pBeamsDueOf to H's walk over the notes, which passes every chord anyway.
     const SMeasure* pBeamsDueOf;
-    uint8_t bGLeavesBeams;
     // H: the clef in effect and the measure before this one.
     int32_t nClefInEffect;
     const SMeasure* pMeasureBefore;
@@ -176,15 +174,16 @@ struct SMeasureWalk {
     uint64_t aqRestStarts[4];
     uint64_t aqRestsMeet[4];
     // Q to S: each of the three walks every chord with notes once and settles
-    // every chord by itself. When R and S follow Q in the walk
-    // (bQSettlesRS: 0 until Q asks, 1 when they do not, 2 when they do), Q
-    // moves the heads and fingers the strings of each chord as it finishes it,
-    // and notes the measure here for R and S to pass over.
+    // every chord by itself. When R and S follow Q in the walk, Q moves the
+    // heads and fingers the strings of each chord as it finishes it, and
+    // notes the measure here for R and S to pass over.
     const SMeasure* pChordsSettledOf;
-    uint8_t bQSettlesRS;
-    // The measure stages of the build, in the table's order.
+    // The measure stages of the build, in the table's order, and the letters
+    // of the first and last stage of the range the walk runs.
     void (*apfnStages[19])(SMeasureWalk& walk, SMeasure* pMeasure);
     uint32_t nStages;
+    char cFirstStage;
+    char cLastStage;
 };
 
 // The sections of the measure with placed notes, listed by the first of
@@ -217,12 +216,10 @@ inline uint32_t SectionOf(const SSoundingChords& index, uint32_t v, const SChord
 typedef void (*TrackStage)(SBuildContext& context);
 typedef void (*MeasureStage)(SMeasureWalk& walk, SMeasure* pMeasure);
 
-// Whether the walk runs the measure stage: a stage that can do a later
-// stage's work on its way asks once, at the walk's first measure.
-inline bool WalkRuns(const SMeasureWalk& walk, MeasureStage pfnStage) {
-    for (uint32_t i = 0; i < walk.nStages; ++i)
-        if (walk.apfnStages[i] == pfnStage) return true;
-    return false;
+// Whether the walk runs stage cStage (a letter A..S): a stage that can do a
+// later stage's work on its way asks.
+inline bool WalkRuns(const SMeasureWalk& walk, char cStage) {
+    return cStage >= walk.cFirstStage && cStage <= walk.cLastStage;
 }
 
 // Runs stages A to cLastStage (A..S) over the grid that note collection left.
