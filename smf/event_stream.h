@@ -87,4 +87,41 @@ inline unsigned char ReadEventHead(SByteCursor& cursor, uint32_t* pdwTicks, unsi
     return *pbRunningStatus;
 }
 
+// The most bytes a channel message takes when its delta time has at most
+// four: the delta, a status byte and two data bytes. Where that many are
+// left, one check covers every byte of such an event.
+static const uint32_t kShortChannelEventBytes = 7;
+
+// ReadEventHead for the common event, where the cursor has at least
+// kShortChannelEventBytes left: a channel message (its own status byte or the
+// running status) whose delta takes at most four bytes, read without a check
+// per byte. It leaves the cursor at the first data byte, which is there, as
+// is the second. Any other event (a system event, a longer delta, a data
+// byte without running status) returns 0 with nothing read, for
+// ReadEventHead to read or refuse.
+inline unsigned char ReadShortChannelHead(SByteCursor& cursor, uint32_t* pdwTicks, unsigned char* pbRunningStatus) {
+    unsigned char* p = cursor.pNext;
+    uint32_t dwDelta = *p++;
+    if (dwDelta >= 0x80) {
+        // Two to four bytes (seven bits each, so no group is shifted out).
+        dwDelta = ((dwDelta & 0x7F) << 7) | (*p & 0x7Fu);
+        if (*p++ >= 0x80) {
+            dwDelta = (dwDelta << 7) | (*p & 0x7Fu);
+            if (*p++ >= 0x80) {
+                dwDelta = (dwDelta << 7) | (*p & 0x7Fu);
+                if (*p++ >= 0x80) return 0;
+            }
+        }
+    }
+    unsigned char bStatus = *p;
+    if (bStatus >= 0x80) ++p;
+    else bStatus = *pbRunningStatus;
+    // Only 0x80..0xEF are channel messages; a running status of 0 is none.
+    if (static_cast<unsigned char>(bStatus - 0x80) >= 0x70) return 0;
+    *pbRunningStatus = bStatus;
+    *pdwTicks += dwDelta;
+    cursor.pNext = p;
+    return bStatus;
+}
+
 #endif

@@ -29,8 +29,12 @@ struct SCollection {
     uint8_t bChannel;
     bool bLastTrack;
     int8_t cTranspose;
-    uint8_t bChannelMask;       // 0x0F in format 0 (one channel is read), 0 in format 1 (all are)
-    uint8_t bChannelWanted;     // the channel in format 0, 0 in format 1
+    // The statuses of the chosen channels, as (status & mask) == wanted: note-ons,
+    // note events (0x8n and 0x9n) and program changes. Format 0 reads one
+    // channel, format 1 every one.
+    uint8_t bNoteOnMask, bNoteOnWanted;
+    uint8_t bNoteEventMask, bNoteEventWanted;
+    uint8_t bProgramMask, bProgramWanted;
     uint32_t nNotes;            // note-ons counted by the first pass
     uint64_t nSlotTicksTimesR;  // 4·D: the ticks of R slots
     double dSlotsPerTick;       // R/(4·D), as MeasureLength has always rounded it
@@ -46,7 +50,8 @@ struct SOpenNote {
 struct SPairing {
     SOpenNote* aOpenNotes;      // by key
     uint32_t nNotesUsed;        // raw notes handed out
-    uint32_t nLastSlot;         // slot of the note appended last, for an O(1) append
+    uint32_t nSlotsCleared;     // slots from the first whose lists are set
+    uint32_t nLastSlot;         // slot of the note appended last (none at first), for an O(1) append
     SRawNote* pLastAppended;
 };
 
@@ -58,20 +63,35 @@ void DestroyTransientHeap() {
     g_pRawNotes = nullptr;
 }
 
-// nCount zero-filled records of the transient heap. On a 32-bit system a
-// huge count (a file of hundreds of megabytes of note-ons) would wrap the
-// byte size, so it is refused like any other allocation that fails.
+// nCount records of the transient heap, zero-filled unless the caller writes
+// them in full anyway. On a 32-bit system a huge count (a file of hundreds of
+// megabytes of note-ons) would wrap the byte size, so it is refused like any
+// other allocation that fails.
 template <typename T>
-static T* AllocateTransient(size_t nCount, int nErrorId) {
+static T* AllocateTransient(size_t nCount, int nErrorId, bool bZeroFill = true) {
     if (nCount > SIZE_MAX / sizeof(T)) RaiseError(nErrorId);
-    void* pBlock = PlatformAllocate(g_hTransientHeap, sizeof(T) * nCount, true);
+    size_t nBytes = sizeof(T) * nCount;
+    void* pBlock = bZeroFill ? PlatformAllocate(g_hTransientHeap, nBytes, true)
+                             : PlatformAllocateUncleared(g_hTransientHeap, nBytes);
     if (!pBlock) RaiseError(nErrorId);
     return static_cast<T*>(pBlock);
 }
 
-// Format 0 keeps only the chosen channel; format 1 takes every channel.
-static bool IsOnChosenChannel(const SCollection& c, unsigned char bStatus) {
-    return (bStatus & c.bChannelMask) == c.bChannelWanted;
+// Format 0 keeps only the chosen channel (one of its 16); format 1 takes every
+// channel.
+static void ChooseChannels(SCollection& c, bool bOneChannel, uint8_t bChannel) {
+    uint8_t bChannelMask = bOneChannel ? 0x0F : 0;
+    uint8_t bChannelWanted = bOneChannel ? bChannel : 0;
+    c.bNoteOnMask = 0xF0 | bChannelMask;
+    c.bNoteOnWanted = 0x90 | bChannelWanted;
+    c.bNoteEventMask = 0xE0 | bChannelMask;
+    c.bNoteEventWanted = 0x80 | bChannelWanted;
+    c.bProgramMask = 0xF0 | bChannelMask;
+    c.bProgramWanted = 0xC0 | bChannelWanted;
+    if (bChannel > 0x0F && bOneChannel) {
+        // No such channel: no status has a clear top bit.
+        c.bNoteOnWanted = c.bNoteEventWanted = c.bProgramWanted = 0;
+    }
 }
 
 // Slots, possibly fractional, from the start of the track to tick t.
@@ -101,29 +121,58 @@ static unsigned char SkipSystemEvent(unsigned char bStatus, SByteCursor& cursor)
     return bRunningStatus;
 }
 
-// ---- First pass: counting ------------------------------------------------------------
-
-// Only note-ons of the chosen channels and the end time matter here: every
-// other channel message is stepped over by its length alone.
-static void CountNotes(SCollection& c) {
+// The chunk's events up to its end-of-track event, read the same way by both
+// passes. Every channel message goes to onChannel(bStatus, pData, dwTicks)
+// with its data bytes known to be there; every other event to
+// onSystem(bStatus, cursor), the cursor after its status byte, before it is
+// stepped over. Returns the tick of the end-of-track event and where the
+// event starts. Away from the end of the data most events are channel
+// messages with short deltas, each read under one check of the bytes left.
+template <typename FChannel, typename FSystem>
+static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onSystem, unsigned char** ppEndOfTrack) {
     SByteCursor cursor = TrackEvents(c.pFile, c.pChunk);
     uint32_t dwTicks = 0;
     unsigned char bRunningStatus = 0;
-    uint32_t nNotes = 0;
     for (;;) {
-        unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        if (bStatus >= 0xF0) {
-            bRunningStatus = SkipSystemEvent(bStatus, cursor);
-            if (bRunningStatus == kStatusMeta) break;
+        unsigned char bStatus;
+        if (BytesLeft(cursor) >= kShortChannelEventBytes &&
+            (bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus)) != 0) {
+            onChannel(bStatus, cursor.pNext, dwTicks);
+            cursor.pNext += ChannelDataBytes(bStatus);
             continue;
         }
-        uint32_t nData = ChannelDataBytes(bStatus);
-        if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
-        if ((bStatus & 0xF0) == 0x90 && IsOnChosenChannel(c, bStatus) && cursor.pNext[1] != 0) ++nNotes;
-        cursor.pNext += nData;
+        unsigned char* pEvent = cursor.pNext;
+        bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
+        if (bStatus < 0xF0) {
+            uint32_t nData = ChannelDataBytes(bStatus);
+            if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
+            onChannel(bStatus, cursor.pNext, dwTicks);
+            cursor.pNext += nData;
+            continue;
+        }
+        onSystem(bStatus, cursor);
+        bRunningStatus = SkipSystemEvent(bStatus, cursor);
+        if (bRunningStatus == kStatusMeta) {
+            *ppEndOfTrack = pEvent;
+            return dwTicks;
+        }
     }
+}
+
+// ---- First pass: counting ------------------------------------------------------------
+
+// Only note-ons of the chosen channels and the end time matter here.
+static void CountNotes(SCollection& c) {
+    uint32_t nNotes = 0;
+    uint8_t bMask = c.bNoteOnMask, bWanted = c.bNoteOnWanted;
+    unsigned char* pEndOfTrack;
+    g_pCurrentTrack->dwEndTime = WalkEvents(
+        c,
+        [&](unsigned char bStatus, const unsigned char* pData, uint32_t) {
+            if ((bStatus & bMask) == bWanted && pData[1] != 0) ++nNotes;
+        },
+        [](unsigned char, const SByteCursor&) {}, &pEndOfTrack);
     c.nNotes = nNotes;
-    g_pCurrentTrack->dwEndTime = dwTicks;
 }
 
 // ---- Setting up the grid ---------------------------------------------------------------
@@ -137,8 +186,10 @@ static void SetUpGrid(SCollection& c) {
     DestroyTransientHeap();
     g_hTransientHeap = PlatformCreateHeap();
     if (!g_hTransientHeap) RaiseError(kMsgNoTransientHeap);
-    g_pSlots = AllocateTransient<SSlot>(g_nSlots, kMsgNoTransientSlots);
-    g_pRawNotes = AllocateTransient<SRawNote>(c.nNotes, kMsgNoTransientNotes);
+    // Pairing writes every slot and every raw note in full: their memory
+    // need not be cleared first.
+    g_pSlots = AllocateTransient<SSlot>(g_nSlots, kMsgNoTransientSlots, false);
+    g_pRawNotes = AllocateTransient<SRawNote>(c.nNotes, kMsgNoTransientNotes, false);
     g_pCurrentTrack->nNotes = static_cast<int32_t>(c.nNotes);
     c.nSlotTicksTimesR = 4ull * c.pFile->wDivision;
     c.dSlotsPerTick = 1.0 / (c.pFile->wDivision * 4.0 / c.bResolution);
@@ -146,13 +197,30 @@ static void SetUpGrid(SCollection& c) {
 
 // ---- Second pass: pairing ---------------------------------------------------------------
 
+// The slots' memory is not cleared beforehand: the pass empties their lists
+// a run at a time just ahead of the notes it files, a kilobyte (128 slots)
+// at least, so that every slot is set once and by the end of the pass.
+static const uint32_t kSlotsClearedAtOnce = 128;
+
+// Empties the lists of the slots not yet reached, at least up to (not
+// including) slot nTo.
+static void ClearSlotsTo(SPairing& pairing, uint32_t nTo) {
+    uint32_t nFrom = pairing.nSlotsCleared;
+    if (nTo - nFrom < kSlotsClearedAtOnce) nTo = nFrom + kSlotsClearedAtOnce;
+    if (nTo > g_nSlots) nTo = g_nSlots;
+    memset(g_pSlots + nFrom, 0, (nTo - nFrom) * sizeof(SSlot));
+    pairing.nSlotsCleared = nTo;
+}
+
 // Files a note at the end of its slot's list. Notes arrive in time order, so
-// the list's tail is nearly always the note appended just before.
+// the list's tail is nearly always the note appended just before. (Only a
+// track whose tick sum wraps goes back to an earlier slot.)
 static void AppendToSlot(SPairing& pairing, uint32_t nSlot, SRawNote* pNote) {
     SRawNote** ppTail;
-    if (pairing.pLastAppended && pairing.nLastSlot == nSlot) {
+    if (nSlot == pairing.nLastSlot) {
         ppTail = &pairing.pLastAppended->pNext;
     } else {
+        if (nSlot >= pairing.nSlotsCleared) ClearSlotsTo(pairing, nSlot + 1);
         ppTail = &g_pSlots[nSlot].pNotes;
         while (*ppTail) ppTail = &(*ppTail)->pNext;
     }
@@ -198,6 +266,17 @@ static void CloseNote(const SCollection& c, SOpenNote& open, uint32_t dwTicks) {
     open.pNote = nullptr;
 }
 
+// A raw note starting at tick t, written in full (its memory was not cleared).
+static SRawNote* StartRawNote(SPairing& pairing, unsigned char bKey, uint32_t dwTicks) {
+    SRawNote* pNote = &g_pRawNotes[pairing.nNotesUsed++];
+    pNote->bPitch = bKey;
+    pNote->bTieIn = 0;
+    pNote->bTieOut = 0;
+    pNote->dwOn = dwTicks;
+    pNote->pNext = nullptr;
+    return pNote;
+}
+
 // A note-off, or a note-on of any velocity, ends the sounding note of its key;
 // a note-on with a velocity starts a new one. A note transposed out of range
 // stays out of the grid, but still ends like any other.
@@ -210,9 +289,7 @@ static void PairNoteEvent(const SCollection& c, SPairing& pairing, unsigned char
     // A note-on at the very end of the track has no slot of its own: it goes
     // into the last one.
     uint32_t nSlot = SlotOf(c, dwTicks);
-    SRawNote* pNote = &g_pRawNotes[pairing.nNotesUsed++];
-    pNote->dwOn = dwTicks;
-    pNote->bPitch = bKey;
+    SRawNote* pNote = StartRawNote(pairing, bKey, dwTicks);
     if (Transpose(c, pNote)) AppendToSlot(pairing, nSlot, pNote);
     open.pNote = pNote;
     open.nSlot = nSlot;
@@ -226,41 +303,35 @@ static void ReadTrackName(const SCollection& c, SByteCursor cursor, uint32_t nLe
     g_pCurrentTrack->pszName = pszName;
 }
 
+// A meta event that names the track (read on a copy of the cursor, which
+// stands after the status byte).
+static void ReadMetaEvent(const SCollection& c, unsigned char bStatus, SByteCursor cursor) {
+    if (bStatus != kStatusMeta) return;
+    unsigned char bType = ReadByte(cursor);
+    uint32_t nLength = ReadVarLen(cursor);
+    if (bType == kMetaTrackName) ReadTrackName(c, cursor, nLength);
+}
+
 // Every note event of the chosen channels, the first program change and the
 // track's name; the end-of-track event is remembered for the last track.
 static void PairNotes(const SCollection& c, SPairing& pairing) {
-    SByteCursor cursor = TrackEvents(c.pFile, c.pChunk);
-    uint32_t dwTicks = 0;
-    unsigned char bRunningStatus = 0;
-    for (;;) {
-        unsigned char* pEvent = cursor.pNext;
-        unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        if (bStatus < 0xF0) {
-            uint32_t nData = ChannelDataBytes(bStatus);
-            if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
-            unsigned char bKind = bStatus & 0xF0;
-            if ((bKind == 0x80 || bKind == 0x90) && IsOnChosenChannel(c, bStatus)) {
-                PairNoteEvent(c, pairing, bKind, cursor.pNext[0], cursor.pNext[1], dwTicks);
-            } else if (bKind == 0xC0 && IsOnChosenChannel(c, bStatus)) {
+    uint8_t bMask = c.bNoteEventMask, bWanted = c.bNoteEventWanted;
+    uint8_t bProgramMask = c.bProgramMask, bProgramWanted = c.bProgramWanted;
+    unsigned char* pEndOfTrack;
+    WalkEvents(
+        c,
+        [&](unsigned char bStatus, const unsigned char* pData, uint32_t dwTicks) {
+            if ((bStatus & bMask) == bWanted) {
+                PairNoteEvent(c, pairing, bStatus & 0xF0, pData[0], pData[1], dwTicks);
+            } else if ((bStatus & bProgramMask) == bProgramWanted) {
                 // The first program change to a number other than 0 names the instrument.
-                if (g_pCurrentTrack->bProgram == 0) g_pCurrentTrack->bProgram = cursor.pNext[0];
+                if (g_pCurrentTrack->bProgram == 0) g_pCurrentTrack->bProgram = pData[0];
             }
-            cursor.pNext += nData;
-        } else if (bStatus == kStatusMeta) {
-            unsigned char bType = ReadByte(cursor);
-            uint32_t nLength = ReadVarLen(cursor);
-            if (bType == kMetaEndOfTrack) {
-                // Its delta time is where the last track's end is rewritten.
-                if (c.bLastTrack) g_pEndOfTrackEvent = pEvent;
-                return;
-            }
-            if (bType == kMetaTrackName) ReadTrackName(c, cursor, nLength);
-            SkipBytes(cursor, nLength);
-            bRunningStatus = 0;
-        } else {
-            bRunningStatus = SkipSystemEvent(bStatus, cursor);
-        }
-    }
+        },
+        [&](unsigned char bStatus, const SByteCursor& cursor) { ReadMetaEvent(c, bStatus, cursor); }, &pEndOfTrack);
+    // Its delta time is where the last track's end is rewritten.
+    if (c.bLastTrack) g_pEndOfTrackEvent = pEndOfTrack;
+    if (pairing.nSlotsCleared < g_nSlots) ClearSlotsTo(pairing, g_nSlots);
 }
 
 // ---- End of track ----------------------------------------------------------------------
@@ -298,8 +369,7 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
     c.bLastTrack = bLastTrack;
     c.cTranspose = cTranspose;
 
-    c.bChannelMask = pFile->wFormat == 0 ? 0x0F : 0;
-    c.bChannelWanted = pFile->wFormat == 0 ? bChannel : 0;
+    ChooseChannels(c, pFile->wFormat == 0, bChannel);
 
     CountNotes(c);
     if (c.nNotes == 0) {
@@ -309,6 +379,7 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
     SetUpGrid(c);
     SPairing pairing;
     memset(&pairing, 0, sizeof pairing);
+    pairing.nLastSlot = UINT32_MAX;
     pairing.aOpenNotes = AllocateTransient<SOpenNote>(256, kMsgNoMemory);
     PairNotes(c, pairing);
     NameTrack(c);
