@@ -36,6 +36,7 @@ struct SCollection {
     uint8_t bNoteEventMask, bNoteEventWanted;
     uint8_t bProgramMask, bProgramWanted;
     uint32_t nNotes;            // note-ons counted by the first pass
+    uint32_t nSlots;            // g_nSlots, the grid's length
     uint64_t nSlotTicksTimesR;  // 4·D: the ticks of R slots
     double dSlotsPerTick;       // R/(4·D), as MeasureLength has always rounded it
 };
@@ -49,7 +50,9 @@ struct SOpenNote {
 // The second pass's state.
 struct SPairing {
     SOpenNote* aOpenNotes;      // by key
-    uint32_t nNotesUsed;        // raw notes handed out
+    SSlot* aSlots;              // g_pSlots
+    SRawNote* pNextNote;        // the next raw note of g_pRawNotes to hand out
+    SRawNote* pNotesEnd;        // and the end of the array
     uint32_t nSlotsCleared;     // slots from the first whose lists are set
     uint32_t nLastSlot;         // slot of the note appended last (none at first), for an O(1) append
     SRawNote* pLastAppended;
@@ -109,7 +112,7 @@ static double SlotsAt(const SCollection& c, uint32_t dwTicks) {
 // goes into the last slot either way.
 static uint32_t SlotOf(const SCollection& c, uint32_t dwTicks) {
     uint64_t nSlot = dwTicks * static_cast<uint64_t>(c.bResolution) / c.nSlotTicksTimesR;
-    return nSlot < g_nSlots ? static_cast<uint32_t>(nSlot) : g_nSlots - 1;
+    return nSlot < c.nSlots ? static_cast<uint32_t>(nSlot) : c.nSlots - 1;
 }
 
 // Steps over a system event (rare next to channel messages) on a copy of the
@@ -191,6 +194,7 @@ static void SetUpGrid(SCollection& c) {
     g_pSlots = AllocateTransient<SSlot>(g_nSlots, kMsgNoTransientSlots, false);
     g_pRawNotes = AllocateTransient<SRawNote>(c.nNotes, kMsgNoTransientNotes, false);
     g_pCurrentTrack->nNotes = static_cast<int32_t>(c.nNotes);
+    c.nSlots = g_nSlots;
     c.nSlotTicksTimesR = 4ull * c.pFile->wDivision;
     c.dSlotsPerTick = 1.0 / (c.pFile->wDivision * 4.0 / c.bResolution);
 }
@@ -204,24 +208,24 @@ static const uint32_t kSlotsClearedAtOnce = 128;
 
 // Empties the lists of the slots not yet reached, at least up to (not
 // including) slot nTo.
-static void ClearSlotsTo(SPairing& pairing, uint32_t nTo) {
+static void ClearSlotsTo(const SCollection& c, SPairing& pairing, uint32_t nTo) {
     uint32_t nFrom = pairing.nSlotsCleared;
     if (nTo - nFrom < kSlotsClearedAtOnce) nTo = nFrom + kSlotsClearedAtOnce;
-    if (nTo > g_nSlots) nTo = g_nSlots;
-    memset(g_pSlots + nFrom, 0, (nTo - nFrom) * sizeof(SSlot));
+    if (nTo > c.nSlots) nTo = c.nSlots;
+    memset(pairing.aSlots + nFrom, 0, (nTo - nFrom) * sizeof(SSlot));
     pairing.nSlotsCleared = nTo;
 }
 
 // Files a note at the end of its slot's list. Notes arrive in time order, so
 // the list's tail is nearly always the note appended just before. (Only a
 // track whose tick sum wraps goes back to an earlier slot.)
-static void AppendToSlot(SPairing& pairing, uint32_t nSlot, SRawNote* pNote) {
+static void AppendToSlot(const SCollection& c, SPairing& pairing, uint32_t nSlot, SRawNote* pNote) {
     SRawNote** ppTail;
     if (nSlot == pairing.nLastSlot) {
         ppTail = &pairing.pLastAppended->pNext;
     } else {
-        if (nSlot >= pairing.nSlotsCleared) ClearSlotsTo(pairing, nSlot + 1);
-        ppTail = &g_pSlots[nSlot].pNotes;
+        if (nSlot >= pairing.nSlotsCleared) ClearSlotsTo(c, pairing, nSlot + 1);
+        ppTail = &pairing.aSlots[nSlot].pNotes;
         while (*ppTail) ppTail = &(*ppTail)->pNext;
     }
     *ppTail = pNote;
@@ -253,7 +257,7 @@ static void MeasureLength(const SCollection& c, uint32_t nSlot, SRawNote* pNote)
     }
     // A note never runs past the grid (only notes of files whose tick
     // sum wraps would).
-    uint32_t nRoom = g_nSlots - nSlot;
+    uint32_t nRoom = c.nSlots - nSlot;
     pNote->wLength = nRounded > static_cast<int64_t>(nRoom) ? nRoom : static_cast<uint32_t>(nRounded);
     pNote->bUnit = c.bResolution;
     HalveWhileEven(pNote->wLength, pNote->bUnit);
@@ -268,7 +272,7 @@ static void CloseNote(const SCollection& c, SOpenNote& open, uint32_t dwTicks) {
 
 // A raw note starting at tick t, written in full (its memory was not cleared).
 static SRawNote* StartRawNote(SPairing& pairing, unsigned char bKey, uint32_t dwTicks) {
-    SRawNote* pNote = &g_pRawNotes[pairing.nNotesUsed++];
+    SRawNote* pNote = pairing.pNextNote++;
     pNote->bPitch = bKey;
     pNote->bTieIn = 0;
     pNote->bTieOut = 0;
@@ -277,20 +281,21 @@ static SRawNote* StartRawNote(SPairing& pairing, unsigned char bKey, uint32_t dw
     return pNote;
 }
 
-// A note-off, or a note-on of any velocity, ends the sounding note of its key;
-// a note-on with a velocity starts a new one. A note transposed out of range
-// stays out of the grid, but still ends like any other.
-static void PairNoteEvent(const SCollection& c, SPairing& pairing, unsigned char bKind, unsigned char bKey,
+// A note-off (0x8n), or a note-on (0x9n) of any velocity, ends the sounding
+// note of its key; a note-on with a velocity starts a new one. A note
+// transposed out of range stays out of the grid, but still ends like any
+// other.
+static void PairNoteEvent(const SCollection& c, SPairing& pairing, unsigned char bStatus, unsigned char bKey,
                           unsigned char bVelocity, uint32_t dwTicks) {
     SOpenNote& open = pairing.aOpenNotes[bKey];
     if (open.pNote) CloseNote(c, open, dwTicks);
-    if (bKind != 0x90 || bVelocity == 0 || pairing.nNotesUsed >= c.nNotes) return;
+    if (!(bStatus & 0x10) || bVelocity == 0 || pairing.pNextNote == pairing.pNotesEnd) return;
 
     // A note-on at the very end of the track has no slot of its own: it goes
     // into the last one.
     uint32_t nSlot = SlotOf(c, dwTicks);
     SRawNote* pNote = StartRawNote(pairing, bKey, dwTicks);
-    if (Transpose(c, pNote)) AppendToSlot(pairing, nSlot, pNote);
+    if (Transpose(c, pNote)) AppendToSlot(c, pairing, nSlot, pNote);
     open.pNote = pNote;
     open.nSlot = nSlot;
 }
@@ -322,7 +327,7 @@ static void PairNotes(const SCollection& c, SPairing& pairing) {
         c,
         [&](unsigned char bStatus, const unsigned char* pData, uint32_t dwTicks) {
             if ((bStatus & bMask) == bWanted) {
-                PairNoteEvent(c, pairing, bStatus & 0xF0, pData[0], pData[1], dwTicks);
+                PairNoteEvent(c, pairing, bStatus, pData[0], pData[1], dwTicks);
             } else if ((bStatus & bProgramMask) == bProgramWanted) {
                 // The first program change to a number other than 0 names the instrument.
                 if (g_pCurrentTrack->bProgram == 0) g_pCurrentTrack->bProgram = pData[0];
@@ -331,7 +336,7 @@ static void PairNotes(const SCollection& c, SPairing& pairing) {
         [&](unsigned char bStatus, const SByteCursor& cursor) { ReadMetaEvent(c, bStatus, cursor); }, &pEndOfTrack);
     // Its delta time is where the last track's end is rewritten.
     if (c.bLastTrack) g_pEndOfTrackEvent = pEndOfTrack;
-    if (pairing.nSlotsCleared < g_nSlots) ClearSlotsTo(pairing, g_nSlots);
+    if (pairing.nSlotsCleared < c.nSlots) ClearSlotsTo(c, pairing, c.nSlots);
 }
 
 // ---- End of track ----------------------------------------------------------------------
@@ -380,6 +385,9 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
     SPairing pairing;
     memset(&pairing, 0, sizeof pairing);
     pairing.nLastSlot = UINT32_MAX;
+    pairing.aSlots = g_pSlots;
+    pairing.pNextNote = g_pRawNotes;
+    pairing.pNotesEnd = g_pRawNotes + c.nNotes;
     pairing.aOpenNotes = AllocateTransient<SOpenNote>(256, kMsgNoMemory);
     PairNotes(c, pairing);
     NameTrack(c);
