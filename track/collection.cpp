@@ -136,16 +136,18 @@ static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onS
     SByteCursor cursor = TrackEvents(c.pFile, c.pChunk);
     uint32_t dwTicks = 0;
     unsigned char bRunningStatus = 0;
+    // An event that starts before pShortEnd has kShortChannelEventBytes left.
+    unsigned char* pShortEnd =
+        BytesLeft(cursor) >= kShortChannelEventBytes ? cursor.pEnd - (kShortChannelEventBytes - 1) : cursor.pNext;
     for (;;) {
-        unsigned char bStatus;
-        if (BytesLeft(cursor) >= kShortChannelEventBytes &&
-            (bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus)) != 0) {
+        while (cursor.pNext < pShortEnd) {
+            unsigned char bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus);
+            if (!bStatus) break;
             onChannel(bStatus, cursor.pNext, dwTicks);
             cursor.pNext += ChannelDataBytes(bStatus);
-            continue;
         }
         unsigned char* pEvent = cursor.pNext;
-        bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
+        unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
         if (bStatus < 0xF0) {
             uint32_t nData = ChannelDataBytes(bStatus);
             if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
