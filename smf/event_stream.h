@@ -63,7 +63,7 @@ uint32_t VarLenSize(uint32_t v);
 inline uint32_t ChannelDataBytes(unsigned char bStatus) {
     // By the status's high four bits (a table: every event asks).
     static const uint8_t kDataBytes[16] = {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 2, 2};
-    return kDataBytes[bStatus >> 4];
+    return kDataBytes[static_cast<uint32_t>(bStatus) >> 4];
 }
 
 // Steps over the data of one event whose status is given (the cursor stands
@@ -100,7 +100,8 @@ static const uint32_t kShortChannelEventBytes = 7;
 // per byte. It leaves the cursor at the first data byte, which is there, as
 // is the second. Any other event (a system event, a longer delta, a data
 // byte without running status) returns 0 with nothing read, for
-// ReadEventHead to read or refuse.
+// ReadEventHead to read or refuse. The running status is 0 or a channel
+// message's status, as every event loop keeps it (SkipEvent's result).
 inline unsigned char ReadShortChannelHead(SByteCursor& cursor, uint32_t* pdwTicks, unsigned char* pbRunningStatus) {
     unsigned char* p = cursor.pNext;
     uint32_t dwDelta = *p++;
@@ -115,12 +116,16 @@ inline unsigned char ReadShortChannelHead(SByteCursor& cursor, uint32_t* pdwTick
             }
         }
     }
+    // Only 0x80..0xEF are channel messages; a running status is one or 0, none.
     unsigned char bStatus = *p;
-    if (bStatus >= 0x80) ++p;
-    else bStatus = *pbRunningStatus;
-    // Only 0x80..0xEF are channel messages; a running status of 0 is none.
-    if (static_cast<unsigned char>(bStatus - 0x80) >= 0x70) return 0;
-    *pbRunningStatus = bStatus;
+    if (bStatus >= 0x80) {
+        if (bStatus >= 0xF0) return 0;
+        ++p;
+        *pbRunningStatus = bStatus;
+    } else {
+        bStatus = *pbRunningStatus;
+        if (bStatus == 0) return 0;
+    }
     *pdwTicks += dwDelta;
     cursor.pNext = p;
     return bStatus;
