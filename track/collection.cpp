@@ -29,12 +29,7 @@ struct SCollection {
     uint8_t bChannel;
     bool bLastTrack;
     int8_t cTranspose;
-    // The statuses of the chosen channels, as (status & mask) == wanted: note-ons,
-    // note events (0x8n and 0x9n) and program changes. Format 0 reads one
-    // channel, format 1 every one.
-    uint8_t bNoteOnMask, bNoteOnWanted;
-    uint8_t bNoteEventMask, bNoteEventWanted;
-    uint8_t bProgramMask, bProgramWanted;
+    uint8_t abStatus[256];      // what each channel status is to the passes (kDataBytes, kNoteEvent, ...)
     uint32_t nNotes;            // note-ons counted by the first pass
     uint32_t nSlots;            // g_nSlots, the grid's length
     uint64_t nSlotTicksTimesR;  // 4·D: the ticks of R slots
@@ -80,20 +75,25 @@ static T* AllocateTransient(size_t nCount, int nErrorId, bool bZeroFill = true) 
     return static_cast<T*>(pBlock);
 }
 
+// What a channel message's status is to the passes, looked up once per event:
+// its data bytes, and whether it is a note event, a note-on or a program
+// change of a chosen channel.
+static const uint8_t kDataBytes = 0x03;       // the low bits: 1 or 2
+static const uint8_t kNoteEvent = 0x04;       // 0x8n or 0x9n
+static const uint8_t kNoteOn = 0x08;          // 0x9n
+static const uint8_t kProgramChange = 0x10;   // 0xCn
+
 // Format 0 keeps only the chosen channel (one of its 16); format 1 takes every
 // channel.
 static void ChooseChannels(SCollection& c, bool bOneChannel, uint8_t bChannel) {
-    uint8_t bChannelMask = bOneChannel ? 0x0F : 0;
-    uint8_t bChannelWanted = bOneChannel ? bChannel : 0;
-    c.bNoteOnMask = 0xF0 | bChannelMask;
-    c.bNoteOnWanted = 0x90 | bChannelWanted;
-    c.bNoteEventMask = 0xE0 | bChannelMask;
-    c.bNoteEventWanted = 0x80 | bChannelWanted;
-    c.bProgramMask = 0xF0 | bChannelMask;
-    c.bProgramWanted = 0xC0 | bChannelWanted;
-    if (bChannel > 0x0F && bOneChannel) {
-        // No such channel: no status has a clear top bit.
-        c.bNoteOnWanted = c.bNoteEventWanted = c.bProgramWanted = 0;
+    for (uint32_t nStatus = 0x80; nStatus < 0xF0; ++nStatus) {
+        uint8_t bMeaning = static_cast<uint8_t>(ChannelDataBytes(static_cast<unsigned char>(nStatus)));
+        if (!bOneChannel || (nStatus & 0x0F) == bChannel) {
+            if ((nStatus & 0xE0) == 0x80) bMeaning |= kNoteEvent;
+            if ((nStatus & 0xF0) == 0x90) bMeaning |= kNoteOn;
+            if ((nStatus & 0xF0) == 0xC0) bMeaning |= kProgramChange;
+        }
+        c.abStatus[nStatus] = bMeaning;
     }
 }
 
@@ -125,8 +125,8 @@ static unsigned char SkipSystemEvent(unsigned char bStatus, SByteCursor& cursor)
 }
 
 // The chunk's events up to its end-of-track event, read the same way by both
-// passes. Every channel message goes to onChannel(bStatus, pData, dwTicks)
-// with its data bytes known to be there; every other event to
+// passes. Every channel message goes to onChannel(bMeaning, pData, dwTicks),
+// its status's meaning from c.abStatus, with its data bytes known to be there; every other event to
 // onSystem(bStatus, cursor), the cursor after its status byte, before it is
 // stepped over. Returns the tick of the end-of-track event and where the
 // event starts. Away from the end of the data most events are channel
@@ -143,15 +143,17 @@ static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onS
         while (cursor.pNext < pShortEnd) {
             unsigned char bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus);
             if (!bStatus) break;
-            onChannel(bStatus, cursor.pNext, dwTicks);
-            cursor.pNext += ChannelDataBytes(bStatus);
+            uint8_t bMeaning = c.abStatus[bStatus];
+            onChannel(bMeaning, cursor.pNext, dwTicks);
+            cursor.pNext += bMeaning & kDataBytes;
         }
         unsigned char* pEvent = cursor.pNext;
         unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
         if (bStatus < 0xF0) {
-            uint32_t nData = ChannelDataBytes(bStatus);
+            uint8_t bMeaning = c.abStatus[bStatus];
+            uint32_t nData = bMeaning & kDataBytes;
             if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
-            onChannel(bStatus, cursor.pNext, dwTicks);
+            onChannel(bMeaning, cursor.pNext, dwTicks);
             cursor.pNext += nData;
             continue;
         }
@@ -169,12 +171,11 @@ static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onS
 // Only note-ons of the chosen channels and the end time matter here.
 static void CountNotes(SCollection& c) {
     uint32_t nNotes = 0;
-    uint8_t bMask = c.bNoteOnMask, bWanted = c.bNoteOnWanted;
     unsigned char* pEndOfTrack;
     g_pCurrentTrack->dwEndTime = WalkEvents(
         c,
-        [&](unsigned char bStatus, const unsigned char* pData, uint32_t) {
-            if ((bStatus & bMask) == bWanted && pData[1] != 0) ++nNotes;
+        [&](uint8_t bMeaning, const unsigned char* pData, uint32_t) {
+            if ((bMeaning & kNoteOn) && pData[1] != 0) ++nNotes;
         },
         [](unsigned char, const SByteCursor&) {}, &pEndOfTrack);
     c.nNotes = nNotes;
@@ -286,12 +287,12 @@ static SRawNote* StartRawNote(SPairing& pairing, unsigned char bKey, uint32_t dw
 // A note-off (0x8n), or a note-on (0x9n) of any velocity, ends the sounding
 // note of its key; a note-on with a velocity starts a new one. A note
 // transposed out of range stays out of the grid, but still ends like any
-// other.
-static void PairNoteEvent(const SCollection& c, SPairing& pairing, unsigned char bStatus, unsigned char bKey,
-                          unsigned char bVelocity, uint32_t dwTicks) {
+// other. (Inline: every note event comes here, and a call costs a fifth more.)
+static inline void PairNoteEvent(const SCollection& c, SPairing& pairing, bool bNoteOn, unsigned char bKey,
+                                 unsigned char bVelocity, uint32_t dwTicks) {
     SOpenNote& open = pairing.aOpenNotes[bKey];
     if (open.pNote) CloseNote(c, open, dwTicks);
-    if (!(bStatus & 0x10) || bVelocity == 0 || pairing.pNextNote == pairing.pNotesEnd) return;
+    if (!bNoteOn || bVelocity == 0 || pairing.pNextNote == pairing.pNotesEnd) return;
 
     // A note-on at the very end of the track has no slot of its own: it goes
     // into the last one.
@@ -322,15 +323,13 @@ static void ReadMetaEvent(const SCollection& c, unsigned char bStatus, SByteCurs
 // Every note event of the chosen channels, the first program change and the
 // track's name; the end-of-track event is remembered for the last track.
 static void PairNotes(const SCollection& c, SPairing& pairing) {
-    uint8_t bMask = c.bNoteEventMask, bWanted = c.bNoteEventWanted;
-    uint8_t bProgramMask = c.bProgramMask, bProgramWanted = c.bProgramWanted;
     unsigned char* pEndOfTrack;
     WalkEvents(
         c,
-        [&](unsigned char bStatus, const unsigned char* pData, uint32_t dwTicks) {
-            if ((bStatus & bMask) == bWanted) {
-                PairNoteEvent(c, pairing, bStatus, pData[0], pData[1], dwTicks);
-            } else if ((bStatus & bProgramMask) == bProgramWanted) {
+        [&](uint8_t bMeaning, const unsigned char* pData, uint32_t dwTicks) {
+            if (bMeaning & kNoteEvent) {
+                PairNoteEvent(c, pairing, bMeaning & kNoteOn, pData[0], pData[1], dwTicks);
+            } else if (bMeaning & kProgramChange) {
                 // The first program change to a number other than 0 names the instrument.
                 if (g_pCurrentTrack->bProgram == 0) g_pCurrentTrack->bProgram = pData[0];
             }
