@@ -261,9 +261,11 @@ static void MeasureLength(const SCollection& c, uint32_t nSlot, SRawNote* pNote)
     // A note never runs past the grid (only notes of files whose tick
     // sum wraps would).
     uint32_t nRoom = c.nSlots - nSlot;
-    pNote->wLength = nRounded > static_cast<int64_t>(nRoom) ? nRoom : static_cast<uint32_t>(nRounded);
-    pNote->bUnit = c.bResolution;
-    HalveWhileEven(pNote->wLength, pNote->bUnit);
+    uint32_t wLength = nRounded > static_cast<int64_t>(nRoom) ? nRoom : static_cast<uint32_t>(nRounded);
+    uint8_t bUnit = c.bResolution;
+    HalveNonZeroWhileEven(wLength, bUnit);  // a slot at least, and R >= 2
+    pNote->wLength = wLength;
+    pNote->bUnit = bUnit;
 }
 
 // The note ends at tick t and gets its length.
