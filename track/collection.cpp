@@ -126,11 +126,12 @@ static unsigned char SkipSystemEvent(unsigned char bStatus, SByteCursor& cursor)
 
 // The chunk's events up to its end-of-track event, read the same way by both
 // passes. Every channel message goes to onChannel(bMeaning, pData, dwTicks),
-// its status's meaning from c.abStatus, with its data bytes known to be there; every other event to
-// onSystem(bStatus, cursor), the cursor after its status byte, before it is
-// stepped over. Returns the tick of the end-of-track event and where the
-// event starts. Away from the end of the data most events are channel
-// messages with short deltas, each read under one check of the bytes left.
+// with its status's meaning from c.abStatus and its data bytes known to be
+// there; every other event to onSystem(bStatus, cursor), the cursor after its
+// status byte, before it is stepped over. Returns the tick of the
+// end-of-track event and where the event starts. Away from the end of the
+// data most events are channel messages with short deltas, each read under
+// one check of the bytes left.
 template <typename FChannel, typename FSystem>
 static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onSystem, unsigned char** ppEndOfTrack) {
     SByteCursor cursor = TrackEvents(c.pFile, c.pChunk);

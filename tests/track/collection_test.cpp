@@ -333,7 +333,10 @@ TEST(Malformed, UncommonEventsInTheMiddleOfATrack) {
     EXPECT_EQ(c.Slot(9), (Notes{{62, 4}}));
 
     MidiFile noStatus(96);
-    noStatus.AddTrack().Note(0, kQuarter, 60).Raw(kQuarter, {0xFF, 0x01, 0x00, 0x00, 0x3C, 0x40}).Note(kHalf, kHalf, 62);
+    noStatus.AddTrack()
+        .Note(0, kQuarter, 60)
+        .Raw(kQuarter, {0xFF, 0x01, 0x00, 0x00, 0x3C, 0x40})  // an empty text, then 3C 40 at delta 0
+        .Note(kHalf, kHalf, 62);
     ScopedMidi midi(noStatus);
     EXPECT_EQ(ErrorIdOf([&] { VSX_ParseTrack(midi.get(), 0, 16, 0); }), 266);
 }
