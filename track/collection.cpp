@@ -146,7 +146,15 @@ static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onS
             if (!bStatus) break;
             uint8_t bMeaning = c.abStatus[bStatus];
             onChannel(bMeaning, cursor.pNext, dwTicks);
-            cursor.pNext += bMeaning & kDataBytes;
+            // The next event's address must not wait for this one's status to
+            // be read and looked up: the loop goes on only after the common
+            // two data bytes, and leaves it after the rare one-byte messages
+            // (program change, channel pressure), rather than add the length.
+            if ((bStatus & 0xE0) == 0xC0) {
+                cursor.pNext += 1;
+                break;
+            }
+            cursor.pNext += 2;
         }
         unsigned char* pEvent = cursor.pNext;
         unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
@@ -176,7 +184,11 @@ static void CountNotes(SCollection& c) {
     g_pCurrentTrack->dwEndTime = WalkEvents(
         c,
         [&](uint8_t bMeaning, const unsigned char* pData, uint32_t) {
-            if ((bMeaning & kNoteOn) && pData[1] != 0) ++nNotes;
+            // Counted without a branch: note-ons and other events come in no
+            // order a branch could learn. The last data byte is a note-on's
+            // velocity.
+            unsigned char bLastData = pData[(bMeaning & kDataBytes) - 1];
+            nNotes += ((bMeaning & kNoteOn) != 0) & (bLastData != 0);
         },
         [](unsigned char, const SByteCursor&) {}, &pEndOfTrack);
     c.nNotes = nNotes;
