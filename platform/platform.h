@@ -31,6 +31,9 @@ void PlatformDestroyHeap(void* hHeap);
 #include "arena_heap.h"
 #else
 void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill);
+// A block whose bytes may be anything, for a large block that its caller
+// writes in full: memory a destroyed heap left behind is not cleared for it.
+void* PlatformAllocateUncleared(void* hHeap, size_t nBytes);
 void PlatformFree(void* hHeap, void* pBlock);
 #endif
 // Gives the system the memory that destroyed heaps left for the next ones

@@ -60,6 +60,8 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill) {
     return pBlock + 1;
 }
 
+void* PlatformAllocateUncleared(void* hHeap, size_t nBytes) { return PlatformAllocate(hHeap, nBytes, false); }
+
 void PlatformFree(void* hHeap, void* pData) {
     SHeap* pHeap = static_cast<SHeap*>(hHeap);
     if (!pHeap || !pData) return;
@@ -302,12 +304,13 @@ static void NoteUsed(SHeap* pHeap) {
 }
 
 // A large block gets a chunk of its own, kept behind the current one (or
-// made the current one, when there is none, for the blocks after it).
-static char* CutOwnChunk(SHeap* pHeap, size_t nNeeded) {
+// made the current one, when there is none, for the blocks after it). What
+// an earlier heap wrote there is cleared unless the caller says it need not.
+static char* CutOwnChunk(SHeap* pHeap, size_t nNeeded, bool bClear = true) {
     SChunk* pOwn = NewChunk(nNeeded);
     if (!pOwn) return nullptr;
     MakeReady(pOwn, nNeeded);
-    ClearDirty(pOwn, 0, nNeeded);
+    if (bClear) ClearDirty(pOwn, 0, nNeeded);
     pOwn->nUsed = nNeeded;
     if (SChunk* pCurrent = pHeap->pChunks) {
         pOwn->pNext = pCurrent->pNext;
@@ -382,6 +385,19 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
     if (nNeeded > static_cast<size_t>(pHeap->pClean - pStart)) return AllocateBeyondCleanRun(pHeap, nBytes, nNeeded);
     pHeap->pNext = pStart + nNeeded;
     return CountAndHandOut(pHeap, pStart, nBytes, nNeeded);
+}
+
+// A block too large to share a chunk gets one of its own, as it would from
+// PlatformAllocate, but what an earlier heap left in it stays; a smaller
+// block is cut as usual.
+void* PlatformAllocateUncleared(void* hHeap, size_t nBytes) {
+    SHeap* pHeap = static_cast<SHeap*>(hHeap);
+    size_t nNeeded = AlignUp(nBytes ? nBytes : 1) + kBlockHead + kRedZone;
+    if (!pHeap || nNeeded < nBytes || nNeeded <= kChunkBytes / 4) return PlatformAllocate(hHeap, nBytes, false);
+    if (!AllocationAllowed()) return nullptr;
+    NoteUsed(pHeap);
+    char* pStart = CutOwnChunk(pHeap, nNeeded, false);
+    return pStart ? CountAndHandOut(pHeap, pStart, nBytes, nNeeded) : nullptr;
 }
 
 // Blocks go back with their heap; a single free keeps the arena as it is

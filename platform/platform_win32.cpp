@@ -39,6 +39,8 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill) {
     return pBlock;
 }
 
+void* PlatformAllocateUncleared(void* hHeap, size_t nBytes) { return PlatformAllocate(hHeap, nBytes, false); }
+
 void PlatformFree(void* hHeap, void* pBlock) {
     if (!hHeap || !pBlock) return;
     SIZE_T nBytes = HeapSize(hHeap, 0, pBlock);

@@ -61,7 +61,9 @@ uint32_t VarLenSize(uint32_t v);
 // Data bytes of a channel message (status 0x80..0xEF): one for a program
 // change (0xCn) or channel pressure (0xDn), two for every other.
 inline uint32_t ChannelDataBytes(unsigned char bStatus) {
-    return (bStatus & 0xE0) == 0xC0 ? 1 : 2;
+    // By the status's high four bits (a table: every event asks).
+    static const uint8_t kDataBytes[16] = {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 2, 2};
+    return kDataBytes[static_cast<uint32_t>(bStatus) >> 4];
 }
 
 // Steps over the data of one event whose status is given (the cursor stands
@@ -85,6 +87,48 @@ inline unsigned char ReadEventHead(SByteCursor& cursor, uint32_t* pdwTicks, unsi
     }
     if (*pbRunningStatus == 0) RaiseTrackParsingError();
     return *pbRunningStatus;
+}
+
+// The most bytes a channel message takes when its delta time has at most
+// four: the delta, a status byte and two data bytes. Where that many are
+// left, one check covers every byte of such an event.
+static const uint32_t kShortChannelEventBytes = 7;
+
+// ReadEventHead for the common event, where the cursor has at least
+// kShortChannelEventBytes left: a channel message (its own status byte or the
+// running status) whose delta takes at most four bytes, read without a check
+// per byte. It leaves the cursor at the first data byte, which is there, as
+// is the second. Any other event (a system event, a longer delta, a data
+// byte without running status) returns 0 with nothing read, for
+// ReadEventHead to read or refuse. The running status is 0 or a channel
+// message's status, as every event loop keeps it (SkipEvent's result).
+inline unsigned char ReadShortChannelHead(SByteCursor& cursor, uint32_t* pdwTicks, unsigned char* pbRunningStatus) {
+    unsigned char* p = cursor.pNext;
+    uint32_t dwDelta = *p++;
+    if (dwDelta >= 0x80) {
+        // Two to four bytes (seven bits each, so no group is shifted out).
+        dwDelta = ((dwDelta & 0x7F) << 7) | (*p & 0x7Fu);
+        if (*p++ >= 0x80) {
+            dwDelta = (dwDelta << 7) | (*p & 0x7Fu);
+            if (*p++ >= 0x80) {
+                dwDelta = (dwDelta << 7) | (*p & 0x7Fu);
+                if (*p++ >= 0x80) return 0;
+            }
+        }
+    }
+    // Only 0x80..0xEF are channel messages; a running status is one or 0, none.
+    unsigned char bStatus = *p;
+    if (bStatus >= 0x80) {
+        if (bStatus >= 0xF0) return 0;
+        ++p;
+        *pbRunningStatus = bStatus;
+    } else {
+        bStatus = *pbRunningStatus;
+        if (bStatus == 0) return 0;
+    }
+    *pdwTicks += dwDelta;
+    cursor.pNext = p;
+    return bStatus;
 }
 
 #endif

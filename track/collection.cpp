@@ -29,9 +29,9 @@ struct SCollection {
     uint8_t bChannel;
     bool bLastTrack;
     int8_t cTranspose;
-    uint8_t bChannelMask;       // 0x0F in format 0 (one channel is read), 0 in format 1 (all are)
-    uint8_t bChannelWanted;     // the channel in format 0, 0 in format 1
+    uint8_t abStatus[256];      // what each channel status is to the passes (kDataBytes, kNoteEvent, ...)
     uint32_t nNotes;            // note-ons counted by the first pass
+    uint32_t nSlots;            // g_nSlots, the grid's length
     uint64_t nSlotTicksTimesR;  // 4·D: the ticks of R slots
     double dSlotsPerTick;       // R/(4·D), as MeasureLength has always rounded it
 };
@@ -45,8 +45,11 @@ struct SOpenNote {
 // The second pass's state.
 struct SPairing {
     SOpenNote* aOpenNotes;      // by key
-    uint32_t nNotesUsed;        // raw notes handed out
-    uint32_t nLastSlot;         // slot of the note appended last, for an O(1) append
+    SSlot* aSlots;              // g_pSlots
+    SRawNote* pNextNote;        // the next raw note of g_pRawNotes to hand out
+    SRawNote* pNotesEnd;        // and the end of the array
+    uint32_t nSlotsCleared;     // slots from the first whose lists are set
+    uint32_t nLastSlot;         // slot of the note appended last (none at first), for an O(1) append
     SRawNote* pLastAppended;
 };
 
@@ -58,20 +61,40 @@ void DestroyTransientHeap() {
     g_pRawNotes = nullptr;
 }
 
-// nCount zero-filled records of the transient heap. On a 32-bit system a
-// huge count (a file of hundreds of megabytes of note-ons) would wrap the
-// byte size, so it is refused like any other allocation that fails.
+// nCount records of the transient heap, zero-filled unless the caller writes
+// them in full anyway. On a 32-bit system a huge count (a file of hundreds of
+// megabytes of note-ons) would wrap the byte size, so it is refused like any
+// other allocation that fails.
 template <typename T>
-static T* AllocateTransient(size_t nCount, int nErrorId) {
+static T* AllocateTransient(size_t nCount, int nErrorId, bool bZeroFill = true) {
     if (nCount > SIZE_MAX / sizeof(T)) RaiseError(nErrorId);
-    void* pBlock = PlatformAllocate(g_hTransientHeap, sizeof(T) * nCount, true);
+    size_t nBytes = sizeof(T) * nCount;
+    void* pBlock = bZeroFill ? PlatformAllocate(g_hTransientHeap, nBytes, true)
+                             : PlatformAllocateUncleared(g_hTransientHeap, nBytes);
     if (!pBlock) RaiseError(nErrorId);
     return static_cast<T*>(pBlock);
 }
 
-// Format 0 keeps only the chosen channel; format 1 takes every channel.
-static bool IsOnChosenChannel(const SCollection& c, unsigned char bStatus) {
-    return (bStatus & c.bChannelMask) == c.bChannelWanted;
+// What a channel message's status is to the passes, looked up once per event:
+// its data bytes, and whether it is a note event, a note-on or a program
+// change of a chosen channel.
+static const uint8_t kDataBytes = 0x03;       // the low bits: 1 or 2
+static const uint8_t kNoteEvent = 0x04;       // 0x8n or 0x9n
+static const uint8_t kNoteOn = 0x08;          // 0x9n
+static const uint8_t kProgramChange = 0x10;   // 0xCn
+
+// Format 0 keeps only the chosen channel (one of its 16); format 1 takes every
+// channel.
+static void ChooseChannels(SCollection& c, bool bOneChannel, uint8_t bChannel) {
+    for (uint32_t nStatus = 0x80; nStatus < 0xF0; ++nStatus) {
+        uint8_t bMeaning = static_cast<uint8_t>(ChannelDataBytes(static_cast<unsigned char>(nStatus)));
+        if (!bOneChannel || (nStatus & 0x0F) == bChannel) {
+            if ((nStatus & 0xE0) == 0x80) bMeaning |= kNoteEvent;
+            if ((nStatus & 0xF0) == 0x90) bMeaning |= kNoteOn;
+            if ((nStatus & 0xF0) == 0xC0) bMeaning |= kProgramChange;
+        }
+        c.abStatus[nStatus] = bMeaning;
+    }
 }
 
 // Slots, possibly fractional, from the start of the track to tick t.
@@ -89,7 +112,7 @@ static double SlotsAt(const SCollection& c, uint32_t dwTicks) {
 // goes into the last slot either way.
 static uint32_t SlotOf(const SCollection& c, uint32_t dwTicks) {
     uint64_t nSlot = dwTicks * static_cast<uint64_t>(c.bResolution) / c.nSlotTicksTimesR;
-    return nSlot < g_nSlots ? static_cast<uint32_t>(nSlot) : g_nSlots - 1;
+    return nSlot < c.nSlots ? static_cast<uint32_t>(nSlot) : c.nSlots - 1;
 }
 
 // Steps over a system event (rare next to channel messages) on a copy of the
@@ -101,29 +124,74 @@ static unsigned char SkipSystemEvent(unsigned char bStatus, SByteCursor& cursor)
     return bRunningStatus;
 }
 
-// ---- First pass: counting ------------------------------------------------------------
-
-// Only note-ons of the chosen channels and the end time matter here: every
-// other channel message is stepped over by its length alone.
-static void CountNotes(SCollection& c) {
+// The chunk's events up to its end-of-track event, read the same way by both
+// passes. Every channel message goes to onChannel(bMeaning, pData, dwTicks),
+// with its status's meaning from c.abStatus and its data bytes known to be
+// there; every other event to onSystem(bStatus, cursor), the cursor after its
+// status byte, before it is stepped over. Returns the tick of the
+// end-of-track event and where the event starts. Away from the end of the
+// data most events are channel messages with short deltas, each read under
+// one check of the bytes left.
+template <typename FChannel, typename FSystem>
+static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onSystem, unsigned char** ppEndOfTrack) {
     SByteCursor cursor = TrackEvents(c.pFile, c.pChunk);
     uint32_t dwTicks = 0;
     unsigned char bRunningStatus = 0;
-    uint32_t nNotes = 0;
+    // An event that starts before pShortEnd has kShortChannelEventBytes left.
+    unsigned char* pShortEnd =
+        BytesLeft(cursor) >= kShortChannelEventBytes ? cursor.pEnd - (kShortChannelEventBytes - 1) : cursor.pNext;
     for (;;) {
+        while (cursor.pNext < pShortEnd) {
+            unsigned char bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus);
+            if (!bStatus) break;
+            uint8_t bMeaning = c.abStatus[bStatus];
+            onChannel(bMeaning, cursor.pNext, dwTicks);
+            // The next event's address must not wait for this one's status to
+            // be read and looked up: the loop goes on only after the common
+            // two data bytes, and leaves it after the rare one-byte messages
+            // (program change, channel pressure), rather than add the length.
+            if ((bStatus & 0xE0) == 0xC0) {
+                cursor.pNext += 1;
+                break;
+            }
+            cursor.pNext += 2;
+        }
+        unsigned char* pEvent = cursor.pNext;
         unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        if (bStatus >= 0xF0) {
-            bRunningStatus = SkipSystemEvent(bStatus, cursor);
-            if (bRunningStatus == kStatusMeta) break;
+        if (bStatus < 0xF0) {
+            uint8_t bMeaning = c.abStatus[bStatus];
+            uint32_t nData = bMeaning & kDataBytes;
+            if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
+            onChannel(bMeaning, cursor.pNext, dwTicks);
+            cursor.pNext += nData;
             continue;
         }
-        uint32_t nData = ChannelDataBytes(bStatus);
-        if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
-        if ((bStatus & 0xF0) == 0x90 && IsOnChosenChannel(c, bStatus) && cursor.pNext[1] != 0) ++nNotes;
-        cursor.pNext += nData;
+        onSystem(bStatus, cursor);
+        bRunningStatus = SkipSystemEvent(bStatus, cursor);
+        if (bRunningStatus == kStatusMeta) {
+            *ppEndOfTrack = pEvent;
+            return dwTicks;
+        }
     }
+}
+
+// ---- First pass: counting ------------------------------------------------------------
+
+// Only note-ons of the chosen channels and the end time matter here.
+static void CountNotes(SCollection& c) {
+    uint32_t nNotes = 0;
+    unsigned char* pEndOfTrack;
+    g_pCurrentTrack->dwEndTime = WalkEvents(
+        c,
+        [&](uint8_t bMeaning, const unsigned char* pData, uint32_t) {
+            // Counted without a branch: note-ons and other events come in no
+            // order a branch could learn. The last data byte is a note-on's
+            // velocity.
+            unsigned char bLastData = pData[(bMeaning & kDataBytes) - 1];
+            nNotes += ((bMeaning & kNoteOn) != 0) & (bLastData != 0);
+        },
+        [](unsigned char, const SByteCursor&) {}, &pEndOfTrack);
     c.nNotes = nNotes;
-    g_pCurrentTrack->dwEndTime = dwTicks;
 }
 
 // ---- Setting up the grid ---------------------------------------------------------------
@@ -137,23 +205,43 @@ static void SetUpGrid(SCollection& c) {
     DestroyTransientHeap();
     g_hTransientHeap = PlatformCreateHeap();
     if (!g_hTransientHeap) RaiseError(kMsgNoTransientHeap);
-    g_pSlots = AllocateTransient<SSlot>(g_nSlots, kMsgNoTransientSlots);
-    g_pRawNotes = AllocateTransient<SRawNote>(c.nNotes, kMsgNoTransientNotes);
+    // Pairing writes every slot and every raw note in full: their memory
+    // need not be cleared first.
+    g_pSlots = AllocateTransient<SSlot>(g_nSlots, kMsgNoTransientSlots, false);
+    g_pRawNotes = AllocateTransient<SRawNote>(c.nNotes, kMsgNoTransientNotes, false);
     g_pCurrentTrack->nNotes = static_cast<int32_t>(c.nNotes);
+    c.nSlots = g_nSlots;
     c.nSlotTicksTimesR = 4ull * c.pFile->wDivision;
     c.dSlotsPerTick = 1.0 / (c.pFile->wDivision * 4.0 / c.bResolution);
 }
 
 // ---- Second pass: pairing ---------------------------------------------------------------
 
+// The slots' memory is not cleared beforehand: the pass empties their lists
+// a run at a time just ahead of the notes it files, a kilobyte (128 slots)
+// at least, so that every slot is set once and by the end of the pass.
+static const uint32_t kSlotsClearedAtOnce = 128;
+
+// Empties the lists of the slots not yet reached, at least up to (not
+// including) slot nTo.
+static void ClearSlotsTo(const SCollection& c, SPairing& pairing, uint32_t nTo) {
+    uint32_t nFrom = pairing.nSlotsCleared;
+    if (nTo - nFrom < kSlotsClearedAtOnce) nTo = nFrom + kSlotsClearedAtOnce;
+    if (nTo > c.nSlots) nTo = c.nSlots;
+    memset(pairing.aSlots + nFrom, 0, (nTo - nFrom) * sizeof(SSlot));
+    pairing.nSlotsCleared = nTo;
+}
+
 // Files a note at the end of its slot's list. Notes arrive in time order, so
-// the list's tail is nearly always the note appended just before.
-static void AppendToSlot(SPairing& pairing, uint32_t nSlot, SRawNote* pNote) {
+// the list's tail is nearly always the note appended just before. (Only a
+// track whose tick sum wraps goes back to an earlier slot.)
+static void AppendToSlot(const SCollection& c, SPairing& pairing, uint32_t nSlot, SRawNote* pNote) {
     SRawNote** ppTail;
-    if (pairing.pLastAppended && pairing.nLastSlot == nSlot) {
+    if (nSlot == pairing.nLastSlot) {
         ppTail = &pairing.pLastAppended->pNext;
     } else {
-        ppTail = &g_pSlots[nSlot].pNotes;
+        if (nSlot >= pairing.nSlotsCleared) ClearSlotsTo(c, pairing, nSlot + 1);
+        ppTail = &pairing.aSlots[nSlot].pNotes;
         while (*ppTail) ppTail = &(*ppTail)->pNext;
     }
     *ppTail = pNote;
@@ -185,10 +273,12 @@ static void MeasureLength(const SCollection& c, uint32_t nSlot, SRawNote* pNote)
     }
     // A note never runs past the grid (only notes of files whose tick
     // sum wraps would).
-    uint32_t nRoom = g_nSlots - nSlot;
-    pNote->wLength = nRounded > static_cast<int64_t>(nRoom) ? nRoom : static_cast<uint32_t>(nRounded);
-    pNote->bUnit = c.bResolution;
-    HalveWhileEven(pNote->wLength, pNote->bUnit);
+    uint32_t nRoom = c.nSlots - nSlot;
+    uint32_t wLength = nRounded > static_cast<int64_t>(nRoom) ? nRoom : static_cast<uint32_t>(nRounded);
+    uint8_t bUnit = c.bResolution;
+    HalveNonZeroWhileEven(wLength, bUnit);  // a slot at least, and R >= 2
+    pNote->wLength = wLength;
+    pNote->bUnit = bUnit;
 }
 
 // The note ends at tick t and gets its length.
@@ -198,22 +288,32 @@ static void CloseNote(const SCollection& c, SOpenNote& open, uint32_t dwTicks) {
     open.pNote = nullptr;
 }
 
-// A note-off, or a note-on of any velocity, ends the sounding note of its key;
-// a note-on with a velocity starts a new one. A note transposed out of range
-// stays out of the grid, but still ends like any other.
-static void PairNoteEvent(const SCollection& c, SPairing& pairing, unsigned char bKind, unsigned char bKey,
-                          unsigned char bVelocity, uint32_t dwTicks) {
+// A raw note starting at tick t, written in full (its memory was not cleared).
+static SRawNote* StartRawNote(SPairing& pairing, unsigned char bKey, uint32_t dwTicks) {
+    SRawNote* pNote = pairing.pNextNote++;
+    pNote->bPitch = bKey;
+    pNote->bTieIn = 0;
+    pNote->bTieOut = 0;
+    pNote->dwOn = dwTicks;
+    pNote->pNext = nullptr;
+    return pNote;
+}
+
+// A note-off (0x8n), or a note-on (0x9n) of any velocity, ends the sounding
+// note of its key; a note-on with a velocity starts a new one. A note
+// transposed out of range stays out of the grid, but still ends like any
+// other. (Inline: every note event comes here, and a call costs a fifth more.)
+static inline void PairNoteEvent(const SCollection& c, SPairing& pairing, bool bNoteOn, unsigned char bKey,
+                                 unsigned char bVelocity, uint32_t dwTicks) {
     SOpenNote& open = pairing.aOpenNotes[bKey];
     if (open.pNote) CloseNote(c, open, dwTicks);
-    if (bKind != 0x90 || bVelocity == 0 || pairing.nNotesUsed >= c.nNotes) return;
+    if (!bNoteOn || bVelocity == 0 || pairing.pNextNote == pairing.pNotesEnd) return;
 
     // A note-on at the very end of the track has no slot of its own: it goes
     // into the last one.
     uint32_t nSlot = SlotOf(c, dwTicks);
-    SRawNote* pNote = &g_pRawNotes[pairing.nNotesUsed++];
-    pNote->dwOn = dwTicks;
-    pNote->bPitch = bKey;
-    if (Transpose(c, pNote)) AppendToSlot(pairing, nSlot, pNote);
+    SRawNote* pNote = StartRawNote(pairing, bKey, dwTicks);
+    if (Transpose(c, pNote)) AppendToSlot(c, pairing, nSlot, pNote);
     open.pNote = pNote;
     open.nSlot = nSlot;
 }
@@ -226,41 +326,33 @@ static void ReadTrackName(const SCollection& c, SByteCursor cursor, uint32_t nLe
     g_pCurrentTrack->pszName = pszName;
 }
 
+// A meta event that names the track (read on a copy of the cursor, which
+// stands after the status byte).
+static void ReadMetaEvent(const SCollection& c, unsigned char bStatus, SByteCursor cursor) {
+    if (bStatus != kStatusMeta) return;
+    unsigned char bType = ReadByte(cursor);
+    uint32_t nLength = ReadVarLen(cursor);
+    if (bType == kMetaTrackName) ReadTrackName(c, cursor, nLength);
+}
+
 // Every note event of the chosen channels, the first program change and the
 // track's name; the end-of-track event is remembered for the last track.
 static void PairNotes(const SCollection& c, SPairing& pairing) {
-    SByteCursor cursor = TrackEvents(c.pFile, c.pChunk);
-    uint32_t dwTicks = 0;
-    unsigned char bRunningStatus = 0;
-    for (;;) {
-        unsigned char* pEvent = cursor.pNext;
-        unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        if (bStatus < 0xF0) {
-            uint32_t nData = ChannelDataBytes(bStatus);
-            if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
-            unsigned char bKind = bStatus & 0xF0;
-            if ((bKind == 0x80 || bKind == 0x90) && IsOnChosenChannel(c, bStatus)) {
-                PairNoteEvent(c, pairing, bKind, cursor.pNext[0], cursor.pNext[1], dwTicks);
-            } else if (bKind == 0xC0 && IsOnChosenChannel(c, bStatus)) {
+    unsigned char* pEndOfTrack;
+    WalkEvents(
+        c,
+        [&](uint8_t bMeaning, const unsigned char* pData, uint32_t dwTicks) {
+            if (bMeaning & kNoteEvent) {
+                PairNoteEvent(c, pairing, bMeaning & kNoteOn, pData[0], pData[1], dwTicks);
+            } else if (bMeaning & kProgramChange) {
                 // The first program change to a number other than 0 names the instrument.
-                if (g_pCurrentTrack->bProgram == 0) g_pCurrentTrack->bProgram = cursor.pNext[0];
+                if (g_pCurrentTrack->bProgram == 0) g_pCurrentTrack->bProgram = pData[0];
             }
-            cursor.pNext += nData;
-        } else if (bStatus == kStatusMeta) {
-            unsigned char bType = ReadByte(cursor);
-            uint32_t nLength = ReadVarLen(cursor);
-            if (bType == kMetaEndOfTrack) {
-                // Its delta time is where the last track's end is rewritten.
-                if (c.bLastTrack) g_pEndOfTrackEvent = pEvent;
-                return;
-            }
-            if (bType == kMetaTrackName) ReadTrackName(c, cursor, nLength);
-            SkipBytes(cursor, nLength);
-            bRunningStatus = 0;
-        } else {
-            bRunningStatus = SkipSystemEvent(bStatus, cursor);
-        }
-    }
+        },
+        [&](unsigned char bStatus, const SByteCursor& cursor) { ReadMetaEvent(c, bStatus, cursor); }, &pEndOfTrack);
+    // Its delta time is where the last track's end is rewritten.
+    if (c.bLastTrack) g_pEndOfTrackEvent = pEndOfTrack;
+    if (pairing.nSlotsCleared < c.nSlots) ClearSlotsTo(c, pairing, c.nSlots);
 }
 
 // ---- End of track ----------------------------------------------------------------------
@@ -298,8 +390,7 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
     c.bLastTrack = bLastTrack;
     c.cTranspose = cTranspose;
 
-    c.bChannelMask = pFile->wFormat == 0 ? 0x0F : 0;
-    c.bChannelWanted = pFile->wFormat == 0 ? bChannel : 0;
+    ChooseChannels(c, pFile->wFormat == 0, bChannel);
 
     CountNotes(c);
     if (c.nNotes == 0) {
@@ -309,6 +400,10 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
     SetUpGrid(c);
     SPairing pairing;
     memset(&pairing, 0, sizeof pairing);
+    pairing.nLastSlot = UINT32_MAX;
+    pairing.aSlots = g_pSlots;
+    pairing.pNextNote = g_pRawNotes;
+    pairing.pNotesEnd = g_pRawNotes + c.nNotes;
     pairing.aOpenNotes = AllocateTransient<SOpenNote>(256, kMsgNoMemory);
     PairNotes(c, pairing);
     NameTrack(c);

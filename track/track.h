@@ -18,12 +18,16 @@ void DestroyTransientHeap();
 // Reduces length/unit while both are even: 6/16 becomes 3/8, 3/16 stays.
 // Both lose the power of two they share, the lowest bit set in either (two
 // shifts instead of two divisions; stage A reduces every piece of every
-// note this way).
-inline void HalveWhileEven(uint32_t& wLength, uint8_t& bUnit) {
-    if (!wLength || !bUnit) return;
+// note this way). HalveNonZeroWhileEven spares the test for a length and unit
+// known not to be 0 (HalveWhileEven leaves those as they are).
+inline void HalveNonZeroWhileEven(uint32_t& wLength, uint8_t& bUnit) {
     uint32_t nShift = LowestBit(wLength | bUnit);
     wLength >>= nShift;
     bUnit = static_cast<uint8_t>(bUnit >> nShift);
+}
+inline void HalveWhileEven(uint32_t& wLength, uint8_t& bUnit) {
+    if (!wLength || !bUnit) return;
+    HalveNonZeroWhileEven(wLength, bUnit);
 }
 
 #endif

@@ -145,4 +145,38 @@ TEST(Heap, PartlyWrittenChunksAreClearedWhereverTheNextBlockFalls) {
     EXPECT_EQ(PlatformBytesAllocated(), bytesBefore);
 }
 
+// Blocks taken without clearing (as a parse takes its grid) may hold what an
+// earlier heap wrote, but the zero-filled blocks cut after them, from the
+// same chunks, must still come zero-filled, and none may overlap another.
+// Each heap takes two uncleared blocks of its sizes, writes them all over,
+// then zero-filled blocks of every size; heap after heap, so that every heap
+// but the first works in chunks the one before left written.
+TEST(Heap, UnclearedBlocksLeaveTheBlocksAfterThemZeroFilled) {
+    const size_t unclearedSizes[][2] = {{300 * 1024, 700 * 1024}, {20000, 5 * 1024 * 1024}, {100, 16 * 1024},
+                                        {2 * 1024 * 1024, 70000}, {700 * 1024, 300 * 1024}};
+    const int64_t heapsBefore = PlatformLiveHeaps();
+    const uint64_t bytesBefore = PlatformBytesAllocated();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& sizes : unclearedSizes) {
+            void* heap = PlatformCreateHeap();
+            ASSERT_NE(heap, nullptr);
+            std::vector<Block> blocks;
+            for (size_t size : sizes) {
+                auto* bytes = static_cast<unsigned char*>(PlatformAllocateUncleared(heap, size));
+                ASSERT_NE(bytes, nullptr) << size << " bytes";
+                EXPECT_EQ(reinterpret_cast<uintptr_t>(bytes) % kAlignment, 0u) << size << " bytes";
+                memset(bytes, static_cast<int>(blocks.size() % 251 + 1), size);
+                blocks.push_back({bytes, size});
+            }
+            std::vector<Block> zeroFilled = FillHeap(heap, blocks.size());
+            blocks.insert(blocks.end(), zeroFilled.begin(), zeroFilled.end());
+            ExpectBlocksKept(blocks, 0, "the heap's");
+            PlatformDestroyHeap(heap);
+        }
+    }
+    PlatformReturnKeptMemory();
+    EXPECT_EQ(PlatformLiveHeaps(), heapsBefore);
+    EXPECT_EQ(PlatformBytesAllocated(), bytesBefore);
+}
+
 }  // namespace

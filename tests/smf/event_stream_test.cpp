@@ -129,6 +129,47 @@ TEST(EventHead, DataByteWithoutRunningStatusIsAParsingError) {
     EXPECT_EQ(ErrorIdOf([&] { ReadEventHead(cursor, &ticks, &running); }), 266);
 }
 
+// The unchecked reader of common event heads must read exactly what
+// ReadEventHead reads wherever it takes an event, and take every channel
+// message with a delta of up to four bytes: every delta length from one to
+// five bytes, before each kind of status byte, a data byte under each kind
+// of running status (none, a channel message's), and before a system event.
+TEST(EventHead, ShortChannelHeadsReadAsTheCheckedReaderReadsThem) {
+    const Bytes deltas[] = {{0x00}, {0x7F}, {0x81, 0x00}, {0xFF, 0x7F}, {0x81, 0x80, 0x00}, {0xFF, 0xFF, 0x7F},
+                            {0x81, 0x80, 0x80, 0x00}, {0xFF, 0xFF, 0xFF, 0x7F}, {0x8F, 0xFF, 0xFF, 0xFF, 0x7F}};
+    const unsigned char firstBytes[] = {0x90, 0x80, 0xC3, 0xDF, 0xEF, 0xF0, 0xF7, 0xFF, 0x40, 0x00, 0x7F};
+    const unsigned char runningStatuses[] = {0, 0x90, 0xC1, 0xE2};
+    for (const Bytes& delta : deltas) {
+        for (unsigned char first : firstBytes) {
+            for (unsigned char runningBefore : runningStatuses) {
+                Bytes bytes = delta;
+                bytes.insert(bytes.end(), {first, 0x3C, 0x40, 0x00, 0x00, 0x00, 0x00});
+                SByteCursor fast = Over(bytes);
+                uint32_t fastTicks = 7;
+                unsigned char fastRunning = runningBefore;
+                unsigned char status = ReadShortChannelHead(fast, &fastTicks, &fastRunning);
+                bool channel = (first >= 0x80 ? first : runningBefore) >= 0x80 &&
+                               (first >= 0x80 ? first : runningBefore) < 0xF0;
+                EXPECT_EQ(status != 0, channel && delta.size() <= 4)
+                    << delta.size() << " delta bytes, " << int(first) << " after " << int(runningBefore);
+                if (!status) {
+                    EXPECT_EQ(fast.pNext, bytes.data());  // nothing read
+                    EXPECT_EQ(fastTicks, 7u);
+                    EXPECT_EQ(fastRunning, runningBefore);
+                    continue;
+                }
+                SByteCursor checked = Over(bytes);
+                uint32_t checkedTicks = 7;
+                unsigned char checkedRunning = runningBefore;
+                EXPECT_EQ(status, ReadEventHead(checked, &checkedTicks, &checkedRunning));
+                EXPECT_EQ(fast.pNext, checked.pNext);
+                EXPECT_EQ(fastTicks, checkedTicks);
+                EXPECT_EQ(fastRunning, checkedRunning);
+            }
+        }
+    }
+}
+
 TEST(BigEndian, ReadsChunkNumbers) {
     const unsigned char bytes[] = {0x12, 0x34, 0x56, 0x78};
     EXPECT_EQ(ReadBigEndian16(bytes), 0x1234);

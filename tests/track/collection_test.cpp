@@ -317,6 +317,30 @@ TEST(Malformed, EventsRunningPastTheDataAreRefused) {
     EXPECT_EQ(ErrorIdOf([&] { VSX_ParseTrack(midi.get(), 0, 16, 0); }), 266);
 }
 
+// Most events are read without a check per byte; what that reading leaves
+// to the checked one may also stand in the middle of a track, far from the
+// end of the data: a delta padded to five bytes is still read, and a data
+// byte with no running status in force (after a meta event) still refused.
+TEST(Malformed, UncommonEventsInTheMiddleOfATrack) {
+    MidiFile padded(96);
+    // A note-off 128 ticks after its note-on, under the delta 80 80 80 81 00.
+    padded.AddTrack()
+        .Raw(0, {0x90, 60, 80, 0x80, 0x80, 0x80, 0x81, 0x00, 0x80, 60, 0})
+        .Note(kQuarter, kQuarter, 62)  // 96 ticks after the note-off: tick 224
+        .EndAt(kWhole);
+    Collected c(padded);
+    EXPECT_EQ(c.Slot(0), (Notes{{60, 5}}));  // 128 ticks, slots of 24
+    EXPECT_EQ(c.Slot(9), (Notes{{62, 4}}));
+
+    MidiFile noStatus(96);
+    noStatus.AddTrack()
+        .Note(0, kQuarter, 60)
+        .Raw(kQuarter, {0xFF, 0x01, 0x00, 0x00, 0x3C, 0x40})  // an empty text, then 3C 40 at delta 0
+        .Note(kHalf, kHalf, 62);
+    ScopedMidi midi(noStatus);
+    EXPECT_EQ(ErrorIdOf([&] { VSX_ParseTrack(midi.get(), 0, 16, 0); }), 266);
+}
+
 TEST(Malformed, AnEndTimeTooFarAwayForAGridIsRefused) {
     MidiFile file(96);
     file.AddTrack().Note(0, kQuarter, 60).EndAt(0x0FFFFFFF);
