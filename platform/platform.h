@@ -31,11 +31,11 @@ void PlatformDestroyHeap(void* hHeap);
 #include "arena_heap.h"
 #else
 void* PlatformAllocate(void* hHeap, size_t nBytes, bool bZeroFill);
+void PlatformFree(void* hHeap, void* pBlock);
+#endif
 // A block whose bytes may be anything, for a large block that its caller
 // writes in full: memory a destroyed heap left behind is not cleared for it.
 void* PlatformAllocateUncleared(void* hHeap, size_t nBytes);
-void PlatformFree(void* hHeap, void* pBlock);
-#endif
 // Gives the system the memory that destroyed heaps left for the next ones
 // (heaps keep some, so that the tracks of a file parsed one after another
 // spare the system's page faults); done when a file is released.

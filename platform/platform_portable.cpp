@@ -110,6 +110,7 @@ static void Unpoison(void* p, size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
 #else
 // Blocks without head or red zone, cut inline (arena_heap.h).
 static const size_t kBlockHead = 0;
+static const size_t kRedZone = 0;
 static void Poison(void*, size_t) {}
 static void Unpoison(void*, size_t) {}
 #endif
@@ -387,19 +388,6 @@ void* PlatformAllocate(void* hHeap, size_t nBytes, bool /*bZeroFill*/) {
     return CountAndHandOut(pHeap, pStart, nBytes, nNeeded);
 }
 
-// A block too large to share a chunk gets one of its own, as it would from
-// PlatformAllocate, but what an earlier heap left in it stays; a smaller
-// block is cut as usual.
-void* PlatformAllocateUncleared(void* hHeap, size_t nBytes) {
-    SHeap* pHeap = static_cast<SHeap*>(hHeap);
-    size_t nNeeded = AlignUp(nBytes ? nBytes : 1) + kBlockHead + kRedZone;
-    if (!pHeap || nNeeded < nBytes || nNeeded <= kChunkBytes / 4) return PlatformAllocate(hHeap, nBytes, false);
-    if (!AllocationAllowed()) return nullptr;
-    NoteUsed(pHeap);
-    char* pStart = CutOwnChunk(pHeap, nNeeded, false);
-    return pStart ? CountAndHandOut(pHeap, pStart, nBytes, nNeeded) : nullptr;
-}
-
 // Blocks go back with their heap; a single free keeps the arena as it is
 // (and, with the sanitizer, makes the block unusable).
 void PlatformFree(void*, void* pData) {
@@ -411,6 +399,19 @@ void PlatformFree(void*, void* pData) {
     Poison(pStart, kBlockHead + nBytes);
 }
 #endif
+
+// A block too large to share a chunk gets one of its own, as it would from
+// PlatformAllocate, but what an earlier heap left in it stays; a smaller
+// block is cut as usual.
+void* PlatformAllocateUncleared(void* hHeap, size_t nBytes) {
+    SHeap* pHeap = static_cast<SHeap*>(hHeap);
+    size_t nNeeded = AlignedBlockBytes(nBytes) + kBlockHead + kRedZone;
+    if (!pHeap || nNeeded < nBytes || nNeeded <= kChunkBytes / 4) return PlatformAllocate(hHeap, nBytes, false);
+    if (!AllocationAllowed()) return nullptr;
+    NoteUsed(pHeap);
+    char* pStart = CutOwnChunk(pHeap, nNeeded, false);
+    return pStart ? CountAndHandOut(pHeap, pStart, nBytes, nNeeded) : nullptr;
+}
 
 void PlatformDestroyHeap(void* hHeap) {
     SHeap* pHeap = static_cast<SHeap*>(hHeap);
