@@ -1,6 +1,6 @@
 // The notation builder: nineteen stages, A to S, run once each in the order
 // of the table in builder.cpp; A and B over the whole track, C to S measure
-// by measure. This header lists the stages by the file that holds them,
+// by measure, each measure as soon as A has filled it. This header lists the stages by the file that holds them,
 // with the operations they share.
 #ifndef VASTREL_NOTATION_H
 #define VASTREL_NOTATION_H
