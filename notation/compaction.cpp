@@ -93,6 +93,28 @@ static void FinishRestsAt(SSection& section) {
 // has a step (stage N gives every rest one, and stage O takes it only
 // together with the value), so compaction kept its section.
 static void FinishRests(const SMeasureWalk& walk, SMeasure* pMeasure) {
+    const SVoiceSilences& silences = walk.silences;
+    if (silences.pMeasure == pMeasure) {
+        // Every rest lies in a silence of its voice, and nothing else starts
+        // there: a silence is rests one after the other, each over its span
+        // (a dotted one over the rest it took in), and sections of no value
+        // (a rest another voice's shared rest stands for), whose exponent is
+        // 0 as it stands. So each takes the exponent of its value, without
+        // asking which, and the walk steps over its span (stage J's table;
+        // no value spans one section).
+        const SSpans& spans = walk.spans;
+        for (uint32_t i = 0; i < silences.nSilences; ++i) {
+            const SSilence& silence = silences.pSilences[i];
+            SChord* pVoice = silence.pVoice;
+            for (uint32_t k = silence.bFirst; k < silence.bEnd;) {
+                SChord& rest = pVoice[k];
+                rest.bValueLog2 = ValueExponent(rest.bValue);
+                uint32_t nSpan = spans.abSpan[rest.bValue][rest.bDotted != 0];
+                k += nSpan + (nSpan == 0);
+            }
+        }
+        return;
+    }
     if (walk.pRestsOf == pMeasure) {
         ForEachStartedRest(walk, [pMeasure](uint32_t k) { FinishRestsAt(pMeasure->pSections[k]); });
         return;
