@@ -112,16 +112,32 @@ static double AverageStep(const SChord* pChord) {
 }
 
 // The sections from pChord on, nLeft of them, get the height. Every section
-// of every voice gets one, which makes this loop most of the work of stages
-// J and K: it stores four at a time.
+// of every voice gets one, which makes this most of the work of stages J and
+// K. It stores four at a time, the last four ending on the last section
+// (overlapping stores of the same height are harmless), so that the number
+// of sections, which changes from chord to chord, costs few branches.
 static void SetHeight(SChord* pChord, uint32_t nLeft, double dHeight) {
-    for (; nLeft >= 4; nLeft -= 4, pChord += 4) {
+    if (nLeft == 0) return;
+    if (nLeft <= 4) {
+        // One to four sections, in four stores that overlap as the count
+        // asks, without a branch on it.
+        pChord[0].dPosition = dHeight;
+        pChord[(nLeft - 1) / 2].dPosition = dHeight;
+        pChord[nLeft / 2].dPosition = dHeight;
+        pChord[nLeft - 1].dPosition = dHeight;
+        return;
+    }
+    SChord* pLast4 = pChord + nLeft - 4;
+    for (; pChord < pLast4; pChord += 4) {
         pChord[0].dPosition = dHeight;
         pChord[1].dPosition = dHeight;
         pChord[2].dPosition = dHeight;
         pChord[3].dPosition = dHeight;
     }
-    for (; nLeft > 0; --nLeft, ++pChord) pChord->dPosition = dHeight;
+    pLast4[0].dPosition = dHeight;
+    pLast4[1].dPosition = dHeight;
+    pLast4[2].dPosition = dHeight;
+    pLast4[3].dPosition = dHeight;
 }
 
 // A chord's height stands on every section it sounds through, so that the

@@ -116,6 +116,20 @@ TEST(VoiceHeights, ChordsAndTheSilencesAroundThem) {
     }
 }
 
+// Stage J alone: a chord's height covers exactly the sections it sounds
+// through, whatever their number, and leaves the silence after it as it was.
+TEST(VoiceHeights, EveryStretchLengthCoversItsSectionsExactly) {
+    for (uint32_t length : {1u, 2u, 3u, 4u, 6u, 8u, 12u, 16u}) {
+        SCOPED_TRACE(length);
+        ScopedMidi midi(FileOf({{0, length, E5}}));
+        ScopedTrack track(midi.get(), 0, 16, 0, 'J');
+        const SMeasure* m = track->pFirstMeasure;
+        ASSERT_EQ(m->bSections, 16);
+        for (uint32_t section = 0; section < 16; ++section)
+            EXPECT_DOUBLE_EQ(ChordAt(m, section, 0)->dPosition, section < length ? 9.0 : 0.0) << "section " << section;
+    }
+}
+
 // ---- Stages L and O: rest values and dotted rests -----------------------------------------
 
 TEST(RestValues, SilencesFillWithTheLongestRestsTheGridAllows) {
