@@ -411,12 +411,13 @@ void FinishChords(SMeasureWalk& walk, SMeasure* pMeasure);     // Q: value expon
 void AssignStrings(SMeasureWalk& walk, SMeasure* pMeasure);    // S: string and fret for every note
 // S's rule for one chord: a lone note always gets its preferred string (and
 // a chord of two notes or more shares the strings out, tablature.cpp).
+// A pitch no string reaches has no fingering, string and fret 0, as the note
+// has them already: written without asking, since whether a string reaches
+// the pitch changes from note to note.
 inline void FingerLoneNote(SNote* pNote) {
     SFingering first = kFirstChoices.aOfPitch[pNote->bPitch];
-    if (first.bString != 0) {
-        pNote->bString = first.bString;
-        pNote->bFret = first.bFret;
-    }
+    pNote->bString = first.bString;
+    pNote->bFret = first.bFret;
 }
 void FingerChordNotes(SChord* pChord);
 
