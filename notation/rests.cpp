@@ -318,11 +318,14 @@ static const uint32_t kMaxRanked = 255;
 // Ranks the section's chords from the lowest voice height to the highest and
 // spreads the rests evenly over the staff's eleven steps by their rank. A
 // whole or half rest hangs from or sits on a line, so it takes an even step.
-static void PlaceRestsOfSection(const SSection& section) {
+// The section's chords are the k-th of every voice's array, in voice order:
+// found from the arrays, they need not be reached one through the other.
+static void PlaceRestsOfSection(const SSoundingChords& sounding, uint32_t k) {
     SChord* apRanked[kMaxRanked];
     uint32_t nRanked = 0;
     bool bAnyRest = false;
-    for (SChord* pChord = section.pChords; pChord && nRanked < kMaxRanked; pChord = pChord->pNext) {
+    for (uint32_t v = 0; v < sounding.nVoices && nRanked < kMaxRanked; ++v) {
+        SChord* pChord = sounding.apVoice[v] + k;
         if (pChord->bMark) continue;
         apRanked[nRanked++] = pChord;
         bAnyRest = bAnyRest || IsRest(pChord);
@@ -357,7 +360,8 @@ static void PlaceRestsOfSection(const SSection& section) {
 }
 
 void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    ForEachRestStart(walk, pMeasure, [pMeasure](uint32_t k) { PlaceRestsOfSection(pMeasure->pSections[k]); });
+    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
+    ForEachRestStart(walk, pMeasure, [&sounding](uint32_t k) { PlaceRestsOfSection(sounding, k); });
 }
 
 // ---- Stage O: dotted rests -----------------------------------------------------------------
