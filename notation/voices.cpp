@@ -28,6 +28,7 @@ struct SNoteCopies {
 struct SVoicing {
     SMeasure* pMeasure;
     uint8_t bResolution;
+    const SSpans* pSpans;  // the walk's spans of every value on its grid
     SNoteCopies copies;
     // Each voice's chord array, and its latest chord before the section
     // being filled. Chords before that section only ever change their value,
@@ -50,12 +51,11 @@ struct SVoicing {
 };
 
 // The section where a chord starting at section k ends: a dot adds half the
-// plain value. The plain span is a power of two, so three halves of it,
-// rounded down, are it and its half (also for a span of one); the dot is
-// counted in, not branched on, since dots come as they will.
-static uint32_t EndSection(const SChord* pChord, uint32_t k, uint8_t bResolution) {
-    uint32_t nPlain = bResolution / pChord->bValue;
-    return k + ((nPlain * (2u + pChord->bDotted)) >> 1);
+// plain value. The span is looked up (a division waits long, and every
+// chord's end is worked out as its section closes); a chord here is never
+// shorter than one section, so the table's spans are the plain division's.
+static uint32_t EndSection(const SChord* pChord, uint32_t k, const SSpans& spans) {
+    return k + spans.abSpan[pChord->bValue][pChord->bDotted];
 }
 
 static SChord* LatestChord(const SVoiceEnd& end) { return end.pVoice + end.nSection; }
@@ -231,7 +231,7 @@ static bool ContinueVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
         if (!pEnd) return false;
         CutToNextNote(LatestChord(*pEnd));
     }
-    if (pEnd->nEnd != j) pEnd->nEnd = EndSection(LatestChord(*pEnd), pEnd->nSection, voicing.bResolution);
+    if (pEnd->nEnd != j) pEnd->nEnd = EndSection(LatestChord(*pEnd), pEnd->nSection, *voicing.pSpans);
     AddToChord(voicing, &pEnd->pVoice[j], pNote);
     return true;
 }
@@ -261,12 +261,12 @@ static bool OpenVoiceWithNote(SVoicing& voicing, uint32_t j, const SNote* pNote)
 // voice's latest chord, and the next of its voice in the index.
 static void CloseSection(SVoicing& voicing, uint32_t j) {
     uint32_t nStarted = voicing.nStarted;
-    uint8_t bResolution = voicing.bResolution;
+    const SSpans& spans = *voicing.pSpans;
     for (uint32_t s = 0; s < nStarted; ++s) {
         SChord* pChord = voicing.apStarted[s];
         SVoiceEnd& end = voicing.aEnds[pChord->bVoice];
         end.nSection = j;
-        end.nEnd = EndSection(pChord, j, bResolution);
+        end.nEnd = EndSection(pChord, j, spans);
         *end.ppIndexed++ = pChord;
     }
     voicing.nStarted = 0;
@@ -313,6 +313,7 @@ static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSect
     SVoicing voicing;
     voicing.pMeasure = pMeasure;
     voicing.bResolution = walk.context.bResolution;
+    voicing.pSpans = &SpansOfWalk(walk);
     voicing.copies.pNext = AllocateRecords<SNote>(nRawNotes);
     voicing.nEnded = 0;
     voicing.nStarted = 0;
