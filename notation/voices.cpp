@@ -176,12 +176,12 @@ static SVoiceEnd* ClosestEndedVoice(SVoicing& voicing, uint32_t j, const SNote* 
 // overlap the note by a quarter of its plain value or half of its dotted
 // one, the least overlap first.
 static SVoiceEnd* SlightlyOverlappingVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
-    uint8_t R = voicing.bResolution;
-    return NearestVoice(voicing, j, pNote, [j, R](const SVoiceEnd& end) {
+    const SSpans& spans = *voicing.pSpans;
+    return NearestVoice(voicing, j, pNote, [j, &spans](const SVoiceEnd& end) {
         if (end.nEnd <= j) return 255u;
         uint32_t nOverlap = end.nEnd - j;
         const SChord* pChord = LatestChord(end);
-        uint32_t nPlain = R / pChord->bValue;
+        uint32_t nPlain = spans.abSpan[pChord->bValue][0];
         bool bSlight = pChord->bDotted ? nOverlap == nPlain / 2 : nOverlap == nPlain / 4;
         return bSlight ? nOverlap : 255u;
     });
