@@ -280,15 +280,17 @@ static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing) {
     const SMeasure* pMeasure = voicing.pMeasure;
     SSoundingChords& index = walk.sounding;
     SChord** apChords = index.apChords;
-    uint32_t n = 0;
-    for (uint32_t v = 0; v < pMeasure->bVoices; ++v) {
+    // The first voice's stay where they are (a measure given notes has one).
+    index.apVoice[0] = voicing.aEnds[0].pVoice;
+    index.anVoiceStart[0] = 0;
+    uint32_t n = static_cast<uint32_t>(voicing.aEnds[0].ppIndexed - apChords);
+    for (uint32_t v = 1; v < pMeasure->bVoices; ++v) {
         const SVoiceEnd& end = voicing.aEnds[v];
         index.apVoice[v] = end.pVoice;
         index.anVoiceStart[v] = n;
         SChord* const* ppListed = apChords + static_cast<size_t>(v) * voicing.nPlaced;
         uint32_t nChords = static_cast<uint32_t>(end.ppIndexed - ppListed);
-        if (ppListed != apChords + n)  // the first voice's stay where they are
-            for (uint32_t c = 0; c < nChords; ++c) apChords[n + c] = ppListed[c];
+        for (uint32_t c = 0; c < nChords; ++c) apChords[n + c] = ppListed[c];
         n += nChords;
     }
     index.anVoiceStart[pMeasure->bVoices] = n;
