@@ -161,7 +161,7 @@ struct SMeasureWalk {
     void* hWalkHeap;
     // J to O: the silences of every voice of the measure (noted by J, filled
     // by K and L, walked by O), and the span of every value on the walk's
-    // grid (J, M and O look spans up instead of dividing).
+    // grid (F, J, M and O look spans up instead of dividing).
     SVoiceSilences silences;
     SSpans spans;
     // L to Q: the sections of pRestsOf where stage L started a rest, one bit
@@ -455,6 +455,20 @@ inline uint32_t ChordSpan(uint8_t bResolution, uint8_t bValue, uint8_t bDotted) 
     uint32_t nSpan = bResolution / bValue;
     if (nSpan == 0) nSpan = 1;
     return bDotted ? nSpan + nSpan / 2 : nSpan;
+}
+
+// The walk's span table (walk.spans), made once for its grid: a chord's span
+// is then looked up rather than divided out.
+inline const SSpans& SpansOfWalk(SMeasureWalk& walk) {
+    SSpans& spans = walk.spans;
+    uint8_t R = walk.context.bResolution;
+    if (spans.bResolution == R) return spans;
+    for (uint32_t b = 0; b < 256; ++b) {
+        spans.abSpan[b][0] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 0));
+        spans.abSpan[b][1] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 1));
+    }
+    spans.bResolution = R;
+    return spans;
 }
 
 #endif

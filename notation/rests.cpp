@@ -40,17 +40,7 @@ static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_
 
 // Every chord's and rest's span is looked up rather than divided out: the
 // table for the walk's grid is made once.
-static const SSpans& Spans(SMeasureWalk& walk) {
-    SSpans& spans = walk.spans;
-    uint8_t R = walk.context.bResolution;
-    if (spans.bResolution == R) return spans;
-    for (uint32_t b = 0; b < 256; ++b) {
-        spans.abSpan[b][0] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 0));
-        spans.abSpan[b][1] = static_cast<uint8_t>(ChordSpan(R, static_cast<uint8_t>(b), 1));
-    }
-    spans.bResolution = R;
-    return spans;
-}
+static const SSpans& Spans(SMeasureWalk& walk) { return SpansOfWalk(walk); }
 
 // Room for every silence of the measure: a voice has at most one for every
 // two sections, as a section where it sounds follows each silence but the

@@ -28,6 +28,7 @@ struct SNoteCopies {
 struct SVoicing {
     SMeasure* pMeasure;
     uint8_t bResolution;
+    const SSpans* pSpans;  // the walk's spans of every value on its grid
     SNoteCopies copies;
     // Each voice's chord array, and its latest chord before the section
     // being filled. Chords before that section only ever change their value,
@@ -50,12 +51,11 @@ struct SVoicing {
 };
 
 // The section where a chord starting at section k ends: a dot adds half the
-// plain value. The plain span is a power of two, so three halves of it,
-// rounded down, are it and its half (also for a span of one); the dot is
-// counted in, not branched on, since dots come as they will.
-static uint32_t EndSection(const SChord* pChord, uint32_t k, uint8_t bResolution) {
-    uint32_t nPlain = bResolution / pChord->bValue;
-    return k + ((nPlain * (2u + pChord->bDotted)) >> 1);
+// plain value. The span is looked up (a division waits long, and every
+// chord's end is worked out as its section closes); a chord here is never
+// shorter than one section, so the table's spans are the plain division's.
+static uint32_t EndSection(const SChord* pChord, uint32_t k, const SSpans& spans) {
+    return k + spans.abSpan[pChord->bValue][pChord->bDotted];
 }
 
 static SChord* LatestChord(const SVoiceEnd& end) { return end.pVoice + end.nSection; }
@@ -176,12 +176,12 @@ static SVoiceEnd* ClosestEndedVoice(SVoicing& voicing, uint32_t j, const SNote* 
 // overlap the note by a quarter of its plain value or half of its dotted
 // one, the least overlap first.
 static SVoiceEnd* SlightlyOverlappingVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
-    uint8_t R = voicing.bResolution;
-    return NearestVoice(voicing, j, pNote, [j, R](const SVoiceEnd& end) {
+    const SSpans& spans = *voicing.pSpans;
+    return NearestVoice(voicing, j, pNote, [j, &spans](const SVoiceEnd& end) {
         if (end.nEnd <= j) return 255u;
         uint32_t nOverlap = end.nEnd - j;
         const SChord* pChord = LatestChord(end);
-        uint32_t nPlain = R / pChord->bValue;
+        uint32_t nPlain = spans.abSpan[pChord->bValue][0];
         bool bSlight = pChord->bDotted ? nOverlap == nPlain / 2 : nOverlap == nPlain / 4;
         return bSlight ? nOverlap : 255u;
     });
@@ -231,7 +231,7 @@ static bool ContinueVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
         if (!pEnd) return false;
         CutToNextNote(LatestChord(*pEnd));
     }
-    if (pEnd->nEnd != j) pEnd->nEnd = EndSection(LatestChord(*pEnd), pEnd->nSection, voicing.bResolution);
+    if (pEnd->nEnd != j) pEnd->nEnd = EndSection(LatestChord(*pEnd), pEnd->nSection, *voicing.pSpans);
     AddToChord(voicing, &pEnd->pVoice[j], pNote);
     return true;
 }
@@ -261,12 +261,12 @@ static bool OpenVoiceWithNote(SVoicing& voicing, uint32_t j, const SNote* pNote)
 // voice's latest chord, and the next of its voice in the index.
 static void CloseSection(SVoicing& voicing, uint32_t j) {
     uint32_t nStarted = voicing.nStarted;
-    uint8_t bResolution = voicing.bResolution;
+    const SSpans& spans = *voicing.pSpans;
     for (uint32_t s = 0; s < nStarted; ++s) {
         SChord* pChord = voicing.apStarted[s];
         SVoiceEnd& end = voicing.aEnds[pChord->bVoice];
         end.nSection = j;
-        end.nEnd = EndSection(pChord, j, bResolution);
+        end.nEnd = EndSection(pChord, j, spans);
         *end.ppIndexed++ = pChord;
     }
     voicing.nStarted = 0;
@@ -280,15 +280,17 @@ static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing) {
     const SMeasure* pMeasure = voicing.pMeasure;
     SSoundingChords& index = walk.sounding;
     SChord** apChords = index.apChords;
-    uint32_t n = 0;
-    for (uint32_t v = 0; v < pMeasure->bVoices; ++v) {
+    // The first voice's stay where they are (a measure given notes has one).
+    index.apVoice[0] = voicing.aEnds[0].pVoice;
+    index.anVoiceStart[0] = 0;
+    uint32_t n = static_cast<uint32_t>(voicing.aEnds[0].ppIndexed - apChords);
+    for (uint32_t v = 1; v < pMeasure->bVoices; ++v) {
         const SVoiceEnd& end = voicing.aEnds[v];
         index.apVoice[v] = end.pVoice;
         index.anVoiceStart[v] = n;
         SChord* const* ppListed = apChords + static_cast<size_t>(v) * voicing.nPlaced;
         uint32_t nChords = static_cast<uint32_t>(end.ppIndexed - ppListed);
-        if (ppListed != apChords + n)  // the first voice's stay where they are
-            for (uint32_t c = 0; c < nChords; ++c) apChords[n + c] = ppListed[c];
+        for (uint32_t c = 0; c < nChords; ++c) apChords[n + c] = ppListed[c];
         n += nChords;
     }
     index.anVoiceStart[pMeasure->bVoices] = n;
@@ -313,6 +315,7 @@ static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSect
     SVoicing voicing;
     voicing.pMeasure = pMeasure;
     voicing.bResolution = walk.context.bResolution;
+    voicing.pSpans = &SpansOfWalk(walk);
     voicing.copies.pNext = AllocateRecords<SNote>(nRawNotes);
     voicing.nEnded = 0;
     voicing.nStarted = 0;
