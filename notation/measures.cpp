@@ -81,11 +81,12 @@ struct SRememberedNote {
 // than every section's, and the stages after A learn where the notes are.
 struct SPlacement {
     uint8_t bResolution;
-    uint8_t abWholeOver[65];  // R / n for every power of two n up to R
-    SSection* pSections;      // of the measure being filled
-    SNote** appTail[255];     // null while the section's list is empty
-    uint64_t aqPlaced[4];     // the sections given a note in this measure
-    uint64_t aqTiedOn[4];     // and those given a value tied to a later one of the measure
+    uint8_t abWholeOver[65];      // R / n for every power of two n up to R
+    uint8_t abLongestPlain[255];  // the longest plain value starting at each position, in slots
+    SSection* pSections;          // of the measure being filled
+    SNote** appTail[255];         // null while the section's list is empty
+    uint64_t aqPlaced[4];         // the sections given a note in this measure
+    uint64_t aqTiedOn[4];         // and those given a value tied to a later one of the measure
     SRememberedNote aRemembered[kRememberedNotes];
     SPieces pieces;  // the chain being made
 };
@@ -242,15 +243,6 @@ static void AppendAt(SPlacement& placement, uint32_t p, uint8_t bPitch, uint8_t 
     placement.appTail[p] = AppendPlacedNote(ppTail, bPitch, bValue, bDotted, bTieIn, bTieOut);
 }
 
-static void StartPlacement(SPlacement& placement, uint8_t bResolution) {
-    placement.bResolution = bResolution;
-    for (SRememberedNote& remembered : placement.aRemembered) remembered.wKey = 0;
-    for (uint32_t n = 1; n <= bResolution; n <<= 1) placement.abWholeOver[n] = static_cast<uint8_t>(bResolution / n);
-    memset(placement.appTail, 0, sizeof placement.appTail);
-    memset(placement.aqPlaced, 0, sizeof placement.aqPlaced);
-    memset(placement.aqTiedOn, 0, sizeof placement.aqTiedOn);
-}
-
 // Calls visit(k) for every section k of a set of nSections, in order.
 template <typename Visit>
 static void ForEachInSet(const uint64_t* pqSet, uint32_t nSections, Visit visit) {
@@ -296,7 +288,7 @@ void RemoveNote(SNote* pNote, SSection* pSection) {
 // Lengths below are counted in grid slots: a note of n slots is n/R of a
 // whole note, one value 1/u when n = R/u, and three units of 1/u when n = 3·R/u.
 
-static bool IsPowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
+static bool IsPowerOfTwo(uint32_t n) { return (n != 0) & ((n & (n - 1)) == 0); }
 
 // The largest power of two up to n (n > 0).
 static uint32_t HighestPowerOfTwo(uint32_t n) {
@@ -321,11 +313,25 @@ static uint32_t StrongestPoint(uint8_t bResolution, uint32_t p, uint32_t nSlots)
 
 // One plain value 1/u of n slots may start on a point of level u or
 // stronger (n up to the point's step); a half note also on any quarter beat
-// (a point of level 4).
-static bool IsPlainValueAt(uint8_t bResolution, uint32_t p, uint32_t nSlots) {
-    if (!IsPowerOfTwo(nSlots)) return false;
+// (a point of level 4): of the powers of two, those up to the longest that
+// the position allows, which is worked out once per position for the track.
+static uint8_t LongestPlainValueAt(uint8_t bResolution, uint32_t p) {
     uint32_t nStep = PointStep(bResolution, p);
-    return nSlots <= nStep || (nStep == bResolution / 4u && nSlots == bResolution / 2u);
+    return static_cast<uint8_t>(nStep == bResolution / 4u ? bResolution / 2u : nStep);
+}
+
+static bool IsPlainValueAt(const SPlacement& placement, uint32_t p, uint32_t nSlots) {
+    return IsPowerOfTwo(nSlots) & (nSlots <= placement.abLongestPlain[p]);
+}
+
+static void StartPlacement(SPlacement& placement, uint8_t bResolution) {
+    placement.bResolution = bResolution;
+    for (SRememberedNote& remembered : placement.aRemembered) remembered.wKey = 0;
+    for (uint32_t n = 1; n <= bResolution; n <<= 1) placement.abWholeOver[n] = static_cast<uint8_t>(bResolution / n);
+    for (uint32_t p = 0; p < 255; ++p) placement.abLongestPlain[p] = LongestPlainValueAt(bResolution, p);
+    memset(placement.appTail, 0, sizeof placement.appTail);
+    memset(placement.aqPlaced, 0, sizeof placement.aqPlaced);
+    memset(placement.aqTiedOn, 0, sizeof placement.aqTiedOn);
 }
 
 // Three units of 1/u (u at least 2: three whole notes have no dotted value to
@@ -342,7 +348,7 @@ static bool IsDottedValueAt(uint8_t bResolution, uint32_t p, uint32_t nSlots, ui
 // cut at the strongest inner point, each part listed the same way.
 static void ListPieces(const SPlacement& placement, uint32_t p, uint32_t nSlots, SPieces& pieces) {
     uint8_t R = placement.bResolution;
-    if (IsPlainValueAt(R, p, nSlots)) {
+    if (IsPlainValueAt(placement, p, nSlots)) {
         pieces.aPiece[pieces.nPieces++] = SPiece{static_cast<uint8_t>(p), placement.abWholeOver[nSlots], 0};
         return;
     }
@@ -381,7 +387,7 @@ static const SPiece* PiecesOf(SPlacement& placement, uint32_t p, uint32_t nSlots
 // show: one value where it fits (most notes), otherwise a chain of them.
 static inline void DecomposeNote(SPlacement& placement, uint32_t p, uint32_t nSlots, uint8_t bPitch, uint8_t bTieIn,
                                  uint8_t bTieOut) {
-    if (IsPlainValueAt(placement.bResolution, p, nSlots)) {
+    if (IsPlainValueAt(placement, p, nSlots)) {
         AppendAt(placement, p, bPitch, placement.abWholeOver[nSlots], 0, bTieIn, bTieOut);
         return;
     }
