@@ -110,6 +110,14 @@ inline uint32_t LowestBit(uint64_t q) {
     return kPosition[((q & (0 - q)) * 0x03F79D71B4CB0A89u) >> 58];
 }
 
+// Calls visit(k) for every bit k set in a set of nWords 64-bit words (bit k
+// is bit k % 64 of word k / 64), in ascending order.
+template <typename Visit>
+inline void ForEachInSet(const uint64_t* pqSet, uint32_t nWords, Visit visit) {
+    for (uint32_t w = 0; w < nWords; ++w)
+        for (uint64_t q = pqSet[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
+}
+
 // ---- Readable extent of a loaded file ------------------------------------------
 // The loaded file record carries one private field behind the public ones:
 // how many bytes past the Standard MIDI File data are readable, because a

@@ -243,12 +243,8 @@ static void AppendAt(SPlacement& placement, uint32_t p, uint8_t bPitch, uint8_t 
     placement.appTail[p] = AppendPlacedNote(ppTail, bPitch, bValue, bDotted, bTieIn, bTieOut);
 }
 
-// Calls visit(k) for every section k of a set of nSections, in order.
-template <typename Visit>
-static void ForEachInSet(const uint64_t* pqSet, uint32_t nSections, Visit visit) {
-    for (uint32_t w = 0; w * 64 < nSections; ++w)
-        for (uint64_t q = pqSet[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
-}
+// The words a set of the measure's nSections sections fills.
+static uint32_t SetWords(uint32_t nSections) { return (nSections + 63) / 64; }
 
 // Forgets where the measure's appends went, for the next measure. With the
 // measure stages in the same walk, it first lists for them the sections
@@ -259,7 +255,7 @@ static void CloseMeasureFill(SPlacement& placement, const SMeasure* pMeasure, SM
     if (pWalk) {
         SPlacedSections& placed = pWalk->placed;
         uint32_t n = 0;
-        ForEachInSet(placement.aqPlaced, S, [&placement, &placed, &n](uint32_t k) {
+        ForEachInSet(placement.aqPlaced, SetWords(S), [&placement, &placed, &n](uint32_t k) {
             placed.abSection[n++] = static_cast<uint8_t>(k);
             placement.appTail[k] = nullptr;
         });
@@ -269,7 +265,7 @@ static void CloseMeasureFill(SPlacement& placement, const SMeasure* pMeasure, SM
         memcpy(placed.aqTiedOn, placement.aqTiedOn, sizeof placed.aqTiedOn);
         placed.pMeasure = pMeasure;
     } else {
-        ForEachInSet(placement.aqPlaced, S, [&placement](uint32_t k) { placement.appTail[k] = nullptr; });
+        ForEachInSet(placement.aqPlaced, SetWords(S), [&placement](uint32_t k) { placement.appTail[k] = nullptr; });
     }
     memset(placement.aqPlaced, 0, sizeof placement.aqPlaced);
     memset(placement.aqTiedOn, 0, sizeof placement.aqTiedOn);
@@ -572,7 +568,8 @@ void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure) {
     uint8_t R = walk.context.bResolution;
     const SPlacedSections& placed = PlacedSections(walk, pMeasure);
     if (placed.bTiesKnown) {
-        ForEachInSet(placed.aqTiedOn, pMeasure->bSections, [pMeasure, R](uint32_t k) { MergeTiesFrom(pMeasure, k, R); });
+        ForEachInSet(placed.aqTiedOn, SetWords(pMeasure->bSections),
+                     [pMeasure, R](uint32_t k) { MergeTiesFrom(pMeasure, k, R); });
         return;
     }
     for (uint32_t i = 0; i < placed.nSections; ++i) MergeTiesFrom(pMeasure, placed.abSection[i], R);

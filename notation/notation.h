@@ -1,7 +1,7 @@
 // The notation builder: nineteen stages, A to S, run once each in the order
 // of the table in builder.cpp; A and B over the whole track, C to S measure
-// by measure, each measure as soon as A has filled it. This header lists the stages by the file that holds them,
-// with the operations they share.
+// by measure, each measure as soon as A has filled it. This header lists the
+// stages by the file that holds them, with the operations they share.
 #ifndef VASTREL_NOTATION_H
 #define VASTREL_NOTATION_H
 
@@ -10,9 +10,11 @@
 
 #include <stddef.h>
 
-// What every stage is given.
 struct SMeasureWalk;
+// A stage over one measure.
+typedef void (*MeasureStage)(SMeasureWalk& walk, SMeasure* pMeasure);
 
+// What every stage is given.
 struct SBuildContext {
     SMidiFile* pFile;      // the file (conductor maps, division, buffer)
     STrack* pTrack;        // the track under construction (g_pCurrentTrack)
@@ -180,7 +182,7 @@ struct SMeasureWalk {
     const SMeasure* pChordsSettledOf;
     // The measure stages of the build, in the table's order, and the letters
     // of the first and last stage of the range the walk runs.
-    void (*apfnStages[19])(SMeasureWalk& walk, SMeasure* pMeasure);
+    MeasureStage apfnStages[19];
     uint32_t nStages;
     char cFirstStage;
     char cLastStage;
@@ -214,7 +216,6 @@ inline uint32_t SectionOf(const SSoundingChords& index, uint32_t v, const SChord
 }
 
 typedef void (*TrackStage)(SBuildContext& context);
-typedef void (*MeasureStage)(SMeasureWalk& walk, SMeasure* pMeasure);
 
 // Whether the walk runs stage cStage (a letter A..S): a stage that can do a
 // later stage's work on its way asks.
@@ -370,8 +371,7 @@ void DotRests(SMeasureWalk& walk, SMeasure* pMeasure);             // O: rest + 
 // array, so it still answers once compaction has unlinked sections.
 template <typename Visit>
 inline void ForEachSectionOf(const SMeasureWalk& walk, const uint64_t* pqSections, Visit visit) {
-    for (uint32_t w = 0; w < walk.nRestWords; ++w)
-        for (uint64_t q = pqSections[w]; q; q &= q - 1) visit(w * 64 + LowestBit(q));
+    ForEachInSet(pqSections, walk.nRestWords, visit);
 }
 
 // Whether a set of the walk (aqRestStarts or aqRestsMeet) holds any section;
