@@ -11,6 +11,43 @@
 
 #include <stdint.h>
 
+// ---- Codes the records use -------------------------------------------------
+
+// A printed accidental (SNote::nAccidental) or a key-signature glyph
+// (SKeyAccidental::nKind: sharp, flat or natural).
+enum EAccidentalCode {
+    kAccidentalNone = 0,
+    kAccidentalSharp = 1,
+    kAccidentalFlat = 2,
+    kAccidentalDoubleSharp = 3,
+    kAccidentalDoubleFlat = 4,
+    kAccidentalNatural = 5,
+};
+
+// A measure's clef (SMeasure::nClef).
+enum EClefCode {
+    kClefUnchanged = 0,        // as in the measure before
+    kClefTreble = 1,
+    kClefBass = 2,
+    kClefTrebleOctaveUp = 3,   // treble with a small 8 above: sounds an octave above where it is drawn
+    kClefBassOctaveDown = 4,   // bass with a small 8 below: sounds an octave below where it is drawn
+};
+
+// Staff steps count diatonic steps with 0 at middle C (MIDI key 60) on the
+// treble staff, whose lines are steps 2, 4, 6, 8, 10. A note at treble step s
+// is drawn at s + StepShiftOfClef(clef) on the staff of that clef: the bass
+// staff's top line (the A below middle C, treble step -2) is drawn on step 10.
+constexpr int StepShiftOfClef(int nClef) {
+    return nClef == kClefBass ? 12 : nClef == kClefTrebleOctaveUp ? -7 : nClef == kClefBassOctaveDown ? 19 : 0;
+}
+
+// The treble staff steps of a key signature's glyphs in the order a signature
+// adds them: sharps F C G D A E B, flats B E A D G C F, each at its customary
+// height (a bass clef draws every glyph two steps lower). A glyph's letter is
+// its step modulo 7 (0 C, 1 D ... 6 B).
+constexpr uint8_t kSharpGlyphSteps[7] = {10, 7, 11, 8, 5, 9, 6};
+constexpr uint8_t kFlatGlyphSteps[7] = {6, 9, 5, 8, 4, 7, 3};
+
 // ---- Conductor maps of a file (read from its first track chunk) ----------
 
 struct STimeSignature {
@@ -65,7 +102,7 @@ struct SMeasure;
 
 // One glyph of a key signature.
 struct SKeyAccidental {
-    int32_t nKind;                // 1 sharp, 2 flat, 5 natural
+    int32_t nKind;                // kAccidentalSharp, kAccidentalFlat or kAccidentalNatural
     uint8_t bPosition;            // staff step where it is drawn, in the measure's clef
     SKeyAccidental* pNext;
 };
@@ -73,7 +110,7 @@ struct SKeyAccidental {
 // One notated note (a chord's own copy).
 struct SNote {
     int8_t cStep;                 // staff step in the measure's clef (lines on 2, 4, 6, 8, 10)
-    int32_t nAccidental;          // printed: 0 none, 1 sharp, 2 flat, 3 double sharp, 4 double flat, 5 natural
+    int32_t nAccidental;          // printed (EAccidentalCode): 0 none, 1 sharp, 2 flat, 3 double sharp, 4 double flat, 5 natural
     uint8_t bDotted;              // 1 when this piece is dotted
     uint8_t bTieIn;               // 1 when tied from the previous note
     uint8_t bTieOut;              // 1 when tied to the next note
@@ -114,7 +151,7 @@ struct SSection {
 };
 
 struct SMeasure {
-    int32_t nClef;                // 0 unchanged, 1 treble, 2 bass, 3 treble 8va, 4 bass 8vb
+    int32_t nClef;                // EClefCode: 0 unchanged, 1 treble, 2 bass, 3 treble 8va, 4 bass 8vb
     uint8_t bNumerator;           // meter shown here; 0 with bDenominator when unchanged
     uint8_t bDenominator;         // 2..64; 0 when unchanged
     SKeyAccidental* pKeyAccidentals;  // key-signature glyphs, only where the key changes
