@@ -17,7 +17,8 @@ skipped) it reads the model and counts, for every note tied to a next piece:
 
 and, for every voice of every measure, whether its notes and rests fill the
 measure exactly ("holes": a stretch of the measure where the voice shows
-nothing, or where two of its values overlap), with the mean number of voices
+nothing, or where two of its values overlap; a rest shared by several
+voices stands for each voice that shows nothing where it stands), with the mean number of voices
 per measure. Voices are counted by their place in a section's chord list
 (the k-th chord of every section is voice k).
 
@@ -79,6 +80,7 @@ def audit_measures(measures, resolution, counts):
         counts["measures"] += 1
         counts["voices"] += m["voices"]
         cover = {}
+        shared = []  # a rest that stands for equal rests of several voices
         for s in m["sections"]:
             start = Fraction(s["arrayIndex"])
             for k, c in enumerate(s["chords"]):
@@ -86,6 +88,8 @@ def audit_measures(measures, resolution, counts):
                     continue
                 end = start + span(resolution, c["value"], c["dotted"])
                 cover.setdefault(k, []).append((start, end))
+                if c.get("sharedRest"):
+                    shared.append((k, start, end))
                 for n in c["notes"]:
                     if not n["tieOut"]:
                         continue
@@ -107,7 +111,10 @@ def audit_measures(measures, resolution, counts):
         for k in range(m["voices"]):
             at = Fraction(0)
             whole = True
-            for start, end in sorted(cover.get(k, [])):
+            own = cover.get(k, [])
+            # a shared rest stands for the voices that show nothing there
+            spans = own + [(a, b) for (j, a, b) in shared if j != k and all(b <= c or a >= d for c, d in own)]
+            for start, end in sorted(spans):
                 if start != at:
                     whole = False
                 at = end
