@@ -111,9 +111,11 @@ def audit_measures(measures, resolution, counts):
         for k in range(m["voices"]):
             at = Fraction(0)
             whole = True
-            own = cover.get(k, [])
             # a shared rest stands for the voices that show nothing there
-            spans = own + [(a, b) for (j, a, b) in shared if j != k and all(b <= c or a >= d for c, d in own)]
+            spans = list(cover.get(k, []))
+            for j, a, b in sorted(shared, key=lambda r: r[1]):
+                if j != k and all(b <= c or a >= d for c, d in spans):
+                    spans.append((a, b))
             for start, end in sorted(spans):
                 if start != at:
                     whole = False
