@@ -84,11 +84,21 @@ export async function createScore(container) {
     }
   }
 
-  function showPage(number) {
+  // A page's SVG as the element the score area holds.
+  function pageElement(svg) {
+    const element = document.createElement('div');
+    element.className = 'page';
+    element.innerHTML = svg;
+    return element;
+  }
+
+  // Shows a page; `ready`, the page's element made before, saves making
+  // it now.
+  function showPage(number, ready = null) {
     cursor.clear();
     page = Math.min(Math.max(1, number), shown.count);
     const t0 = performance.now();
-    container.innerHTML = `<div class="page">${shown.svg(page)}</div>`;
+    container.replaceChildren(ready ?? pageElement(shown.svg(page)));
     tagPage(container);
     return performance.now() - t0;
   }
@@ -115,6 +125,12 @@ export async function createScore(container) {
     // is given, and what a document it laid out must still match.
     options: pageOptions,
 
+    // Makes the first page of a document laid out ahead into an element
+    // before it is shown, so that showing it (adopt) only puts it in place.
+    preparePage(prepared) {
+      prepared.firstPage ??= pageElement(prepared.pages[0] ?? '');
+    },
+
     // Shows a document laid out ahead ({xml, title, options, pages,
     // pageOf}), at its first page (or the page asked for; -1 the last);
     // false, and nothing changed, when the window changed size since.
@@ -122,7 +138,7 @@ export async function createScore(container) {
       if (JSON.stringify(prepared.options) !== JSON.stringify(pageOptions(prepared.title))) return false;
       const { xml, title, pages, pageOf } = prepared;
       shown = { xml, title, count: pages.length, svg: (number) => pages[number - 1], pageOf: (measure) => pageOf[measure] ?? 0 };
-      showPage(first < 0 ? shown.count : first);
+      showPage(first < 0 ? shown.count : first, first === 1 ? prepared.firstPage : null);
       return true;
     },
 

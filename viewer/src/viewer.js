@@ -199,10 +199,14 @@ export function createViewer({ vastrel, score, player, ahead, controls, state })
           reject(error);
         }
       });
-    }).then((document) => {
-      entry.document = document;
-      return entry;
-    });
+    }).then((document) => new Promise((resolve) => {
+      // Its first page made ready too, when the page is idle again.
+      whenIdle(() => {
+        score.preparePage(document);
+        entry.document = document;
+        resolve(entry);
+      });
+    }));
     entry.promise.catch(() => { if (next === entry) next = null; });
   }
 
