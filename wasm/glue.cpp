@@ -14,7 +14,6 @@
 
 #include <cstring>
 #include <exception>
-#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -100,27 +99,31 @@ const char* Text(std::string text) {
 }
 
 // The tool's info report, with the tracks that the library refuses on their
-// own listed apart: one broken chunk does not hide the others.
+// own listed apart: one broken chunk does not hide the others. The report
+// is made one track at a time, each track released before the next is
+// parsed: a file of hundreds of tracks then needs the memory of its
+// largest one, not of all of them (WebAssembly memory, once grown, is
+// never given back to the page).
 std::string FileReport() {
-    std::vector<STrack*> parsed;
-    std::vector<TrackSummary> tracks;
-    nlohmann::ordered_json refused = nlohmann::ordered_json::array();
+    using Json = nlohmann::ordered_json;
+    Json j = Json::parse(InfoJson(session.path, *session.file, {}));
+    Json& tracks = j["tracks"];
+    Json refused = Json::array();
     for (unsigned n = 0; n < session.file->wTracks; ++n) {
         STrack* track = nullptr;
-        if (Guarded([&] { track = Parse(n, 16, 0); })) {
-            parsed.push_back(track);
-            tracks.push_back({n, track});
-        } else {
+        std::string one;
+        bool reported = Guarded([&] {
+            track = Parse(n, 16, 0);
+            one = InfoJson(session.path, *session.file, {{n, track}});
+        });
+        VSX_ReleaseTrack(track);
+        if (reported)
+            tracks.push_back(std::move(Json::parse(one)["tracks"][0]));
+        else
             refused.push_back({{"number", n}, {"message", session.errorMessage}, {"id", session.errorId}});
-        }
     }
-    std::string report;
-    Guarded([&] { report = InfoJson(session.path, *session.file, tracks); });
-    for (STrack* track : parsed) VSX_ReleaseTrack(track);
-    if (report.empty()) throw std::runtime_error(session.errorMessage);
-    nlohmann::ordered_json j = nlohmann::ordered_json::parse(report);
-    j["refusedTracks"] = refused;
-    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    j["refusedTracks"] = std::move(refused);
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace

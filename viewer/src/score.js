@@ -2,18 +2,15 @@
 // each drawn page is tagged with the measures and sections of the model,
 // and one cursor owns the `playing` class.
 //
-// The exporter gives every <measure> the id pP-mM and every <note> (or
-// rest) pP-mM-sS-vV-nN, with -tab for its copy on the tablature staff;
-// Verovio keeps those ids on the elements it draws. After a page is drawn,
-// every measure gets data-measure="M" and every chord or rest (the note's
-// chord group, or the note or rest itself when it stands alone) gets
-// data-measure and data-section="S", so that the cursor finds the chords of
-// a section, and tests find what `vastrel position` names.
+// Verovio keeps the exporter's ids (ids.js) on the elements it draws. After
+// a page is drawn, every measure gets data-measure="M" and every chord or
+// rest (the note's chord group, or the note or rest itself when it stands
+// alone) gets data-measure and data-section="S", so that the cursor finds
+// the chords of a section, and tests find what `vastrel position` names.
 import createVerovioModule from '../verovio/verovio-module.mjs';
 import { VerovioToolkit } from '../verovio/verovio.mjs';
+import { measureId, measureOfId, sectionOfId } from './ids.js';
 
-const MEASURE_ID = /^p\d+-m(\d+)$/;
-const NOTE_ID = /^p\d+-m(\d+)-s(\d+)-v\d+-n\d+(?:-tab)?$/;
 const SVG_NS = 'http://www.w3.org/2000/svg';
 
 // Zoom of the engraving (Verovio's percent): a staff about 45 px high.
@@ -21,16 +18,19 @@ const SCALE = 55;
 
 export async function createScore(container) {
   const toolkit = new VerovioToolkit(await createVerovioModule());
-  let pageCount = 0;
+  // The document shown: its MusicXML, whether it shows the title, and
+  // where its pages come from: this page's toolkit, which draws a page
+  // when asked, or pages drawn ahead in the layout worker (`adopt`).
+  let shown = null;  // {xml, title, count, svg(page), pageOf(measure)}
   let page = 0;
   let sections = new Map();  // "M:S" -> the chord and rest groups drawn for section S of measure M
   let measures = new Map();  // M -> the measure group drawn
-  let titled = true;         // the document starts the track: its first page shows the title
   const cursor = createCursor();
 
   // A page fills the width of the score area and the height left in the
-  // window, so that a turned page shows whole without scrolling.
-  function pageOptions() {
+  // window, so that a turned page shows whole without scrolling. A stretch
+  // from the middle of a track is drawn without the title.
+  function pageOptions(title) {
     const width = Math.max(480, container.clientWidth - 40);
     const height = Math.max(360, window.innerHeight - container.getBoundingClientRect().top - 32);
     return {
@@ -44,7 +44,21 @@ export async function createScore(container) {
       adjustPageHeight: true,
       breaks: 'auto',
       footer: 'none',
-      header: titled ? 'auto' : 'none',
+      header: title ? 'auto' : 'none',
+    };
+  }
+
+  // Lays out a document in this page's toolkit; its pages are drawn when
+  // shown.
+  function layOut(xml, title) {
+    toolkit.setOptions(pageOptions(title));
+    if (!toolkit.loadData(xml)) throw new Error('Verovio could not read the MusicXML of this track');
+    return {
+      xml,
+      title,
+      count: toolkit.getPageCount(),
+      svg: (number) => toolkit.renderToSVG(number),
+      pageOf: (measure) => toolkit.getPageWithElement(measureId(measure)),
     };
   }
 
@@ -53,28 +67,38 @@ export async function createScore(container) {
     sections = new Map();
     measures = new Map();
     for (const element of svg.querySelectorAll('g.measure')) {
-      const match = MEASURE_ID.exec(element.id);
-      if (!match) continue;
-      element.dataset.measure = match[1];
-      measures.set(Number(match[1]), element);
+      const measure = measureOfId(element.id);
+      if (measure === null) continue;
+      element.dataset.measure = measure;
+      measures.set(measure, element);
     }
     for (const element of svg.querySelectorAll('g.note, g.rest')) {
-      const match = NOTE_ID.exec(element.id);
-      if (!match) continue;
+      const at = sectionOfId(element.id);
+      if (!at) continue;
       const group = element.parentElement.closest('g.chord, g.tabGrp') ?? element;
-      group.dataset.measure = match[1];
-      group.dataset.section = match[2];
-      const key = `${match[1]}:${match[2]}`;
+      group.dataset.measure = at.measure;
+      group.dataset.section = at.section;
+      const key = `${at.measure}:${at.section}`;
       if (!sections.has(key)) sections.set(key, new Set());
       sections.get(key).add(group);
     }
   }
 
-  function showPage(number) {
+  // A page's SVG as the element the score area holds.
+  function pageElement(svg) {
+    const element = document.createElement('div');
+    element.className = 'page';
+    element.innerHTML = svg;
+    return element;
+  }
+
+  // Shows a page; `ready`, the page's element made before, saves making
+  // it now.
+  function showPage(number, ready = null) {
     cursor.clear();
-    page = Math.min(Math.max(1, number), pageCount);
+    page = Math.min(Math.max(1, number), shown.count);
     const t0 = performance.now();
-    container.innerHTML = `<div class="page">${toolkit.renderToSVG(page)}</div>`;
+    container.replaceChildren(ready ?? pageElement(shown.svg(page)));
     tagPage(container);
     return performance.now() - t0;
   }
@@ -86,51 +110,72 @@ export async function createScore(container) {
     // the title (`title` false).
     draw(musicXml, first = 1, title = true) {
       const t0 = performance.now();
-      titled = title;
-      toolkit.setOptions(pageOptions());
-      if (!toolkit.loadData(musicXml)) {
+      try {
+        shown = layOut(musicXml, title);
+      } catch (error) {
         this.clear();
-        throw new Error('Verovio could not read the MusicXML of this track');
+        throw error;
       }
-      pageCount = toolkit.getPageCount();
       const layout = performance.now() - t0;
-      const render = showPage(first < 0 ? pageCount : first);
+      const render = showPage(first < 0 ? shown.count : first);
       return { layout, render };
+    },
+
+    // The options a document is laid out with now: what the layout worker
+    // is given, and what a document it laid out must still match.
+    options: pageOptions,
+
+    // Makes the first page of a document laid out ahead into an element
+    // before it is shown, so that showing it (adopt) only puts it in place.
+    preparePage(prepared) {
+      prepared.firstPage ??= pageElement(prepared.pages[0] ?? '');
+    },
+
+    // Shows a document laid out ahead ({xml, title, options, pages,
+    // pageOf}), at its first page (or the page asked for; -1 the last);
+    // false, and nothing changed, when the window changed size since.
+    adopt(prepared, first = 1) {
+      if (JSON.stringify(prepared.options) !== JSON.stringify(pageOptions(prepared.title))) return false;
+      const { xml, title, pages, pageOf } = prepared;
+      shown = { xml, title, count: pages.length, svg: (number) => pages[number - 1], pageOf: (measure) => pageOf[measure] ?? 0 };
+      showPage(first < 0 ? shown.count : first, first === 1 ? prepared.firstPage : null);
+      return true;
     },
 
     // The page is laid out anew for the window's size, keeping the measure
     // shown first in view.
     relayout() {
-      if (!pageCount) return;
-      const first = container.querySelector('g.measure')?.id;
-      toolkit.setOptions(pageOptions());
-      toolkit.redoLayout();
-      pageCount = toolkit.getPageCount();
-      showPage(first ? toolkit.getPageWithElement(first) || 1 : 1);
+      if (!shown) return;
+      const first = measureOfId(container.querySelector('g.measure')?.id ?? '');
+      shown = layOut(shown.xml, shown.title);
+      showPage(first ? shown.pageOf(first) || 1 : 1);
     },
 
     clear() {
       cursor.clear();
       container.replaceChildren();
-      pageCount = 0;
+      shown = null;
       page = 0;
       sections = new Map();
       measures = new Map();
     },
 
     get page() { return page; },
-    get pageCount() { return pageCount; },
-    turn(delta) { if (pageCount) showPage(page + delta); },
+    get pageCount() { return shown ? shown.count : 0; },
+    turn(delta) { if (shown) showPage(page + delta); },
 
     // Marks measure M and section S as the ones being played, turning to
     // the page that shows them.
     mark(measure, section) {
-      if (!measures.has(measure) && pageCount) {
-        const target = toolkit.getPageWithElement(`p1-m${measure}`);
+      if (!measures.has(measure) && shown) {
+        const target = shown.pageOf(measure);
         if (target && target !== page) showPage(target);
       }
       cursor.show(measures.get(measure), sections.get(`${measure}:${section}`));
     },
+
+    // Whether measure M is on the page shown.
+    showsMeasure(measure) { return measures.has(measure); },
 
     unmark() { cursor.clear(); },
   };

@@ -7,6 +7,7 @@
 //   vastrel.position(musicTime);                // {measure, section, fraction}
 //   vastrel.musicXml({ tablature, first, last }); // the track (measures first..last) as MusicXML
 //   vastrel.model(track, resolution, transpose); // any track's model (as `vastrel show --json`)
+//   vastrel.memoryBytes();                      // the module's WebAssembly memory now
 //
 // Every refusal of the library is thrown as a VastrelError carrying the
 // library's message and id.
@@ -77,6 +78,12 @@ export async function createVastrel() {
     // Leaves the parsed track as it is.
     model(track, resolution, transpose) {
       return JSON.parse(text(module._vsx_web_model_json(track, resolution, transpose)));
+    },
+
+    // WebAssembly memory only grows: this is the most the library has
+    // needed at once since the page started.
+    memoryBytes() {
+      return module.HEAPU8.length;
     },
 
     close() {

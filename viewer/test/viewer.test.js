@@ -50,7 +50,7 @@ function refusal(file) {
 // ---- Small MIDI files written here ------------------------------------------------
 
 const chunk = (type, bytes) => Buffer.concat([Buffer.from(type), Buffer.from([0, 0, bytes.length >> 8, bytes.length & 255]), Buffer.from(bytes)]);
-const header = (format, tracks) => chunk('MThd', [0, format, 0, tracks, 0x01, 0xe0]);
+const header = (format, tracks) => chunk('MThd', [0, format, tracks >> 8, tracks & 255, 0x01, 0xe0]);
 const END = [0x00, 0xff, 0x2f, 0x00];
 const TEMPO_120 = [0x00, 0xff, 0x51, 0x03, 0x07, 0xa1, 0x20];
 
@@ -74,6 +74,23 @@ const meta = (type, text) => [0x00, 0xff, type, text.length, ...text];
 const latinNames = Buffer.concat([header(1, 2),
   chunk('MTrk', [...meta(0x03, Buffer.from('Pr\xe4ludium   in  D', 'latin1')), ...TEMPO_120, ...END]),
   chunk('MTrk', [...meta(0x03, Buffer.from(' - ')), 0x00, 0x90, 60, 100, 0x83, 0x60, 0x80, 60, 0, ...END])]);
+
+// A format 1 file of many short tracks, each a bar of four quarter notes.
+function manyTracks(count) {
+  const bar = [0, 2, 4, 5].flatMap((step) => [0x00, 0x90, 60 + step, 90, 0x83, 0x60, 0x80, 60 + step, 0]);
+  return Buffer.concat([header(1, count + 1), chunk('MTrk', [...TEMPO_120, ...END]), ...Array.from({ length: count }, () => chunk('MTrk', [...bar, ...END]))]);
+}
+
+// A karaoke file: its title tagged "@T", one quarter note.
+const karaoke = Buffer.concat([header(1, 2),
+  chunk('MTrk', [...meta(0x03, Buffer.from('@TSong of the page')), ...TEMPO_120, ...END]),
+  chunk('MTrk', [0x00, 0x90, 60, 100, 0x83, 0x60, 0x80, 60, 0, ...END])]);
+
+// A format 1 file whose third chunk starts with a data byte and no status:
+// the library refuses that track alone.
+const brokenTrack = Buffer.concat([header(1, 3), chunk('MTrk', [...TEMPO_120, ...END]),
+  chunk('MTrk', [0x00, 0x90, 60, 100, 0x83, 0x60, 0x80, 60, 0, ...END]),
+  chunk('MTrk', [0x00, 60, 100, ...END])]);
 
 // A long piece, for the stretches a long track is drawn in: 400 measures
 // at 240 quarter notes a minute (a 4/4 measure a second), 4/4 then 3/4
@@ -341,6 +358,7 @@ describe('score viewer', () => {
         const { state, status } = await open(name, bytes, name.endsWith('.txt') ? 'text/plain' : 'audio/midi');
         assert.equal(state, 'error', name);
         assert.ok(status.includes(message), `${name}: "${status}" shows "${message}"`);
+        assert.equal(status.includes('is not a MIDI file'), name === 'notes.txt', `${name}: "${status}"`);
         assert.equal(await page.$$eval('#score svg, .playing, [data-measure]', (all) => all.length), 0, `${name}: nothing drawn`);
         assert.ok(await page.isDisabled('#play'));
       }
@@ -359,7 +377,7 @@ describe('score viewer', () => {
     const { state } = await open('channels.mid', twoChannels);
     assert.equal(state, 'ready');
     assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.value)), ['2', '5', '9']);
-    assert.match(await page.$eval('#track option[value="9"]', (o) => o.textContent), /^9 · Channel 10 \(drums\)$/);
+    assert.match(await page.$eval('#track option[value="9"]', (o) => o.textContent), /^10 · Channel 10 \(drums\)$/);
     assert.equal(await page.$eval('#track', (s) => s.value), '2');
     await page.selectOption('#track', '5');
     assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
@@ -369,8 +387,8 @@ describe('score viewer', () => {
   test('names from the file: Latin-1 read as such, blanks run together, placeholders left out for the instrument', async () => {
     const { state, status } = await open('names.mid', latinNames);
     assert.equal(state, 'ready');
-    assert.match(status, /^“Präludium in D” · track 0 · Acoustic grand piano · /);
-    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.textContent)), ['0 · Acoustic grand piano']);
+    assert.match(status, /^“Präludium in D” · track 1 · Acoustic grand piano · 1 measure, 1 note$/);
+    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.textContent)), ['1 · Acoustic grand piano']);
     assert.match(await page.$eval('g.label', (e) => e.textContent), /Acoustic grand piano/, 'the part named as in the track list');
     assert.match(await page.$eval('g.pgHead', (e) => e.textContent), /Präludium/, 'the score title as in the status line');
   });
@@ -382,7 +400,7 @@ describe('score viewer', () => {
     assert.equal(await page.$$eval('#score svg', (all) => all.length), 0);
     seen = await open('empty.mid', emptyTrack);
     assert.equal(seen.state, 'empty');
-    assert.match(seen.status, /has no notes/);
+    assert.match(seen.status, /no track of this file has notes/);
     assert.equal(await page.$$eval('#score svg', (all) => all.length), 0);
   });
 
@@ -395,7 +413,7 @@ describe('score viewer', () => {
     }, [...emptyTrack]);
     const { state, status } = await opened(before);
     assert.equal(state, 'empty');
-    assert.match(status, /^dropped\.mid: track 0 has no notes/);
+    assert.match(status, /^dropped\.mid: no track of this file has notes/);
   });
 
   test('the largest file of the shared corpus opens', async (t) => {
@@ -490,17 +508,45 @@ describe('score viewer', () => {
       await page.selectOption('#resolution', '16');
 
       // Playback from just before the end of the first stretch crosses
-      // into the second: it is drawn and followed.
+      // into the second, laid out ahead in the layout worker: it is shown
+      // and followed at once. The frames drawn meanwhile are timed: the
+      // longest gap between two, and the one where the stretch changed,
+      // are printed.
       await seek(0);
       s = await stretch();
       const [before] = positions(file, 0, 16, [0]);
       assert.equal(before.measure, 1);
       const boundary = (s.last - 1) * 4 * 768;  // the last measure of the stretch (4/4)
       await seek(boundary);
+      await page.waitForFunction(() => window.vastrelViewer.stretch?.ahead === 1, null, { timeout: 30000 });
+      await page.evaluate(() => {
+        const frames = { gaps: [], crossing: null, running: true };
+        window.frameTimes = frames;
+        let last = performance.now();
+        let index = window.vastrelViewer.stretch.index;
+        const tick = (now) => {
+          const at = window.vastrelViewer.stretch?.index;
+          frames.gaps.push(now - last);
+          if (at !== index && frames.crossing === null) frames.crossing = now - last;
+          index = at;
+          last = now;
+          if (frames.running) requestAnimationFrame(tick);
+        };
+        requestAnimationFrame(tick);
+      });
       await page.click('#play');
       await page.waitForFunction((last) => Number(document.querySelector('g.measure.playing')?.dataset.measure) > last, s.last, { timeout: 10000 });
+      await page.waitForTimeout(300);
+      const frames = await page.evaluate(() => {
+        window.frameTimes.running = false;
+        return window.frameTimes;
+      });
       await page.click('#play');
       await settled();
+      const crossed = await page.evaluate(() => window.vastrelViewer.timings.lastDraw);
+      assert.equal(crossed.ahead, true, 'the second stretch was laid out ahead');
+      const sorted = [...frames.gaps].sort((a, b) => a - b);
+      report(`long.mid, playback crossing into the second stretch (laid out ahead): the crossing frame ${frames.crossing?.toFixed(1)} ms after the one before (showing the stretch ${crossed.render.toFixed(1)} ms); longest gap between frames ${sorted[sorted.length - 1].toFixed(1)} ms, median ${sorted[sorted.length >> 1].toFixed(1)} ms over ${frames.gaps.length} frames`);
       const musicTime = Number(await page.$eval('#seek', (e) => e.value));
       const [want] = positions(file, 0, 16, [Math.floor(musicTime)]);
       assertHighlight(await highlight(want), want, `after playback crossed into the second stretch, music time ${musicTime}`);
@@ -522,9 +568,138 @@ describe('score viewer', () => {
       assert.equal((await stretch()).index, 0);
       assert.equal(Math.max(...(await drawnNow())), s.first - 1, 'the previous stretch at its last page');
       assert.ok(!(await page.isDisabled('#page-previous')));
+
+      // The pages turned away from the place marked, seeking to that place
+      // again brings its page back.
+      await seek(700);
+      const marked = () => page.$$eval('g.measure.playing', (all) => all.map((m) => Number(m.dataset.measure)));
+      assert.deepEqual(await marked(), [1]);
+      await page.click('#page-next');
+      assert.deepEqual(await marked(), [], 'measure 1 is not on the second page');
+      await seek(700);
+      assert.deepEqual(await marked(), [1], 'seeking to the place marked shows it again');
     } finally {
       rmSync(scratch, { recursive: true, force: true });
     }
+  });
+
+  test('the words: a karaoke title without its tag, a refused track with its message id, no timing left on the status line', async () => {
+    let seen = await open('song.kar', karaoke);
+    assert.equal(seen.state, 'ready');
+    assert.match(seen.status, /^“Song of the page” · track 1 · /);
+    assert.doesNotMatch(seen.status, /@T|drawn in/);
+
+    seen = await open('broken.mid', brokenTrack);
+    assert.equal(seen.state, 'ready');
+    const options = await page.$$eval('#track option', (all) => all.map((o) => [o.value, o.textContent, o.disabled]));
+    assert.deepEqual(options.map(([value]) => value), ['0', '1']);
+    assert.match(options[1][1], /^2 · refused: .+ \(error \d+\)$/, 'the refused track: its message and id');
+    assert.equal(options[1][2], true);
+  });
+
+  test('the controls: transposition kept within its box, the slider moved by beats, the place marked brought back', async () => {
+    await open('little-waltz.mid', readFileSync(example));
+    const sharps = () => page.$$eval('g.measure[data-measure="1"] g.keySig g.keyAccid', (all) => all.length);
+    for (const [typed, kept] of [['99', '48'], ['-99', '-48'], ['0', '0']]) {
+      await page.fill('#transpose', typed);
+      assert.equal(await page.$eval('#transpose', (e) => e.value), kept, `${typed} typed`);
+      assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    }
+    assert.equal(await sharps(), 1, 'four octaves either way keep G major');
+
+    // The example is in 3/4: a beat is a quarter note, 768.
+    await seek(100);
+    await page.focus('#seek');
+    for (const [key, musicTime] of [['ArrowRight', 768], ['ArrowRight', 1536], ['ArrowUp', 2304], ['ArrowLeft', 1536], ['ArrowDown', 768]]) {
+      await page.keyboard.press(key);
+      assert.equal(Number(await page.$eval('#seek', (e) => e.value)), musicTime, `${key}: a beat`);
+      const [want] = positions(example, 0, 16, [musicTime]);
+      assertHighlight(await highlight(want), want, `${key} to ${musicTime}`);
+    }
+    await page.$eval('#seek', (e) => e.blur());
+  });
+
+  test('a position lookup that fails during playback stops it in the error state, not a frozen cursor', async () => {
+    await seek(0);
+    await page.click('#play');
+    await page.waitForFunction(() => document.body.dataset.state === 'playing');
+    await page.evaluate(() => {
+      const { vastrel } = window.vastrelViewer;
+      vastrel.workingPosition = vastrel.position;
+      vastrel.position = () => { throw new Error('the lookup failed on purpose'); };
+    });
+    await page.waitForFunction(() => document.body.dataset.state === 'error', null, { timeout: 5000 });
+    const status = await page.$eval('#status', (e) => e.textContent);
+    assert.match(status, /playback stopped: the lookup failed on purpose/);
+    assert.equal(await page.evaluate(() => window.vastrelViewer.following.audioSeconds()), null, 'the sound stopped');
+    assert.ok(await page.isDisabled('#play'));
+    assert.equal(await page.$$eval('.playing, #score svg', (all) => all.length), 0);
+    await page.evaluate(() => {
+      const { vastrel } = window.vastrelViewer;
+      vastrel.position = vastrel.workingPosition;
+      delete vastrel.workingPosition;
+    });
+    assert.equal((await open('little-waltz.mid', readFileSync(example))).state, 'ready');
+  });
+
+  test('a file that cannot be read says so', async () => {
+    const before = await page.evaluate(() => window.vastrelViewer.opens);
+    await page.evaluate(() => {
+      window.readableFile = File.prototype.arrayBuffer;
+      File.prototype.arrayBuffer = () => Promise.reject(new Error('the disk went away'));
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array([1, 2, 3])], 'lost.mid', { type: 'audio/midi' }));
+      document.body.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    });
+    const { state, status } = await opened(before);
+    await page.evaluate(() => { File.prototype.arrayBuffer = window.readableFile; });
+    assert.equal(state, 'error');
+    assert.match(status, /could not be read \(the disk went away\) — lost\.mid/);
+  });
+
+  test("the library's memory stays under 64 MB: a file of 379 tracks, the corpus's file of most tracks, every corpus file opened in one page", async (t) => {
+    const LIMIT = 64 * 2 ** 20;
+    const megabytes = (bytes) => `${(bytes / 2 ** 20).toFixed(1)} MB`;
+    const memory = () => page.evaluate(() => window.vastrelViewer.vastrel.memoryBytes());
+    const startBytes = await memory();
+    const seen = await open('many-tracks.mid', manyTracks(379));
+    assert.equal(seen.state, 'ready');
+    assert.equal(await page.$$eval('#track option', (all) => all.length), 379);
+    const afterMany = await memory();
+    report(`memory: ${megabytes(startBytes)} before, ${megabytes(afterMany)} after a file of 379 tracks`);
+    assert.ok(afterMany < LIMIT, `${megabytes(afterMany)} after 379 tracks`);
+
+    if (!existsSync(corpus)) {
+      t.skip(`${corpus} is absent`);
+      return;
+    }
+    const files = readdirSync(corpus).filter((f) => /\.midi?$/i.test(f)).sort();
+    // The tracks found in each file, as the corpus's manifest counts them.
+    const manifest = readFileSync(join(corpus, 'MANIFEST.tsv'), 'utf8').trim().split('\n').map((line) => line.split('\t'));
+    const found = manifest[0].indexOf('tracks_found');
+    const counts = new Map(manifest.slice(1).map((row) => [row[0], Number(row[found]) || 0]));
+    const trackCount = (f) => counts.get(f) ?? 0;
+    const most = files.reduce((a, b) => (trackCount(b) > trackCount(a) ? b : a));
+    assert.equal((await open(most, readFileSync(join(corpus, most)))).state, 'ready');
+    const afterMost = await memory();
+    report(`memory: ${megabytes(afterMost)} after ${most} (${trackCount(most)} tracks)`);
+    assert.ok(afterMost < LIMIT, `${megabytes(afterMost)} after ${most}`);
+
+    // Every file, one after another, as a user choosing them would: the
+    // time from choosing one to its first page drawn, over those drawn.
+    const states = {};
+    const times = [];
+    for (const name of files) {
+      const { state } = await open(name, readFileSync(join(corpus, name)));
+      states[state] = (states[state] ?? 0) + 1;
+      const last = await page.evaluate(() => window.vastrelViewer.timings.lastOpen);
+      if (state === 'ready' && last.file === name) times.push(last.total);
+    }
+    assert.deepEqual(Object.keys(states).filter((state) => !['ready', 'empty', 'error'].includes(state)), [], JSON.stringify(states));
+    const afterSweep = await memory();
+    times.sort((a, b) => a - b);
+    report(`corpus sweep: ${files.length} files (${Object.entries(states).map(([k, v]) => `${v} ${k}`).join(', ')}), median ${times[times.length >> 1].toFixed(0)} ms from choosing a file to its first page drawn; memory ${megabytes(afterSweep)} after`);
+    assert.ok(afterSweep < LIMIT, `${megabytes(afterSweep)} after the sweep`);
   });
 
   test('no script error on the page', () => {
