@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "alterations.h"
 #include "staff_steps.h"
@@ -74,73 +75,43 @@ TEST(ReadingAlterations, KeySignatureAltersItsLetters) {
 // What the key signature and the signs printed earlier in the measure make
 // of each note: a sign lasts for its step (not its letter in other octaves)
 // to the bar line, two notes of one letter can sound together, and the
-// spelling the library chose is kept.
+// spelling the library chose is kept. Each case is a run of quarter notes
+// in 4/4 (a chord of the keys given, or silence where none is).
 TEST(ReadingAlterations, WhatTheStaffShows) {
     const struct {
         const char* what;
-        std::function<void(MidiFile&)> write;
-        const char* names;  // as read back, measure by measure
+        std::vector<int> signatures;              // key signature of each bar, from the first (the last holds on)
+        std::vector<std::vector<uint8_t>> quarters;
+        const char* names;                        // as read back, measure by measure
     } cases[] = {
         {"in G major a natural lasts to the bar line, the next measure takes the key again",
-         [](MidiFile& f) {
-             f.Conductor().KeySignature(0, 1);
-             f.AddTrack().Note(0, kQuarter, 66).Note(kQuarter, kQuarter, 65).Note(kHalf, kQuarter, 65)
-                 .Note(3 * kQuarter, kQuarter, 66).Note(kBar, kWhole, 66);
-         },
-         "F#4 F4 F4 F#4 | F#4"},
+         {1}, {{66}, {65}, {65}, {66}, {65}}, "F#4 F4 F4 F#4 | F4"},
         {"a sign holds for its step only, not for the same letter an octave up",
-         [](MidiFile& f) {
-             f.AddTrack().Note(0, kQuarter, 66).Note(kQuarter, kQuarter, 78).Note(kHalf, kQuarter, 66)
-                 .Note(3 * kQuarter, kQuarter, 77);
-         },
-         "F#4 F#5 F#4 F5"},
+         {0}, {{66}, {78}, {66}, {77}}, "F#4 F#5 F#4 F5"},
         {"flats in three flats, and a natural that the key's flat then restores",
-         [](MidiFile& f) {
-             f.Conductor().KeySignature(0, -3);
-             f.AddTrack().Note(0, kQuarter, 70).Note(kQuarter, kQuarter, 71).Note(kHalf, kQuarter, 70)
-                 .Note(3 * kQuarter, kQuarter, 68);
-         },
-         "Bb4 B4 Bb4 Ab4"},
+         {-3}, {{70}, {71}, {70}, {68}}, "Bb4 B4 Bb4 Ab4"},
         {"B sharp in C sharp major, C flat in G flat major",
-         [](MidiFile& f) {
-             f.Conductor().KeySignature(0, 7).KeySignature(kBar, -6);
-             f.AddTrack().Note(0, kWhole, 72).Note(kBar, kWhole, 71);
-         },
-         "B#4 | Cb5"},
+         {7, -6}, {{72}, {}, {}, {}, {71}}, "B#4 | Cb5"},
         {"F and F sharp struck together, then each alone",
-         [](MidiFile& f) {
-             f.AddTrack().Note(0, kQuarter, 66).Chord(kQuarter, kQuarter, {65, 66}).Note(kHalf, kHalf, 66)
-                 .Chord(kBar, kHalf, {65, 66}).Note(kBar + kHalf, kQuarter, 66).Note(kBar + kHalf + kQuarter, kQuarter, 65);
-         },
-         "F#4 F4 F#4 F#4 | F4 F#4 F#4 F4"},
+         {0}, {{66}, {65, 66}, {66}, {65}, {65, 66}, {66}, {65}, {66}}, "F#4 F4 F#4 F#4 F4 | F4 F#4 F#4 F4 F#4"},
         {"F and F sharp struck together in G major",
-         [](MidiFile& f) {
-             f.Conductor().KeySignature(0, 1);
-             f.AddTrack().Chord(0, kHalf, {65, 66}).Note(kHalf, kQuarter, 66).Note(kHalf + kQuarter, kQuarter, 65);
-         },
-         "F4 F#4 F#4 F4"},
+         {1}, {{65, 66}, {66}, {65}}, "F4 F#4 F#4 F4"},
         {"in B major a double sharp, the sharp that takes it back, and the double sharp again",
-         [](MidiFile& f) {
-             f.Conductor().KeySignature(0, 5);
-             f.AddTrack().Note(0, kQuarter, 67).Note(kQuarter, kQuarter, 68).Note(kHalf, kQuarter, 66)
-                 .Note(3 * kQuarter, kQuarter, 67);
-         },
-         "F##4 G#4 F#4 F##4"},
+         {5}, {{67}, {68}, {66}, {67}}, "F##4 G#4 F#4 F##4"},
         {"in the bass clef in B flat major, steps read in that clef: a natural, held, then the key's flat",
-         [](MidiFile& f) {
-             f.Conductor().KeySignature(0, -2);
-             f.AddTrack().Note(0, kQuarter, 40).Note(kQuarter, kQuarter, 40).Note(kHalf, kQuarter, 39)
-                 .Note(3 * kQuarter, kQuarter, 46);
-         },
-         "E2 E2 Eb2 Bb2"},
+         {-2}, {{40}, {40}, {39}, {46}}, "E2 E2 Eb2 Bb2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         MidiFile file;
-        c.write(file);
+        for (size_t bar = 0; bar < c.signatures.size(); ++bar)
+            file.Conductor().KeySignature(static_cast<uint32_t>(bar * kBar), static_cast<int8_t>(c.signatures[bar]));
+        MidiTrack& track = file.AddTrack();
+        for (size_t i = 0; i < c.quarters.size(); ++i)
+            for (uint8_t key : c.quarters[i]) track.Note(static_cast<uint32_t>(i * kQuarter), kQuarter, key);
         ScopedMidi midi(file);
-        ScopedTrack track(midi.get(), 0);
-        const Reading reading = ReadBack(track.get());
+        ScopedTrack parsed(midi.get(), 0);
+        const Reading reading = ReadBack(parsed.get());
         EXPECT_EQ(reading.names, c.names);
         EXPECT_EQ(reading.wrong, "");
     }
