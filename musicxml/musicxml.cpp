@@ -23,13 +23,13 @@ namespace {
 
 // What a part carries from one measure to the next.
 struct PartState {
-    int numerator = 4;    // meter in force
+    int numerator = 4;       // meter in force
     int denominator = 4;
-    int clef = kClefTreble; // clef in effect
-    int key = 127;        // key last written (none yet)
-    int printedTempo = 0; // tempo of the last metronome mark (none yet)
-    int tempo = 0;        // tempo in force (none yet)
-    bool excerpt = false; // measures before the first written were passed over
+    int clef = kClefTreble;  // clef in effect
+    int key = 127;           // key last written (none yet)
+    int printedTempo = 0;    // tempo of the last metronome mark (none yet)
+    int tempo = 0;           // tempo in force (none yet)
+    bool excerpt = false;    // measures before the first written were passed over
 };
 
 // The measures written, numbered from 1 as in the whole track.
@@ -234,8 +234,8 @@ void WriteMeasure(const PartContext& context, unsigned number, bool first, const
     if (measure && measure->bVoices > 0) {
         const int shift = StepShiftOfClef(state.clef);
         context.alterations.Read(*measure, shift);
-        MeasureNotes notes = {xml,   *measure, context.part, number, context.notes, context.track.bResolution,
-                              length, shift,   context.alterations};
+        MeasureNotes notes = {xml, *measure, context.part, number, context.notes,
+                              context.track.bResolution, length, shift, context.alterations};
         int cursor = 0;
         WriteVoices(notes, cursor);
         if (context.tablature) {
