@@ -69,7 +69,7 @@ build() {
     objects=""
     compile "$LIBRARY_COVERAGE" "$ROOT"/core/*.cpp "$ROOT"/interface/*.cpp "$ROOT"/smf/*.cpp "$ROOT"/track/*.cpp \
         "$ROOT"/notation/*.cpp "$ROOT"/position/*.cpp "$ROOT"/platform/platform_portable.cpp "$ROOT"/platform/heap_accounting.cpp \
-        "$ROOT"/musicxml/musicxml.cpp
+        "$ROOT"/musicxml/*.cpp
     compile "" "$ROOT"/tests/support/model_invariants.cpp "$ROOT"/fuzz/parse_fuzzer.cpp
     echo "$flags" >"$OUT/obj/flags"
     # shellcheck disable=SC2086
