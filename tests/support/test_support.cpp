@@ -91,6 +91,15 @@ std::vector<int> Pitches(const std::vector<SNote*>& notes) {
     return pitches;
 }
 
+MidiFile FileOf(const std::vector<NoteAt>& notes, uint8_t numerator, uint8_t exponent) {
+    MidiFile file;
+    file.Conductor().TimeSignature(0, numerator, exponent);
+    MidiTrack& track = file.AddTrack();
+    for (const NoteAt& n : notes) track.Note(n.section * kSection, n.sections * kSection, n.key);
+    track.EndAt(numerator * kWhole / (1u << exponent));
+    return file;
+}
+
 std::string CorpusDirectory() {
 #ifdef VSX_CORPUS_DIR
     struct stat status;
