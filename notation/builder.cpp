@@ -46,13 +46,13 @@ struct SMeasureWalk {
 // measure and the index.
 
 static void MergeTiesRow(SMeasureWalk& w, SMeasure* m) { MergeTies(w.context, m, w.index); }
-static void SpellPitchesRow(SMeasureWalk& w, SMeasure* m) { SpellPitches(w.spelling, m, w.index); }
+static void SpellPitchesRow(SMeasureWalk& w, SMeasure* m) { SpellPitches(w.context, w.spelling, m, w.index); }
 static void StartSpellingRow(SMeasureWalk& w) { StartSpelling(w.spelling); }
 static void FinishSpellingRow(SMeasureWalk& w) { FinishSpelling(w.spelling); }
 static void SortSectionNotesRow(SMeasureWalk& w, SMeasure* m) { SortSectionNotes(m, w.index); }
 static void AssignVoicesRow(SMeasureWalk& w, SMeasure* m) { AssignVoices(w.context, m, w.index); }
 static void BeamChordsRow(SMeasureWalk& w, SMeasure* m) { BeamChords(w.context, w.meter, m, w.index); }
-static void ChooseClefsRow(SMeasureWalk& w, SMeasure* m) { ChooseClefs(w.clef, m, w.index); }
+static void ChooseClefsRow(SMeasureWalk& w, SMeasure* m) { ChooseClefs(w.context, w.clef, m, w.index); }
 static void ChooseStemsRow(SMeasureWalk& w, SMeasure* m) { ChooseStems(m, w.index); }
 static void MeasureVoiceHeightsRow(SMeasureWalk& w, SMeasure* m) { MeasureVoiceHeights(w.context, m, w.index); }
 static void CarryVoiceHeightsRow(SMeasureWalk& w, SMeasure* m) { CarryVoiceHeights(m, w.index); }
@@ -63,7 +63,7 @@ static void DotRestsRow(SMeasureWalk& w, SMeasure* m) { DotRests(w.context, m, w
 static void CompactSectionsRow(SMeasureWalk& w, SMeasure* m) { CompactSections(w.context, w.beat, m, w.index); }
 static void FinishChordsRow(SMeasureWalk& w, SMeasure* m) { FinishChords(w.context, m, w.index); }
 static void DisplaceHeadsRow(SMeasureWalk& w, SMeasure* m) { DisplaceHeads(m, w.index); }
-static void AssignStringsRow(SMeasureWalk& w, SMeasure*) { AssignStrings(w.index); }
+static void AssignStringsRow(SMeasureWalk& w, SMeasure*) { AssignStrings(w.context, w.index); }
 
 struct SStage {
     char cLetter;
@@ -131,7 +131,7 @@ static void BeamChordsAndChooseClefsRow(SMeasureWalk& w, SMeasure* m) {
     } else {
         range = TallyStruckNotes(w.index, m->bSections);
     }
-    ChooseClefForRange(w.clef, m, w.index, range);
+    ChooseClefForRange(w.context, w.clef, m, w.index, range);
 }
 
 // Q, R and S chord by chord, in that order for each chord: what R and S make
@@ -143,7 +143,7 @@ static void FinishChordsHeadsAndStringsRow(SMeasureWalk& w, SMeasure* m) {
         if (DisplaceChordHeads(pChord)) m->pSections[k].bHeadsLeft = 1;          // R
         FingerChord(pChord);                                                     // S
     });
-    FinishRestsAndPlacedNotes(w.context, m, w.index);  // the rest of Q
+    SettleRestsAndFreePlacedNotes(w.context, m, w.index);  // the rest of Q
 }
 
 struct SJointRow {

@@ -125,7 +125,8 @@ static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEf
     return nClef;
 }
 
-void ChooseClefForRange(SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index, SStepRange range) {
+void ChooseClefForRange(const SBuildContext&, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index,
+                        SStepRange range) {
     int32_t nInEffect = ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
     int32_t nShift = StepShiftOfClef(nInEffect);
     if (nShift != 0) {
@@ -140,6 +141,6 @@ void ChooseClefForRange(SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& 
 
 // The pass over every note that finds the range also tallies what stage I
 // weighs stems with.
-void ChooseClefs(SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index) {
-    ChooseClefForRange(clef, pMeasure, index, TallyStruckNotes(index, pMeasure->bSections));
+void ChooseClefs(const SBuildContext& context, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index) {
+    ChooseClefForRange(context, clef, pMeasure, index, TallyStruckNotes(index, pMeasure->bSections));
 }

@@ -28,9 +28,10 @@ struct SClefInEffect {
 // H: a clef per measure, steps and key glyphs shifted to drawing positions.
 // Its pass over the notes (TallyStruckNotes, notation.h) finds the range and
 // tallies the struck notes into the index.
-void ChooseClefs(SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index);
+void ChooseClefs(const SBuildContext& context, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index);
 // The same given the range that pass has found, for the builder when it
 // runs the pass with stage G's rule.
-void ChooseClefForRange(SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index, SStepRange range);
+void ChooseClefForRange(const SBuildContext& context, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index,
+                        SStepRange range);
 
 #endif

@@ -63,7 +63,7 @@ void CompactSections(const SBuildContext& context, SBeatInForce& beat, SMeasure*
 // stands for), whose exponent is 0 as it stands. So each takes the exponent
 // of its value, without asking which, and the walk steps over its span (at
 // least one section).
-static void FinishRests(const SSpans& spans, const SVoiceSilences& silences) {
+static void SetRestExponents(const SSpans& spans, const SVoiceSilences& silences) {
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
         SChord* pVoice = silence.pVoice;
@@ -97,13 +97,13 @@ static void FreePlacedNotes(SMeasure* pMeasure, const SPlacedSections& placed) {
     for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) FreeRawNotes(pSections[*pb]);
 }
 
-void FinishRestsAndPlacedNotes(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIndex& index) {
-    FinishRests(*context.pSpans, index.silences);
+void SettleRestsAndFreePlacedNotes(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIndex& index) {
+    SetRestExponents(*context.pSpans, index.silences);
     FreePlacedNotes(pMeasure, *index.pPlaced);
 }
 
 // Every section compaction kept holds the chords with notes.
 void FinishChords(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIndex& index) {
     ForEachSoundingChord(index.sounding, [](SChord* pChord, uint32_t) { FinishChord(pChord); });
-    FinishRestsAndPlacedNotes(context, pMeasure, index);
+    SettleRestsAndFreePlacedNotes(context, pMeasure, index);
 }

@@ -17,10 +17,10 @@ struct SBeatInForce {
 void CompactSections(const SBuildContext& context, SBeatInForce& beat, SMeasure* pMeasure, const SMeasureIndex& index);
 
 // Q: value exponents, note order, raw lists freed: its rule for every chord
-// with notes (FinishChord), then the rests and the placed notes of the
-// measure (FinishRestsAndPlacedNotes).
+// with notes (FinishChord), then the value exponents of the measure's rests
+// and the placed notes freed (SettleRestsAndFreePlacedNotes).
 void FinishChords(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIndex& index);
-void FinishRestsAndPlacedNotes(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIndex& index);
+void SettleRestsAndFreePlacedNotes(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIndex& index);
 
 // Exponent e with 2^e = bValue (0 for a whole note), for every value a byte
 // holds: one more than the exponent of half the value (0 for no value).

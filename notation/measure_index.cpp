@@ -65,7 +65,9 @@ void ListSoundingChords(const SMeasure* pMeasure, SMeasureIndex& index) {
     sounding.nVoices = v;
 }
 
-void ListStruckNotes(const SMeasure* pMeasure, SMeasureIndex& index) { TallyStruckNotes(index, LinkedExtent(pMeasure)); }
+void ListStruckNotes(const SMeasure* pMeasure, SMeasureIndex& index) {
+    TallyStruckNotes(index, LinkedExtent(pMeasure));
+}
 
 // A rest is a chord without notes that has a value.
 void ListRestStarts(const SMeasure* pMeasure, SMeasureIndex& index) {

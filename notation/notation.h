@@ -268,7 +268,7 @@ void DotRests(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIn
 // ---- tablature.cpp: guitar tablature (S) ----------------------------------------
 
 // S: string and fret for every note.
-void AssignStrings(const SMeasureIndex& index);
+void AssignStrings(const SBuildContext& context, const SMeasureIndex& index);
 // S's rule for one chord of two notes or more: the notes share out the
 // strings (tablature.cpp).
 void FingerChordNotes(SChord* pChord);

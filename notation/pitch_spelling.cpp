@@ -174,7 +174,9 @@ struct SMeasureMemory {
 // from the note's; a natural sign where the note is unaltered but the step
 // was not.
 static constexpr int32_t PrintedAccidental(int32_t nCurrent, int32_t nAlteration) {
-    return nCurrent == nAlteration ? kAccidentalNone : nAlteration != kAccidentalNone ? nAlteration : kAccidentalNatural;
+    return nCurrent == nAlteration       ? kAccidentalNone
+           : nAlteration != kAccidentalNone ? nAlteration
+                                            : kAccidentalNatural;
 }
 
 // The same for every current alteration and every note's (0..4 each), worked
@@ -237,7 +239,7 @@ void FinishSpelling(SSpellingMemory& memory) {
     FreeToTrack(memory.pnAlterations);
 }
 
-void SpellPitches(SSpellingMemory& carried, SMeasure* pMeasure, const SMeasureIndex& index) {
+void SpellPitches(const SBuildContext&, SSpellingMemory& carried, SMeasure* pMeasure, const SMeasureIndex& index) {
     BlankRepeatedMeterAndTempo(pMeasure, carried.shown);
     ShowKeyChange(pMeasure, carried.shown);
     // At the bar line every step forgets its accidentals and knows only the

@@ -60,7 +60,8 @@ struct SSpellingMemory {
 
 // D: meter, tempo and key shown only where they change, key glyphs, staff
 // steps and accidentals of the placed notes.
-void SpellPitches(SSpellingMemory& memory, SMeasure* pMeasure, const SMeasureIndex& index);
+void SpellPitches(const SBuildContext& context, SSpellingMemory& memory, SMeasure* pMeasure,
+                  const SMeasureIndex& index);
 // The memory before the first measure (from the track's heap), and given back after the last.
 void StartSpelling(SSpellingMemory& memory);
 void FinishSpelling(SSpellingMemory& memory);

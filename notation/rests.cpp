@@ -279,7 +279,8 @@ void ShareRests(const SBuildContext& context, SMeasure* pMeasure, const SMeasure
     // Most measures have no section where rests of two voices start.
     if (!AnyInSet(rests.aqMeet)) return;
     const SSpans& spans = *context.pSpans;
-    ForEachInSet(rests.aqMeet, rests.nWords, [pMeasure, &spans](uint32_t k) { ShareRestsOfSection(pMeasure, k, spans); });
+    ForEachInSet(rests.aqMeet, rests.nWords,
+                 [pMeasure, &spans](uint32_t k) { ShareRestsOfSection(pMeasure, k, spans); });
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -334,7 +335,8 @@ static void PlaceRestsOfSection(const SSoundingChords& sounding, uint32_t k) {
 // Only where stage L started a rest.
 void PlaceRests(const SMeasureIndex& index) {
     const SSoundingChords& sounding = index.sounding;
-    ForEachInSet(index.rests.aqStarts, index.rests.nWords, [&sounding](uint32_t k) { PlaceRestsOfSection(sounding, k); });
+    ForEachInSet(index.rests.aqStarts, index.rests.nWords,
+                 [&sounding](uint32_t k) { PlaceRestsOfSection(sounding, k); });
 }
 
 // ---- Stage O: dotted rests -----------------------------------------------------------------

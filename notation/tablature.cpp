@@ -50,6 +50,6 @@ void FingerChordNotes(SChord* pChord) {
 
 // Every chord is fingered on its own, so the order they come in does not
 // matter.
-void AssignStrings(const SMeasureIndex& index) {
+void AssignStrings(const SBuildContext&, const SMeasureIndex& index) {
     ForEachSoundingChord(index.sounding, [](SChord* pChord, uint32_t) { FingerChord(pChord); });
 }

@@ -213,7 +213,8 @@ TEST(AssignVoices, ListsTheChordsItGivesNotes) {
         SSpans spans;
         for (uint32_t b = 0; b < 256; ++b)
             for (uint8_t dotted : {0, 1})
-                spans.abSpan[b][dotted] = static_cast<uint8_t>(ChordSpan(c.resolution, static_cast<uint8_t>(b), dotted));
+                spans.abSpan[b][dotted] =
+                    static_cast<uint8_t>(ChordSpan(c.resolution, static_cast<uint8_t>(b), dotted));
         SBuildContext context = {midi.get(), track.get(), c.resolution, 0};
         context.pSpans = &spans;
         for (SMeasure* measure : Measures(track.get())) {

@@ -85,6 +85,12 @@ std::vector<SNote*> Notes(const SChord* chord);
 std::vector<SNote*> RawNotes(const SSection* section);
 std::vector<int> Pitches(const std::vector<SNote*>& notes);
 
+// Every field of the track and of every measure, linked section, chord,
+// note (placed or in a chord) and key glyph, as text: two models are the same
+// when their descriptions are. Links are told by the order records come in
+// (and a note's back link by whether it names the note before it).
+std::string DescribeModel(const STrack* track);
+
 // Ticks of common values at the default division of 96.
 constexpr uint32_t kQuarter = 96;
 constexpr uint32_t kWhole = 4 * kQuarter;
