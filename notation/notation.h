@@ -15,6 +15,7 @@
 #include "tablature.h"
 
 #include <stddef.h>
+#include <string.h>
 
 struct SMeasureWalk;
 
@@ -167,7 +168,7 @@ template <typename VisitPair>
 inline SStepRange TallyStruckNotes(SMeasureIndex& index, uint32_t nSections, VisitPair pair) {
     const SSoundingChords& sounding = index.sounding;
     SStepTally* aStruck = index.struck.aAt;
-    for (uint32_t k = 0; k < nSections; ++k) aStruck[k] = SStepTally{0, 0};
+    memset(aStruck, 0, nSections * sizeof aStruck[0]);
     SStepRange range = {127, -128};
     for (uint32_t v = 0; v < sounding.nVoices; ++v) {
         SChord* pPrev = nullptr;

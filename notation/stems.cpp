@@ -3,8 +3,6 @@
 // of each chord in the order its stem wants: OrderChordNotes, notation.h.)
 #include "notation.h"
 
-#include <string.h>
-
 // ---- Stage I: stem direction ----------------------------------------------------------
 
 // Notes that started earlier and still sound are not counted: only what is
