@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "../../notation/notation.h"
+#include "../../platform/fault_injection.h"
 
 namespace {
 
@@ -130,6 +131,30 @@ TEST(Stages, StagesRunTogetherLeaveTheModelTheyLeaveInTurn) {
                 inTurn = DescribeModel(track.get());
             }
             EXPECT_EQ(inTurn, ThroughStage(piece.bytes, 0, 16, last));
+        }
+    }
+}
+
+// A stage run alone that grows the index (F's chords, J's silences, the
+// chords listed for S) reports a failed allocation as the library's error,
+// and run again with memory to spare leaves the model the walk leaves.
+TEST(Stages, AStageAloneReportsAFailedAllocation) {
+    Bytes bytes = GeneratedPiece(5).Build();
+    for (char stage : {'F', 'J', 'S'}) {
+        std::string walked = ThroughStage(bytes, 0, 64, stage);
+        for (uint64_t allowed = 0;; ++allowed) {
+            SCOPED_TRACE(testing::Message() << "stage " << stage << ", " << allowed << " allocations allowed");
+            ASSERT_LT(allowed, 10000u);
+            ScopedMidi midi(bytes);
+            ScopedTrack track(midi.get(), 0, 64, 0, static_cast<char>(stage - 1));
+            PlatformFailAfter(allowed);
+            int id = ErrorIdOf([&] { RunStages(SBuildContext{midi.get(), track.get(), 64, 0}, stage, stage); });
+            PlatformStopFailing();
+            if (id == 0) {
+                EXPECT_EQ(DescribeModel(track.get()), walked);
+                break;
+            }
+            EXPECT_TRUE(id == kMsgNoMemory || id == kMsgNoTransientHeap) << id;
         }
     }
 }
