@@ -119,15 +119,15 @@ static const SStage kStages[] = {
 
 // G and H: stage G's rule for beam pairs on H's pass over the notes, which
 // passes every two chords of a voice anyway.
-static void BeamChordsAndChooseClefsRow(SMeasureWalk& w, SMeasure* m) {
+static void GAndHOnOnePass(SMeasureWalk& w, SMeasure* m) {
     SStepRange range;
     if (FollowMeter(w.meter, m)) {
         const uint8_t* abGroupNotes = w.meter.abGroupNotes;
         uint8_t R = w.context.bResolution;
-        range = TallyStruckNotes(w.index, m->bSections, [abGroupNotes, R](SChord* pPrev, uint32_t p, SChord* pChord,
-                                                                          uint32_t k) {
-            BeamPair(abGroupNotes, R, pPrev, p, pChord, k);
-        });
+        range = TallyStruckNotes(w.index, m->bSections,
+                                 [abGroupNotes, R](SChord* pPrev, uint32_t p, SChord* pChord, uint32_t k) {
+                                     BeamPair(abGroupNotes, R, pPrev, p, pChord, k);
+                                 });
     } else {
         range = TallyStruckNotes(w.index, m->bSections);
     }
@@ -137,11 +137,11 @@ static void BeamChordsAndChooseClefsRow(SMeasureWalk& w, SMeasure* m) {
 // Q, R and S chord by chord, in that order for each chord: what R and S make
 // of a chord depends on that chord alone, once Q has put its notes in stem
 // order.
-static void FinishChordsHeadsAndStringsRow(SMeasureWalk& w, SMeasure* m) {
+static void QRAndSOnOnePass(SMeasureWalk& w, SMeasure* m) {
     ForEachSoundingChord(w.index.sounding, [m](SChord* pChord, uint32_t k) {
-        FinishChord(pChord);                                                     // Q
-        if (DisplaceChordHeads(pChord)) m->pSections[k].bHeadsLeft = 1;          // R
-        FingerChord(pChord);                                                     // S
+        FinishChord(pChord);                                             // Q
+        if (DisplaceChordHeads(pChord)) m->pSections[k].bHeadsLeft = 1;  // R
+        FingerChord(pChord);                                             // S
     });
     SettleRestsAndFreePlacedNotes(w.context, m, w.index);  // the rest of Q
 }
@@ -153,8 +153,8 @@ struct SJointRow {
 };
 
 static const SJointRow kJointRows[] = {
-    {'G', 'H', BeamChordsAndChooseClefsRow},
-    {'Q', 'S', FinishChordsHeadsAndStringsRow},
+    {'G', 'H', GAndHOnOnePass},
+    {'Q', 'S', QRAndSOnOnePass},
 };
 
 // ---- Rows that list a part of the index -------------------------------------------------
@@ -186,6 +186,9 @@ static const SListingRow kListingRows[] = {
     {kSilences, kSoundingChords, ListSilencesRow},
     {kRestStarts, 0, ListRestStartsRow},
 };
+
+static_assert(sizeof kStages / sizeof kStages[0] + sizeof kListingRows / sizeof kListingRows[0] <= kMostRows,
+              "room in the walk for every measure stage and every listing row");
 
 // ---- The index's parts before a row -------------------------------------------------------
 
