@@ -28,7 +28,7 @@ struct SNoteCopies {
 struct SVoicing {
     SMeasure* pMeasure;
     uint8_t bResolution;
-    const SSpans* pSpans;  // the walk's spans of every value on its grid
+    const SSpans* pSpans;  // the build's spans of every value on its grid
     SNoteCopies copies;
     // Each voice's chord array, and its latest chord before the section
     // being filled. Chords before that section only ever change their value,
