@@ -408,8 +408,16 @@ static void Advance(const SBeam& from, const SSlice& slice, uint32_t dwNextOnset
         for (uint32_t j = 0; j < list.nCount; ++j) {
             // The list is cheapest first: once the chord alone cannot beat
             // the beam, nothing after it can.
-            if (to.nCount == kFingeringBeam && prior.nCost + list.a[j].nCost >= to.a[kFingeringBeam - 1].nCost) break;
-            Extend(from, i, nHeldLow, nHeldHigh, bStillHeld, slice, list.a[j], dwNextOnset, to);
+            const SCandidate& c = list.a[j];
+            if (to.nCount == kFingeringBeam) {
+                int32_t nWorst = to.a[kFingeringBeam - 1].nCost;
+                if (prior.nCost + c.nCost >= nWorst) break;
+                // The hand sits no lower than five frets below the chord's
+                // highest (a held note may pull it down that far).
+                uint32_t nFloor = c.bHigh > kMaxSpan + 1 ? c.bHigh - kMaxSpan : c.bLow ? 1 : 0;
+                if (prior.nCost + c.nCost + kPositionCost * static_cast<int32_t>(nFloor) >= nWorst) continue;
+            }
+            Extend(from, i, nHeldLow, nHeldHigh, bStillHeld, slice, c, dwNextOnset, to);
         }
     }
 }
