@@ -1,7 +1,6 @@
 // Inputs and whole-file walks of the benchmark programs.
 #include "bench_inputs.h"
 
-#include "../interface/library.h"
 #include "../platform/fault_injection.h"
 #include "../smf/midi_file.h"
 

@@ -8,7 +8,7 @@
 //   vastrel_bench --benchmark_filter=Parse  only the parses
 #include <benchmark/benchmark.h>
 
-#include "../interface/library.h"
+#include "../core/staged_parse.h"
 #include "../platform/platform.h"
 #include "../smf/event_stream.h"
 #include "bench_inputs.h"

@@ -14,7 +14,7 @@
 //   valgrind --tool=callgrind '--toggle-collect=*VSX_ParseTrack*' vastrel_profile_parse
 // Under perf:
 //   perf record -g vastrel_profile_parse --repeat 20 && perf report --no-children
-#include "../interface/library.h"
+#include "../core/staged_parse.h"
 #include "bench_inputs.h"
 #include "generate_piece.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/support/midi_writer.h"
+#include "../midiwriter/midi_writer.h"
 
 namespace {
 

@@ -1,7 +1,12 @@
-// The five exported calls, the module state they share, and the one way a
-// failure leaves the library.
-#include "library.h"
+// The five exported calls: loading and releasing a file, parsing and
+// releasing a track (the playback position is position/position.cpp).
+#include "vastrel.h"
 
+#include "../core/bits.h"
+#include "../core/errors.h"
+#include "../core/loaded_file.h"
+#include "../core/module_state.h"
+#include "../core/staged_parse.h"
 #include "../notation/notation.h"
 #include "../platform/platform.h"
 #include "../smf/midi_file.h"
@@ -9,40 +14,8 @@
 
 #include <string.h>
 
-// ---- Module state --------------------------------------------------------------
-
-void* g_hModule = nullptr;
-STrack* g_pCurrentTrack = nullptr;
-void* g_hTransientHeap = nullptr;
-SSlot* g_pSlots = nullptr;
-SRawNote* g_pRawNotes = nullptr;
-uint32_t g_nSlots = 0;
-unsigned char* g_pEndOfTrackEvent = nullptr;
-SMeasure* g_pCachedMeasure = nullptr;
-STrack* g_pCachedTrack = nullptr;
-uint32_t g_nCachedFileSize = 0;
-
-// Messages are loaded with this limit, terminator included.
-static const int kMessageLimit = 256;
-static const int kInstrumentNameBytes = 128;
-
-void RaiseError(int nId) {
-    char szText[kMessageLimit];
-    PlatformLoadString(static_cast<unsigned>(nId), szText, kMessageLimit);
-    CVastrelException exception;
-    memset(&exception, 0, sizeof exception);
-    PlatformCopyString(exception.szMessage, szText);
-    exception.nMessageId = nId;
-    throw exception;
-}
-
-char* LoadInstrumentName(uint8_t bProgram) {
-    char* pszName = static_cast<char*>(AllocateFromTrack(kInstrumentNameBytes));
-    PlatformLoadString(kFirstInstrumentId + bProgram, pszName, kInstrumentNameBytes);
-    return pszName;
-}
-
-void ForgetCachedPosition(const STrack* pTrack) {
+// Forgets the position cache when it belongs to this track.
+static void ForgetCachedPosition(const STrack* pTrack) {
     if (pTrack && g_pCachedTrack == pTrack) {
         g_pCachedTrack = nullptr;
         g_pCachedMeasure = nullptr;
@@ -106,8 +79,6 @@ void VSX_ReleaseFile(SMidiFile* pFile) {
 }
 
 // ---- Parsing a track -----------------------------------------------------------------
-
-static bool IsPowerOfTwo(unsigned n) { return n != 0 && (n & (n - 1)) == 0; }
 
 // The chunk of track wTrack: format 1 passes over the conductor and wTrack
 // chunks before it; format 0 has only the one chunk.

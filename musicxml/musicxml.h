@@ -11,18 +11,10 @@
 //
 // Ids, for a viewer that maps drawn elements back to the model. Every
 // <measure> and every <note> carries an `id` attribute, unique in the
-// document (P is the part's place in `parts`, from 1, as in its id "P1"):
-//   pP-mM               measure M, numbered from 1 as `vastrel position` prints it
-//   pP-mM-sS-vV-nN      a note or rest: section S of that measure (its index
-//                       among the measure's kept sections, from 0, as
-//                       `vastrel position` prints it), voice V (the <voice>
-//                       number, from 1), note N of the chord (from 0, in the
-//                       chord's order; a rest is n0)
-//   pP-mM-sS-vV-nN-tab  the same note on the tablature staff (which shows
-//                       no rests: guitar tablature leaves them to the notes)
-//   pP-mM-rest          a whole-measure rest the model has no section for (a
-//                       measure without voices, or one that fills up a part
-//                       shorter than the longest)
+// document, that names where it comes from: "p1-m3" is measure 3 of the
+// first part, "p1-m3-s0-v1-n0" the first note of the chord of voice 1 in
+// the measure's first section, "-tab" ends its copy on the tablature staff.
+// The format is given in full in docs/musicxml.md (and in ids.h).
 #ifndef VASTREL_MUSICXML_H
 #define VASTREL_MUSICXML_H
 

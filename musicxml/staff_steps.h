@@ -1,11 +1,15 @@
-// Staff steps read back as letters and octaves: the one copy of the clef and
-// octave arithmetic that the MusicXML exporter and the tool's reports share.
+// Staff steps read back as letters and octaves: the one copy of the letter
+// and octave arithmetic that the MusicXML exporter and the tool's reports
+// share.
 //
 // The model draws every note at a staff step in its measure's clef. Counted
 // in treble coordinates, step 0 is C4 (middle C) and each step is one letter
-// up; a clef moves where that letter is drawn.
+// up; a clef moves where that letter is drawn by its step shift
+// (StepShiftOfClef in score_model.h).
 #ifndef VASTREL_MUSICXML_STAFF_STEPS_H
 #define VASTREL_MUSICXML_STAFF_STEPS_H
+
+#include "score_model.h"
 
 // Division rounding towards minus infinity, so that the steps below C4 land
 // in octave 3 and lower.
@@ -13,17 +17,6 @@ inline int FloorDiv(int a, int b) {
     int q = a / b;
     if (a % b != 0 && (a < 0) != (b < 0)) --q;
     return q;
-}
-
-// What the clef adds to a step in treble coordinates to give its drawing
-// position. Clef codes: 1 treble, 2 bass, 3 treble 8va, 4 bass 8vb.
-inline int ClefShift(int clef) {
-    switch (clef) {
-    case 2: return 12;   // bass: C4 sits one ledger line above the staff
-    case 3: return -7;   // treble sounding an octave higher: drawn an octave lower
-    case 4: return 19;   // bass sounding an octave lower: drawn an octave higher
-    default: return 0;   // treble
-    }
 }
 
 // The step in treble coordinates of a note drawn at `step` in a clef of that

@@ -5,6 +5,8 @@
 #include "notation.h"
 #include "pitch_spelling.h"
 
+#include "../core/bits.h"
+#include "../core/loaded_file.h"
 #include "../platform/platform.h"
 #include "../smf/event_stream.h"
 #include "../track/track.h"
@@ -283,8 +285,6 @@ void RemoveNote(SNote* pNote, SSection* pSection) {
 
 // Lengths below are counted in grid slots: a note of n slots is n/R of a
 // whole note, one value 1/u when n = R/u, and three units of 1/u when n = 3·R/u.
-
-static bool IsPowerOfTwo(uint32_t n) { return (n != 0) & ((n & (n - 1)) == 0); }
 
 // The largest power of two up to n (n > 0).
 static uint32_t HighestPowerOfTwo(uint32_t n) {

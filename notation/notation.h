@@ -5,7 +5,12 @@
 #ifndef VASTREL_NOTATION_H
 #define VASTREL_NOTATION_H
 
-#include "../interface/library.h"
+#include "../core/allocation.h"
+#include "../core/bits.h"
+#include "../core/errors.h"
+#include "../core/grid.h"
+#include "../core/module_state.h"
+#include "../interface/vastrel.h"
 #include "tablature.h"
 
 #include <stddef.h>

@@ -65,5 +65,8 @@ char* PlatformCopyString(char* pszTarget, const char* pszSource);
 // Remembers the module through which the string table is read (Windows: the
 // handle given to DllMain). A no-op elsewhere.
 void PlatformSetModule(void* hModule);
+// The module handle given at process attach (null until then, and always
+// null outside Windows): module state that the platform layer owns.
+extern void* g_hModule;
 
 #endif

@@ -497,4 +497,6 @@ int PlatformLoadString(unsigned nId, char* pBuffer, int nLimit) {
 
 char* PlatformCopyString(char* pszTarget, const char* pszSource) { return strcpy(pszTarget, pszSource); }
 
+void* g_hModule = nullptr;
+
 void PlatformSetModule(void*) {}

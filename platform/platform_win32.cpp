@@ -11,8 +11,6 @@
 #include "platform.h"
 #include "heap_accounting.h"
 
-#include "../interface/library.h"
-
 #include <string.h>
 
 #define WIN32_LEAN_AND_MEAN
@@ -106,6 +104,8 @@ void PlatformCloseFile(SPlatformFile* pFile) { CloseHandle(HandleOf(pFile)); }
 // In the DLL the module is the one DllMain was given. When the same objects
 // are linked straight into a program (the test suites do), nobody calls
 // DllMain, and the table is then read from whichever module holds this code.
+
+void* g_hModule = nullptr;
 
 static HMODULE ModuleWithStrings() {
     if (g_hModule) return static_cast<HMODULE>(g_hModule);

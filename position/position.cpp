@@ -1,7 +1,9 @@
 // Music time to position: where in a parsed track the playback stands, for
 // a player that counts 768 units per quarter note. A one-entry cache lets the
 // usual forward-moving requests start at the measure found last.
-#include "../interface/library.h"
+#include "../interface/vastrel.h"
+
+#include "../core/module_state.h"
 
 static const int64_t kMusicUnitsPerQuarter = 768;
 

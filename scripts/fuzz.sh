@@ -31,7 +31,7 @@ if [ "$MODE" = long ]; then MAX_LEN=${FUZZ_MAX_LEN:-2048}; else MAX_LEN=${FUZZ_M
 
 CXXFLAGS="-std=c++17 -g -O1 -fno-omit-frame-pointer -Wall -Wextra -I$ROOT/interface"
 SANITIZE="-fsanitize=address,undefined -fno-sanitize-recover=undefined"
-HEADER_DIRS="$ROOT/interface $ROOT/smf $ROOT/track $ROOT/notation $ROOT/position $ROOT/platform $ROOT/resources
+HEADER_DIRS="$ROOT/interface $ROOT/core $ROOT/smf $ROOT/track $ROOT/notation $ROOT/position $ROOT/platform $ROOT/resources
   $ROOT/musicxml $ROOT/tests/support $ROOT/tests/robustness $ROOT/fuzz"
 
 # The library is instrumented for coverage, without comparison tracing (it
@@ -67,9 +67,9 @@ build() {
         rebuild_all=yes
     fi
     objects=""
-    compile "$LIBRARY_COVERAGE" "$ROOT"/interface/*.cpp "$ROOT"/smf/*.cpp "$ROOT"/track/*.cpp \
+    compile "$LIBRARY_COVERAGE" "$ROOT"/core/*.cpp "$ROOT"/interface/*.cpp "$ROOT"/smf/*.cpp "$ROOT"/track/*.cpp \
         "$ROOT"/notation/*.cpp "$ROOT"/position/*.cpp "$ROOT"/platform/platform_portable.cpp "$ROOT"/platform/heap_accounting.cpp \
-        "$ROOT"/musicxml/musicxml.cpp
+        "$ROOT"/musicxml/*.cpp
     compile "" "$ROOT"/tests/support/model_invariants.cpp "$ROOT"/fuzz/parse_fuzzer.cpp
     echo "$flags" >"$OUT/obj/flags"
     # shellcheck disable=SC2086
@@ -77,8 +77,8 @@ build() {
 
     seeder=$OUT/make_seeds
     if [ ! -x "$seeder" ] || [ "$ROOT/fuzz/make_seeds.cpp" -nt "$seeder" ] ||
-        [ "$ROOT/tests/support/midi_writer.cpp" -nt "$seeder" ]; then
-        $CXX -std=c++17 -O1 -Wall -Wextra "$ROOT/fuzz/make_seeds.cpp" "$ROOT/tests/support/midi_writer.cpp" -o "$seeder"
+        [ "$ROOT/midiwriter/midi_writer.cpp" -nt "$seeder" ]; then
+        $CXX -std=c++17 -O1 -Wall -Wextra "$ROOT/fuzz/make_seeds.cpp" "$ROOT/midiwriter/midi_writer.cpp" -o "$seeder"
     fi
     "$seeder" "$OUT/seeds"
 }

@@ -3,7 +3,7 @@
 // the six meter-compatibility flags.
 #include "midi_file.h"
 
-#include "../interface/library.h"
+#include "../core/errors.h"
 #include "../platform/platform.h"
 
 #include <string.h>

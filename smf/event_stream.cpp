@@ -2,7 +2,7 @@
 // bounded cursor.
 #include "event_stream.h"
 
-#include "../interface/library.h"
+#include "../core/errors.h"
 
 uint16_t ReadBigEndian16(const unsigned char* p) {
     return static_cast<uint16_t>((p[0] << 8) | p[1]);

@@ -1,7 +1,8 @@
 // The file container (bare or RIFF-wrapped) and the header chunk.
 #include "midi_file.h"
 
-#include "../interface/library.h"
+#include "../core/errors.h"
+#include "../core/loaded_file.h"
 
 #include <string.h>
 

@@ -6,6 +6,8 @@
 // R slots per whole note).
 #include "track.h"
 
+#include "../core/allocation.h"
+#include "../core/errors.h"
 #include "../platform/platform.h"
 #include "../smf/midi_file.h"
 

@@ -3,7 +3,8 @@
 #ifndef VASTREL_TRACK_H
 #define VASTREL_TRACK_H
 
-#include "../interface/library.h"
+#include "../core/bits.h"
+#include "../core/module_state.h"
 
 // Counts the notes and the end time, then pairs note-ons with the events that
 // end them and files each note under the grid slot where it starts; names the

@@ -4,7 +4,8 @@
 
 #include <string.h>
 
-#include "../../interface/library.h"
+#include "../../core/errors.h"
+#include "../../core/module_state.h"
 #include "../../platform/fault_injection.h"
 #include "../../platform/platform.h"
 #include "../../smf/event_stream.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/midi_writer.h"
+#include "midi_writer.h"
 #include "musicxml.h"
 
 struct Document {

@@ -3,7 +3,6 @@
 // merged; the last track's end-of-track event moved to the last bar line.
 #include "../support/test_support.h"
 
-#include "../../interface/library.h"
 #include "../../notation/notation.h"
 #include "../../smf/event_stream.h"
 

@@ -2,7 +2,7 @@
 // the one-entry cache of the last measure found.
 #include "../support/test_support.h"
 
-#include "../../interface/library.h"
+#include "../../core/module_state.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "../../interface/library.h"
+#include "../../core/errors.h"
+#include "../../core/module_state.h"
 #include "../../platform/fault_injection.h"
 #include "../support/test_support.h"
 

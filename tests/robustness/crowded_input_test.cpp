@@ -5,7 +5,7 @@
 // heads per staff step, and leave a sound model.
 #include <gtest/gtest.h>
 
-#include "../support/midi_writer.h"
+#include "midi_writer.h"
 #include "../support/model_invariants.h"
 #include "../support/test_support.h"
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "../../interface/library.h"
+#include "../../core/module_state.h"
 #include "../../platform/fault_injection.h"
 #include "../../platform/platform.h"
 #include "../support/model_invariants.h"

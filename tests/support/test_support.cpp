@@ -15,7 +15,7 @@
 #include <windows.h>
 #endif
 
-#include "../../interface/library.h"
+#include "../../core/staged_parse.h"
 
 TempFile::TempFile(const Bytes& bytes) {
 #ifdef _WIN32

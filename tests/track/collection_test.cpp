@@ -3,7 +3,7 @@
 // before any measure is built.
 #include "../support/test_support.h"
 
-#include "../../interface/library.h"
+#include "../../core/module_state.h"
 #include "../../smf/midi_file.h"
 #include "../../track/track.h"
 

@@ -13,7 +13,7 @@
 #include <windows.h>
 
 #include "../../interface/vastrel.h"
-#include "../support/midi_writer.h"
+#include "midi_writer.h"
 #include "string_list.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "../../interface/library.h"
+#include "../../core/module_state.h"
 #include "../../platform/fault_injection.h"
 #include "../../platform/platform.h"
 #include "string_list.h"

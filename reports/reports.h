@@ -1,7 +1,8 @@
 // The three reports of the command-line tool, each built whole in memory
-// (text or JSON) before anything is printed.
-#ifndef VASTREL_TOOLS_REPORTS_H
-#define VASTREL_TOOLS_REPORTS_H
+// (text or JSON) before anything is printed; the web page's glue returns
+// the JSON ones.
+#ifndef VASTREL_REPORTS_REPORTS_H
+#define VASTREL_REPORTS_REPORTS_H
 
 #include <string>
 #include <vector>

@@ -1,13 +1,14 @@
-// Writes Standard MIDI Files byte by byte for the tests: events are given at
-// absolute ticks and written with delta times, optionally under running
-// status, behind an optional RIFF head.
+// Writes Standard MIDI Files byte by byte, for the tests, the benchmarks,
+// the fuzz seeds and the bundled example: events are given at absolute
+// ticks and written with delta times, optionally under running status,
+// behind an optional RIFF head.
 //
 //   MidiFile file(96);                       // format 1, 96 ticks per quarter
 //   file.Conductor().TimeSignature(0, 3, 2);  // 3/4
 //   file.AddTrack().Note(0, kQuarter, 60);    // C4, one quarter
 //   ScopedMidi midi(file);                    // loaded through VSX_LoadMidiFile
-#ifndef VASTREL_TESTS_MIDI_WRITER_H
-#define VASTREL_TESTS_MIDI_WRITER_H
+#ifndef VASTREL_MIDI_WRITER_H
+#define VASTREL_MIDI_WRITER_H
 
 #include <stdint.h>
 

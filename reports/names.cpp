@@ -5,32 +5,33 @@
 #include <cmath>
 #include <cstdio>
 
+#include "score_model.h"
 #include "staff_steps.h"
 
 std::string ClefName(int clef) {
     switch (clef) {
-    case 1: return "treble";
-    case 2: return "bass";
-    case 3: return "treble 8va";
-    case 4: return "bass 8vb";
+    case kClefTreble: return "treble";
+    case kClefBass: return "bass";
+    case kClefTrebleOctaveUp: return "treble 8va";
+    case kClefBassOctaveDown: return "bass 8vb";
     default: return "clef " + std::to_string(clef);
     }
 }
 
 std::string AccidentalText(int accidental) {
     switch (accidental) {
-    case 1: return "#";
-    case 2: return "b";
-    case 3: return "x";
-    case 4: return "bb";
-    case 5: return "n";
+    case kAccidentalSharp: return "#";
+    case kAccidentalFlat: return "b";
+    case kAccidentalDoubleSharp: return "x";
+    case kAccidentalDoubleFlat: return "bb";
+    case kAccidentalNatural: return "n";
     default: return "";
     }
 }
 
 std::string WrittenName(int step, int clef, int accidental) {
     static const char kLetters[] = "CDEFGAB";
-    const int treble = TrebleStep(step, ClefShift(clef));
+    const int treble = TrebleStep(step, StepShiftOfClef(clef));
     std::string name(1, kLetters[LetterOf(treble)]);
     name += AccidentalText(accidental);
     name += std::to_string(OctaveOf(treble));

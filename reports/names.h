@@ -1,7 +1,7 @@
 // Names a musician reads: written note names recovered from staff steps,
 // accidentals, note values, clefs and keys.
-#ifndef VASTREL_TOOLS_NAMES_H
-#define VASTREL_TOOLS_NAMES_H
+#ifndef VASTREL_REPORTS_NAMES_H
+#define VASTREL_REPORTS_NAMES_H
 
 #include <string>
 

@@ -1,0 +1,1 @@
+// A notation header, for the layer check's own test.
