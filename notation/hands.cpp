@@ -9,7 +9,7 @@ static const int32_t kReach = 16;              // a tenth: most hands, no furthe
 static const float kStretchCost = 1.0f;        // per semitone of a chord beyond the octave
 static const float kOutOfReachCost = 40.0f;    // a chord one hand cannot hold
 static const float kOutOfReachStep = 10.0f;    //   and per semitone beyond the tenth
-static const float kHeldShare = 0.25f;         // notes held count at this share of those struck
+static const float kHeldLetGoCost = 12.0f;    // held notes out of reach: the pedal holds them instead
 static const float kMoveCost = 1.0f;           // per semitone a hand moves
 static const float kFastLeapCost = 1.0f;       // per semitone beyond the octave, from one onset to the next
 static const float kCrossingCost = 10.0f;      // left hand sounding above the right
@@ -19,6 +19,8 @@ static const float kIdleStretchCost = 2.0f;    // per semitone beyond it while t
 static const float kRestedMoveShare = 0.5f;    // movement of a hand that did not strike the slice before
 static const int32_t kLineStep = 5;            // a fourth: the next note of a line lies this near
 static const float kLineBreakCost = 8.0f;      // a line's next note handed to the other hand
+static const int32_t kLineLeap = 12;           // an octave: a line's leap, if nothing lies nearer
+static const float kLeapBreakCost = 4.0f;      //   handed to the other hand
 static const float kRegisterPull = 0.05f;      // per semitone on the other side of middle C
 static const int32_t kMiddleC = 60;
 
@@ -32,20 +34,31 @@ static const int32_t kLowerHome = 48;
 // Candidate splits kept for one slice; a slice of more notes keeps the
 // splits at its widest gaps.
 static const uint32_t kMaxSplits = 16;
+// Paths kept per split: the cheapest path to a split is not always the
+// start of the cheapest path on (a hand that saves a move now may pay for
+// it bars later, as the left hand that takes a broken chord's upper notes
+// and must then hold the bass too), so a few runners-up go on with it.
+static const uint32_t kKeptPerSplit = 4;
+static const uint32_t kMaxPaths = kMaxSplits * kKeptPerSplit;
 // Notes a path remembers as still sounding; past that, the one released
 // first is forgotten.
 static const uint32_t kMaxHeld = 24;
 
 struct SHeldNote {
+    uint32_t nNote;                 // index in the caller's array
     uint32_t dwOff;
     uint8_t bKey;
     uint8_t bHand;
 };
 
+// Steps of lines into one slice that a path is charged for breaking; more
+// (a dense chord after another) are left out.
+static const uint32_t kMaxLinks = 32;
+
 // What a path leaves behind after a slice.
 struct SHandState {
     float fCost;                    // the path's cost so far
-    int32_t anLow[2];               // by hand: the lowest and highest key it struck last
+    int32_t anLow[2];               // by hand: the keys it is over (see MoveHand)
     int32_t anHigh[2];
     uint32_t anPlayed[2];           // by hand: 1 + the slice it struck notes in last; 0 for never
     uint32_t nHeld;
@@ -57,7 +70,9 @@ struct SSliceTrace {
     uint32_t nFirst;                // the slice's first entry in the order array
     uint8_t nSplits;
     uint8_t abSplit[kMaxSplits];    // notes (in key order) given to the left hand
-    uint8_t abFrom[kMaxSplits];     // split index of the slice before on the cheapest path
+    uint8_t nPaths;
+    uint8_t abPathSplit[kMaxPaths]; // by path kept: its split of this slice
+    uint8_t abFrom[kMaxPaths];      //   and the path of the slice before it goes on from
 };
 
 size_t HandScratchBytes(uint32_t nNotes) {
@@ -72,9 +87,51 @@ struct SSlice {
     const uint32_t* pnOrder;        // note indices, by key
     uint32_t nNotes;
     const SHandNote* pNotes;
+    uint32_t nLinks;                // notes that go on from a note just released
+    uint32_t anLinkFrom[kMaxLinks]; //   that note, by index in the caller's array
+    uint8_t abLinkTo[kMaxLinks];    //   the note here, by key order
+    uint8_t abLinkStep[kMaxLinks];  //   the interval between them, in semitones
 };
 
 static int32_t KeyAt(const SSlice& slice, uint32_t k) { return slice.pNotes[slice.pnOrder[k]].bKey; }
+
+static int32_t Interval(int32_t nKey, int32_t nOther) { return nKey > nOther ? nKey - nOther : nOther - nKey; }
+
+// The steps of lines into a slice. A line's note is followed by the next
+// when it ends: the notes that can go on into this slice are those struck
+// at the slice before or sounding past it, released by this onset (or
+// soon after it, as a legato line overlaps); a note held on through the
+// slice is not followed by another in its line. Nearest first, each of
+// these and a note of the slice at most a fourth from it, neither taken
+// yet, are a step of a line (pitch proximity, as voice separation reads
+// lines). `sounding` is any path's state after the slice before: all hold
+// the same notes.
+static void FindLinks(const SHandState& sounding, uint32_t dwBefore, SSlice* pSlice) {
+    pSlice->nLinks = 0;
+    uint32_t dwReleasedBy = pSlice->dwOn + (pSlice->dwOn - dwBefore) / 2;
+    uint32_t nHere = pSlice->nNotes < 256 ? pSlice->nNotes : 256;
+    uint32_t nTaken = 0;    // bit h: the note held at h already goes on
+    while (pSlice->nLinks < kMaxLinks) {
+        uint32_t nFrom = kMaxHeld, nTo = 0;
+        int32_t nBest = kLineLeap + 1;
+        for (uint32_t h = 0; h < sounding.nHeld; ++h) {
+            const SHeldNote& held = sounding.aHeld[h];
+            if (held.dwOff > dwReleasedBy || (nTaken >> h & 1)) continue;
+            for (uint32_t k = 0; k < nHere; ++k) {
+                int32_t nInterval = Interval(KeyAt(*pSlice, k), held.bKey);
+                if (nInterval >= nBest) continue;
+                bool bTaken = false;
+                for (uint32_t l = 0; l < pSlice->nLinks; ++l) bTaken |= pSlice->abLinkTo[l] == k;
+                if (!bTaken) nBest = nInterval, nFrom = h, nTo = k;
+            }
+        }
+        if (nFrom == kMaxHeld) break;
+        nTaken |= 1u << nFrom;
+        pSlice->anLinkFrom[pSlice->nLinks] = sounding.aHeld[nFrom].nNote;
+        pSlice->abLinkTo[pSlice->nLinks] = static_cast<uint8_t>(nTo);
+        pSlice->abLinkStep[pSlice->nLinks++] = static_cast<uint8_t>(nBest);
+    }
+}
 
 // What the register pull costs a split: keys above middle C in the left
 // hand, keys below it in the right.
@@ -105,9 +162,20 @@ struct SRange {
     }
 };
 
-// How far a key lies from a range of keys (0 inside it).
-static int32_t Distance(int32_t nKey, int32_t nLow, int32_t nHigh) {
-    return nKey < nLow ? nLow - nKey : nKey > nHigh ? nKey - nHigh : 0;
+// Where a hand is after striking keys nLow to nHigh, from over the keys
+// *pnLow to *pnHigh: a hand covers an octave without moving, so it stays
+// over the keys it struck lately as far as they lie within an octave of
+// the new ones, and moves only as far as the new keys ask.
+static void MoveHand(int32_t nLow, int32_t nHigh, int32_t* pnLow, int32_t* pnHigh) {
+    if (nHigh - nLow >= kComfortableSpan) {
+        *pnLow = nLow, *pnHigh = nHigh;
+        return;
+    }
+    if (nLow < *pnLow) *pnLow = nLow;
+    if (nHigh > *pnHigh) *pnHigh = nHigh;
+    if (*pnHigh - *pnLow <= kComfortableSpan) return;
+    if (nLow == *pnLow) *pnHigh = nLow + kComfortableSpan;
+    else *pnLow = nHigh - kComfortableSpan;
 }
 
 // The cost of striking the slice with nSplit of its lowest notes in the left
@@ -130,20 +198,25 @@ static float StepCost(const SHandState& from, const SSlice& slice, uint32_t nSpl
         aSounding[nHand].Add(struck.nHigh);
         fCost += SpanCost(struck.nHigh - struck.nLow);
         if (!held.Empty()) {
-            // What the hand struck with what it still holds: only the
-            // stretch the held notes add counts, at their share.
+            // What the hand struck with what it still holds: the stretch
+            // the held notes add, as far as the hand can keep them down;
+            // past that the fingers let them go and the pedal (or nothing)
+            // sustains them, which costs the same however far they lie.
             int32_t nSounding = aSounding[nHand].nHigh - aSounding[nHand].nLow;
-            fCost += kHeldShare * (SpanCost(nSounding) - SpanCost(struck.nHigh - struck.nLow));
+            float fHeld = SpanCost(nSounding) - SpanCost(struck.nHigh - struck.nLow);
+            fCost += fHeld < kHeldLetGoCost ? fHeld : kHeldLetGoCost;
         }
-        // The way from the keys the hand struck last: the gap between the
-        // two ranges (pitch proximity: what keeps a line in its hand), and
-        // a quarter of the shift of their middles (a chord moving over
-        // keys it overlaps still moves the hand).
+        // The way from the keys the hand is over: the gap to the keys it
+        // strikes (pitch proximity), and a quarter of the shift of the
+        // hand's middle (a chord moving over keys it overlaps still moves
+        // the hand).
         int32_t nHome = nHand == kUpperHand ? kUpperHome : kLowerHome;
         int32_t nLastLow = from.anPlayed[nHand] ? from.anLow[nHand] : nHome;
         int32_t nLastHigh = from.anPlayed[nHand] ? from.anHigh[nHand] : nHome;
         int32_t nGap = struck.nLow > nLastHigh ? struck.nLow - nLastHigh : nLastLow > struck.nHigh ? nLastLow - struck.nHigh : 0;
-        int32_t nShift2 = struck.nLow + struck.nHigh - nLastLow - nLastHigh;
+        int32_t nNewLow = nLastLow, nNewHigh = nLastHigh;
+        MoveHand(struck.nLow, struck.nHigh, &nNewLow, &nNewHigh);
+        int32_t nShift2 = nNewLow + nNewHigh - nLastLow - nLastHigh;
         float fShift = static_cast<float>(nShift2 >= 0 ? nShift2 : -nShift2) / 2;
         // A hand that struck the slice before has no time to travel far; one
         // that rested had time to get ready.
@@ -156,19 +229,12 @@ static float StepCost(const SHandState& from, const SSlice& slice, uint32_t nSpl
     const SRange& upper = aSounding[kUpperHand];
     if (!lower.Empty() && !upper.Empty() && lower.nHigh > upper.nLow)
         fCost += kCrossingCost + kCrossingStep * static_cast<float>(lower.nHigh - upper.nLow);
-    // A line broken: a hand that struck the slice before and strikes
-    // nothing now, while the other hand strikes a note a step or a fourth
-    // from it and farther from its own last keys; that note would be the
-    // next of the line the resting hand was playing.
-    for (uint32_t nHand = 0; nHand < 2; ++nHand) {
-        uint32_t nOther = 1 - nHand;
-        if (aStruck[nHand].Empty() || !aStruck[nOther].Empty() || from.anPlayed[nOther] != slice.nIndex) continue;
-        int32_t nNote = nOther == kUpperHand ? aStruck[nHand].nHigh : aStruck[nHand].nLow;
-        int32_t nHome = nHand == kUpperHand ? kUpperHome : kLowerHome;
-        int32_t nToOther = Distance(nNote, from.anLow[nOther], from.anHigh[nOther]);
-        int32_t nToOwn = from.anPlayed[nHand] ? Distance(nNote, from.anLow[nHand], from.anHigh[nHand])
-                                              : Distance(nNote, nHome, nHome);
-        if (nToOther <= kLineStep && nToOther < nToOwn) fCost += kLineBreakCost;
+    // A line handed to the other hand.
+    for (uint32_t l = 0; l < slice.nLinks; ++l) {
+        uint32_t nHand = slice.abLinkTo[l] < nSplit ? kLowerHand : kUpperHand;
+        for (uint32_t h = 0; h < from.nHeld; ++h)
+            if (from.aHeld[h].nNote == slice.anLinkFrom[l] && from.aHeld[h].bHand != nHand)
+                fCost += slice.abLinkStep[l] <= kLineStep ? kLineBreakCost : kLeapBreakCost;
     }
     // One hand free while the other stretches over a wide chord.
     for (uint32_t nHand = 0; nHand < 2; ++nHand) {
@@ -191,19 +257,17 @@ static void Advance(const SHandState& from, const SSlice& slice, uint32_t nSplit
         pTo->anHigh[nHand] = from.anHigh[nHand];
         pTo->anPlayed[nHand] = from.anPlayed[nHand];
     }
-    if (nSplit > 0) {
-        pTo->anLow[kLowerHand] = KeyAt(slice, 0);
-        pTo->anHigh[kLowerHand] = KeyAt(slice, nSplit - 1);
-        pTo->anPlayed[kLowerHand] = slice.nIndex + 1;
-    }
-    if (nSplit < slice.nNotes) {
-        pTo->anLow[kUpperHand] = KeyAt(slice, nSplit);
-        pTo->anHigh[kUpperHand] = KeyAt(slice, slice.nNotes - 1);
-        pTo->anPlayed[kUpperHand] = slice.nIndex + 1;
+    for (uint32_t nHand = 0; nHand < 2; ++nHand) {
+        uint32_t nFrom = nHand == kLowerHand ? 0 : nSplit;
+        uint32_t nTo = nHand == kLowerHand ? nSplit : slice.nNotes;
+        if (nFrom == nTo) continue;
+        if (!from.anPlayed[nHand]) pTo->anLow[nHand] = pTo->anHigh[nHand] = KeyAt(slice, nFrom);
+        MoveHand(KeyAt(slice, nFrom), KeyAt(slice, nTo - 1), &pTo->anLow[nHand], &pTo->anHigh[nHand]);
+        pTo->anPlayed[nHand] = slice.nIndex + 1;
     }
     for (uint32_t k = 0; k < slice.nNotes; ++k) {
         const SHandNote& note = slice.pNotes[slice.pnOrder[k]];
-        SHeldNote held = {note.dwOff, note.bKey, static_cast<uint8_t>(k < nSplit ? kLowerHand : kUpperHand)};
+        SHeldNote held = {slice.pnOrder[k], note.dwOff, note.bKey, static_cast<uint8_t>(k < nSplit ? kLowerHand : kUpperHand)};
         if (pTo->nHeld < kMaxHeld) {
             pTo->aHeld[pTo->nHeld++] = held;
             continue;
@@ -253,12 +317,12 @@ void SeparateHands(const SHandNote* pNotes, uint32_t nNotes, void* pScratch, uin
     uint32_t* pnOrder = static_cast<uint32_t*>(pScratch);
     SSliceTrace* pTraces = reinterpret_cast<SSliceTrace*>(pnOrder + nNotes);
 
-    // Two layers of states: the slice before and the current one.
-    SHandState aLayers[2][kMaxSplits];
-    SHandState& start = aLayers[0][0];
-    start = {};
-    uint32_t nPreviousSplits = 1;
+    // Two layers of paths: the slice before and the current one.
+    SHandState aLayers[2][kMaxPaths];
+    aLayers[0][0] = {};
+    uint32_t nPreviousPaths = 1;
     uint32_t nSlices = 0;
+    uint32_t dwBefore = 0;
 
     for (uint32_t nFirst = 0; nFirst < nNotes; ++nSlices) {
         uint32_t nEnd = nFirst + 1;
@@ -269,40 +333,52 @@ void SeparateHands(const SHandNote* pNotes, uint32_t nNotes, void* pScratch, uin
             for (; j > nFirst && pNotes[pnOrder[j - 1]].bKey > pNotes[k].bKey; --j) pnOrder[j] = pnOrder[j - 1];
             pnOrder[j] = k;
         }
-        SSlice slice = {nSlices, pNotes[nFirst].dwOn, pnOrder + nFirst, nEnd - nFirst, pNotes};
+        SSlice slice = {nSlices, pNotes[nFirst].dwOn, pnOrder + nFirst, nEnd - nFirst, pNotes, 0, {}, {}, {}};
+        if (nSlices > 0) FindLinks(aLayers[nSlices % 2][0], dwBefore, &slice);
         SSliceTrace& trace = pTraces[nSlices];
         trace.nFirst = nFirst;
         trace.nSplits = ChooseSplits(slice, trace.abSplit);
+        trace.nPaths = 0;
 
         const SHandState* pFrom = aLayers[nSlices % 2];
         SHandState* pTo = aLayers[(nSlices + 1) % 2];
         for (uint32_t s = 0; s < trace.nSplits; ++s) {
-            float fRegister = RegisterCost(slice, trace.abSplit[s]);
-            uint32_t nBest = 0;
-            float fBest = 0;
-            for (uint32_t p = 0; p < nPreviousSplits; ++p) {
+            // The cheapest few paths on to this split, cheapest first.
+            uint32_t anBest[kKeptPerSplit];
+            float afBest[kKeptPerSplit];
+            uint32_t nKept = 0;
+            for (uint32_t p = 0; p < nPreviousPaths; ++p) {
                 float fCost = pFrom[p].fCost + StepCost(pFrom[p], slice, trace.abSplit[s]);
-                if (p == 0 || fCost < fBest) fBest = fCost, nBest = p;
+                uint32_t nAt = nKept < kKeptPerSplit ? nKept++ : kKeptPerSplit;
+                for (; nAt > 0 && afBest[nAt - 1] > fCost; --nAt)
+                    if (nAt < kKeptPerSplit) anBest[nAt] = anBest[nAt - 1], afBest[nAt] = afBest[nAt - 1];
+                if (nAt < kKeptPerSplit) anBest[nAt] = p, afBest[nAt] = fCost;
             }
-            trace.abFrom[s] = static_cast<uint8_t>(nBest);
-            Advance(pFrom[nBest], slice, trace.abSplit[s], fBest + fRegister, &pTo[s]);
+            float fRegister = RegisterCost(slice, trace.abSplit[s]);
+            for (uint32_t r = 0; r < nKept; ++r) {
+                trace.abPathSplit[trace.nPaths] = static_cast<uint8_t>(s);
+                trace.abFrom[trace.nPaths] = static_cast<uint8_t>(anBest[r]);
+                Advance(pFrom[anBest[r]], slice, trace.abSplit[s], afBest[r] + fRegister, &pTo[trace.nPaths++]);
+            }
         }
-        nPreviousSplits = trace.nSplits;
+        nPreviousPaths = trace.nPaths;
+        dwBefore = slice.dwOn;
         nFirst = nEnd;
     }
 
     // The cheapest path, walked back from the last slice.
     const SHandState* pLast = aLayers[nSlices % 2];
-    uint32_t nSplit = 0;
-    for (uint32_t s = 1; s < nPreviousSplits; ++s)
-        if (pLast[s].fCost < pLast[nSplit].fCost) nSplit = s;
+    uint32_t nPath = 0;
+    for (uint32_t p = 1; p < nPreviousPaths; ++p)
+        if (pLast[p].fCost < pLast[nPath].fCost) nPath = p;
     uint32_t nEnd = nNotes;
     for (uint32_t nSlice = nSlices; nSlice-- > 0;) {
         const SSliceTrace& trace = pTraces[nSlice];
+        uint32_t nSplit = trace.abSplit[trace.abPathSplit[nPath]];
         for (uint32_t k = trace.nFirst; k < nEnd; ++k)
-            pbHand[pnOrder[k]] = static_cast<uint8_t>(k - trace.nFirst < trace.abSplit[nSplit] ? kLowerHand : kUpperHand);
+            pbHand[pnOrder[k]] = static_cast<uint8_t>(k - trace.nFirst < nSplit ? kLowerHand : kUpperHand);
         nEnd = trace.nFirst;
-        nSplit = trace.abFrom[nSplit];
+        nPath = trace.abFrom[nPath];
     }
 }
 

@@ -16,23 +16,31 @@
 //   only as a split between two neighbouring pitches (lower notes to the
 //   left hand), or one hand takes all of it: m notes give m + 1 candidate
 //   splits (the widest gaps only when a slice has more than 15 notes);
-// - a path through one split per slice carries what it leaves behind: each
-//   hand's position (the middle of the notes it struck last) and the notes
-//   each hand still holds. Each step costs
+// - a path through one split per slice carries what it leaves behind: the
+//   keys each hand is over and the notes each hand still holds. Each step
+//   costs
 //   · the reach: a hand's notes of one onset spanning more than an octave
 //     cost a little per semitone, more than a tenth (16 semitones, what most
-//     hands reach) cost as much as forty semitones of movement, and the
-//     notes a hand still holds count with what it strikes, at a quarter of
-//     that (a held note may have been kept by the pedal);
-//   · the movement: every semitone a hand moves from its position costs one,
-//     and a leap of more than an octave between one onset and the next costs
-//     double beyond the octave. This is what keeps a line in one hand: the
-//     hand that played the last note is nearest to the next, and handing the
-//     line over would cost the other hand's whole way there;
+//     hands reach) cost as much as forty semitones of movement; the notes a
+//     hand still holds count with what it strikes, up to a fixed cost where
+//     the fingers would have to let them go (the pedal may hold them);
+//   · the movement: a hand covers an octave without moving, so it is over
+//     the keys it struck lately, as far as they lie within an octave of the
+//     new ones (a broken chord or an arpeggio figure inside an octave costs
+//     nothing after its first round); every semitone the new keys lie
+//     outside that costs one, half for a hand that rested through the slice
+//     before, and a leap of more than an octave between one onset and the
+//     next costs double beyond the octave;
+//   · the lines: a note follows one that ends where it starts (or was struck
+//     at the onset before), nearest pairs first, within an octave; a step of
+//     a line given to the other hand costs 8 within a fourth, 4 for a wider
+//     leap. This is what keeps a line in one hand, and it is counted at
+//     both ends of a borrowed stretch: a hand that waits while the other
+//     plays notes of its line and takes the line back has broken it twice;
 //   · the crossing: a left hand sounding above the right hand costs 10 and
 //     two per semitone of overlap;
 //   · an idle hand: when one hand plays nothing and holds nothing, a chord
-//     in the other hand wider than an octave costs two per semitone beyond,
+//     in the other hand wider than a fifth costs two per semitone beyond,
 //     since the free hand could take part of it;
 //   · the register, a faint pull (0.05 per semitone) of the left hand below
 //     middle C and the right hand above it, only the last word between paths

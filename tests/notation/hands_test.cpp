@@ -111,6 +111,20 @@ TEST(SeparateHands, GivesEveryNoteTheHandAPianistWould) {
              .Line(kWhole, kEighth, {"G4", "G3", "B3", "G3"})
              .Line(kWhole + 8 * kSixteenth, kSixteenth, {"C4", "D4", "E4", "F4", "D4", "E4", "C4"})
              .Line(kWhole + 15 * kSixteenth, kSixteenth, {"B3"})},
+        {"an Alberti bass under a melody: the broken chord stays in the left hand",
+         Part().Chord(0, kHalf, {"E5"}).Line(kHalf, kQuarter, {"D5", "C5"}).Chord(kWhole, kHalf, {"B4"}).Line(
+             kWhole + kHalf, kQuarter, {"C5", "D5"}),
+         Part()
+             .Line(0, kEighth, {"C3", "G3", "E3", "G3", "C3", "G3", "E3", "G3"})
+             .Line(kWhole, kEighth, {"B2", "G3", "D3", "G3", "B2", "G3", "D3", "G3"})},
+        {"a melody that dips below middle C while the left hand holds a low chord",
+         Part().Line(0, kQuarter, {"G4", "E4", "C4", "A3", "G3", "A3", "B3", "C4"}),
+         Part().Chord(0, kWhole, {"C2", "G2"}).Chord(kWhole, kWhole, {"F2", "C3"})},
+        {"both hands in the treble: a left-hand figure above middle C under a high melody",
+         Part().Line(0, kQuarter, {"G5", "A5", "B5", "C6", "B5", "A5", "G5", "E5"}),
+         Part()
+             .Line(0, kEighth, {"E4", "G4", "C5", "G4", "E4", "G4", "C5", "G4"})
+             .Line(kWhole, kEighth, {"F4", "A4", "C5", "A4", "E4", "G4", "C5", "G4"})},
         {"both hands close together around middle C",
          Part().Line(0, kEighth, {"E4", "F4", "G4", "E4", "D4", "E4", "C4", "D4"}),
          Part().Line(0, kQuarter, {"C3", "G3", "A3", "B3"})},
