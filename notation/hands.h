@@ -45,10 +45,13 @@
 //   · the register, a faint pull (0.05 per semitone) of the left hand below
 //     middle C and the right hand above it, only the last word between paths
 //     otherwise equal (a fixed split point is the last resort);
-// - the cheapest path over all slices wins (the paths are kept per split of
-//   the current slice, each with its cheapest predecessor, so the work is
-//   O(notes x splits per slice x splits of the slice before), a few dozen
-//   steps per note).
+// - the cheapest path over all slices wins. The costs depend on more than
+//   the split before (where a hand is, what it holds), so this is a beam
+//   rather than an exact Viterbi: the four cheapest paths into each split
+//   of a slice go on, which lets a path that pays now and saves later (the
+//   left hand keeping the bass of a broken chord while the right hand takes
+//   its upper notes) survive; the work is O(notes x splits per slice x
+//   paths of the slice before), a few hundred steps per note.
 // A note is given a hand once, at its onset, so a held note or one tied over
 // bar lines stays in its hand: the caller passes each sounding note once,
 // before notes are cut at bar lines.
