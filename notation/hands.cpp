@@ -9,7 +9,7 @@ static const int32_t kReach = 16;              // a tenth: most hands, no furthe
 static const float kStretchCost = 1.0f;        // per semitone of a chord beyond the octave
 static const float kOutOfReachCost = 40.0f;    // a chord one hand cannot hold
 static const float kOutOfReachStep = 10.0f;    //   and per semitone beyond the tenth
-static const float kHeldLetGoCost = 12.0f;    // held notes out of reach: the pedal holds them instead
+static const float kHeldLetGoCost = 12.0f;     // held notes out of reach: the pedal holds them instead
 static const float kMoveCost = 1.0f;           // per semitone a hand moves
 static const float kFastLeapCost = 1.0f;       // per semitone beyond the octave, from one onset to the next
 static const float kCrossingCost = 10.0f;      // left hand sounding above the right
@@ -76,7 +76,9 @@ struct SSliceTrace {
 };
 
 size_t HandScratchBytes(uint32_t nNotes) {
-    return static_cast<size_t>(nNotes) * (sizeof(uint32_t) + sizeof(SSliceTrace));
+    // The notes' order, the two layers of paths (kept off the stack: a few
+    // dozen kilobytes) and a trace per slice.
+    return static_cast<size_t>(nNotes) * (sizeof(uint32_t) + sizeof(SSliceTrace)) + 2 * kMaxPaths * sizeof(SHandState);
 }
 
 // The keys of one slice in ascending order, with what every split of it
@@ -315,10 +317,9 @@ static uint8_t ChooseSplits(const SSlice& slice, uint8_t* pabSplit) {
 void SeparateHands(const SHandNote* pNotes, uint32_t nNotes, void* pScratch, uint8_t* pbHand) {
     if (nNotes == 0) return;
     uint32_t* pnOrder = static_cast<uint32_t*>(pScratch);
-    SSliceTrace* pTraces = reinterpret_cast<SSliceTrace*>(pnOrder + nNotes);
-
     // Two layers of paths: the slice before and the current one.
-    SHandState aLayers[2][kMaxPaths];
+    SHandState(*aLayers)[kMaxPaths] = reinterpret_cast<SHandState(*)[kMaxPaths]>(pnOrder + nNotes);
+    SSliceTrace* pTraces = reinterpret_cast<SSliceTrace*>(aLayers + 2);
     aLayers[0][0] = {};
     uint32_t nPreviousPaths = 1;
     uint32_t nSlices = 0;
