@@ -11,6 +11,7 @@
 #include "clefs.h"
 #include "compaction.h"
 #include "pitch_spelling.h"
+#include "voices.h"
 
 #include "../platform/platform.h"
 #include "../track/track.h"
@@ -35,6 +36,7 @@ struct SMeasureWalk {
     SSpans spans;                  // the build's span table (context.pSpans)
     SSpellingMemory spelling;      // D
     SBeamMeter meter;              // G
+    SVoicesOverBar voices;         // F
     SClefInEffect clef;            // H
     SBeatInForce beat;             // P
     MeasureRow apfnRows[kMostRows];
@@ -50,7 +52,7 @@ static void SpellPitchesRow(SMeasureWalk& w, SMeasure* m) { SpellPitches(w.conte
 static void StartSpellingRow(SMeasureWalk& w) { StartSpelling(w.spelling); }
 static void FinishSpellingRow(SMeasureWalk& w) { FinishSpelling(w.spelling); }
 static void SortSectionNotesRow(SMeasureWalk& w, SMeasure* m) { SortSectionNotes(m, w.index); }
-static void AssignVoicesRow(SMeasureWalk& w, SMeasure* m) { AssignVoices(w.context, m, w.index); }
+static void AssignVoicesRow(SMeasureWalk& w, SMeasure* m) { AssignVoices(w.context, w.voices, m, w.index); }
 static void BeamChordsRow(SMeasureWalk& w, SMeasure* m) { BeamChords(w.context, w.meter, m, w.index); }
 static void ChooseClefsRow(SMeasureWalk& w, SMeasure* m) { ChooseClefs(w.context, w.clef, m, w.index); }
 static void ChooseStemsRow(SMeasureWalk& w, SMeasure* m) { ChooseStems(m, w.index); }

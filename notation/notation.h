@@ -143,10 +143,7 @@ static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote
 void SortSectionNotes(SMeasure* pMeasure, SMeasureIndex& index);
 
 // ---- voices.cpp: voice assignment (F) ------------------------------------------
-
-// F: every raw note copied into a chord of a voice; indexes the chords it
-// gives notes.
-void AssignVoices(const SBuildContext& context, SMeasure* pMeasure, SMeasureIndex& index);
+// F (AssignVoices) and what it carries over the bar line: voices.h.
 
 // ---- beaming.cpp: beaming (G) ----------------------------------------------------
 // G (BeamChords), its meter and its rule for two chords: beaming.h.

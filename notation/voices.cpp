@@ -1,8 +1,10 @@
 // Stage F: the raw notes of every section are copied into the chords of
 // voices. A note joins a chord of its own value at that section, or goes on
 // a voice whose previous chord ends there (or can be made to), or opens a
-// new voice. Voices belong to one measure.
-#include "notation.h"
+// new voice. Voices belong to one measure. In the readable notation a piece
+// tied from an earlier one goes into that one's voice first, inside the
+// measure and over the bar line, so that no tie jumps between voices.
+#include "voices.h"
 
 #include <stddef.h>
 #include <string.h>
@@ -15,6 +17,7 @@ struct SVoiceEnd {
     SChord* pVoice;        // the voice's chord array: chord k stands at section k
     uint32_t nSection;     // section of that chord
     uint32_t nEnd;         // the section where its value runs out
+    bool bTiedOn;          // that chord holds a note tied to a later piece
     SChord** ppIndexed;    // where the index lists the voice's next chord given notes
 };
 
@@ -83,7 +86,12 @@ static SChord* AddVoice(SVoicing& voicing) {
         });
     }
     pMeasure->bVoices = static_cast<uint8_t>(bVoice + 1u);
+    // A voice opened without a note (to keep a tied voice's place) has no
+    // chord before any section: its latest is the empty one at the bar line.
     voicing.aEnds[bVoice].pVoice = pVoice;
+    voicing.aEnds[bVoice].nSection = 0;
+    voicing.aEnds[bVoice].nEnd = 0;
+    voicing.aEnds[bVoice].bTiedOn = false;
     voicing.aEnds[bVoice].ppIndexed = voicing.apIndexed + static_cast<size_t>(bVoice) * voicing.nPlaced;
     return pVoice;
 }
@@ -100,9 +108,11 @@ static SNote* CopyNote(SNoteCopies& copies, const SNote* pRawNote) {
     return pCopy;
 }
 
-// A copy of the raw note goes at the end of the chord's notes; the first note
-// gives the chord its value. Raw notes arrive highest first, so a chord's
-// notes never rise.
+// A copy of the raw note goes into the chord's notes after every note as
+// high as it or higher, so a chord's notes never rise; the first note gives
+// the chord its value. Raw notes arrive highest first, so a copy goes at the
+// end, unless tied pieces of the section were placed before the notes above
+// them.
 static void AppendNoteToChord(SChord* pChord, const SNote* pRawNote, SNoteCopies& copies) {
     SNote* pCopy = CopyNote(copies, pRawNote);
     if (!pChord->pNotes) {
@@ -111,14 +121,21 @@ static void AppendNoteToChord(SChord* pChord, const SNote* pRawNote, SNoteCopies
         pChord->bDotted = pRawNote->bDotted;
         return;
     }
-    SNote* pTail = pChord->pNotes;
-    while (pTail->pNext) pTail = pTail->pNext;
-    pTail->pNext = pCopy;
+    SNote** ppAt = &pChord->pNotes;
+    while (*ppAt && (*ppAt)->bPitch >= pCopy->bPitch) ppAt = &(*ppAt)->pNext;
+    pCopy->pNext = *ppAt;
+    *ppAt = pCopy;
 }
 
 // Value and dot both the same (one test of the two differences).
 static bool HasValueOf(const SChord* pChord, const SNote* pNote) {
     return ((pChord->bValue ^ pNote->bValue) | (pChord->bDotted ^ pNote->bDotted)) == 0;
+}
+
+static bool HoldsTiedNote(const SChord* pChord) {
+    for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext)
+        if (pNote->bTieOut) return true;
+    return false;
 }
 
 static void SetDotted(SChord* pChord, uint8_t bDotted) {
@@ -174,11 +191,12 @@ static SVoiceEnd* ClosestEndedVoice(SVoicing& voicing, uint32_t j, const SNote* 
 
 // Among the voices still sounding at section j, one whose chord would
 // overlap the note by a quarter of its plain value or half of its dotted
-// one, the least overlap first.
+// one, the least overlap first. A chord tied to a later piece is never cut:
+// the tie would then point into a gap.
 static SVoiceEnd* SlightlyOverlappingVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
     const SSpans& spans = *voicing.pSpans;
     return NearestVoice(voicing, j, pNote, [j, &spans](const SVoiceEnd& end) {
-        if (end.nEnd <= j) return 255u;
+        if (end.nEnd <= j || end.bTiedOn) return 255u;
         uint32_t nOverlap = end.nEnd - j;
         const SChord* pChord = LatestChord(end);
         uint32_t nPlain = spans.abSpan[pChord->bValue][0];
@@ -214,18 +232,22 @@ static void AddToChord(SVoicing& voicing, SChord* pChord, const SNote* pNote) {
 static bool JoinPreviousNote(SVoicing& voicing, const SNote* pNote) {
     if (!voicing.pJoined || !HasValueOf(voicing.pJoined, pNote)) return false;
     SNote* pTail = voicing.copies.pNext - 1;
-    pTail->pNext = CopyNote(voicing.copies, pNote);
+    if (pTail->pNext)  // a tied piece below it came first: find the copy's place
+        AppendNoteToChord(voicing.pJoined, pNote, voicing.copies);
+    else
+        pTail->pNext = CopyNote(voicing.copies, pNote);
     return true;
 }
 
 // Places the note in a voice whose previous chord ends at section j, or ends
 // near it: an ended voice is preferred, stretched to the note when it fell
-// short; a voice still sounding qualifies only when it overlaps slightly, and
-// is then cut to end at j.
+// short (unless it is tied on: it would overlap its own continuation); a
+// voice still sounding qualifies only when it overlaps slightly, and is then
+// cut to end at j.
 static bool ContinueVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
     SVoiceEnd* pEnd = ClosestEndedVoice(voicing, j, pNote);
     if (pEnd && pEnd->nEnd < j) {
-        StretchToNextNote(LatestChord(*pEnd), j - pEnd->nSection, voicing.bResolution);
+        if (!pEnd->bTiedOn && LatestChord(*pEnd)->pNotes) StretchToNextNote(LatestChord(*pEnd), j - pEnd->nSection, voicing.bResolution);
     } else if (!pEnd) {
         pEnd = SlightlyOverlappingVoice(voicing, j, pNote);
         if (!pEnd) return false;
@@ -245,6 +267,37 @@ static bool JoinEqualChord(SVoicing& voicing, uint32_t j, const SNote* pNote) {
         }
     }
     return false;
+}
+
+// Readable: the first voice opened at the bar line only to keep a tied
+// voice's number, and still without a note, or -1.
+static int32_t EmptyVoice(const SVoicing& voicing, uint32_t j) {
+    for (uint32_t v = 0; v < voicing.pMeasure->bVoices; ++v) {
+        const SVoiceEnd& end = voicing.aEnds[v];
+        if (end.nSection == 0 && !end.pVoice[0].pNotes && !end.pVoice[j].pNotes) return static_cast<int32_t>(v);
+    }
+    return -1;
+}
+
+// Readable: an empty voice takes a note that would otherwise open a voice;
+// given bOnlyAbove, only a note above every note that the voices after it
+// sound at j (an upper voice stays above a tied lower one rather than join
+// its chord).
+static bool TakeEmptyVoice(SVoicing& voicing, uint32_t j, const SNote* pNote, bool bOnlyAbove) {
+    int32_t nEmpty = EmptyVoice(voicing, j);
+    if (nEmpty < 0) return false;
+    if (bOnlyAbove) {
+        uint32_t nHighest = 0;
+        bool bBelow = false;
+        for (uint32_t v = static_cast<uint32_t>(nEmpty) + 1; v < voicing.pMeasure->bVoices; ++v)
+            for (const SNote* pHeld = voicing.aEnds[v].pVoice[j].pNotes; pHeld; pHeld = pHeld->pNext) {
+                bBelow = true;
+                if (pHeld->bPitch > nHighest) nHighest = pHeld->bPitch;
+            }
+        if (!bBelow || pNote->bPitch <= nHighest) return false;
+    }
+    AddToChord(voicing, &voicing.aEnds[nEmpty].pVoice[j], pNote);
+    return true;
 }
 
 // Opens a voice for the note at section j.
@@ -267,6 +320,7 @@ static void CloseSection(SVoicing& voicing, uint32_t j) {
         SVoiceEnd& end = voicing.aEnds[pChord->bVoice];
         end.nSection = j;
         end.nEnd = EndSection(pChord, j, spans);
+        end.bTiedOn = HoldsTiedNote(pChord);
         *end.ppIndexed++ = pChord;
     }
     voicing.nStarted = 0;
@@ -296,9 +350,72 @@ static void IndexChords(SSoundingChords& index, const SVoicing& voicing) {
     index.nVoices = pMeasure->bVoices;
 }
 
+// ---- Readable: tied pieces keep their voice ------------------------------------------
+
+// The voice of section j's chord that a piece tied from an earlier one of
+// the same pitch continues: at the bar line the voice that tied that pitch
+// over in the measure before (voices are opened up to it, so that it keeps
+// its number); inside the measure the voice whose latest chord ends at j
+// holding the earlier piece. Null when there is none, or when that chord at
+// j already has another value.
+static SChord* VoiceOfTiedPiece(SVoicing& voicing, const SVoicesOverBar& over, uint32_t j, const SNote* pNote) {
+    SChord* pChord = nullptr;
+    if (j == 0) {
+        uint32_t v = over.abVoiceOfPitch[pNote->bPitch];
+        if (!over.bAny || v == kNoVoice) return nullptr;
+        while (voicing.pMeasure->bVoices <= v)
+            if (!AddVoice(voicing)) return nullptr;
+        pChord = &voicing.aEnds[v].pVoice[0];
+    } else {
+        for (uint32_t v = 0; v < voicing.nEnded && !pChord; ++v) {
+            const SVoiceEnd& end = voicing.aEnds[v];
+            if (end.nEnd != j || !end.bTiedOn) continue;
+            for (const SNote* pHeld = LatestChord(end)->pNotes; pHeld; pHeld = pHeld->pNext)
+                if (pHeld->bTieOut && pHeld->bPitch == pNote->bPitch) pChord = &end.pVoice[j];
+        }
+    }
+    return pChord && (pChord->bValue == 0 || HasValueOf(pChord, pNote)) ? pChord : nullptr;
+}
+
+// Before the other notes of section j, every piece tied from an earlier one
+// goes into that one's voice, so that no note of another value takes the
+// chord there first. Returns which notes of the section's list (the first
+// 64) it placed, one bit each.
+static uint64_t PlaceTiedPieces(SVoicing& voicing, const SVoicesOverBar& over, uint32_t j, SNote* pRawNotes) {
+    uint64_t qPlaced = 0;
+    uint32_t i = 0;
+    for (const SNote* pNote = pRawNotes; pNote && i < 64; pNote = pNote->pNext, ++i) {
+        if (!pNote->bTieIn) continue;
+        SChord* pChord = VoiceOfTiedPiece(voicing, over, j, pNote);
+        if (!pChord) continue;
+        AddToChord(voicing, pChord, pNote);
+        qPlaced |= uint64_t{1} << i;
+    }
+    voicing.pJoined = nullptr;
+    return qPlaced;
+}
+
+// After the last section: which voice ties each pitch over the closing bar
+// line (the lowest voice, where two tie the same pitch).
+static void NoteTiesOverBar(const SVoicing& voicing, SVoicesOverBar& over) {
+    const SMeasure* pMeasure = voicing.pMeasure;
+    memset(over.abVoiceOfPitch, kNoVoice, sizeof over.abVoiceOfPitch);
+    over.bAny = false;
+    over.nVoices = pMeasure->bVoices;
+    for (uint32_t v = pMeasure->bVoices; v-- > 0;) {
+        const SVoiceEnd& end = voicing.aEnds[v];
+        if (!end.bTiedOn || end.nEnd < pMeasure->bSections) continue;
+        for (const SNote* pNote = LatestChord(end)->pNotes; pNote; pNote = pNote->pNext)
+            if (pNote->bTieOut) over.abVoiceOfPitch[pNote->bPitch] = static_cast<uint8_t>(v);
+        over.bAny = true;
+    }
+}
+
 // Fills the voices of a measure with its nRawNotes placed notes, and indexes
 // the chords that got them.
-static void VoiceNotes(const SBuildContext& context, SMeasure* pMeasure, SMeasureIndex& index, uint32_t nRawNotes) {
+static void VoiceNotes(const SBuildContext& context, SVoicesOverBar& over, SMeasure* pMeasure, SMeasureIndex& index,
+                       uint32_t nRawNotes) {
+    const bool bKeepTies = context.options.bVoicesKeepTies != 0;
     const SPlacedSections& placed = *index.pPlaced;
     SVoicing voicing;
     voicing.pMeasure = pMeasure;
@@ -307,9 +424,11 @@ static void VoiceNotes(const SBuildContext& context, SMeasure* pMeasure, SMeasur
     voicing.copies.pNext = AllocateRecords<SNote>(nRawNotes);
     voicing.nEnded = 0;
     voicing.nStarted = 0;
-    // Every voice opens with a note, so there are no more voices than notes.
+    // Every voice opens with a note, so there are no more voices than notes,
+    // but for the voices opened to keep a tied voice's number.
     voicing.nPlaced = placed.nSections;
-    uint32_t nMostVoices = nRawNotes < kMaxVoices ? nRawNotes : kMaxVoices;
+    uint32_t nMostVoices = nRawNotes + (bKeepTies ? over.nVoices : 0);
+    if (nMostVoices > kMaxVoices) nMostVoices = kMaxVoices;
     SSoundingChords& sounding = index.sounding;
     MakeRoomInIndex(index, sounding.apChords, sounding.nCapacity, static_cast<size_t>(nMostVoices) * voicing.nPlaced);
     voicing.apIndexed = sounding.apChords;
@@ -322,12 +441,16 @@ static void VoiceNotes(const SBuildContext& context, SMeasure* pMeasure, SMeasur
         uint32_t j = *pb;
         SSection* pSection = &pSections[j];
         SNote* pNext;
+        uint64_t qTied = bKeepTies ? PlaceTiedPieces(voicing, over, j, pSection->pRawNotes) : 0;
         voicing.pJoined = nullptr;
-        for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext) {
+        for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext, qTied >>= 1) {
             pNext = pNote->pNext;
+            if (qTied & 1) continue;
             if (JoinPreviousNote(voicing, pNote)) continue;
             if (voicing.nEnded && ContinueVoice(voicing, j, pNote)) continue;
+            if (bKeepTies && TakeEmptyVoice(voicing, j, pNote, true)) continue;
             if (pMeasure->bVoices && JoinEqualChord(voicing, j, pNote)) continue;
+            if (bKeepTies && TakeEmptyVoice(voicing, j, pNote, false)) continue;
             // A note that finds no voice, when the measure has all it can
             // hold, is left out of the score: it goes from the placed notes
             // too, so that no section it might be dropped with keeps it.
@@ -337,17 +460,20 @@ static void VoiceNotes(const SBuildContext& context, SMeasure* pMeasure, SMeasur
         }
         CloseSection(voicing, j);
     }
+    if (bKeepTies) NoteTiesOverBar(voicing, over);
     IndexChords(sounding, voicing);
 }
 
 // The placed notes of the measure, as stage E counted them, size the block
 // of copies.
-void AssignVoices(const SBuildContext& context, SMeasure* pMeasure, SMeasureIndex& index) {
+void AssignVoices(const SBuildContext& context, SVoicesOverBar& over, SMeasure* pMeasure, SMeasureIndex& index) {
     if (index.nPlacedNotes) {
-        VoiceNotes(context, pMeasure, index, index.nPlacedNotes);
+        VoiceNotes(context, over, pMeasure, index, index.nPlacedNotes);
         return;
     }
-    // No notes, no voices: nothing to index.
+    // No notes, no voices: nothing to index, and no tie over the bar line.
+    over.bAny = false;
+    over.nVoices = 0;
     index.sounding.nVoices = 0;
     index.sounding.anVoiceStart[0] = 0;
 }

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "../../notation/notation.h"
+#include "../../notation/voices.h"
 #include "../../platform/fault_injection.h"
 #include "../../platform/platform.h"
 
@@ -217,13 +217,14 @@ TEST(AssignVoices, ListsTheChordsItGivesNotes) {
                     static_cast<uint8_t>(ChordSpan(c.resolution, static_cast<uint8_t>(b), dotted));
         SBuildContext context = {midi.get(), track.get(), c.resolution, 0};
         context.pSpans = &spans;
+        SVoicesOverBar over = {};
         for (SMeasure* measure : Measures(track.get())) {
             SPlacedSections placed;
             SMeasureIndex voicing = {}, looking = {};
             ListPlacedSections(measure, placed);
             voicing.pPlaced = &placed;
             CountPlacedNotes(measure, voicing);
-            AssignVoices(context, measure, voicing);
+            AssignVoices(context, over, measure, voicing);
             ListSoundingChords(measure, looking);
             const SSoundingChords& listed = voicing.sounding;
             const SSoundingChords& found = looking.sounding;
