@@ -25,6 +25,9 @@ struct SBuildContext {
     STrack* pTrack;        // the track under construction (g_pCurrentTrack)
     uint8_t bResolution;   // R: grid slots per whole note, a power of two 2..64
     int8_t cTranspose;     // semitones added to every key
+    // The rules of the readable notation the build follows (all off: the
+    // classic model), a normalised copy: its own size, each flag 0 or 1.
+    SNotationOptions options;
     // What stage A leaves for stage B: the last measure and the grid slot it
     // starts at (null and 0 until A has run), so that B need not follow the
     // whole list of measures, long out of the cache, to reach it.
@@ -228,9 +231,11 @@ inline bool WalkRuns(const SMeasureWalk& walk, char cStage) {
     return cStage >= walk.cFirstStage && cStage <= walk.cLastStage;
 }
 
-// Runs stages A to cLastStage (A..S) over the grid that note collection left.
-// A track without notes gets no stage at all.
-void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, char cLastStage = 'S');
+// Runs stages A to cLastStage (A..S) over the grid that note collection left,
+// under the given (normalised) options. A track without notes gets no stage
+// at all.
+void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, const SNotationOptions& options,
+                   char cLastStage = 'S');
 
 // Runs the stages cFirst to cLast of the table on a track (the tests run one
 // stage alone this way).
