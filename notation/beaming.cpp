@@ -1,10 +1,9 @@
-// Stage G: joins consecutive short chords of a voice by beams. Beams follow the meter: for every note value a
-// group table says how many notes of that value make one beam group, and a
-// beam never crosses a group boundary, a silence or a bar line.
-// After this (when stage H follows in the walk, after H's walk over the
-// notes, which links them on its way): bBeamPrev/bBeamNext link the chords
-// of each beam group.
-#include "notation.h"
+// Stage G: joins consecutive short chords of a voice by beams. Beams follow
+// the meter: for every note value a group table says how many notes of that
+// value make one beam group, and a beam never crosses a group boundary, a
+// silence or a bar line.
+// After this: bBeamPrev/bBeamNext link the chords of each beam group.
+#include "beaming.h"
 
 // Notes per beam group, indexed by note value (1..64; 0 = never beamed).
 typedef uint8_t BeamGroupTable[kLongestBeamed + 1];
@@ -37,32 +36,29 @@ static void BuildGroupTable(BeamGroupTable& groups, uint32_t n, uint32_t d) {
     SetGroup(groups, 16 * d, 8);
 }
 
-// Links the beam pairs among the chords with notes of voice v, each with the
-// one before it. The first chord of the measure has none, so no beam runs
-// over a bar line.
-static void BeamVoice(const BeamGroupTable& groups, uint8_t bResolution, const SSoundingChords& sounding, uint32_t v) {
-    for (uint32_t i = sounding.anVoiceStart[v] + 1; i < sounding.anVoiceStart[v + 1]; ++i) {
-        SChord* pPrev = sounding.apChords[i - 1];
-        SChord* pChord = sounding.apChords[i];
-        BeamPair(groups, bResolution, pPrev, SectionOf(sounding, v, pPrev), pChord, SectionOf(sounding, v, pChord));
-    }
-}
-
 // The meter in force is the last one shown; none before the first. Its
 // group table serves every measure until the next meter is shown.
-void BeamChords(SMeasureWalk& walk, SMeasure* pMeasure) {
+bool FollowMeter(SBeamMeter& meter, const SMeasure* pMeasure) {
     if (pMeasure->bNumerator != 0 && pMeasure->bDenominator != 0) {
-        walk.nBeamNumerator = pMeasure->bNumerator;
-        walk.nBeamDenominator = pMeasure->bDenominator;
-        BuildGroupTable(walk.abBeamGroupNotes, walk.nBeamNumerator, walk.nBeamDenominator);
+        meter.nNumerator = pMeasure->bNumerator;
+        meter.nDenominator = pMeasure->bDenominator;
+        BuildGroupTable(meter.abGroupNotes, meter.nNumerator, meter.nDenominator);
     }
-    if (walk.nBeamDenominator == 0) return;
-    // Stage H walks every chord of the measure next: it beams them on its way.
-    if (WalkRuns(walk, 'H')) {
-        walk.pBeamsDueOf = pMeasure;
-        return;
+    return meter.nDenominator != 0;
+}
+
+// Links the beam pairs among the chords with notes of every voice, each with
+// the one before it in its voice. The first chord of the measure has none,
+// so no beam runs over a bar line.
+void BeamChords(const SBuildContext& context, SBeamMeter& meter, SMeasure* pMeasure, const SMeasureIndex& index) {
+    if (!FollowMeter(meter, pMeasure)) return;
+    const SSoundingChords& sounding = index.sounding;
+    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
+        for (uint32_t i = sounding.anVoiceStart[v] + 1; i < sounding.anVoiceStart[v + 1]; ++i) {
+            SChord* pPrev = sounding.apChords[i - 1];
+            SChord* pChord = sounding.apChords[i];
+            BeamPair(meter.abGroupNotes, context.bResolution, pPrev, SectionOf(sounding, v, pPrev), pChord,
+                     SectionOf(sounding, v, pChord));
+        }
     }
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t v = 0; v < sounding.nVoices; ++v)
-        BeamVoice(walk.abBeamGroupNotes, walk.context.pTrack->bResolution, sounding, v);
 }

@@ -5,29 +5,12 @@
 // glyph's bPosition is a drawing position on the staff of the clef in effect.
 #include "clefs.h"
 
-#include "notation.h"
-
-enum EClef {
-    kNoClef = 0,          // no measure with notes seen yet
-    kTreble = 1,
-    kBass = 2,
-    kTrebleOctaveUp = 3,  // treble with the small 8 above: notes drawn an octave below their treble place
-    kBassOctaveDown = 4,  // bass with the small 8 below: notes drawn an octave above their bass place
-};
-
-// A note sounding at treble step s is drawn at s + shift: the bass staff's top
-// line (the A below middle C, treble step -2) is drawn on step 10, and so on.
-static constexpr int32_t ClefShift(int32_t nClef) {
-    switch (nClef) {
-        case kBass: return 12;
-        case kTrebleOctaveUp: return -7;
-        case kBassOctaveDown: return 19;
-        default: return 0;
-    }
-}
+// The clef codes are the model's (score_model.h); before the first measure
+// with notes no clef is in effect yet.
+static const int32_t kNoClef = 0;
 
 // The bass clefs draw every key-signature glyph two steps lower.
-static bool LowersKeyGlyphs(int32_t nClef) { return nClef == kBass || nClef == kBassOctaveDown; }
+static bool LowersKeyGlyphs(int32_t nClef) { return nClef == kClefBass || nClef == kClefBassOctaveDown; }
 
 // Ledger lines the measure's range needs in each clef, indexed by clef code.
 struct SClefCosts {
@@ -47,8 +30,8 @@ struct SLedgerTable {
 static constexpr SLedgerTable LedgerTable() {
     SLedgerTable table = {};
     for (int32_t s = -128; s <= 127; ++s)
-        for (int32_t nClef = kTreble; nClef <= kBassOctaveDown; ++nClef)
-            table.aOfStep[s + 128].abLines[nClef] = static_cast<uint8_t>(LedgerLines(s + ClefShift(nClef)));
+        for (int32_t nClef = kClefTreble; nClef <= kClefBassOctaveDown; ++nClef)
+            table.aOfStep[s + 128].abLines[nClef] = static_cast<uint8_t>(LedgerLines(s + StepShiftOfClef(nClef)));
     return table;
 }
 
@@ -59,7 +42,7 @@ static SClefCosts CostsOfRange(int32_t nLow, int32_t nHigh) {
     const SClefLines& below = kLedgerLines.aOfStep[nLow + 128];
     const SClefLines& above = kLedgerLines.aOfStep[nHigh + 128];
     SClefCosts costs = {};
-    for (int32_t nClef = kTreble; nClef <= kBassOctaveDown; ++nClef)
+    for (int32_t nClef = kClefTreble; nClef <= kClefBassOctaveDown; ++nClef)
         costs.abCost[nClef] = below.abLines[nClef] > above.abLines[nClef] ? below.abLines[nClef] : above.abLines[nClef];
     return costs;
 }
@@ -67,8 +50,8 @@ static SClefCosts CostsOfRange(int32_t nLow, int32_t nHigh) {
 // The clef that needs the fewest ledger lines; on equal counts the plain
 // clefs come before the octave clefs, bass octave-down before treble octave-up.
 static int32_t CheapestClef(const SClefCosts& costs) {
-    static const int32_t kOrder[] = {kTreble, kBass, kBassOctaveDown, kTrebleOctaveUp};
-    int32_t nBest = kTreble;
+    static const int32_t kOrder[] = {kClefTreble, kClefBass, kClefBassOctaveDown, kClefTrebleOctaveUp};
+    int32_t nBest = kClefTreble;
     for (int32_t nClef : kOrder)
         if (costs.abCost[nClef] < costs.abCost[nBest]) nBest = nClef;
     return nBest;
@@ -81,13 +64,13 @@ static int32_t CheapestClef(const SClefCosts& costs) {
 static int32_t NextClef(int32_t nCurrent, int32_t nBest, const SClefCosts& costs, uint32_t nThreshold) {
     if (nBest == nCurrent || costs.abCost[nCurrent] < nThreshold) return nCurrent;
     switch (nCurrent) {
-        case kTreble:
-        case kTrebleOctaveUp:
-            if (nBest == kBassOctaveDown && costs.abCost[kBass] < nThreshold) return kBass;
+        case kClefTreble:
+        case kClefTrebleOctaveUp:
+            if (nBest == kClefBassOctaveDown && costs.abCost[kClefBass] < nThreshold) return kClefBass;
             return nBest;
-        case kBass:
-        case kBassOctaveDown:
-            if (nBest == kTrebleOctaveUp && costs.abCost[kTreble] < nThreshold) return kTreble;
+        case kClefBass:
+        case kClefBassOctaveDown:
+            if (nBest == kClefTrebleOctaveUp && costs.abCost[kClefTreble] < nThreshold) return kClefTreble;
             return nBest;
         default:
             return nBest;
@@ -102,6 +85,19 @@ static void ShiftNotes(const SSoundingChords& sounding, int32_t nShift) {
             pNote->cStep = static_cast<int8_t>(static_cast<uint8_t>(pNote->cStep + nShift));
 }
 
+// Keeps the tally of struck notes in step with notes all moved by nShift.
+// When no step of the range wraps, every note's step grows by nShift, so a
+// sum of n notes by n times nShift: the tally stays as it is and notes the
+// shift for stage I to add. Otherwise the notes are tallied again where they
+// now are.
+static void ShiftStruckNotes(SMeasureIndex& index, const SMeasure* pMeasure, SStepRange range, int32_t nShift) {
+    if (range.nLowest + nShift < -128 || range.nHighest + nShift > 127) {
+        TallyStruckNotes(index, pMeasure->bSections);
+        return;
+    }
+    index.struck.nShift = nShift;
+}
+
 static void LowerKeyGlyphs(SMeasure* pMeasure) {
     for (SKeyAccidental* pGlyph = pMeasure->pKeyAccidentals; pGlyph; pGlyph = pGlyph->pNext)
         pGlyph->bPosition = static_cast<uint8_t>(pGlyph->bPosition - 2);
@@ -109,7 +105,7 @@ static void LowerKeyGlyphs(SMeasure* pMeasure) {
 
 // The clef in effect before the first measure with notes is kNoClef (the
 // walk starts zeroed).
-static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEffect, const SMeasure* pBefore) {
+static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEffect, bool bTiedOver) {
     // Nothing to decide without notes.
     if (range.nLowest > range.nHighest) return nInEffect;
     SClefCosts costs = CostsOfRange(range.nLowest, range.nHighest);
@@ -117,30 +113,34 @@ static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEf
     int32_t nClef = nInEffect;
     // A note tied over the bar line keeps the clef: the tie would
     // otherwise join two heads drawn on different staves.
-    if (nBest != nInEffect && !(pBefore && pBefore->bTiedOut)) {
+    if (nBest != nInEffect && !bTiedOver) {
         if (nInEffect == kNoClef)
-            nClef = NextClef(kTreble, nBest, costs, 3);  // the first clef: treble unless it needs 3 lines
+            nClef = NextClef(kClefTreble, nBest, costs, 3);  // the first clef: treble unless it needs 3 lines
         else
             nClef = NextClef(nInEffect, nBest, costs, 4);
     }
     // The first measure already shows the treble clef; a later first
     // decision for treble writes nothing.
-    if (nClef != nInEffect && !(nInEffect == kNoClef && nClef == kTreble)) pMeasure->nClef = nClef;
+    if (nClef != nInEffect && !(nInEffect == kNoClef && nClef == kClefTreble)) pMeasure->nClef = nClef;
     return nClef;
 }
 
-void ChooseClefs(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    // The walk over every note that finds the range also tallies what stage
-    // I weighs stems with, and links the beam pairs stage G left to it.
-    SStepRange range = TallyStruckNotes(walk, pMeasure);
-    int32_t nInEffect = ClefOfMeasure(pMeasure, range, walk.nClefInEffect, walk.pMeasureBefore);
-    if (ClefShift(nInEffect) != 0) {
-        ShiftNotes(sounding, ClefShift(nInEffect));
-        ShiftStruckNotes(walk, pMeasure, range, ClefShift(nInEffect));
+void ChooseClefForRange(const SBuildContext&, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index,
+                        SStepRange range) {
+    int32_t nInEffect = ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
+    int32_t nShift = StepShiftOfClef(nInEffect);
+    if (nShift != 0) {
+        ShiftNotes(index.sounding, nShift);
+        ShiftStruckNotes(index, pMeasure, range, nShift);
     }
     // A key change is drawn on the staff of the clef in effect, notes or not.
     if (LowersKeyGlyphs(nInEffect)) LowerKeyGlyphs(pMeasure);
-    walk.nClefInEffect = nInEffect;
-    walk.pMeasureBefore = pMeasure;
+    clef.nClef = nInEffect;
+    clef.bTiedOver = pMeasure->bTiedOut != 0;
+}
+
+// The pass over every note that finds the range also tallies what stage I
+// weighs stems with.
+void ChooseClefs(const SBuildContext& context, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index) {
+    ChooseClefForRange(context, clef, pMeasure, index, TallyStruckNotes(index, pMeasure->bSections));
 }

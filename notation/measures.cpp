@@ -182,10 +182,10 @@ static void LookupTempo(SConductorCursor& cursor, SMeasure* pMeasure) {
 // Links the measure's sections and gives each the start tick of its grid
 // slot (sections past the grid, only in the last measure, are timed by stage
 // B).
-static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, SSlotClock& clock) {
+static void LayOutSections(SMeasure* pMeasure, uint32_t nFirstSlot, uint32_t nSlots, SSlotClock& clock) {
     SSection* pSections = pMeasure->pSections;
     uint32_t S = pMeasure->bSections;
-    uint32_t nTimed = g_nSlots - nFirstSlot < S ? g_nSlots - nFirstSlot : S;
+    uint32_t nTimed = nSlots - nFirstSlot < S ? nSlots - nFirstSlot : S;
     if (clock.nFractionStep == 0) {
         // Every slot a whole number of ticks (4·D a multiple of R).
         uint32_t dwTime = clock.dwTime, nStep = clock.nWholeStep;
@@ -212,7 +212,7 @@ static SMeasure* CreateMeasure(const SBuildContext& context, SConductorCursor& c
     pMeasure->dwTime = clock.dwTime;
     LookupMeterAndKey(context, cursor, pMeasure);
     pMeasure->pSections = AllocateRecords<SSection>(pMeasure->bSections, kMsgNoMeasureSections);
-    LayOutSections(pMeasure, nFirstSlot, clock);
+    LayOutSections(pMeasure, nFirstSlot, context.nSlots, clock);
     placement.pSections = pMeasure->pSections;
     LookupTempo(cursor, pMeasure);
     return pMeasure;
@@ -232,8 +232,6 @@ SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t
     return &pNote->pNext;
 }
 
-static void AddToSet(uint64_t* pqSet, uint32_t k) { pqSet[k / 64] |= uint64_t{1} << (k % 64); }
-
 // Stage A's append: at the end of section p of the measure being filled.
 static void AppendAt(SPlacement& placement, uint32_t p, uint8_t bPitch, uint8_t bValue, uint8_t bDotted,
                      uint8_t bTieIn, uint8_t bTieOut) {
@@ -245,30 +243,18 @@ static void AppendAt(SPlacement& placement, uint32_t p, uint8_t bPitch, uint8_t 
     placement.appTail[p] = AppendPlacedNote(ppTail, bPitch, bValue, bDotted, bTieIn, bTieOut);
 }
 
-// The words a set of the measure's nSections sections fills.
-static uint32_t SetWords(uint32_t nSections) { return (nSections + 63) / 64; }
-
-// Forgets where the measure's appends went, for the next measure. With the
-// measure stages in the same walk, it first lists for them the sections
-// that hold notes and those where a value is tied to a later one, which
-// spares them a look at every section.
-static void CloseMeasureFill(SPlacement& placement, const SMeasure* pMeasure, SMeasureWalk* pWalk) {
-    uint32_t S = pMeasure->bSections;
-    if (pWalk) {
-        SPlacedSections& placed = pWalk->placed;
-        uint32_t n = 0;
-        ForEachInSet(placement.aqPlaced, SetWords(S), [&placement, &placed, &n](uint32_t k) {
-            placed.abSection[n++] = static_cast<uint8_t>(k);
-            placement.appTail[k] = nullptr;
-        });
-        placed.nSections = n;
-        placed.nNotes = kNotesUncounted;
-        placed.bTiesKnown = true;
-        memcpy(placed.aqTiedOn, placement.aqTiedOn, sizeof placed.aqTiedOn);
-        placed.pMeasure = pMeasure;
-    } else {
-        ForEachInSet(placement.aqPlaced, SetWords(S), [&placement](uint32_t k) { placement.appTail[k] = nullptr; });
-    }
+// Hands over the sections the measure's notes went to (for the measure
+// stages, which then look at no other section) and those where a value is
+// tied to a later one, and forgets where the appends went, for the next
+// measure.
+static void HandOverPlacedSections(SPlacement& placement, uint32_t nSections, SPlacedSections& placed) {
+    uint32_t n = 0;
+    ForEachInSet(placement.aqPlaced, SetWords(nSections), [&placement, &placed, &n](uint32_t k) {
+        placed.abSection[n++] = static_cast<uint8_t>(k);
+        placement.appTail[k] = nullptr;
+    });
+    placed.nSections = n;
+    memcpy(placed.aqTiedOn, placement.aqTiedOn, sizeof placed.aqTiedOn);
     memset(placement.aqPlaced, 0, sizeof placement.aqPlaced);
     memset(placement.aqTiedOn, 0, sizeof placement.aqTiedOn);
 }
@@ -286,15 +272,6 @@ void RemoveNote(SNote* pNote, SSection* pSection) {
 // Lengths below are counted in grid slots: a note of n slots is n/R of a
 // whole note, one value 1/u when n = R/u, and three units of 1/u when n = 3·R/u.
 
-// The largest power of two up to n (n > 0).
-static uint32_t HighestPowerOfTwo(uint32_t n) {
-    n |= n >> 1;
-    n |= n >> 2;
-    n |= n >> 4;
-    n |= n >> 8;
-    n |= n >> 16;
-    return n - (n >> 1);
-}
 
 // The strongest point strictly inside a span of two slots or more (the
 // earliest of equals): the point of the coarsest grid step up to R that has
@@ -400,7 +377,9 @@ static inline void DecomposeNote(SPlacement& placement, uint32_t p, uint32_t nSl
 // The measure stage A is filling, and where its appends go.
 struct SMeasureFill {
     SMeasure* pMeasure;
+    SSlot* pSlots;  // the grid
     SPlacement placement;
+    SPlacedSections placed;  // where the notes of the measure went
     uint32_t nFirstSlot;         // the measure's first grid slot
     uint32_t nNextSlot;          // and the next measure's
     SRawNote** ppRemainderTail;  // end of that slot's list of notes; null until a note crosses
@@ -410,7 +389,7 @@ struct SMeasureFill {
 // slot and after the remainders placed there before it.
 static void AppendRemainder(SMeasureFill& fill, SRawNote* pRest) {
     if (!fill.ppRemainderTail) {
-        fill.ppRemainderTail = &g_pSlots[fill.nNextSlot].pNotes;
+        fill.ppRemainderTail = &fill.pSlots[fill.nNextSlot].pNotes;
         while (*fill.ppRemainderTail) fill.ppRemainderTail = &(*fill.ppRemainderTail)->pNext;
     }
     *fill.ppRemainderTail = pRest;
@@ -444,16 +423,18 @@ static void PlaceRawNote(SMeasureFill& fill, uint32_t p, SRawNote* pNote) {
 void PlaceNotes(SBuildContext& context) {
     STrack* pTrack = context.pTrack;
     pTrack->bResolution = context.bResolution;
-    if (g_nSlots == 0) return;
+    uint32_t nSlots = context.nSlots;
+    if (nSlots == 0) return;
     SConductorCursor cursor;
     StartConductorCursor(context, cursor);
     SSlotClock clock;
     StartSlotClock(context, clock);
     SMeasureFill fill;
+    fill.pSlots = context.pSlots;
     StartPlacement(fill.placement, context.bResolution);
     SMeasure** ppMeasure = &pTrack->pFirstMeasure;
     int32_t nMeasures = 0;
-    for (uint32_t j = 0; j < g_nSlots; j = fill.nNextSlot) {
+    for (uint32_t j = 0; j < nSlots; j = fill.nNextSlot) {
         SMeasure* pMeasure = CreateMeasure(context, cursor, clock, j, fill.placement);
         if (nMeasures == 0) pMeasure->nClef = 1;  // the first measure shows the treble clef
         *ppMeasure = pMeasure;
@@ -464,21 +445,21 @@ void PlaceNotes(SBuildContext& context) {
         fill.nNextSlot = j + pMeasure->bSections;
         fill.ppRemainderTail = nullptr;
         // The last measure may reach past the grid.
-        const SSlot* pFirst = g_pSlots + j;
-        const SSlot* pEnd = pFirst + (g_nSlots - j < pMeasure->bSections ? g_nSlots - j : pMeasure->bSections);
+        const SSlot* pFirst = fill.pSlots + j;
+        const SSlot* pEnd = pFirst + (nSlots - j < pMeasure->bSections ? nSlots - j : pMeasure->bSections);
         for (const SSlot* pSlot = pFirst; pSlot != pEnd; ++pSlot) {
             if (!pSlot->pNotes) continue;  // many slots start no note
             uint32_t p = static_cast<uint32_t>(pSlot - pFirst);
             for (SRawNote* pNote = pSlot->pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
         }
-        CloseMeasureFill(fill.placement, pMeasure, context.pWalk);
-        if (context.pWalk) WalkFilledMeasure(*context.pWalk, pMeasure);
+        HandOverPlacedSections(fill.placement, pMeasure->bSections, fill.placed);
+        if (context.pWalk) WalkFilledMeasure(*context.pWalk, pMeasure, fill.placed);
     }
     context.pLastMeasure = fill.pMeasure;
     context.nLastMeasureSlot = fill.nFirstSlot;
     context.nLastMeasureSections = fill.nNextSlot - fill.nFirstSlot;
     pTrack->nMeasures = nMeasures;
-    pTrack->nSections = static_cast<int32_t>(g_nSlots);
+    pTrack->nSections = static_cast<int32_t>(nSlots);
 }
 
 // ---- Stage B ------------------------------------------------------------------------------
@@ -512,24 +493,10 @@ static void ExtendEndOfTrack(const SBuildContext& context, uint32_t dwExtension)
     context.pTrack->dwEndTime += dwExtension;
 }
 
-// The last measure and the slot it starts at, where stage A has not said.
-static void FindLastMeasure(SBuildContext& context) {
-    SMeasure* pLast = context.pTrack->pFirstMeasure;
-    uint32_t nSlotsBefore = 0;
-    while (pLast->pNext) {
-        nSlotsBefore += pLast->bSections;
-        pLast = pLast->pNext;
-    }
-    context.pLastMeasure = pLast;
-    context.nLastMeasureSlot = nSlotsBefore;
-    context.nLastMeasureSections = pLast->bSections;
-}
-
 void CloseGrid(SBuildContext& context) {
     DestroyTransientHeap();
 
-    // The last measure and the position of the last slot in it.
-    if (!context.pLastMeasure) FindLastMeasure(context);
+    // The last measure, as stage A left it, and the position of the last slot in it.
     SMeasure* pLast = context.pLastMeasure;
     uint32_t p = static_cast<uint32_t>(context.pTrack->nSections) - 1 - context.nLastMeasureSlot;
 
@@ -562,15 +529,10 @@ static inline void MergeTiesFrom(SMeasure* pMeasure, uint32_t k, uint8_t R) {
     }
 }
 
-// Only a value tied to a later one of the same measure starts a pair: where
-// stage A has noted the sections that hold one, the others are passed over.
-void MergeTies(SMeasureWalk& walk, SMeasure* pMeasure) {
-    uint8_t R = walk.context.bResolution;
-    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
-    if (placed.bTiesKnown) {
-        ForEachInSet(placed.aqTiedOn, SetWords(pMeasure->bSections),
-                     [pMeasure, R](uint32_t k) { MergeTiesFrom(pMeasure, k, R); });
-        return;
-    }
-    for (uint32_t i = 0; i < placed.nSections; ++i) MergeTiesFrom(pMeasure, placed.abSection[i], R);
+// Only a value tied to a later one of the same measure starts a pair: the
+// sections that hold none are passed over.
+void MergeTies(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIndex& index) {
+    uint8_t R = context.bResolution;
+    ForEachInSet(index.pPlaced->aqTiedOn, SetWords(pMeasure->bSections),
+                 [pMeasure, R](uint32_t k) { MergeTiesFrom(pMeasure, k, R); });
 }

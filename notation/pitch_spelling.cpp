@@ -28,12 +28,6 @@ constexpr SKeyPitchStep g_aKeyPitchSteps[15][12] = {
     {{-1, 1}, { 0, 1}, { 1, 0}, { 1, 1}, { 2, 0}, { 2, 1}, { 3, 1}, { 3, 3}, { 4, 1}, { 4, 3}, { 5, 1}, { 6, 0}},  // +7
 };
 
-// Sharps go F C G D A E B, flats B E A D G C F, each at its customary height
-// on the treble staff. (Constant expressions, since the table of what each
-// key signature makes of every step is worked out from them while compiling.)
-constexpr uint8_t g_abSharpSteps[7] = {10, 7, 11, 8, 5, 9, 6};
-constexpr uint8_t g_abFlatSteps[7] = {6, 9, 5, 8, 4, 7, 3};
-
 // The accidental memory covers steps -42..118, step s at index s + 42. Since
 // 42 is a multiple of 7, index p (a glyph's treble step) is the same letter as
 // step p, and every seventh index above it is that letter again. The pitches a
@@ -96,7 +90,7 @@ int32_t SpellPitch(uint8_t bPitch, int8_t cKey, SNote* pNote) {
 
 void AddKeyAccidentals(int8_t cKey, SMeasure* pMeasure, int32_t nKind) {
     int nKey = NormalisedKey(cKey);
-    const uint8_t* pabSteps = nKey > 0 ? g_abSharpSteps : g_abFlatSteps;
+    const uint8_t* pabSteps = nKey > 0 ? kSharpGlyphSteps : kFlatGlyphSteps;
     int nGlyphs = nKey > 0 ? nKey : -nKey;
     SKeyAccidental** ppTail = &pMeasure->pKeyAccidentals;
     while (*ppTail) ppTail = &(*ppTail)->pNext;
@@ -118,11 +112,11 @@ static void ShowKeyChange(SMeasure* pMeasure, SShownBefore& shown) {
     int nKey = NormalisedKey(pMeasure->cKey);
     if (nKey == shown.nKey) return;
     if (nKey > 0)
-        AddKeyAccidentals(static_cast<int8_t>(nKey), pMeasure, kSharp);
+        AddKeyAccidentals(static_cast<int8_t>(nKey), pMeasure, kAccidentalSharp);
     else if (nKey < 0)
-        AddKeyAccidentals(static_cast<int8_t>(nKey), pMeasure, kFlat);
+        AddKeyAccidentals(static_cast<int8_t>(nKey), pMeasure, kAccidentalFlat);
     else if (shown.nKey != kNoKey)
-        AddKeyAccidentals(static_cast<int8_t>(shown.nKey), pMeasure, kNatural);
+        AddKeyAccidentals(static_cast<int8_t>(shown.nKey), pMeasure, kAccidentalNatural);
     shown.nKey = nKey;
 }
 
@@ -153,8 +147,8 @@ struct SKeySignatures {
 static constexpr SKeySignatures KeySignatures() {
     SKeySignatures signatures = {};
     for (int nKey = -7; nKey <= 7; ++nKey) {
-        const uint8_t* pabSteps = nKey > 0 ? g_abSharpSteps : g_abFlatSteps;
-        uint8_t bKind = nKey > 0 ? kSharp : kFlat;
+        const uint8_t* pabSteps = nKey > 0 ? kSharpGlyphSteps : kFlatGlyphSteps;
+        uint8_t bKind = nKey > 0 ? kAccidentalSharp : kAccidentalFlat;
         int nGlyphs = nKey > 0 ? nKey : -nKey;
         for (int g = 0; g < nGlyphs; ++g)
             for (uint32_t i = pabSteps[g]; i < kMemorySteps; i += 7) signatures.aabAlteration[nKey + 7][i] = bKind;
@@ -180,7 +174,9 @@ struct SMeasureMemory {
 // from the note's; a natural sign where the note is unaltered but the step
 // was not.
 static constexpr int32_t PrintedAccidental(int32_t nCurrent, int32_t nAlteration) {
-    return nCurrent == nAlteration ? kNoAccidental : nAlteration != kNoAccidental ? nAlteration : kNatural;
+    return nCurrent == nAlteration       ? kAccidentalNone
+           : nAlteration != kAccidentalNone ? nAlteration
+                                            : kAccidentalNatural;
 }
 
 // The same for every current alteration and every note's (0..4 each), worked
@@ -229,35 +225,35 @@ static void SpellSection(const SMeasureMemory& memory, SSection* pSection, uint3
     }
 }
 
-void StartSpelling(SMeasureWalk& walk) {
-    walk.pnAlterations = AllocateRecords<int32_t>(kMemorySteps);
-    walk.pbHeadsOnStep = AllocateRecords<uint8_t>(kMemorySteps);
-    walk.shown = SShownBefore{0, 0, 0, kNoKey};
+void StartSpelling(SSpellingMemory& memory) {
+    memory.pnAlterations = AllocateRecords<int32_t>(kMemorySteps);
+    memory.pbHeadsOnStep = AllocateRecords<uint8_t>(kMemorySteps);
+    memory.shown = SShownBefore{0, 0, 0, kNoKey};
     // No step has been spelt: each was last spelt in section 0, before any.
-    memset(walk.anLastSpelt, 0, sizeof walk.anLastSpelt);
-    walk.nNextMeasureSection = 1;
+    memset(memory.anLastSpelt, 0, sizeof memory.anLastSpelt);
+    memory.nNextMeasureSection = 1;
 }
 
-void FinishSpelling(SMeasureWalk& walk) {
-    FreeToTrack(walk.pbHeadsOnStep);
-    FreeToTrack(walk.pnAlterations);
+void FinishSpelling(SSpellingMemory& memory) {
+    FreeToTrack(memory.pbHeadsOnStep);
+    FreeToTrack(memory.pnAlterations);
 }
 
-void SpellPitches(SMeasureWalk& walk, SMeasure* pMeasure) {
-    BlankRepeatedMeterAndTempo(pMeasure, walk.shown);
-    ShowKeyChange(pMeasure, walk.shown);
+void SpellPitches(const SBuildContext&, SSpellingMemory& carried, SMeasure* pMeasure, const SMeasureIndex& index) {
+    BlankRepeatedMeterAndTempo(pMeasure, carried.shown);
+    ShowKeyChange(pMeasure, carried.shown);
     // At the bar line every step forgets its accidentals and knows only the
     // key signature.
-    const uint8_t* pbSignature = kKeySignatures.aabAlteration[walk.shown.nKey + 7];
-    const SMeasureMemory memory = {walk.pnAlterations, walk.pbHeadsOnStep, walk.anLastSpelt, pbSignature,
-                                   walk.nNextMeasureSection};
+    const uint8_t* pbSignature = kKeySignatures.aabAlteration[carried.shown.nKey + 7];
+    const SMeasureMemory memory = {carried.pnAlterations, carried.pbHeadsOnStep, carried.anLastSpelt, pbSignature,
+                                   carried.nNextMeasureSection};
     const SSpelling* pSpellings = SpellingsOfKey(pMeasure->cKey);
-    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
+    const SPlacedSections& placed = *index.pPlaced;
     SSection* pSections = pMeasure->pSections;
     const uint8_t* pbEnd = placed.abSection + placed.nSections;
     for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb)
         SpellSection(memory, &pSections[*pb], memory.nFirstSection + *pb, pSpellings);
-    walk.nNextMeasureSection += pMeasure->bSections;
+    carried.nNextMeasureSection += pMeasure->bSections;
 }
 
 // ---- Stage E ------------------------------------------------------------------------------
@@ -300,14 +296,13 @@ static uint32_t SortSection(SNote* pFirst) {
 }
 
 // Every section's notes by descending pitch, counted on the way for stage F.
-void SortSectionNotes(SMeasureWalk& walk, SMeasure* pMeasure) {
-    SPlacedSections& placed = walk.placed;
-    PlacedSections(walk, pMeasure);
+void SortSectionNotes(SMeasure* pMeasure, SMeasureIndex& index) {
+    const SPlacedSections& placed = *index.pPlaced;
     // (The list and the sections read once: notes written in between might,
     // for all the compiler knows, be them.)
     SSection* pSections = pMeasure->pSections;
     const uint8_t* pbEnd = placed.abSection + placed.nSections;
     uint32_t nNotes = 0;
     for (const uint8_t* pb = placed.abSection; pb != pbEnd; ++pb) nNotes += SortSection(pSections[*pb].pRawNotes);
-    placed.nNotes = nNotes;
+    index.nPlacedNotes = nNotes;
 }

@@ -4,8 +4,6 @@
 // as one dotted rest.
 #include "notation.h"
 
-#include "../platform/platform.h"
-
 // ---- Where a voice sounds --------------------------------------------------------------
 
 // A voice sounds from each chord with notes through the sections its value
@@ -38,33 +36,20 @@ static uint32_t FollowVoice(const SSoundingChords& sounding, uint32_t v, uint32_
     return nStarts;
 }
 
-// Every chord's and rest's span is looked up rather than divided out: the
-// table for the walk's grid is made once.
-static const SSpans& Spans(SMeasureWalk& walk) { return SpansOfWalk(walk); }
-
-// Room for every silence of the measure: a voice has at most one for every
-// two sections, as a section where it sounds follows each silence but the
-// last. The index of sounding chords made the walk's heap when it found the
-// measure's voices.
-static void MakeRoomForSilences(SMeasureWalk& walk, size_t nSilences) {
-    SVoiceSilences& silences = walk.silences;
-    if (nSilences <= silences.nCapacity) return;
-    size_t nCapacity = nSilences > 2u * silences.nCapacity ? nSilences : 2u * silences.nCapacity;
-    silences.pSilences = static_cast<SSilence*>(PlatformAllocate(walk.hWalkHeap, nCapacity * sizeof(SSilence), false));
-    if (!silences.pSilences) RaiseError(kMsgNoMemory);
-    silences.nCapacity = static_cast<uint32_t>(nCapacity);
-}
-
-// Follows every voice of the measure, noting its silences and where its
-// chords start in the walk, and calling sound(chord, n) for every chord that
-// starts a stretch of n sections where its voice sounds.
+// Follows every voice of the measure's nSections sections, noting its
+// silences and where its chords start in the index, and calling sound(chord,
+// n) for every chord that starts a stretch of n sections where its voice
+// sounds.
 template <typename VisitStretch>
-static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStretch sound) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    uint32_t nSections = pMeasure->bSections;
-    MakeRoomForSilences(walk, static_cast<size_t>(sounding.nVoices) * ((nSections + 1) / 2));
-    const SSpans& spans = Spans(walk);
-    SVoiceSilences& silences = walk.silences;
+static void NoteSilences(const SBuildContext& context, uint32_t nSections, SMeasureIndex& index, VisitStretch sound) {
+    const SSoundingChords& sounding = index.sounding;
+    SVoiceSilences& silences = index.silences;
+    // Room for every silence of the measure: a voice has at most one for
+    // every two sections, as a section where it sounds follows each silence
+    // but the last.
+    MakeRoomInIndex(index, silences.pSilences, silences.nCapacity,
+                    static_cast<size_t>(sounding.nVoices) * ((nSections + 1) / 2));
+    const SSpans& spans = *context.pSpans;
     silences.nSilences = 0;
     silences.nChordStarts = 0;
     for (uint32_t v = 0; v < sounding.nVoices; ++v) {
@@ -77,14 +62,13 @@ static void NoteSilences(SMeasureWalk& walk, const SMeasure* pMeasure, VisitStre
                     SSilence{pVoice, static_cast<uint8_t>(nFirst), static_cast<uint8_t>(nEnd)};
             });
     }
-    silences.pMeasure = pMeasure;
 }
 
-// The silences of every voice of the measure, noted by stage J when it ran
-// on the measure in this walk.
-static const SVoiceSilences& Silences(SMeasureWalk& walk, const SMeasure* pMeasure) {
-    if (walk.silences.pMeasure != pMeasure) NoteSilences(walk, pMeasure, [](SChord*, uint32_t) {});
-    return walk.silences;
+// The silences as stage J notes them, without the heights: the sections
+// after the last linked one start nothing drawn, so the silences up to it
+// are all the later stages look at.
+void ListSilences(const SBuildContext& context, const SMeasure* pMeasure, SMeasureIndex& index) {
+    NoteSilences(context, LinkedExtent(pMeasure), index, [](SChord*, uint32_t) {});
 }
 
 // ---- Stage J: height where a voice sounds ------------------------------------------
@@ -133,8 +117,8 @@ static void SetHeight(SChord* pChord, uint32_t nLeft, double dHeight) {
 // A chord's height stands on every section it sounds through, so that the
 // silence after it can take its height over. The silences are noted on the
 // way for the stages after.
-void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
-    NoteSilences(walk, pMeasure,
+void MeasureVoiceHeights(const SBuildContext& context, SMeasure* pMeasure, SMeasureIndex& index) {
+    NoteSilences(context, pMeasure->bSections, index,
                  [](SChord* pChord, uint32_t nSections) { SetHeight(pChord, nSections, AverageStep(pChord)); });
 }
 
@@ -143,8 +127,8 @@ void MeasureVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 // A silence takes the height of the section before it in its voice; only a
 // silence at the start of the measure looks ahead to the section after it.
 // A voice that sounds nowhere in the measure has no height to give.
-void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SVoiceSilences& silences = Silences(walk, pMeasure);
+void CarryVoiceHeights(SMeasure* pMeasure, const SMeasureIndex& index) {
+    const SVoiceSilences& silences = index.silences;
     uint32_t nSections = pMeasure->bSections;
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
@@ -157,14 +141,15 @@ void CarryVoiceHeights(SMeasureWalk& walk, SMeasure* pMeasure) {
 
 // ---- Stage L: rest values -------------------------------------------------------------
 
-// The highest power of two up to n, for every byte n > 0 (0 for 0).
+// The highest power of two up to n, for every byte n > 0 (0 for 0): looked
+// up, as rests are many.
 struct SFloorPowers {
     uint8_t abOf[256];
 };
 
 static constexpr SFloorPowers FloorPowerTable() {
     SFloorPowers table = {};
-    for (uint32_t n = 1; n < 256; ++n) table.abOf[n] = static_cast<uint8_t>(n & (n - 1) ? table.abOf[n & (n - 1)] : n);
+    for (uint32_t n = 1; n < 256; ++n) table.abOf[n] = static_cast<uint8_t>(HighestPowerOfTwo(n));
     return table;
 }
 
@@ -185,28 +170,26 @@ static void FillSilence(SChord* pVoice, uint32_t nFirst, uint32_t nEnd, uint8_t 
         // the highest bit of nLength (which is at most R).
         nLength = kFloorPowers.abOf[nLength];
         pVoice[k].bValue = static_cast<uint8_t>(R / nLength);
-        uint64_t qSection = uint64_t(1) << (k % 64);
-        pqMeet[k / 64] |= pqStarts[k / 64] & qSection;
-        pqStarts[k / 64] |= qSection;
+        AddToSetNotingRepeats(pqStarts, pqMeet, k);
         k += nLength;
     }
 }
 
-void FillRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SVoiceSilences& silences = Silences(walk, pMeasure);
-    uint8_t R = walk.context.bResolution;
-    // Gathered here, where no chord can alias them, and kept in the walk after.
+void FillRests(const SBuildContext& context, SMeasure* pMeasure, SMeasureIndex& index) {
+    const SVoiceSilences& silences = index.silences;
+    uint8_t R = context.bResolution;
+    // Gathered here, where no chord can alias them, and kept in the index after.
     uint64_t aqStarts[4] = {}, aqMeet[4] = {};
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];
         FillSilence(silence.pVoice, silence.bFirst, silence.bEnd, R, aqStarts, aqMeet);
     }
-    walk.nRestWords = (pMeasure->bSections + 63u) / 64u;
+    SRestStarts& rests = index.rests;
+    rests.nWords = SetWords(pMeasure->bSections);
     for (uint32_t w = 0; w < 4; ++w) {
-        walk.aqRestStarts[w] = aqStarts[w];
-        walk.aqRestsMeet[w] = aqMeet[w];
+        rests.aqStarts[w] = aqStarts[w];
+        rests.aqMeet[w] = aqMeet[w];
     }
-    walk.pRestsOf = pMeasure;
 }
 
 // ---- Stage M: shared rests ---------------------------------------------------------------
@@ -291,13 +274,13 @@ static void ShareRestsOfSection(const SMeasure* pMeasure, uint32_t k, const SSpa
 // shared rest, which nothing draws (stage N leaves them out). Chords start
 // with it clear, and a rest taken in marks chords of its own measure only.
 // A rest is shared only where rests of two voices or more start.
-void ShareRests(SMeasureWalk& walk, SMeasure* pMeasure) {
+void ShareRests(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIndex& index) {
+    const SRestStarts& rests = index.rests;
     // Most measures have no section where rests of two voices start.
-    if (walk.pRestsOf == pMeasure && !AnySectionOf(walk.aqRestsMeet)) return;
-    const SSpans& spans = Spans(walk);
-    ForEachRestStart(
-        walk, pMeasure, [pMeasure, &spans](uint32_t k) { ShareRestsOfSection(pMeasure, k, spans); },
-        walk.aqRestsMeet);
+    if (!AnyInSet(rests.aqMeet)) return;
+    const SSpans& spans = *context.pSpans;
+    ForEachInSet(rests.aqMeet, rests.nWords,
+                 [pMeasure, &spans](uint32_t k) { ShareRestsOfSection(pMeasure, k, spans); });
 }
 
 // ---- Stage N: rest heights ----------------------------------------------------------------
@@ -349,9 +332,11 @@ static void PlaceRestsOfSection(const SSoundingChords& sounding, uint32_t k) {
     }
 }
 
-void PlaceRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    ForEachRestStart(walk, pMeasure, [&sounding](uint32_t k) { PlaceRestsOfSection(sounding, k); });
+// Only where stage L started a rest.
+void PlaceRests(const SMeasureIndex& index) {
+    const SSoundingChords& sounding = index.sounding;
+    ForEachInSet(index.rests.aqStarts, index.rests.nWords,
+                 [&sounding](uint32_t k) { PlaceRestsOfSection(sounding, k); });
 }
 
 // ---- Stage O: dotted rests -----------------------------------------------------------------
@@ -382,10 +367,10 @@ static uint32_t DotRestAt(SChord* pVoice, uint32_t k, uint32_t nSections, const 
 
 // Each voice is walked from its start; every rest of a voice lies in one of
 // its silences, so the walk looks only there.
-void DotRests(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SVoiceSilences& silences = Silences(walk, pMeasure);
+void DotRests(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIndex& index) {
+    const SVoiceSilences& silences = index.silences;
     uint32_t nSections = pMeasure->bSections;
-    const SSpans& spans = Spans(walk);
+    const SSpans& spans = *context.pSpans;
     uint32_t k = 0;  // where the walk of the voice goes on
     for (uint32_t i = 0; i < silences.nSilences; ++i) {
         const SSilence& silence = silences.pSilences[i];

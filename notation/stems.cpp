@@ -3,66 +3,13 @@
 // of each chord in the order its stem wants: OrderChordNotes, notation.h.)
 #include "notation.h"
 
-#include <string.h>
-
 // ---- Stage I: stem direction ----------------------------------------------------------
 
 // Notes that started earlier and still sound are not counted: only what is
-// struck under a beam group competes with it for the space. aStruck[k] gets
-// the notes of every voice struck at section k; sections where nothing is
-// struck are zero. Stage H asks for this walk over every note to find the
-// measure's range as well, so that stage I need not walk them again; and
-// with bBeam the walk also links the beam pairs stage G left to it, each
-// chord with the one before it in its voice.
-template <bool bBeam>
-static SStepRange TallyChords(SMeasureWalk& walk, const SMeasure* pMeasure, const SSoundingChords& sounding) {
-    SStepTally* aStruck = walk.aStruck;
-    memset(aStruck, 0, pMeasure->bSections * sizeof aStruck[0]);
-    SStepRange range = {127, -128};
-    for (uint32_t v = 0; v < sounding.nVoices; ++v) {
-        SChord* pPrev = nullptr;
-        uint32_t p = 0;
-        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
-            SChord* pChord = sounding.apChords[i];
-            uint32_t k = SectionOf(sounding, v, pChord);
-            if (bBeam && pPrev) BeamPair(walk.abBeamGroupNotes, walk.context.pTrack->bResolution, pPrev, p, pChord, k);
-            SStepTally chord = {0, 0};
-            for (const SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-                chord.nSum += pNote->cStep;
-                ++chord.nCount;
-                if (pNote->cStep < range.nLowest) range.nLowest = pNote->cStep;
-                if (pNote->cStep > range.nHighest) range.nHighest = pNote->cStep;
-            }
-            SStepTally& at = aStruck[k];
-            at.nSum += chord.nSum;
-            at.nCount += chord.nCount;
-            pPrev = pChord;
-            p = k;
-        }
-    }
-    walk.pStruckOf = pMeasure;
-    walk.nStruckShift = 0;
-    return range;
-}
-
-SStepRange TallyStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    if (walk.pBeamsDueOf != pMeasure) return TallyChords<false>(walk, pMeasure, sounding);
-    walk.pBeamsDueOf = nullptr;
-    return TallyChords<true>(walk, pMeasure, sounding);
-}
-
-// Every step moved by nShift, wrapping like the byte it is stored in. When
-// no step of the range wraps, every note's step grows by nShift, so a sum of
-// n notes by n times nShift: the tally stays as it is and notes the shift for
-// stage I to add. Otherwise the notes are tallied again where they now are.
-void ShiftStruckNotes(SMeasureWalk& walk, const SMeasure* pMeasure, SStepRange range, int32_t nShift) {
-    if (range.nLowest + nShift < -128 || range.nHighest + nShift > 127) {
-        TallyStruckNotes(walk, pMeasure);
-        return;
-    }
-    walk.nStruckShift = nShift;
-}
+// struck under a beam group competes with it for the space. The index holds
+// the notes of every voice struck at each section, tallied by stage H's pass
+// over the notes (TallyStruckNotes, notation.h), which finds the measure's
+// range as well, so that this stage need not walk them again.
 
 // One voice alone: stems go up below the middle line. The middle of the
 // group's range, rounded toward zero, decides.
@@ -128,39 +75,22 @@ static void ChooseVoiceStems(const SSoundingChords& sounding, uint32_t v, uint32
     }
 }
 
-void ChooseStems(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    if (walk.pStruckOf != pMeasure) TallyStruckNotes(walk, pMeasure);
+void ChooseStems(SMeasure* pMeasure, const SMeasureIndex& index) {
+    const SSoundingChords& sounding = index.sounding;
     for (uint32_t v = 0; v < sounding.nVoices; ++v)
-        ChooseVoiceStems(sounding, v, pMeasure->bSections, walk.aStruck, walk.nStruckShift);
+        ChooseVoiceStems(sounding, v, pMeasure->bSections, index.struck.aAt, index.struck.nShift);
 }
 
 // ---- Stage R: displaced heads ----------------------------------------------------------
 
 // Two heads a second apart (or on one step) cannot sit side by side on the
 // same side of the stem: the later one in list order moves across, and in a
-// cluster the heads alternate. With the stem down a moved head lands left of
-// the stem; the answer says whether one did, so that the section records it
-// and the drawing leaves room for it. A lone note has nothing to move.
-bool DisplaceChordHeads(const SChord* pChord) {
-    bool bHeadLeft = false;
-    const SNote* pPrevious = pChord->pNotes;
-    for (SNote* pNote = pPrevious->pNext; pNote; pPrevious = pNote, pNote = pNote->pNext) {
-        int nDistance = pNote->cStep - pPrevious->cStep;
-        if (nDistance > -2 && nDistance < 2) pNote->bHeadFlipped = pPrevious->bHeadFlipped ? 0 : 1;
-        if (pNote->bHeadFlipped && !pChord->bStemUp) bHeadLeft = true;
-    }
-    return bHeadLeft;
-}
-
-// Chords with notes only; compaction keeps every section where one starts.
-// Stage Q moves the heads itself when this stage follows it in the walk.
-void DisplaceHeads(SMeasureWalk& walk, SMeasure* pMeasure) {
-    if (walk.pChordsSettledOf == pMeasure) return;
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t v = 0; v < sounding.nVoices; ++v)
-        for (uint32_t i = sounding.anVoiceStart[v]; i < sounding.anVoiceStart[v + 1]; ++i) {
-            const SChord* pChord = sounding.apChords[i];
-            if (DisplaceChordHeads(pChord)) pMeasure->pSections[SectionOf(sounding, v, pChord)].bHeadsLeft = 1;
-        }
+// cluster the heads alternate (DisplaceChordHeads, notation.h). With the stem
+// down a moved head lands left of the stem, and the section records it, so
+// that the drawing leaves room for it. Chords with notes only; compaction
+// keeps every section where one starts.
+void DisplaceHeads(SMeasure* pMeasure, const SMeasureIndex& index) {
+    ForEachSoundingChord(index.sounding, [pMeasure](SChord* pChord, uint32_t k) {
+        if (DisplaceChordHeads(pChord)) pMeasure->pSections[k].bHeadsLeft = 1;
+    });
 }

@@ -49,13 +49,7 @@ void FingerChordNotes(SChord* pChord) {
 }
 
 // Every chord is fingered on its own, so the order they come in does not
-// matter. Stage Q fingers them itself when this stage follows it in the walk.
-void AssignStrings(SMeasureWalk& walk, SMeasure* pMeasure) {
-    if (walk.pChordsSettledOf == pMeasure) return;
-    const SSoundingChords& sounding = SoundingChords(walk, pMeasure);
-    for (uint32_t i = 0; i < sounding.anVoiceStart[sounding.nVoices]; ++i) {
-        SChord* pChord = sounding.apChords[i];
-        if (pChord->pNotes->pNext) FingerChordNotes(pChord);
-        else FingerLoneNote(pChord->pNotes);
-    }
+// matter.
+void AssignStrings(const SBuildContext&, const SMeasureIndex& index) {
+    ForEachSoundingChord(index.sounding, [](SChord* pChord, uint32_t) { FingerChord(pChord); });
 }

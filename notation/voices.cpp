@@ -28,7 +28,7 @@ struct SNoteCopies {
 struct SVoicing {
     SMeasure* pMeasure;
     uint8_t bResolution;
-    const SSpans* pSpans;  // the walk's spans of every value on its grid
+    const SSpans* pSpans;  // the build's spans of every value on its grid
     SNoteCopies copies;
     // Each voice's chord array, and its latest chord before the section
     // being filled. Chords before that section only ever change their value,
@@ -276,9 +276,8 @@ static void CloseSection(SVoicing& voicing, uint32_t j) {
 // The index of the later stages: the chords given notes, voice after voice
 // and in section order within each. Each voice's chords were listed as they
 // started, in its own stretch of the index; the stretches close up.
-static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing) {
+static void IndexChords(SSoundingChords& index, const SVoicing& voicing) {
     const SMeasure* pMeasure = voicing.pMeasure;
-    SSoundingChords& index = walk.sounding;
     SChord** apChords = index.apChords;
     // The first voice's stay where they are (a measure given notes has one).
     index.apVoice[0] = voicing.aEnds[0].pVoice;
@@ -295,35 +294,25 @@ static void IndexChords(SMeasureWalk& walk, const SVoicing& voicing) {
     }
     index.anVoiceStart[pMeasure->bVoices] = n;
     index.nVoices = pMeasure->bVoices;
-    index.pMeasure = pMeasure;
-}
-
-// The placed notes of the measure: as a stage before F that walks them all
-// anyway has counted them, or else counted here.
-static uint32_t CountRawNotes(const SMeasure* pMeasure, const SPlacedSections& placed) {
-    if (placed.nNotes != kNotesUncounted) return placed.nNotes;
-    uint32_t nRawNotes = 0;
-    for (uint32_t i = 0; i < placed.nSections; ++i)
-        for (const SNote* pNote = pMeasure->pSections[placed.abSection[i]].pRawNotes; pNote; pNote = pNote->pNext)
-            ++nRawNotes;
-    return nRawNotes;
 }
 
 // Fills the voices of a measure with its nRawNotes placed notes, and indexes
 // the chords that got them.
-static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSections& placed, uint32_t nRawNotes) {
+static void VoiceNotes(const SBuildContext& context, SMeasure* pMeasure, SMeasureIndex& index, uint32_t nRawNotes) {
+    const SPlacedSections& placed = *index.pPlaced;
     SVoicing voicing;
     voicing.pMeasure = pMeasure;
-    voicing.bResolution = walk.context.bResolution;
-    voicing.pSpans = &SpansOfWalk(walk);
+    voicing.bResolution = context.bResolution;
+    voicing.pSpans = context.pSpans;
     voicing.copies.pNext = AllocateRecords<SNote>(nRawNotes);
     voicing.nEnded = 0;
     voicing.nStarted = 0;
     // Every voice opens with a note, so there are no more voices than notes.
     voicing.nPlaced = placed.nSections;
     uint32_t nMostVoices = nRawNotes < kMaxVoices ? nRawNotes : kMaxVoices;
-    MakeRoomForChords(walk, static_cast<size_t>(nMostVoices) * voicing.nPlaced);
-    voicing.apIndexed = walk.sounding.apChords;
+    SSoundingChords& sounding = index.sounding;
+    MakeRoomInIndex(index, sounding.apChords, sounding.nCapacity, static_cast<size_t>(nMostVoices) * voicing.nPlaced);
+    voicing.apIndexed = sounding.apChords;
     // A section without notes starts no chord and ends none. (The list and
     // the sections read once: chords written in between might, for all the
     // compiler knows, be them.)
@@ -348,14 +337,17 @@ static void VoiceNotes(SMeasureWalk& walk, SMeasure* pMeasure, const SPlacedSect
         }
         CloseSection(voicing, j);
     }
-    IndexChords(walk, voicing);
+    IndexChords(sounding, voicing);
 }
 
-void AssignVoices(SMeasureWalk& walk, SMeasure* pMeasure) {
-    const SPlacedSections& placed = PlacedSections(walk, pMeasure);
-    uint32_t nRawNotes = CountRawNotes(pMeasure, placed);
-    if (nRawNotes)
-        VoiceNotes(walk, pMeasure, placed, nRawNotes);
-    else
-        ListSoundingChords(walk, pMeasure);  // no voices: nothing to look at
+// The placed notes of the measure, as stage E counted them, size the block
+// of copies.
+void AssignVoices(const SBuildContext& context, SMeasure* pMeasure, SMeasureIndex& index) {
+    if (index.nPlacedNotes) {
+        VoiceNotes(context, pMeasure, index, index.nPlacedNotes);
+        return;
+    }
+    // No notes, no voices: nothing to index.
+    index.sounding.nVoices = 0;
+    index.sounding.anVoiceStart[0] = 0;
 }

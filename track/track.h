@@ -18,9 +18,11 @@ void DestroyTransientHeap();
 
 // Reduces length/unit while both are even: 6/16 becomes 3/8, 3/16 stays.
 // Both lose the power of two they share, the lowest bit set in either (two
-// shifts instead of two divisions; stage A reduces every piece of every
-// note this way). HalveNonZeroWhileEven spares the test for a length and unit
-// known not to be 0 (HalveWhileEven leaves those as they are).
+// shifts instead of two divisions). Note collection reduces the length of
+// every note it files this way, with HalveNonZeroWhileEven: a note lasts a
+// slot at least and its unit is the grid, so neither is 0 and the test is
+// spared. HalveWhileEven, which leaves a length or unit of 0 as it is, is the
+// rule as the tests of lengths state it.
 inline void HalveNonZeroWhileEven(uint32_t& wLength, uint8_t& bUnit) {
     uint32_t nShift = LowestBit(wLength | bUnit);
     wLength >>= nShift;

@@ -58,9 +58,6 @@ std::vector<std::vector<int>> GlyphsByMeasure(const STrack* track) {
     return glyphs;
 }
 
-// What each clef adds to a treble step: none, treble, bass, treble 8va, bass 8vb.
-const int kShift[] = {0, 0, 12, -7, 19};
-
 // A 4/4 track of the bars, keys changing at the given measures.
 Bytes BarsFile(const std::vector<Bar>& bars, const std::vector<std::pair<uint32_t, int8_t>>& keys = {}) {
     MidiFile file;
@@ -93,10 +90,10 @@ void ExpectClefs(const Bytes& bytes, const std::vector<int>& clefs, const std::s
     for (size_t i = 0; i < clefs.size(); ++i) {
         if (clefs[i] != 0) inEffect = clefs[i];
         std::vector<int> shifted = stepsBefore[i];
-        for (int& s : shifted) s += kShift[inEffect];
+        for (int& s : shifted) s += StepShiftOfClef(inEffect);
         EXPECT_EQ(stepsAfter[i], shifted) << what << ": notes of measure " << i;
         std::vector<int> lowered = glyphsBefore[i];
-        if (inEffect == 2 || inEffect == 4)
+        if (inEffect == kClefBass || inEffect == kClefBassOctaveDown)
             for (int& p : lowered) p -= 2;
         EXPECT_EQ(glyphsAfter[i], lowered) << what << ": key glyphs of measure " << i;
     }

@@ -7,39 +7,6 @@
 
 namespace {
 
-// At resolution 16 one section is a sixteenth.
-constexpr uint32_t kSection = kSixteenth;
-
-// Natural keys and their treble staff steps (0 is C4).
-enum Key : uint8_t {
-    C4 = 60,  // 0
-    D4 = 62,  // 1
-    E4 = 64,  // 2
-    F4 = 65,  // 3
-    G4 = 67,  // 4
-    A4 = 69,  // 5
-    C5 = 72,  // 7
-    D5 = 74,  // 8
-    E5 = 76,  // 9
-};
-
-// One note: start section, length in sections, key.
-struct NoteAt {
-    uint32_t section;
-    uint32_t sections;
-    uint8_t key;
-};
-
-// One measure of numerator/2^exponent holding the given notes.
-MidiFile FileOf(const std::vector<NoteAt>& notes, uint8_t numerator = 4, uint8_t exponent = 2) {
-    MidiFile file;
-    file.Conductor().TimeSignature(0, numerator, exponent);
-    MidiTrack& track = file.AddTrack();
-    for (const NoteAt& n : notes) track.Note(n.section * kSection, n.sections * kSection, n.key);
-    track.EndAt(numerator * kWhole / (1u << exponent));
-    return file;
-}
-
 // A rest as the model shows it: where it starts, its value and dot.
 struct RestAt {
     uint32_t section;
@@ -193,8 +160,9 @@ TEST(RestValues, TheSecondPartOfADottedRestDisappears) {
     EXPECT_EQ(ChordAt(m, 8, 0)->bRestStep, 6);
 }
 
-// Stage L notes the sections where it starts a rest, one bit each; the later
-// stages read them back in order, across the words of 64 sections.
+// Stage L notes the sections where it starts a rest, one bit each, and
+// those where a second voice starts one too; the later stages read them back
+// in order, across the words of 64 sections.
 TEST(RestStarts, ReadBackInOrder) {
     std::vector<std::vector<uint32_t>> cases = {
         {}, {0}, {63}, {64}, {255}, {1, 2, 62, 63, 64, 65, 127, 128, 191, 192, 254, 255}, {}};
@@ -202,35 +170,28 @@ TEST(RestStarts, ReadBackInOrder) {
     for (uint32_t k = 0; k < 256; k += 37) cases.push_back({k});
     for (const std::vector<uint32_t>& starts : cases) {
         SCOPED_TRACE(testing::Message() << starts.size() << " starts, the first " << (starts.empty() ? -1 : int(starts[0])));
-        SMeasure measure = {};
-        measure.bSections = 255;
-        SMeasureWalk walk = {};
-        walk.pRestsOf = &measure;
-        walk.nRestWords = 4;
-        for (uint32_t k : starts) walk.aqRestStarts[k / 64] |= uint64_t(1) << (k % 64);
-        std::vector<uint32_t> read, readInMeasure, readInOther;
-        ForEachStartedRest(walk, [&read](uint32_t k) { read.push_back(k); });
-        EXPECT_EQ(read, starts);
-        ForEachRestStart(walk, &measure, [&readInMeasure](uint32_t k) { readInMeasure.push_back(k); });
-        EXPECT_EQ(readInMeasure, starts);
-        // A measure L has not filled in this walk: every section may start one.
-        SMeasure other = {};
-        other.bSections = 3;
-        ForEachRestStart(walk, &other, [&readInOther](uint32_t k) { readInOther.push_back(k); });
-        EXPECT_EQ(readInOther, (std::vector<uint32_t>{0, 1, 2}));
-        // The sections where rests of several voices meet are a set of their
-        // own; and a measure of at most 64 sections reads one word only, so
-        // what a longer measure left in the others is never seen.
-        std::vector<uint32_t> meet, firstWord, readMeet, readFirstWord;
+        SRestStarts rests = {};
+        rests.nWords = SetWords(255);
+        // Every start noted once, the even ones a second time: those are
+        // where rests meet.
+        std::vector<uint32_t> meet, firstWord;
+        for (uint32_t k : starts) AddToSetNotingRepeats(rests.aqStarts, rests.aqMeet, k);
         for (uint32_t k : starts) {
-            if (k % 2 == 0) meet.push_back(k);
+            if (k % 2 == 0) {
+                AddToSetNotingRepeats(rests.aqStarts, rests.aqMeet, k);
+                meet.push_back(k);
+            }
             if (k < 64) firstWord.push_back(k);
         }
-        for (uint32_t k : meet) walk.aqRestsMeet[k / 64] |= uint64_t(1) << (k % 64);
-        ForEachRestStart(walk, &measure, [&readMeet](uint32_t k) { readMeet.push_back(k); }, walk.aqRestsMeet);
+        std::vector<uint32_t> read, readMeet, readFirstWord;
+        ForEachInSet(rests.aqStarts, rests.nWords, [&read](uint32_t k) { read.push_back(k); });
+        EXPECT_EQ(read, starts);
+        ForEachInSet(rests.aqMeet, rests.nWords, [&readMeet](uint32_t k) { readMeet.push_back(k); });
         EXPECT_EQ(readMeet, meet);
-        walk.nRestWords = 1;
-        ForEachStartedRest(walk, [&readFirstWord](uint32_t k) { readFirstWord.push_back(k); });
+        EXPECT_EQ(AnyInSet(rests.aqMeet), !meet.empty());
+        // A measure of at most 64 sections reads one word only, so what a
+        // longer measure left in the others is never seen.
+        ForEachInSet(rests.aqStarts, SetWords(64), [&readFirstWord](uint32_t k) { readFirstWord.push_back(k); });
         EXPECT_EQ(readFirstWord, firstWord);
     }
 }

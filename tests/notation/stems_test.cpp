@@ -6,47 +6,6 @@
 
 namespace {
 
-// At resolution 16 one section is a sixteenth.
-constexpr uint32_t kSection = kSixteenth;
-
-// Natural keys and their treble staff steps (0 is C4).
-enum Key : uint8_t {
-    G3 = 55,   // -3
-    C4 = 60,   // 0
-    Cs4 = 61,  // 0, sharp
-    D4 = 62,   // 1
-    E4 = 64,   // 2
-    F4 = 65,   // 3
-    G4 = 67,   // 4
-    A4 = 69,   // 5
-    B4 = 71,   // 6
-    C5 = 72,   // 7
-    D5 = 74,   // 8
-    E5 = 76,   // 9
-    F5 = 77,   // 10
-    G5 = 79,   // 11
-    A5 = 81,   // 12
-    B5 = 83,   // 13
-    C6 = 84,   // 14
-    Cs6 = 85,  // 14, sharp
-};
-
-// One note: start section, length in sections, key.
-struct NoteAt {
-    uint32_t section;
-    uint32_t sections;
-    uint8_t key;
-};
-
-// One 4/4 measure (a second one when asked) of the given notes.
-MidiFile FileOf(const std::vector<NoteAt>& notes, uint32_t measures = 1) {
-    MidiFile file;
-    MidiTrack& track = file.AddTrack();
-    for (const NoteAt& n : notes) track.Note(n.section * kSection, n.sections * kSection, n.key);
-    track.EndAt(measures * kWhole);
-    return file;
-}
-
 // One quarter-note chord at the start of a 4/4 measure.
 MidiFile ChordFile(const std::vector<uint8_t>& keys) {
     std::vector<NoteAt> notes;

@@ -49,8 +49,8 @@ public:
         RunStages(context, 'S', 'S');
     }
 
-    // Stages Q to S in one walk, where Q fingers each chord as it finishes
-    // it (the chords stand stem down, so Q keeps their order).
+    // Stages Q to S in one walk, where the builder fingers each chord as Q
+    // finishes it (the chords stand stem down, so Q keeps their order).
     void FinishAndAssignStrings() {
         SBuildContext context = {nullptr, &track_, 16, 0};
         RunStages(context, 'Q', 'S');

@@ -44,7 +44,7 @@ std::string DescribeVoices(const SMeasure* measure) {
     return out.str();
 }
 
-MidiFile FileOf(const std::vector<TestNote>& notes) {
+MidiFile FileOfTicks(const std::vector<TestNote>& notes) {
     MidiFile file;
     MidiTrack& music = file.AddTrack();
     for (const TestNote& n : notes) music.Note(n.tick, n.length, n.key);
@@ -52,9 +52,6 @@ MidiFile FileOf(const std::vector<TestNote>& notes) {
 }
 
 }  // namespace
-
-// At resolution 16 a quarter spans 4 sections (one section: 24 ticks).
-constexpr uint32_t kSection = kSixteenth;
 
 TEST(AssignVoices, VoiceChoice) {
     struct Case {
@@ -119,7 +116,7 @@ TEST(AssignVoices, VoiceChoice) {
          "0:8.[60] 3:16[64] | 0:2[48]"},
     };
     for (const Case& c : cases) {
-        ScopedMidi midi(FileOf(c.notes));
+        ScopedMidi midi(FileOfTicks(c.notes));
         ScopedTrack track(midi.get(), 0, c.resolution, 0, 'F');
         EXPECT_EQ(DescribeVoices(track->pFirstMeasure), c.voices) << c.what;
     }
@@ -137,7 +134,7 @@ TEST(AssignVoices, NotesKeepTheirValueWhenTheChordChanges) {
         {kSixteenth, 2 * kSection, 8, 0, 16, 0},           // sixteenth stretched to an eighth
     };
     for (const Case& c : cases) {
-        ScopedMidi midi(FileOf({{0, c.length, 60}, {0, c.length, 64}, {c.next, kSixteenth, 62}}));
+        ScopedMidi midi(FileOfTicks({{0, c.length, 60}, {0, c.length, 64}, {c.next, kSixteenth, 62}}));
         ScopedTrack track(midi.get(), 0, 16, 0, 'F');
         SChord* chord = ChordAt(track->pFirstMeasure, 0, 0);
         EXPECT_EQ(chord->bValue, c.chordValue) << c.length;
@@ -154,7 +151,7 @@ TEST(AssignVoices, NotesKeepTheirValueWhenTheChordChanges) {
 
 // Voices belong to one measure: each bar starts again from none.
 TEST(AssignVoices, EveryMeasureStartsWithoutVoices) {
-    ScopedMidi midi(FileOf({{0, kQuarter, 72}, {0, kEighth, 60}, {3 * kQuarter, kQuarter, 62},
+    ScopedMidi midi(FileOfTicks({{0, kQuarter, 72}, {0, kEighth, 60}, {3 * kQuarter, kQuarter, 62},
                             {kWhole, kQuarter, 64}, {kWhole + 3 * kQuarter + kEighth, kEighth, 65}}));
     ScopedTrack track(midi.get(), 0, 16, 0, 'F');
     auto measures = Measures(track.get());
@@ -211,15 +208,25 @@ TEST(AssignVoices, ListsTheChordsItGivesNotes) {
           {kWhole - kWhole / 64, kWhole / 64, 50}, {kWhole - kWhole / 64, kWhole / 64, 40}}},
     };
     for (const Case& c : cases) {
-        ScopedMidi midi(FileOf(c.notes));
+        ScopedMidi midi(FileOfTicks(c.notes));
         ScopedTrack track(midi.get(), 0, c.resolution, 0, 'E');
+        SSpans spans;
+        for (uint32_t b = 0; b < 256; ++b)
+            for (uint8_t dotted : {0, 1})
+                spans.abSpan[b][dotted] =
+                    static_cast<uint8_t>(ChordSpan(c.resolution, static_cast<uint8_t>(b), dotted));
+        SBuildContext context = {midi.get(), track.get(), c.resolution, 0};
+        context.pSpans = &spans;
         for (SMeasure* measure : Measures(track.get())) {
-            SMeasureWalk voicing = {}, looking = {};
-            voicing.context = looking.context = SBuildContext{midi.get(), track.get(), c.resolution, 0};
-            AssignVoices(voicing, measure);
+            SPlacedSections placed;
+            SMeasureIndex voicing = {}, looking = {};
+            ListPlacedSections(measure, placed);
+            voicing.pPlaced = &placed;
+            CountPlacedNotes(measure, voicing);
+            AssignVoices(context, measure, voicing);
+            ListSoundingChords(measure, looking);
             const SSoundingChords& listed = voicing.sounding;
-            const SSoundingChords& found = ListSoundingChords(looking, measure);
-            EXPECT_EQ(listed.pMeasure, measure) << c.what;
+            const SSoundingChords& found = looking.sounding;
             ASSERT_EQ(listed.nVoices, found.nVoices) << c.what;
             for (uint32_t v = 0; v < found.nVoices; ++v) {
                 EXPECT_EQ(listed.apVoice[v], found.apVoice[v]) << c.what << ", voice " << v;
@@ -228,14 +235,14 @@ TEST(AssignVoices, ListsTheChordsItGivesNotes) {
             uint32_t nChords = found.anVoiceStart[found.nVoices];
             ASSERT_EQ(listed.anVoiceStart[listed.nVoices], nChords) << c.what;
             for (uint32_t i = 0; i < nChords; ++i) EXPECT_EQ(listed.apChords[i], found.apChords[i]) << c.what;
-            PlatformDestroyHeap(voicing.hWalkHeap);
-            PlatformDestroyHeap(looking.hWalkHeap);
+            PlatformDestroyHeap(voicing.hHeap);
+            PlatformDestroyHeap(looking.hHeap);
         }
     }
 }
 
 TEST(AssignVoices, AllocationFailureIsReported) {
-    ScopedMidi midi(FileOf({{0, kQuarter, 60}, {0, kEighth, 64}}));
+    ScopedMidi midi(FileOfTicks({{0, kQuarter, 60}, {0, kEighth, 64}}));
     ScopedTrack track(midi.get(), 0, 16, 0, 'E');
     PlatformFailAfter(0);
     int id = ErrorIdOf([&] { RunStages(SBuildContext{midi.get(), track.get(), 16, 0}, 'F', 'F'); });

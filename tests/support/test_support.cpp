@@ -3,8 +3,11 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <sstream>
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
@@ -89,6 +92,64 @@ std::vector<int> Pitches(const std::vector<SNote*>& notes) {
     std::vector<int> pitches;
     for (const SNote* n : notes) pitches.push_back(n->bPitch);
     return pitches;
+}
+
+namespace {
+
+void DescribeNote(std::ostringstream& out, const SNote* n) {
+    out << " (" << int(n->cStep) << ' ' << n->nAccidental << ' ' << int(n->bDotted) << int(n->bTieIn)
+        << int(n->bTieOut) << int(n->bHeadFlipped) << ' ' << int(n->bString) << '/' << int(n->bFret) << ' '
+        << int(n->bPitch) << ':' << int(n->bValue) << ')';
+}
+
+// A height to the last bit.
+uint64_t BitsOf(double d) {
+    uint64_t bits;
+    memcpy(&bits, &d, sizeof bits);
+    return bits;
+}
+
+}  // namespace
+
+std::string DescribeModel(const STrack* track) {
+    std::ostringstream out;
+    out << (track->pszName ? track->pszName : "-") << '|' << (track->pszInstrument ? track->pszInstrument : "-")
+        << ' ' << track->nMeasures << ' ' << track->nSections << ' ' << track->nNotes << ' ' << int(track->bProgram)
+        << ' ' << int(track->bResolution) << ' ' << track->dwEndTime << '\n';
+    for (const SMeasure* m = track->pFirstMeasure; m; m = m->pNext) {
+        out << "measure " << m->dwTime << ": " << m->nClef << ' ' << int(m->bNumerator) << '/' << int(m->bDenominator)
+            << ' ' << m->wTempo << ' ' << int(m->bVoices) << ' ' << int(m->bSections) << ' ' << int(m->cKey) << ' '
+            << int(m->bTiedOut) << " glyphs";
+        for (const SKeyAccidental* g = m->pKeyAccidentals; g; g = g->pNext)
+            out << ' ' << g->nKind << '@' << int(g->bPosition);
+        out << '\n';
+        for (const SSection* s = m->pSections; s; s = s->pNext) {
+            out << "  section " << (s - m->pSections) << ' ' << s->dwTime << ' ' << int(s->bHeadsLeft) << " placed";
+            for (const SNote* n = s->pRawNotes; n; n = n->pNext) DescribeNote(out, n);
+            out << '\n';
+            for (const SChord* c = s->pChords; c; c = c->pNext) {
+                out << "    chord " << int(c->bVoice) << ' ' << int(c->bValueLog2) << ' ' << int(c->bStemUp)
+                    << int(c->bBeamPrev) << int(c->bBeamNext) << ' ' << int(c->bRestStep) << ' ' << int(c->bDotted)
+                    << ' ' << int(c->bValue) << ' ' << BitsOf(c->dPosition) << ' ' << int(c->bMark) << int(c->bSharedRest);
+                const SNote* previous = nullptr;
+                for (const SNote* n = c->pNotes; n; previous = n, n = n->pNext) {
+                    DescribeNote(out, n);
+                    out << (n->pPrev == previous ? "" : "!");
+                }
+                out << '\n';
+            }
+        }
+    }
+    return out.str();
+}
+
+MidiFile FileOf(const std::vector<NoteAt>& notes, uint8_t numerator, uint8_t exponent) {
+    MidiFile file;
+    file.Conductor().TimeSignature(0, numerator, exponent);
+    MidiTrack& track = file.AddTrack();
+    for (const NoteAt& n : notes) track.Note(n.section * kSection, n.sections * kSection, n.key);
+    track.EndAt(numerator * kWhole / (1u << exponent));
+    return file;
 }
 
 std::string CorpusDirectory() {

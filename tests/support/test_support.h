@@ -85,12 +85,55 @@ std::vector<SNote*> Notes(const SChord* chord);
 std::vector<SNote*> RawNotes(const SSection* section);
 std::vector<int> Pitches(const std::vector<SNote*>& notes);
 
+// Every field of the track and of every measure, linked section, chord,
+// note (placed or in a chord) and key glyph, as text: two models are the same
+// when their descriptions are. Links are told by the order records come in
+// (and a note's back link by whether it names the note before it).
+std::string DescribeModel(const STrack* track);
+
 // Ticks of common values at the default division of 96.
 constexpr uint32_t kQuarter = 96;
 constexpr uint32_t kWhole = 4 * kQuarter;
 constexpr uint32_t kHalf = 2 * kQuarter;
 constexpr uint32_t kEighth = kQuarter / 2;
 constexpr uint32_t kSixteenth = kQuarter / 4;
+
+// ---- Small pieces for the notation stages ----------------------------------------------
+
+// At resolution 16 one section is a sixteenth.
+constexpr uint32_t kSection = kSixteenth;
+
+// Keys and their treble staff steps (0 is C4).
+enum Key : uint8_t {
+    G3 = 55,   // -3
+    C4 = 60,   // 0
+    Cs4 = 61,  // 0, sharp
+    D4 = 62,   // 1
+    E4 = 64,   // 2
+    F4 = 65,   // 3
+    G4 = 67,   // 4
+    A4 = 69,   // 5
+    B4 = 71,   // 6
+    C5 = 72,   // 7
+    D5 = 74,   // 8
+    E5 = 76,   // 9
+    F5 = 77,   // 10
+    G5 = 79,   // 11
+    A5 = 81,   // 12
+    B5 = 83,   // 13
+    C6 = 84,   // 14
+    Cs6 = 85,  // 14, sharp
+};
+
+// One note: start section, length in sections, key.
+struct NoteAt {
+    uint32_t section;
+    uint32_t sections;
+    uint8_t key;
+};
+
+// One measure of numerator/2^exponent holding the given notes.
+MidiFile FileOf(const std::vector<NoteAt>& notes, uint8_t numerator = 4, uint8_t exponent = 2);
 
 // Where the shared corpus of real files lies ("" when absent).
 std::string CorpusDirectory();
