@@ -109,13 +109,17 @@ uint64_t ScanEvents(SMidiFile* file, unsigned char* chunk) {
     return events;
 }
 
-ParseTotals ParseEveryTrack(SMidiFile* file, unsigned char resolution, std::vector<STrack*>* tracks) {
+ParseTotals ParseEveryTrack(SMidiFile* file, unsigned char resolution, std::vector<STrack*>* tracks,
+                            bool readable) {
     ParseTotals totals;
-    for (unsigned short t = 0; t < file->wTracks; ++t) {
+    const SNotationOptions preset = VSX_ReadableOptions();
+    const unsigned short count = readable ? VSX_CountTracks(file, &preset) : file->wTracks;
+    for (unsigned short t = 0; t < count; ++t) {
         uint64_t before = PlatformBytesAllocated();
         STrack* track = nullptr;
         try {
-            track = VSX_ParseTrack(file, t, resolution, 0);
+            track = readable ? VSX_ParseTrackWithOptions(file, t, resolution, 0, &preset)
+                             : VSX_ParseTrack(file, t, resolution, 0);
         } catch (const CVastrelException&) {
             ++totals.failed;
             continue;

@@ -60,8 +60,10 @@ struct ParseTotals {
 };
 
 // Parses every track at resolution R and keeps the tracks in *tracks (to be
-// released with ReleaseTracks), or releases each at once when tracks is null.
-ParseTotals ParseEveryTrack(SMidiFile* file, unsigned char resolution, std::vector<STrack*>* tracks);
+// released with ReleaseTracks), or releases each at once when tracks is null:
+// in the classic model, or in the readable notation (the preset) when asked.
+ParseTotals ParseEveryTrack(SMidiFile* file, unsigned char resolution, std::vector<STrack*>* tracks,
+                            bool readable = false);
 void ReleaseTracks(std::vector<STrack*>& tracks);
 
 #endif

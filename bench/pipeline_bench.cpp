@@ -100,13 +100,15 @@ void ReturnFreeMemory() {
 // A viewer keeps every track of the file (keep = true): the heaps of all
 // tracks are alive together and their memory is fresh each time. Releasing
 // each track at once lets the next reuse its memory, which shows how much of
-// the cost is first touches of new memory.
-void ParseAll(benchmark::State& state, const std::string& path, unsigned char resolution, bool keep) {
+// the cost is first touches of new memory. The tracks are parsed in the
+// classic model, or in the readable notation (the preset).
+void ParseAll(benchmark::State& state, const std::string& path, unsigned char resolution, bool keep,
+              bool readable = false) {
     LoadedMidi midi(path);
     std::vector<STrack*> tracks;
     ParseTotals totals;
     for (auto _ : state) {
-        totals = ParseEveryTrack(midi.get(), resolution, keep ? &tracks : nullptr);
+        totals = ParseEveryTrack(midi.get(), resolution, keep ? &tracks : nullptr, readable);
         state.PauseTiming();
         ReleaseTracks(tracks);
         ReturnFreeMemory();
@@ -259,6 +261,8 @@ public:
         }
         if (reusing16)
             printf("  notes/s at R=16, each track released at once: %.0f\n", Counter(*reusing16, "items_per_second"));
+        if (const Run* readable16 = Find("ParseReadable/full/R16"); readable16 && parse16)
+            printf("  readable / classic at R=16: %12.2f x (target <= 1.3)\n", Seconds(*readable16) / Seconds(*parse16));
         if (parse64) {
             printf("  notes/s at R=64:            %12.0f\n", Counter(*parse64, "items_per_second"));
             printf("  track heap bytes/note R=64: %12.1f\n", Counter(*parse64, "track_bytes/note"));
@@ -332,6 +336,10 @@ void RegisterAll() {
                                          })->Unit(benchmark::kMillisecond);
         }
     }
+    // The readable notation on the same piece and grid as Parse/full/R16.
+    benchmark::RegisterBenchmark("ParseReadable/full/R16", [](benchmark::State& state) {
+        ParseAll(state, FullPiece().file.Path(), 16, true, true);
+    })->Unit(benchmark::kMillisecond);
     for (unsigned char resolution : {16, 64}) {
         benchmark::RegisterBenchmark(("FreshMemory/full/R" + std::to_string(resolution)).c_str(),
                                      [resolution](benchmark::State& state) {

@@ -1,5 +1,5 @@
 # Checks what a built vastrel.dll needs and offers, from its PE headers:
-#   cmake -DOBJDUMP=<objdump> -DDLL=<vastrel.dll> -DALLOWED="a.dll|b.dll" -DEXPORTS=5 -P check-dll.cmake
+#   cmake -DOBJDUMP=<objdump> -DDLL=<vastrel.dll> -DALLOWED="a.dll|b.dll" -DEXPORTS=7 -P check-dll.cmake
 # Fails when the DLL imports from a DLL not in ALLOWED (the files that ship
 # with it, or system DLLs), or exports other than EXPORTS names.
 

@@ -1,5 +1,5 @@
 # Cross build of the 32-bit Windows DLL for callers built with Microsoft's
-# compiler: Debian's clang targets i686-pc-windows-msvc, so the five calls
+# compiler: Debian's clang targets i686-pc-windows-msvc, so the exported calls
 # get Microsoft's decorated names (?VSX_LoadMidiFile@@...) and CVastrelException
 # is thrown the way such a caller catches it.
 #

@@ -1,6 +1,8 @@
 // libFuzzer target: any bytes, written out as a file and opened through the
 // exported calls like a file a user double-clicked. Every selectable track
-// (at most 16) is parsed at three grids, the tracks are kept side by side,
+// (at most 16) is parsed at three grids, in the classic model, in the
+// readable notation and under options the input's bytes choose (an options
+// record of any size a caller may declare), the tracks are kept side by side,
 // the whole model is read and its invariants checked, playback is followed
 // across each track and past its end, the file is released and the tracks
 // read once more, and everything is released. Every plan's tracks are also
@@ -14,6 +16,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <pugixml.hpp>
@@ -55,17 +58,44 @@ static void WriteInputFile(const uint8_t* pData, size_t nSize) {
     close(fd);
 }
 
-// Three parses of every track per input: the common sixteenth grid, and two
-// more whose grid and transposition the input's own bytes choose, so that
-// over a run every grid meets every transposition while one input stays
-// cheap (and always gets the same plans).
+// The options record of a caller: a size among those a caller may declare
+// (none of the fields, the size alone, part of them, this header's record, a
+// newer header's longer one) and flag bytes from the input's bits. The
+// record is given exactly the bytes it declares (at least its size field),
+// so that a read past them is a sanitizer report.
+static std::vector<uint8_t> OptionsRecordFor(uint32_t bits) {
+    const uint32_t kSizes[] = {0, 4, 5, sizeof(SNotationOptions), sizeof(SNotationOptions) + 8};
+    const uint32_t cbSize = kSizes[bits % 5];
+    bits /= 5;
+    std::vector<uint8_t> record(cbSize < sizeof cbSize ? sizeof cbSize : cbSize);
+    memcpy(record.data(), &cbSize, sizeof cbSize);
+    // An option is on for any byte but 0: half the flags are off, the others
+    // take a byte of the bits.
+    for (size_t i = sizeof cbSize; i < record.size(); ++i, bits = bits >> 3 | bits << 29)
+        record[i] = (bits & 1) ? static_cast<uint8_t>(bits >> 1 | 1) : 0;
+    return record;
+}
+
+// Three parses of every track per input: the classic model on the common
+// sixteenth grid; the readable notation (a null record or the preset's own)
+// and options the input's bytes choose, on a grid with a transposition the
+// input's bytes choose, so that over a run every grid meets every
+// transposition and every record size while one input stays cheap (and
+// always gets the same plans).
 static std::vector<ParsePlan> PlansFor(const uint8_t* pData, size_t nSize) {
     uint32_t h = 2166136261u;  // FNV-1a
     for (size_t i = 0; i < nSize; ++i) h = (h ^ pData[i]) * 16777619u;
     static const uint8_t kGrids[] = {2, 4, 8, 32, 64};
     static const int8_t kShifts[] = {0, 7, -12};
     std::vector<ParsePlan> plans = {{16, 0}};
-    for (int i = 0; i < 2; ++i, h /= 15) plans.push_back({kGrids[h % 5], kShifts[(h / 5) % 3]});
+    const uint32_t bits = h * 2654435761u;  // more bits, independent of the grids'
+    for (int i = 0; i < 2; ++i, h /= 15) plans.push_back({kGrids[h % 5], kShifts[(h / 5) % 3], true});
+    if (bits & 1) {
+        const SNotationOptions preset = VSX_ReadableOptions();
+        plans[1].options.assign(reinterpret_cast<const uint8_t*>(&preset),
+                                reinterpret_cast<const uint8_t*>(&preset) + sizeof preset);
+    }
+    plans[2].options = OptionsRecordFor(bits >> 1);
     return plans;
 }
 

@@ -1,4 +1,5 @@
-// The five exported calls: loading and releasing a file, parsing and
+// The exported calls: loading and releasing a file, parsing a track in the
+// classic model or under notation options, counting the tracks offered, and
 // releasing a track (the playback position is position/position.cpp).
 #include "vastrel.h"
 
@@ -10,6 +11,7 @@
 #include "../notation/notation.h"
 #include "../platform/platform.h"
 #include "../smf/midi_file.h"
+#include "../track/channels.h"
 #include "../track/track.h"
 
 #include <string.h>
@@ -78,15 +80,64 @@ void VSX_ReleaseFile(SMidiFile* pFile) {
     PlatformReturnKeptMemory();
 }
 
+// ---- Notation options ----------------------------------------------------------------
+
+// The options of the classic model: every rule off.
+static SNotationOptions ClassicOptions() {
+    SNotationOptions options = {};
+    options.cbSize = sizeof options;
+    return options;
+}
+
+// The caller's record as the build reads it: no more of it is read than its
+// own size says, nor than this library's record holds (a newer caller's
+// fields are not known here); every field past that is off. The copy carries
+// this library's size and each flag as 0 or 1. Null means the preset.
+static SNotationOptions NormalisedOptions(const SNotationOptions* pGiven) {
+    SNotationOptions given = VSX_ReadableOptions();
+    if (pGiven) {
+        given = ClassicOptions();
+        size_t cbRead = pGiven->cbSize < sizeof given ? pGiven->cbSize : sizeof given;
+        memcpy(&given, pGiven, cbRead);
+    }
+    SNotationOptions options = ClassicOptions();
+    options.bVoicesKeepTies = given.bVoicesKeepTies != 0;
+    options.bConductorChunkAsTrack = given.bConductorChunkAsTrack != 0;
+    return options;
+}
+
+// Whether the file offers its conductor chunk as track 0: a format 1 file
+// whose only chunk holds notes is both the conductor and the music, and the
+// classic model offers no track for it.
+static bool ConductorChunkIsTrack(SMidiFile* pFile, const SNotationOptions& options) {
+    return options.bConductorChunkAsTrack && pFile->wFormat == 1 && pFile->wTracks == 0 &&
+           IsTrackChunkAt(pFile, pFile->pFirstTrack) && NoteChannelsOfChunk(pFile, pFile->pFirstTrack) != 0;
+}
+
+static uint16_t TracksOffered(SMidiFile* pFile, const SNotationOptions& options) {
+    return ConductorChunkIsTrack(pFile, options) ? 1 : pFile->wTracks;
+}
+
+static void CheckFilePrepared(const SMidiFile* pFile) {
+    if (!pFile || !pFile->pFirstTrack) RaiseError(kMsgBufferNotPrepared);
+}
+
+unsigned short VSX_CountTracks(SMidiFile* pFile, const SNotationOptions* pOptions) {
+    CheckFilePrepared(pFile);
+    return TracksOffered(pFile, NormalisedOptions(pOptions));
+}
+
 // ---- Parsing a track -----------------------------------------------------------------
 
-// The chunk of track wTrack: format 1 passes over the conductor and wTrack
-// chunks before it; format 0 has only the one chunk.
-static unsigned char* LocateTrackChunk(SMidiFile* pFile, unsigned short wTrack) {
+// The chunk of track wTrack: format 1 passes over the conductor (unless it is
+// the track itself) and wTrack chunks before it; format 0 has only the one
+// chunk.
+static unsigned char* LocateTrackChunk(SMidiFile* pFile, unsigned short wTrack, bool bConductorIsTrack) {
     unsigned char* pChunk = pFile->pFirstTrack;
     const unsigned char* pEnd = pFile->pData + pFile->nDataSize;
     if (pFile->wFormat == 1) {
-        for (uint32_t n = 0; n < static_cast<uint32_t>(wTrack) + 1; ++n) {
+        uint32_t nBefore = static_cast<uint32_t>(wTrack) + (bConductorIsTrack ? 0 : 1);
+        for (uint32_t n = 0; n < nBefore; ++n) {
             if (!IsTrackChunkAt(pFile, pChunk)) RaiseError(kMsgInvalidTrackHeader);
             uint64_t nSkip = kChunkHeadBytes + static_cast<uint64_t>(ReadBigEndian32(pChunk + 4));
             if (nSkip > static_cast<uint64_t>(pEnd - pChunk)) RaiseError(kMsgInvalidTrackHeader);
@@ -97,13 +148,16 @@ static unsigned char* LocateTrackChunk(SMidiFile* pFile, unsigned short wTrack) 
     return pChunk;
 }
 
-STrack* ParseTrackThrough(SMidiFile* pFile, unsigned short wTrack, unsigned char bResolution,
-                          char cTranspose, char cLastStage) {
-    if (!pFile || !pFile->pFirstTrack) RaiseError(kMsgBufferNotPrepared);
-    if (wTrack >= pFile->wTracks) RaiseError(kMsgInvalidTrackNumber);
+// Parses a track under normalised options, stopping after stage cLastStage.
+static STrack* ParseTrackUnder(SMidiFile* pFile, unsigned short wTrack, unsigned char bResolution, char cTranspose,
+                               const SNotationOptions& options, char cLastStage) {
+    CheckFilePrepared(pFile);
+    bool bConductorIsTrack = ConductorChunkIsTrack(pFile, options);
+    uint16_t wTracks = bConductorIsTrack ? 1 : pFile->wTracks;
+    if (wTrack >= wTracks) RaiseError(kMsgInvalidTrackNumber);
     // The grid must halve down to single slots: only powers of two.
     if (bResolution < 2 || bResolution > 64 || !IsPowerOfTwo(bResolution)) RaiseError(kMsgInvalidResolution);
-    unsigned char* pChunk = LocateTrackChunk(pFile, wTrack);
+    unsigned char* pChunk = LocateTrackChunk(pFile, wTrack, bConductorIsTrack);
 
     void* hHeap = PlatformCreateHeap();
     if (!hHeap) RaiseError(kMsgNoTrackHeap);
@@ -116,11 +170,12 @@ STrack* ParseTrackThrough(SMidiFile* pFile, unsigned short wTrack, unsigned char
     pTrack->hHeap = hHeap;
     g_pCurrentTrack = pTrack;
 
-    bool bLastTrack = pFile->wFormat == 0 || static_cast<uint32_t>(wTrack) + 1 == pFile->wTracks;
+    // The last chunk's end-of-track event is the one lengthened.
+    bool bLastTrack = pFile->wFormat == 0 || static_cast<uint32_t>(wTrack) + 1 == wTracks;
     uint8_t bChannel = pFile->wFormat == 0 ? static_cast<uint8_t>(wTrack) : 0;
     try {
         CollectTrackNotes(pFile, pChunk, bResolution, bChannel, bLastTrack, static_cast<int8_t>(cTranspose));
-        BuildNotation(pFile, bResolution, static_cast<int8_t>(cTranspose), cLastStage);
+        BuildNotation(pFile, bResolution, static_cast<int8_t>(cTranspose), options, cLastStage);
     } catch (const CVastrelException&) {
         // The caller never receives an unfinished track: nothing of it stays.
         VSX_ReleaseTrack(pTrack);
@@ -129,8 +184,23 @@ STrack* ParseTrackThrough(SMidiFile* pFile, unsigned short wTrack, unsigned char
     return g_pCurrentTrack;
 }
 
+STrack* ParseTrackThrough(SMidiFile* pFile, unsigned short wTrack, unsigned char bResolution,
+                          char cTranspose, char cLastStage) {
+    return ParseTrackUnder(pFile, wTrack, bResolution, cTranspose, ClassicOptions(), cLastStage);
+}
+
+STrack* ParseTrackThroughWithOptions(SMidiFile* pFile, unsigned short wTrack, unsigned char bResolution,
+                                     char cTranspose, const SNotationOptions* pOptions, char cLastStage) {
+    return ParseTrackUnder(pFile, wTrack, bResolution, cTranspose, NormalisedOptions(pOptions), cLastStage);
+}
+
 STrack* VSX_ParseTrack(SMidiFile* pFile, unsigned short wTrack, unsigned char bResolution, char cTranspose) {
     return ParseTrackThrough(pFile, wTrack, bResolution, cTranspose, 'S');
+}
+
+STrack* VSX_ParseTrackWithOptions(SMidiFile* pFile, unsigned short wTrack, unsigned char bResolution,
+                                  char cTranspose, const SNotationOptions* pOptions) {
+    return ParseTrackThroughWithOptions(pFile, wTrack, bResolution, cTranspose, pOptions, 'S');
 }
 
 void VSX_ReleaseTrack(STrack* pTrack) {

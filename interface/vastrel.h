@@ -1,8 +1,9 @@
 // vastrel: turns a Standard MIDI File into a notation model.
 //
 // Load a file, parse any of its tracks (format 1) or channels (format 0)
-// into an STrack, follow playback with VSX_GetPositionByMusicTime, then
-// release every track and the file. Every failure throws CVastrelException.
+// into an STrack (the classic model, or the readable notation with options),
+// follow playback with VSX_GetPositionByMusicTime, then release every track
+// and the file. Every failure throws CVastrelException.
 // Calls are not reentrant: make them from one thread, one at a time.
 #ifndef VASTREL_H
 #define VASTREL_H
@@ -37,6 +38,57 @@ VSX_API SMidiFile* VSX_LoadMidiFile(const char* pszPath);
 // end-of-track event in the loaded copy to the last bar line.
 VSX_API STrack* VSX_ParseTrack(SMidiFile* pFile, unsigned short wTrack,
                                unsigned char bResolution, char cTranspose);
+
+// ---- The readable notation ------------------------------------------------------
+//
+// VSX_ParseTrack builds the classic model. The readable notation changes
+// what a musician reads first where the classic rules leave it hard to read;
+// each of its rules is one option of the record below, so a caller may take
+// the preset or choose rule by rule. With every option off,
+// VSX_ParseTrackWithOptions builds exactly what VSX_ParseTrack builds.
+//
+// The record grows at its end as rules are added. Its first field is its own
+// size as the caller's header has it: the library reads only the first
+// cbSize bytes of the caller's record and takes every field past them as
+// off, so a program built against an older header keeps working with a newer
+// library, and one built against a newer header with an older library. An
+// option is on when its byte is not 0.
+struct SNotationOptions {
+    // sizeof(SNotationOptions) as the caller's header has it (the preset sets it).
+    uint32_t cbSize;
+    // A tied piece stays in the voice of the note it continues: inside a
+    // measure (even when a higher note of another value has taken that
+    // voice's chord at its section), and over bar lines, where a voice that
+    // ties into the next measure goes on there with the same voice number.
+    uint8_t bVoicesKeepTies;
+    // A format 1 file whose only chunk holds notes offers that chunk as track
+    // 0: it is both the conductor and the music (the classic model offers no
+    // track at all for it). Being the last chunk, its end-of-track event is
+    // lengthened as any last track's is.
+    uint8_t bConductorChunkAsTrack;
+};
+
+// The preset: every readable rule on. It is made here, in the caller's
+// header, so that its size and fields are the ones the caller is built with.
+inline SNotationOptions VSX_ReadableOptions() {
+    SNotationOptions options = {};
+    options.cbSize = sizeof(SNotationOptions);
+    options.bVoicesKeepTies = 1;
+    options.bConductorChunkAsTrack = 1;
+    return options;
+}
+
+// Builds the notation model of track wTrack as VSX_ParseTrack does (same
+// arguments, same checks, same errors), under the rules pOptions turns on;
+// a null pOptions means the preset. Track numbers count the tracks
+// VSX_CountTracks gives under the same options.
+VSX_API STrack* VSX_ParseTrackWithOptions(SMidiFile* pFile, unsigned short wTrack, unsigned char bResolution,
+                                          char cTranspose, const SNotationOptions* pOptions);
+
+// The tracks offered under these options (null: the preset), numbered from
+// 0: the file's wTracks, and 1 for a format 1 file whose only chunk holds
+// notes when bConductorChunkAsTrack is on.
+VSX_API unsigned short VSX_CountTracks(SMidiFile* pFile, const SNotationOptions* pOptions);
 
 // Maps a playback time (768 units per quarter note) to the measure and
 // section being played and the fraction of that section already played.

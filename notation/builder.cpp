@@ -305,10 +305,11 @@ void RunStages(const SBuildContext& given, char cFirst, char cLast) {
     PlatformDestroyHeap(walk.index.hHeap);
 }
 
-void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, char cLastStage) {
+void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, const SNotationOptions& options,
+                   char cLastStage) {
     // A track without notes has no grid and gets no measures.
     if (g_nSlots == 0) return;
-    SBuildContext context = {pFile, g_pCurrentTrack, bResolution, cTranspose};
+    SBuildContext context = {pFile, g_pCurrentTrack, bResolution, cTranspose, options};
     context.pSlots = g_pSlots;
     context.pRawNotes = g_pRawNotes;
     context.nSlots = g_nSlots;

@@ -37,6 +37,9 @@ struct SBuildContext {
     STrack* pTrack;        // the track under construction (g_pCurrentTrack)
     uint8_t bResolution;   // R: grid slots per whole note, a power of two 2..64
     int8_t cTranspose;     // semitones added to every key
+    // The rules of the readable notation the build follows (all off: the
+    // classic model), a normalised copy: its own size, each flag 0 or 1.
+    SNotationOptions options = {};
     // The grid note collection left, for stages A and B: its slots, the
     // notes they hold, and how many slots there are (0 for a track without
     // notes).
@@ -62,9 +65,11 @@ struct SBuildContext {
 // A stage over the whole track (A, B).
 typedef void (*TrackStage)(SBuildContext& context);
 
-// Runs stages A to cLastStage (A..S) over the grid that note collection left.
-// A track without notes gets no stage at all.
-void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, char cLastStage = 'S');
+// Runs stages A to cLastStage (A..S) over the grid that note collection left,
+// under the given (normalised) options. A track without notes gets no stage
+// at all.
+void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, const SNotationOptions& options,
+                   char cLastStage = 'S');
 
 // Runs the stages cFirst to cLast of the table on a track (the tests run one
 // stage alone this way). A measure stage whose range leaves out the stage

@@ -145,9 +145,11 @@ static Json TrackJson(unsigned number, const STrack& track) {
     return j;
 }
 
-std::string InfoJson(const std::string& path, const SMidiFile& file, const std::vector<TrackSummary>& tracks) {
+std::string InfoJson(const std::string& path, const SMidiFile& file, unsigned tracksOffered,
+                     const std::vector<TrackSummary>& tracks) {
     Json j;
     j["file"] = FileJson(path, file);
+    j["file"]["tracksOffered"] = tracksOffered;
     Json list = Json::array();
     for (const TrackSummary& summary : tracks) list.push_back(TrackJson(summary.number, *summary.track));
     j["tracks"] = list;
@@ -164,8 +166,14 @@ std::string ShowJson(const ShowRequest& request, const SMidiFile& file, const ST
         if (m->nClef) clef = m->nClef;
         measures.push_back(MeasureJson(*m, number, clef));
     }
-    t["measures"] = measures;
+    // The readable notation lists its staves (one for now; a keyboard part
+    // will have two), each with measures of the classic shape.
+    if (request.readable)
+        t["staves"] = Json::array({Json{{"staff", 1}, {"measures", std::move(measures)}}});
+    else
+        t["measures"] = std::move(measures);
     Json j;
+    j["notation"] = request.readable ? "readable" : "classic";
     j["file"] = FileJson(request.path, file);
     j["track"] = t;
     return Dump(j);

@@ -31,10 +31,16 @@ struct ShowRequest {
     unsigned track;
     int resolution;
     int transpose;
+    bool readable = false;  // parsed in the readable notation (VSX_ParseTrackWithOptions), not the classic model
 };
 
-std::string InfoText(const std::string& path, const SMidiFile& file, const std::vector<TrackSummary>& tracks);
-std::string InfoJson(const std::string& path, const SMidiFile& file, const std::vector<TrackSummary>& tracks);
+// The file's report and its tracks; tracksOffered is how many tracks the
+// notation parsed in offers (VSX_CountTracks), which differs from the file's
+// wTracks for a format 1 file whose only chunk holds the music.
+std::string InfoText(const std::string& path, const SMidiFile& file, unsigned tracksOffered,
+                     const std::vector<TrackSummary>& tracks);
+std::string InfoJson(const std::string& path, const SMidiFile& file, unsigned tracksOffered,
+                     const std::vector<TrackSummary>& tracks);
 
 std::string ShowText(const ShowRequest& request, const SMidiFile& file, const STrack& track);
 std::string ShowJson(const ShowRequest& request, const SMidiFile& file, const STrack& track);

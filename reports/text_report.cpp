@@ -85,7 +85,8 @@ static Row TrackRow(const TrackSummary& summary) {
     return row;
 }
 
-std::string InfoText(const std::string& path, const SMidiFile& file, const std::vector<TrackSummary>& tracks) {
+std::string InfoText(const std::string& path, const SMidiFile& file, unsigned tracksOffered,
+                     const std::vector<TrackSummary>& tracks) {
     std::ostringstream out;
     out << "File             " << path << "\n";
     out << "Name             " << MusicXmlText(file.pszName) << "\n";
@@ -93,7 +94,9 @@ std::string InfoText(const std::string& path, const SMidiFile& file, const std::
         << (file.wFormat == 0 ? " (one track chunk: each MIDI channel is a track)"
                               : " (a conductor track, then the music tracks)")
         << "\n";
-    out << "Tracks           " << file.wTracks << " to choose from, numbered from 0\n";
+    out << "Tracks           " << tracksOffered << " to choose from, numbered from 0";
+    if (tracksOffered != file.wTracks) out << " (the only chunk holds the music: it is track 0)";
+    out << "\n";
     out << "Division         " << file.wDivision << " ticks per quarter note\n";
     out << "Meters fill      whole halves " << YesNo(file.bMeter2) << ", quarters " << YesNo(file.bMeter4)
         << ", eighths " << YesNo(file.bMeter8) << ", 16ths " << YesNo(file.bMeter16) << ", 32nds "
@@ -249,6 +252,7 @@ static std::string TrackHeading(const ShowRequest& request, const SMidiFile& fil
     out << MusicXmlText(file.pszName) << ", track " << request.track << ": " << MusicXmlText(track.pszName) << "\n";
     out << "Instrument  " << (track.pszInstrument ? track.pszInstrument : "") << " (program "
         << static_cast<int>(track.bProgram) << ")\n";
+    out << "Notation    " << (request.readable ? "readable" : "classic") << "\n";
     out << "Grid        " << static_cast<int>(track.bResolution) << " sections per whole note, transposed by "
         << request.transpose << " semitones\n";
     out << "Size        " << Counted(track.nMeasures, "measure", "measures") << ", "

@@ -5,6 +5,10 @@
 //   vastrel position FILE --track 0 768  where a playback time falls
 //   vastrel musicxml FILE -o song.musicxml  the tracks as a MusicXML score
 //
+// show, position and musicxml read the readable notation (the library's
+// preset of notation options); --classic gives the classic model instead.
+// info lists the tracks the readable notation offers.
+//
 // The tool reads the library only through its public header, as a score
 // viewer would. Every report is built whole before it is printed, so a
 // failure never leaves half a report on standard output; the MusicXML score,
@@ -24,9 +28,10 @@
 
 static const char kUsage[] =
     "usage: vastrel info FILE [--json]\n"
-    "       vastrel show FILE [--track N] [--resolution R] [--transpose T] [--json]\n"
-    "       vastrel position FILE --track N [--resolution R] [--json] TIME...\n"
-    "       vastrel musicxml FILE [--track N ...] [--resolution R] [--transpose T] [--tablature] [-o OUT]\n";
+    "       vastrel show FILE [--track N] [--resolution R] [--transpose T] [--classic] [--json]\n"
+    "       vastrel position FILE --track N [--resolution R] [--classic] [--json] TIME...\n"
+    "       vastrel musicxml FILE [--track N ...] [--resolution R] [--transpose T] [--tablature] [--classic]\n"
+    "                             [-o OUT]\n";
 
 struct Options {
     std::string path;
@@ -38,13 +43,16 @@ struct Options {
     std::vector<long long> tracks;  // musicxml: the parts, all tracks with notes when empty
     std::string out;                // musicxml: the file to write instead of standard output
     bool tablature = false;         // musicxml: a guitar tablature staff under every part
+    bool classic = false;           // show, position, musicxml: the classic model, not the readable notation
 };
 
 // A loaded file and the tracks parsed from it; the tracks are released
 // before their file.
 class LoadedFile {
 public:
-    explicit LoadedFile(const std::string& path) : file_(VSX_LoadMidiFile(path.c_str())) {}
+    // Tracks are parsed in the readable notation, or in the classic model.
+    LoadedFile(const std::string& path, bool classic)
+        : file_(VSX_LoadMidiFile(path.c_str())), classic_(classic), readable_(VSX_ReadableOptions()) {}
     ~LoadedFile() {
         for (STrack* track : tracks_) VSX_ReleaseTrack(track);
         VSX_ReleaseFile(file_);
@@ -59,19 +67,33 @@ public:
     // lost to a failed push_back. A failed parse leaves nothing behind.
     STrack* Parse(unsigned number, int resolution, int transpose) {
         tracks_.reserve(tracks_.size() + 1);
-        tracks_.push_back(VSX_ParseTrack(file_, static_cast<unsigned short>(number),
-                                         static_cast<unsigned char>(resolution), static_cast<char>(transpose)));
+        tracks_.push_back(ParseAlone(number, resolution, transpose));
         return tracks_.back();
     }
 
+    // A track the caller releases itself.
+    STrack* ParseAlone(unsigned number, int resolution, int transpose) const {
+        const unsigned short track = static_cast<unsigned short>(number);
+        const unsigned char grid = static_cast<unsigned char>(resolution);
+        const char shift = static_cast<char>(transpose);
+        return classic_ ? VSX_ParseTrack(file_, track, grid, shift)
+                        : VSX_ParseTrackWithOptions(file_, track, grid, shift, &readable_);
+    }
+
+    // The tracks the notation offers: the file's own count in the classic
+    // model; one more than none for a file whose only chunk holds the music.
+    unsigned TrackCount() const { return classic_ ? file_->wTracks : VSX_CountTracks(file_, &readable_); }
+
 private:
     SMidiFile* file_;
+    bool classic_;
+    SNotationOptions readable_;
     std::vector<STrack*> tracks_;
 };
 
 static ShowRequest RequestOf(const Options& options) {
     return ShowRequest{options.path, static_cast<unsigned>(options.track), static_cast<int>(options.resolution),
-                       static_cast<int>(options.transpose)};
+                       static_cast<int>(options.transpose), !options.classic};
 }
 
 // What `info` prints of a track is its header: the counts, the end and the
@@ -84,14 +106,14 @@ struct TrackHeader {
 };
 
 static std::string RunInfo(const Options& options) {
-    LoadedFile loaded(options.path);
+    LoadedFile loaded(options.path, false);
+    const unsigned count = loaded.TrackCount();
     // Reserved whole, so that the names pointed at never move.
     std::vector<TrackHeader> headers;
-    headers.reserve(loaded.File().wTracks);
+    headers.reserve(count);
     std::vector<TrackSummary> tracks;
-    for (unsigned n = 0; n < loaded.File().wTracks; ++n) {
-        std::unique_ptr<STrack, void (*)(STrack*)> track(
-            VSX_ParseTrack(loaded.FilePointer(), static_cast<unsigned short>(n), 16, 0), VSX_ReleaseTrack);
+    for (unsigned n = 0; n < count; ++n) {
+        std::unique_ptr<STrack, void (*)(STrack*)> track(loaded.ParseAlone(n, 16, 0), VSX_ReleaseTrack);
         headers.push_back({*track, track->pszName ? track->pszName : "", track->pszInstrument ? track->pszInstrument : ""});
         TrackHeader& header = headers.back();
         header.fields.pFirstMeasure = nullptr;
@@ -100,12 +122,13 @@ static std::string RunInfo(const Options& options) {
         header.fields.pszInstrument = track->pszInstrument ? &header.instrument[0] : nullptr;
         tracks.push_back({n, &header.fields});
     }
-    return options.json ? InfoJson(options.path, loaded.File(), tracks) : InfoText(options.path, loaded.File(), tracks);
+    return options.json ? InfoJson(options.path, loaded.File(), count, tracks)
+                        : InfoText(options.path, loaded.File(), count, tracks);
 }
 
 static std::string RunShow(const Options& options) {
     ShowRequest request = RequestOf(options);
-    LoadedFile loaded(options.path);
+    LoadedFile loaded(options.path, options.classic);
     const STrack* track = loaded.Parse(request.track, request.resolution, request.transpose);
     return options.json ? ShowJson(request, loaded.File(), *track) : ShowText(request, loaded.File(), *track);
 }
@@ -130,7 +153,7 @@ static PositionAnswer Locate(SMidiFile* file, STrack* track, long musicTime) {
 
 static std::string RunPosition(const Options& options) {
     ShowRequest request = RequestOf(options);
-    LoadedFile loaded(options.path);
+    LoadedFile loaded(options.path, options.classic);
     STrack* track = loaded.Parse(request.track, request.resolution, 0);
     std::vector<PositionAnswer> answers;
     for (long long time : options.times)
@@ -142,12 +165,12 @@ static std::string RunPosition(const Options& options) {
 // written as it is made: every track is parsed, and a score without notes
 // refused, before the first byte goes out.
 static int RunMusicXml(const Options& options) {
-    LoadedFile loaded(options.path);
+    LoadedFile loaded(options.path, options.classic);
     std::vector<MusicXmlPart> parts;
     const int resolution = static_cast<int>(options.resolution), transpose = static_cast<int>(options.transpose);
     for (long long n : options.tracks)
         parts.push_back({static_cast<unsigned>(n), loaded.Parse(static_cast<unsigned>(n), resolution, transpose)});
-    for (unsigned n = 0; options.tracks.empty() && n < loaded.File().wTracks; ++n) {
+    for (unsigned n = 0; options.tracks.empty() && n < loaded.TrackCount(); ++n) {
         const STrack* track = loaded.Parse(n, resolution, transpose);
         if (track->nMeasures > 0) parts.push_back({n, track});
     }
@@ -188,6 +211,11 @@ static void AddResolution(CLI::App* command, Options& options) {
         ->check(CLI::Range(0LL, 255LL));
 }
 
+static void AddClassic(CLI::App* command, Options& options) {
+    command->add_flag("--classic", options.classic,
+                      "the classic model (VSX_ParseTrack) instead of the readable notation");
+}
+
 static void AddTranspose(CLI::App* command, Options& options) {
     command->add_option("--transpose", options.transpose, "semitones added to every note")
         ->capture_default_str()
@@ -209,6 +237,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0LL, 65535LL));
     AddResolution(show, options);
     AddTranspose(show, options);
+    AddClassic(show, options);
 
     CLI::App* position = app.add_subcommand("position", "measure, section and fraction of playback times");
     AddFile(position, options);
@@ -219,6 +248,7 @@ int main(int argc, char** argv) {
     position->add_option("TIME", options.times, "playback times, 768 per quarter note")
         ->required()
         ->check(CLI::Range(-2147483648LL, 2147483647LL));
+    AddClassic(position, options);
 
     CLI::App* musicxml = app.add_subcommand("musicxml", "the tracks as a MusicXML score, one part per track");
     musicxml->add_option("FILE", options.path, "Standard MIDI File (format 0 or 1)")->required();
@@ -229,6 +259,7 @@ int main(int argc, char** argv) {
     musicxml->add_option("-o,--output", options.out, "write the score to this file instead of standard output");
     musicxml->add_flag("--tablature", options.tablature,
                        "add a guitar tablature staff (strings and frets) to every part");
+    AddClassic(musicxml, options);
 
     try {
         app.parse(argc, argv);

@@ -1,6 +1,8 @@
 // The library for a web page: one loaded file and one parsed track (the
 // one drawn) at a time, reached from JavaScript through a handful of C
-// calls (viewer/src/vastrel.js wraps them).
+// calls (viewer/src/vastrel.js wraps them). The page shows the readable
+// notation: every track is parsed with the library's preset of notation
+// options, for drawing, the position lookup, the export and the model alike.
 //
 // Every call that can fail returns 0 (or a null text) and keeps the
 // library's message and id for vsx_web_error_message / vsx_web_error_id,
@@ -77,8 +79,9 @@ bool Guarded(Step step) {
 }
 
 STrack* Parse(unsigned number, int resolution, int transpose) {
-    return VSX_ParseTrack(session.file, static_cast<unsigned short>(number), static_cast<unsigned char>(resolution),
-                          static_cast<char>(transpose));
+    const SNotationOptions readable = VSX_ReadableOptions();
+    return VSX_ParseTrackWithOptions(session.file, static_cast<unsigned short>(number),
+                                     static_cast<unsigned char>(resolution), static_cast<char>(transpose), &readable);
 }
 
 // A call made when nothing is open to answer it: an error of the glue's
@@ -106,15 +109,17 @@ const char* Text(std::string text) {
 // never given back to the page).
 std::string FileReport() {
     using Json = nlohmann::ordered_json;
-    Json j = Json::parse(InfoJson(session.path, *session.file, {}));
+    const SNotationOptions readable = VSX_ReadableOptions();
+    const unsigned count = VSX_CountTracks(session.file, &readable);
+    Json j = Json::parse(InfoJson(session.path, *session.file, count, {}));
     Json& tracks = j["tracks"];
     Json refused = Json::array();
-    for (unsigned n = 0; n < session.file->wTracks; ++n) {
+    for (unsigned n = 0; n < count; ++n) {
         STrack* track = nullptr;
         std::string one;
         bool reported = Guarded([&] {
             track = Parse(n, 16, 0);
-            one = InfoJson(session.path, *session.file, {{n, track}});
+            one = InfoJson(session.path, *session.file, count, {{n, track}});
         });
         VSX_ReleaseTrack(track);
         if (reported)
@@ -206,7 +211,8 @@ EMSCRIPTEN_KEEPALIVE const char* vsx_web_model_json(int track, int resolution, i
     STrack* parsed = nullptr;
     bool written = Guarded([&] {
         parsed = Parse(static_cast<unsigned>(track), resolution, transpose);
-        report = ShowJson(ShowRequest{session.path, static_cast<unsigned>(track), resolution, transpose}, *session.file, *parsed);
+        const ShowRequest request{session.path, static_cast<unsigned>(track), resolution, transpose, true};
+        report = ShowJson(request, *session.file, *parsed);
     });
     VSX_ReleaseTrack(parsed);
     return written ? Text(std::move(report)) : nullptr;

@@ -1,6 +1,7 @@
 // A program built only from an installed vastrel, the way a developer who
-// downloaded it would: it loads a MIDI file, parses its first track, and
-// catches the library's refusal of a file that is not MIDI.
+// downloaded it would: it loads a MIDI file, parses its first track in the
+// classic model and in the readable notation, and catches the library's
+// refusal of a file that is not MIDI.
 //
 //   consumer SONG.mid NOT-MIDI-FILE
 //
@@ -19,6 +20,12 @@ static int ReadSong(const char* pszPath) {
                pTrack->nMeasures, pTrack->nNotes);
         bool bOk = pTrack->nMeasures > 0 && pTrack->nNotes > 0 && pTrack->pFirstMeasure != nullptr;
         VSX_ReleaseTrack(pTrack);
+        const SNotationOptions readable = VSX_ReadableOptions();
+        STrack* pReadable = VSX_ParseTrackWithOptions(pFile, 0, 16, 0, &readable);
+        printf("consumer: readable notation, %u tracks offered, track 0: %d measures, %d notes\n",
+               VSX_CountTracks(pFile, &readable), pReadable->nMeasures, pReadable->nNotes);
+        bOk = bOk && pReadable->nNotes > 0 && VSX_CountTracks(pFile, &readable) == pFile->wTracks;
+        VSX_ReleaseTrack(pReadable);
         VSX_ReleaseFile(pFile);
         return bOk ? 0 : 1;
     } catch (const CVastrelException& e) {

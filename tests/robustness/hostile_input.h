@@ -24,10 +24,35 @@
 #include "../../platform/platform.h"
 #include "../support/model_invariants.h"
 
-// One parse of every track: the grid and the transposition.
+// One parse of every track: the grid and the transposition, and the call.
+// A plan of the readable call hands the library the options record as a
+// caller built against some header would: exactly its bytes (cbSize first)
+// in a block of their own, so that a read past them is seen; or a null
+// record (the preset).
 struct ParsePlan {
     uint8_t resolution;
     int8_t transpose;
+    bool readable = false;         // VSX_ParseTrackWithOptions instead of VSX_ParseTrack
+    std::vector<uint8_t> options = {};  // the caller's record; empty: a null pointer
+
+    const SNotationOptions* Options() const {
+        return options.empty() ? nullptr : reinterpret_cast<const SNotationOptions*>(options.data());
+    }
+    STrack* Parse(SMidiFile* file, unsigned short track) const {
+        const char shift = static_cast<char>(transpose);
+        return readable ? VSX_ParseTrackWithOptions(file, track, resolution, shift, Options())
+                        : VSX_ParseTrack(file, track, resolution, shift);
+    }
+    // The tracks the plan's call offers.
+    unsigned short Tracks(SMidiFile* file) const { return readable ? VSX_CountTracks(file, Options()) : file->wTracks; }
+    std::string Name() const {
+        std::string name = "R " + std::to_string(resolution) + " transposed " + std::to_string(transpose);
+        if (!readable) return name;
+        if (options.empty()) return name + " readable (preset)";
+        uint32_t cbSize = 0;
+        memcpy(&cbSize, options.data(), sizeof cbSize);
+        return name + " readable (options of " + std::to_string(cbSize) + " bytes)";
+    }
 };
 
 // Every grid with every transposition.
@@ -272,21 +297,27 @@ inline HostileRun ExerciseFile(const char* path, const std::vector<ParsePlan>& p
     }
     run.checksum += CheckFile(run, file);
     const uint32_t nFileSize = file->nFileSize, nDataSize = file->nDataSize;
-    const unsigned nTracks = file->wTracks < kMostTracksTried ? file->wTracks : kMostTracksTried;
     std::vector<unsigned char> before;
     uint64_t slotsLaidOut = 0;
 
     for (const ParsePlan& plan : plans) {
-        std::string where = "R " + std::to_string(plan.resolution) + " transposed " + std::to_string(plan.transpose);
+        std::string where = plan.Name();
+        unsigned nOffered = 0;
+        try {
+            nOffered = plan.Tracks(file);
+        } catch (const CVastrelException& e) {
+            ++run.refusals[e.nMessageId];
+            CheckRefusal(run, e, where + " counting tracks");
+        }
+        const unsigned nTracks = nOffered < kMostTracksTried ? nOffered : kMostTracksTried;
         std::vector<STrack*> tracks(nTracks, nullptr);
         for (unsigned t = 0; t < nTracks && slotsLaidOut < limits.slotBudget; ++t) {
             std::string at = where + " track " + std::to_string(t);
             // Only the last track may lengthen its end-of-track event in the buffer.
-            bool last = file->wFormat == 0 || t + 1 == file->wTracks;
+            bool last = file->wFormat == 0 || t + 1 == nOffered;
             if (!last) before.assign(file->pBuffer, file->pBuffer + nFileSize + 3);
             try {
-                tracks[t] = VSX_ParseTrack(file, static_cast<unsigned short>(t), plan.resolution,
-                                           static_cast<char>(plan.transpose));
+                tracks[t] = plan.Parse(file, static_cast<unsigned short>(t));
                 ++run.parsed;
                 if (g_hTransientHeap) Problem(run, at + ": the grid outlives the parse");
             } catch (const CVastrelException& e) {

@@ -180,18 +180,19 @@ TEST(ToolShow, JsonHasEveryRecordAndField) {
     EXPECT_EQ(track["resolution"], 16);
     EXPECT_EQ(track["noteCount"], 3);
     ASSERT_EQ(track["measureCount"], 2);
-    ASSERT_EQ(track["measures"].size(), 2u);
+    const json measures = StaffMeasures(track);
+    ASSERT_EQ(measures.size(), 2u);
 
-    const json& first = track["measures"][0];
+    const json& first = measures[0];
     EXPECT_EQ(first["number"], 1);
     EXPECT_EQ(first["time"], 0);
     EXPECT_EQ(first["numerator"], 3);
     EXPECT_EQ(first["denominator"], 4);
     EXPECT_EQ(first["key"], -2);
     EXPECT_EQ(first["tempo"], 120);
-    EXPECT_EQ(track["measures"][1]["time"], 3 * kQuarter);
+    EXPECT_EQ(measures[1]["time"], 3 * kQuarter);
     EXPECT_EQ(MeasurePitches(first), (std::vector<int>{70, 74}));
-    EXPECT_EQ(MeasurePitches(track["measures"][1]), (std::vector<int>{77}));
+    EXPECT_EQ(MeasurePitches(measures[1]), (std::vector<int>{77}));
 
     const char* measureKeys[] = {"number", "time", "clef", "clefInForce", "numerator", "denominator", "key",
                                  "keyAccidentals", "tempo", "voices", "sectionCount", "tiedOut", "sections"};
@@ -201,7 +202,7 @@ TEST(ToolShow, JsonHasEveryRecordAndField) {
     const char* noteKeys[] = {"name", "step", "accidental", "pitch", "value", "dotted",
                               "tieIn", "tieOut", "headFlipped", "string", "fret"};
     size_t notes = 0;
-    for (const json& m : track["measures"]) {
+    for (const json& m : measures) {
         for (const char* k : measureKeys) EXPECT_TRUE(m.contains(k)) << k;
         EXPECT_EQ(m["sections"].size(), m["sectionCount"].get<size_t>());
         for (const json& s : m["sections"]) {
@@ -231,7 +232,7 @@ TEST(ToolShow, NoteNamesFollowStepAndClef) {
     for (uint32_t i = 0; i < 8; ++i) t.Note(kWhole + i * kEighth, kEighth, bass[i]);
     TempFile midi(file.Build());
     json doc = JsonOf(RunTool({"show", midi.Path(), "--json"}));
-    const json& measures = doc["track"]["measures"];
+    const json measures = StaffMeasures(doc["track"]);
     ASSERT_EQ(measures.size(), 2u);
 
     std::map<int, std::string> names;
@@ -300,7 +301,7 @@ TEST(ToolShow, TransposeMovesPitchesAndKey) {
     };
     for (const Case& c : cases) {
         json doc = JsonOf(RunTool({"show", song.Path(), "--transpose", c.transpose, "--json"}));
-        const json& first = doc["track"]["measures"][0];
+        const json first = StaffMeasures(doc["track"])[0];
         EXPECT_EQ(MeasurePitches(first), c.pitches) << c.transpose;
         EXPECT_EQ(first["key"], c.key) << c.transpose;
         EXPECT_EQ(doc["track"]["transpose"], std::atoi(c.transpose));
@@ -354,4 +355,88 @@ TEST(ToolPosition, TrackWithoutNotesHasNoMeasure) {
     EXPECT_EQ(doc["positions"][0]["measure"], nullptr);
     ToolRun text = RunTool({"position", song.Path(), "--track", "2", "0"});
     EXPECT_TRUE(Contains(text.out, "time 0: no measure")) << text.out;
+}
+
+// show, position and musicxml read the readable notation unless --classic
+// asks for the classic model; the JSON and the text say which.
+TEST(ToolNotation, ReadableByDefaultClassicOnRequest) {
+    SKIP_WITHOUT_TOOL();
+    TempFile song(SmallSong().Build());
+    struct Case {
+        std::vector<std::string> extra;
+        const char* notation;
+    } cases[] = {{{}, "readable"}, {{"--classic"}, "classic"}};
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"show", song.Path(), "--json"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        json doc = JsonOf(RunTool(args));
+        EXPECT_EQ(doc["notation"], c.notation);
+        const json& track = doc["track"];
+        const bool readable = std::string(c.notation) == "readable";
+        // The readable notation lists staves and does not repeat the measures beside them.
+        EXPECT_EQ(track.contains("staves"), readable) << c.notation;
+        EXPECT_EQ(track.contains("measures"), !readable) << c.notation;
+        if (readable) {
+            ASSERT_EQ(track["staves"].size(), 1u);
+            EXPECT_EQ(track["staves"][0]["staff"], 1);
+        }
+        const json measures = StaffMeasures(track);
+        ASSERT_EQ(measures.size(), 2u) << c.notation;
+        EXPECT_EQ(MeasurePitches(measures[0]), (std::vector<int>{70, 74})) << c.notation;
+
+        args = {"show", song.Path()};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        ToolRun text = RunTool(args);
+        EXPECT_TRUE(Contains(text.out, std::string("Notation    ") + c.notation + "\n")) << text.out;
+
+        // One staff for now: position prints the same in both notations.
+        args = {"position", song.Path(), "--track", "0", "0", "300", "900"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        ToolRun position = RunTool(args);
+        EXPECT_EQ(position.exitCode, 0) << position.err;
+        EXPECT_TRUE(Contains(position.out, "time 900: measure 1 (tick 0), section")) << position.out;
+
+        args = {"musicxml", song.Path(), "--track", "0"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        ToolRun musicxml = RunTool(args);
+        EXPECT_EQ(musicxml.exitCode, 0) << musicxml.err;
+        EXPECT_TRUE(Contains(musicxml.out, "<score-partwise")) << c.notation;
+    }
+}
+
+// A format 1 file whose only chunk holds the music: the readable notation
+// offers that chunk as track 0, the classic model no track at all.
+TEST(ToolNotation, SingleChunkFileIsOneTrackUnlessClassic) {
+    SKIP_WITHOUT_TOOL();
+    MidiFile file;
+    file.Conductor().Name(0, "Solo").TimeSignature(0, 3, 2).Note(0, kQuarter, 67).Note(kQuarter, kHalf, 72);
+    TempFile midi(file.Build());
+    const std::string path = midi.Path();
+
+    json info = JsonOf(RunTool({"info", path, "--json"}));
+    EXPECT_EQ(info["file"]["tracks"], 0);  // the file's own count, as the classic model keeps it
+    EXPECT_EQ(info["file"]["tracksOffered"], 1);
+    ASSERT_EQ(info["tracks"].size(), 1u);
+    EXPECT_EQ(info["tracks"][0]["noteCount"], 2);
+    ToolRun infoText = RunTool({"info", path});
+    EXPECT_TRUE(Contains(infoText.out, "Tracks           1 to choose from")) << infoText.out;
+    EXPECT_TRUE(Contains(infoText.out, "  0  Solo")) << infoText.out;
+
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* found;  // on standard output, or standard error when the run fails
+    } cases[] = {
+        {{"show", path}, 0, "Size        1 measure, 12 sections, 2 notes"},
+        {{"show", path, "--classic"}, 1, "Invalid track number! (error 256)"},
+        {{"position", path, "--track", "0", "768"}, 0, "time 768: measure 1 (tick 0), section 1"},
+        {{"position", path, "--track", "0", "--classic", "768"}, 1, "(error 256)"},
+        {{"musicxml", path}, 0, "<part-name>Solo</part-name>"},
+        {{"musicxml", path, "--track", "0", "--classic"}, 1, "(error 256)"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args[0] << " " << c.args.back();
+        EXPECT_TRUE(Contains(c.exitCode ? run.err : run.out, c.found)) << run.out << run.err;
+    }
 }

@@ -43,7 +43,7 @@ TEST(Example, EveryMeasureHoldsTheComposedPitches) {
     };
     for (int hand = 0; hand < 2; ++hand) {
         json doc = JsonOf(RunTool({"show", kExample, "--track", std::to_string(hand), "--json"}));
-        const json& measures = doc["track"]["measures"];
+        const json measures = StaffMeasures(doc["track"]);
         ASSERT_EQ(measures.size(), 12u) << hand;
         for (size_t m = 0; m < 12; ++m)
             EXPECT_EQ(MeasurePitches(measures[m]), Sorted(hands[hand][m])) << "hand " << hand << ", measure " << m + 1;
@@ -56,7 +56,7 @@ TEST(Example, JsonShowsMeterKeyTempoVoicesTiesAndRests) {
     json right = JsonOf(RunTool({"show", kExample, "--json"}))["track"];
     EXPECT_EQ(right["name"], "Right hand");
     EXPECT_EQ(right["instrument"], "Acoustic grand piano");
-    const json& m = right["measures"];
+    const json m = StaffMeasures(right);
     ASSERT_EQ(m.size(), 12u);
     struct Change {
         size_t measure;
@@ -86,7 +86,7 @@ TEST(Example, JsonShowsMeterKeyTempoVoicesTiesAndRests) {
 
     json left = JsonOf(RunTool({"show", kExample, "--track", "1", "--json"}))["track"];
     EXPECT_EQ(left["name"], "Left hand");
-    for (const json& measure : left["measures"]) EXPECT_EQ(measure["clefInForce"], 2) << measure["number"];
+    for (const json& measure : StaffMeasures(left)) EXPECT_EQ(measure["clefInForce"], 2) << measure["number"];
 }
 
 // The README's first command, and what a reader sees first.

@@ -91,6 +91,14 @@ inline nlohmann::json JsonOf(const ToolRun& run) {
     return document;
 }
 
+// The measures of a track in the JSON of `vastrel show`: the first staff's
+// in the readable notation (which lists staves), the track's own in the
+// classic model. An empty array when the document has neither.
+inline nlohmann::json StaffMeasures(const nlohmann::json& track) {
+    if (track.contains("staves") && !track["staves"].empty()) return track["staves"][0].value("measures", nlohmann::json::array());
+    return track.value("measures", nlohmann::json::array());
+}
+
 // Every pitch of a measure in the JSON of `vastrel show`: chord notes, and
 // notes still waiting in a section before they join a voice.
 inline std::vector<int> MeasurePitches(const nlohmann::json& measure) {

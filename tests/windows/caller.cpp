@@ -62,6 +62,17 @@ static const unsigned char kOneNote[] = {
     0x82, 0x20, 0xFF, 0x2F, 0x00,                  // end of track at tick 384
 };
 
+// Format 1 with one chunk that is the conductor and the music: the same
+// quarter note, in the conductor's own chunk.
+static const unsigned char kSingleChunk[] = {
+    'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 0, 96,
+    'M', 'T', 'r', 'k', 0, 0, 0, 21,
+    0x00, 0xFF, 0x58, 0x04, 4, 2, 24, 8,           // time signature 4/4
+    0x00, 0x90, 60, 80,                            // note-on C4
+    0x60, 0x80, 60, 64,                            // note-off one quarter later
+    0x82, 0x20, 0xFF, 0x2F, 0x00,                  // end of track at tick 384
+};
+
 // The same file with a header that breaks one rule each.
 struct SBrokenHeader {
     const char* pszCase;
@@ -80,7 +91,7 @@ static const SBrokenHeader kBrokenHeaders[] = {
 };
 
 // ---- The exported names --------------------------------------------------------
-// The program imports the five calls by these names through the import
+// The program imports the seven calls by these names through the import
 // library; the DLL must export them so, and nothing by the bare name, which
 // no C++ caller would look for.
 
@@ -91,17 +102,22 @@ static const char* const kExports[] = {
     "?VSX_GetPositionByMusicTime@@YAXPAUSMidiFile@@PAUSTrack@@JPAPAUSMeasure@@PAPAUSSection@@PAM@Z",
     "?VSX_ReleaseTrack@@YAXPAUSTrack@@@Z",
     "?VSX_ReleaseFile@@YAXPAUSMidiFile@@@Z",
+    "?VSX_ParseTrackWithOptions@@YAPAUSTrack@@PAUSMidiFile@@GEDPBUSNotationOptions@@@Z",
+    "?VSX_CountTracks@@YAGPAUSMidiFile@@PBUSNotationOptions@@@Z",
 #else
     "_Z16VSX_LoadMidiFilePKc",
     "_Z14VSX_ParseTrackP9SMidiFilethc",
     "_Z26VSX_GetPositionByMusicTimeP9SMidiFileP6STracklPP8SMeasurePP8SSectionPf",
     "_Z16VSX_ReleaseTrackP6STrack",
     "_Z15VSX_ReleaseFileP9SMidiFile",
+    "_Z25VSX_ParseTrackWithOptionsP9SMidiFilethcPK16SNotationOptions",
+    "_Z15VSX_CountTracksP9SMidiFilePK16SNotationOptions",
 #endif
 };
 
 static const char* const kBareNames[] = {
     "VSX_LoadMidiFile", "VSX_ParseTrack", "VSX_GetPositionByMusicTime", "VSX_ReleaseTrack", "VSX_ReleaseFile",
+    "VSX_ParseTrackWithOptions", "VSX_CountTracks",
 };
 
 static void CheckExports(HMODULE hDll) {
@@ -274,6 +290,28 @@ static void CheckCalls(const char* pszPath) {
         }
         Check(nCaught == b.nExpectedId, "CVastrelException with the expected id", b.pszCase);
         Check(HeapCount() == nHeaps + 1, "a refused parse leaves no heap", b.pszCase);
+
+        // The readable call refuses the same, with the same message.
+        nCaught = 0;
+        try {
+            VSX_ReleaseTrack(VSX_ParseTrackWithOptions(pFile, b.wTrack, b.bResolution, 0, nullptr));
+        } catch (CVastrelException& e) {
+            nCaught = e.nMessageId;
+        }
+        Check(nCaught == b.nExpectedId, "the readable call refuses as the classic one", b.pszCase);
+        Check(HeapCount() == nHeaps + 1, "a refused parse leaves no heap", b.pszCase);
+    }
+
+    // The readable notation of the same track: one heap, the same note.
+    const SNotationOptions readable = VSX_ReadableOptions();
+    Check(VSX_CountTracks(pFile, &readable) == 1, "the readable notation offers the one track", "count");
+    try {
+        STrack* pReadable = VSX_ParseTrackWithOptions(pFile, 0, 16, 0, &readable);
+        Check(HeapCount() == nHeaps + 2, "a readable track owns one heap", "readable parse");
+        Check(pReadable->nNotes == 1 && pReadable->nMeasures == 1, "one note, one measure", "readable parse");
+        VSX_ReleaseTrack(pReadable);
+    } catch (CVastrelException& e) {
+        Check(false, "parse the track in the readable notation", e.szMessage);
     }
 
     STrack* pTrack = nullptr;
@@ -312,6 +350,40 @@ static void CheckCalls(const char* pszPath) {
     VSX_ReleaseFile(nullptr);
 }
 
+// The single-chunk file: no track in the classic model, track 0 in the
+// readable notation; and an options record declared shorter than the
+// library's (a caller built against an older header) turns off what it
+// does not reach.
+static void CheckSingleChunk(const char* pszPath) {
+    SMidiFile* pFile = nullptr;
+    try {
+        pFile = VSX_LoadMidiFile(pszPath);
+    } catch (CVastrelException& e) {
+        Check(false, "load the single-chunk file", e.szMessage);
+        return;
+    }
+    SNotationOptions older = VSX_ReadableOptions();
+    older.cbSize = 5;  // the size and the first flag: the chunk is not offered
+    Check(pFile->wTracks == 0, "the classic model offers no track", "single chunk");
+    Check(VSX_CountTracks(pFile, nullptr) == 1, "the readable notation offers one", "single chunk");
+    Check(VSX_CountTracks(pFile, &older) == 0, "an option past the declared size is off", "single chunk");
+    int nCaught = 0;
+    try {
+        VSX_ParseTrack(pFile, 0, 16, 0);
+    } catch (CVastrelException& e) {
+        nCaught = e.nMessageId;
+    }
+    Check(nCaught == 256, "the classic call refuses track 0", "single chunk");
+    try {
+        STrack* pTrack = VSX_ParseTrackWithOptions(pFile, 0, 16, 0, nullptr);
+        Check(pTrack->nNotes == 1 && pTrack->dwEndTime == 384, "the chunk's note, to the bar line", "single chunk");
+        VSX_ReleaseTrack(pTrack);
+    } catch (CVastrelException& e) {
+        Check(false, "parse the single chunk in the readable notation", e.szMessage);
+    }
+    VSX_ReleaseFile(pFile);
+}
+
 // ---- The program ----------------------------------------------------------------
 
 // Set by a dynamic initializer, so that main can tell that they ran (without
@@ -334,6 +406,11 @@ int main() {
     Check(WriteBytes(szPath, kOneNote, sizeof kOneNote), "write the file", "one note");
     CheckSharing(szPath);
     CheckCalls(szPath);
+    DeleteFileA(szPath);
+
+    PathOf("vastrel-caller-single-chunk.mid", szPath);
+    Check(WriteBytes(szPath, kSingleChunk, sizeof kSingleChunk), "write the file", "single chunk");
+    CheckSingleChunk(szPath);
     DeleteFileA(szPath);
 
     printf("caller: %d passed, %d failed\n", g_nPassed, g_nFailed);

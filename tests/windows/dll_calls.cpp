@@ -219,4 +219,55 @@ TEST(DllCalls, PositionsFollowThePlayHead) {
     VSX_ReleaseFile(midi);
 }
 
+// The readable notation through the DLL: an options record read no further
+// than its declared size (a caller of an older header), a null record as the
+// preset, every option off as the classic model, and the single-chunk file.
+TEST(DllCalls, NotationOptionsCrossTheDllBoundary) {
+    MidiFile single;
+    single.Conductor().Note(0, kQuarter, 60).Note(kQuarter, 3 * kQuarter, 64);
+    DiskFile disk(single.Build());
+    DWORD heaps = HeapCount();
+    SMidiFile* midi = VSX_LoadMidiFile(disk.Path());
+    SNotationOptions off = {};
+    off.cbSize = sizeof off;
+    SNotationOptions older = VSX_ReadableOptions();
+    older.cbSize = 5;  // the size and the first flag only
+    struct Case {
+        const char* what;
+        const SNotationOptions* options;
+        unsigned short tracks;
+    } cases[] = {{"null", nullptr, 1}, {"every option off", &off, 0}, {"an older, shorter record", &older, 0}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(VSX_CountTracks(midi, c.options), c.tracks) << c.what;
+        Thrown thrown = ThrownBy([&] { VSX_ReleaseTrack(VSX_ParseTrackWithOptions(midi, 0, 16, 0, c.options)); });
+        EXPECT_EQ(thrown.id, c.tracks ? 0 : 256) << c.what;
+        if (thrown.id) EXPECT_EQ(thrown.text, TextOf(256)) << c.what;
+    }
+    STrack* track = VSX_ParseTrackWithOptions(midi, 0, 16, 0, nullptr);
+    EXPECT_EQ(track->nNotes, 2);
+    EXPECT_EQ(HeapCount(), heaps + 2);
+    VSX_ReleaseTrack(track);
+    VSX_ReleaseFile(midi);
+    EXPECT_EQ(HeapCount(), heaps);
+
+    // Every option off: what the classic call gives. Each parse has a load
+    // of its own, since parsing the last track lengthens its end in the
+    // loaded copy, and a second parse would read a longer track.
+    MidiFile file;
+    file.AddTrack().Chord(0, 5 * kQuarter, {60, 67}).Note(kQuarter, kQuarter / 2, 72);
+    DiskFile twoVoices(file.Build());
+    midi = VSX_LoadMidiFile(twoVoices.Path());
+    SMidiFile* again = VSX_LoadMidiFile(twoVoices.Path());
+    STrack* classic = VSX_ParseTrack(midi, 0, 16, 0);
+    STrack* allOff = VSX_ParseTrackWithOptions(again, 0, 16, 0, &off);
+    EXPECT_EQ(allOff->nMeasures, classic->nMeasures);
+    EXPECT_EQ(allOff->nSections, classic->nSections);
+    EXPECT_EQ(allOff->pFirstMeasure->bVoices, classic->pFirstMeasure->bVoices);
+    EXPECT_EQ(allOff->dwEndTime, classic->dwEndTime);
+    VSX_ReleaseTrack(allOff);
+    VSX_ReleaseTrack(classic);
+    VSX_ReleaseFile(again);
+    VSX_ReleaseFile(midi);
+}
+
 }  // namespace

@@ -70,7 +70,7 @@ export function shownLine(info, fileName, track) {
 
 // Why nothing is drawn, when the file was read.
 export function emptyLine(info, fileName, trackNumber) {
-  if (info.file.tracks === 0) return `${fileName}: this format 1 file holds only its conductor track (tempo, meter and key), no track to show`;
+  if (info.file.tracksOffered === 0) return `${fileName}: this format 1 file holds only its conductor track (tempo, meter and key), no track to show`;
   if (!info.tracks.some((track) => track.noteCount > 0)) return `${fileName}: no track of this file has notes, nothing to draw`;
   return `${fileName}: ${kindOf(info)} ${shownNumber(trackNumber)} has no notes, nothing to draw`;
 }

@@ -42,13 +42,19 @@ export function tempoMap(file) {
   };
 }
 
-// The sounding notes of a model (`vastrel show --json`) in music time,
-// sorted by start: a note tied from the one before lengthens it instead of
-// striking again.
+// The sounding notes of a model (`vastrel show --json` in the readable
+// notation: the track's measures staff by staff) in music time, sorted by
+// start: a note tied from the one before lengthens it instead of striking
+// again. A tie never leaves its staff.
 export function notesOf(model, map) {
   const notes = [];
+  for (const staff of model.track.staves) staffNotes(staff.measures, map, notes);
+  return notes.sort((a, b) => a.start - b.start);
+}
+
+function staffNotes(measures, map, notes) {
   const open = new Map();  // pitch -> the note its next tied piece lengthens
-  for (const measure of model.track.measures) {
+  for (const measure of measures) {
     for (const section of measure.sections) {
       const start = map.toMusic(section.time);
       for (const chord of section.chords) {
@@ -66,7 +72,6 @@ export function notesOf(model, map) {
       }
     }
   }
-  return notes.sort((a, b) => a.start - b.start);
 }
 
 // How far ahead notes are given to the audio context, in seconds.

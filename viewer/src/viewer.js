@@ -107,7 +107,7 @@ export function createViewer({ vastrel, score, player, ahead, controls, state })
     opened = { name, info, map: tempoMap(info.file) };
     fillTracks(info);
     const load = performance.now() - t0;
-    if (info.file.tracks === 0) {
+    if (info.file.tracksOffered === 0) {
       state.set('empty', emptyLine(info, name));
       return;
     }

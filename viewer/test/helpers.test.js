@@ -81,7 +81,7 @@ test("the exporter's ids name measures and sections, and nothing else", () => {
 // A file's report as `vastrel info --json` gives it, with what the words read.
 const track = (number, name, instrument, noteCount, measureCount = 4) => ({ number, name, instrument, noteCount, measureCount });
 const info = (format, tracks, { name = 'Untitled midi', refusedTracks = [], count = tracks.length } = {}) =>
-  ({ file: { format, name, tracks: count }, tracks, refusedTracks });
+  ({ file: { format, name, tracks: count, tracksOffered: count }, tracks, refusedTracks });
 
 test('the track list numbers tracks from 1 and keeps track numbers as values', () => {
   const cases = [

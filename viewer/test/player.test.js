@@ -31,7 +31,7 @@ test('the tempo map turns music time into seconds and back, through every change
 // A model as `vastrel show --json` gives it, reduced to what playback reads.
 const note = (pitch, extra = {}) => ({ pitch, value: 0, dotted: 0, tieIn: 0, tieOut: 0, ...extra });
 const chord = (value, notes, dotted = 0) => ({ value, dotted, notes });
-const model = (...measures) => ({ track: { measures: measures.map((sections) => ({ sections })) } });
+const model = (...measures) => ({ track: { staves: [{ staff: 1, measures: measures.map((sections) => ({ sections })) }] } });
 
 test('the notes played: one per struck note, tied pieces joined, values and dots in music time', () => {
   const map = tempoMap({ division: 480, tempos: [] });

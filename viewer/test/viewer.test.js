@@ -56,6 +56,8 @@ const TEMPO_120 = [0x00, 0xff, 0x51, 0x03, 0x07, 0xa1, 0x20];
 
 // A format 1 file of one chunk, the conductor: nothing to choose.
 const conductorOnly = Buffer.concat([header(1, 1), chunk('MTrk', [...TEMPO_120, ...END])]);
+// A format 1 file of one chunk that holds the music as well: a whole note.
+const musicInConductor = Buffer.concat([header(1, 1), chunk('MTrk', [...TEMPO_120, 0x00, 0x90, 60, 100, 0x8f, 0x00, 0x80, 60, 0, ...END])]);
 // A format 1 file whose one music chunk holds a name and no note.
 const emptyTrack = Buffer.concat([header(1, 2), chunk('MTrk', [...TEMPO_120, ...END]), chunk('MTrk', [0x00, 0xff, 0x03, 0x04, ...Buffer.from('Void'), ...END])]);
 
@@ -382,6 +384,14 @@ describe('score viewer', () => {
     await page.selectOption('#track', '5');
     assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
     assert.ok((await page.$$eval('g.measure[data-measure]', (all) => all.length)) >= 1);
+  });
+
+  test('a format 1 file whose only chunk holds the music offers it as track 1 and draws it', async () => {
+    const { state, status } = await open('solo.mid', musicInConductor);
+    assert.equal(state, 'ready');
+    assert.match(status, /1 measure, 1 note$/);
+    assert.deepEqual(await page.$$eval('#track option', (all) => all.map((o) => o.value)), ['0']);
+    assert.deepEqual(await drawnMeasures(), [1]);
   });
 
   test('names from the file: Latin-1 read as such, blanks run together, placeholders left out for the instrument', async () => {
