@@ -4,7 +4,7 @@ makes of MIDI files: the figures a musician notices first when a score is
 drawn from a real file.
 
     scripts/voice-audit.py [--tool build/tools/vastrel] [--resolution 16]
-                           [--jobs 2] [--json] [-- EXTRA TOOL ARGS] FILE_OR_DIR...
+                           [--classic] [--jobs 2] [--json] FILE_OR_DIR...
 
 For every track of every file (a refused track or one without notes is
 skipped) it reads the model and counts, for every note tied to a next piece:
@@ -148,9 +148,10 @@ def main():
     parser.add_argument("--resolution", type=int, default=16)
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--json", action="store_true", help="print the totals as JSON")
+    parser.add_argument("--classic", action="store_true", help="read the classic notation")
     parser.add_argument("paths", nargs="+")
-    args, extra = parser.parse_known_args()
-    extra = [a for a in extra if a != "--"]
+    args = parser.parse_args()
+    extra = ["--classic"] if args.classic else []
     files = []
     for p in args.paths:
         if os.path.isdir(p):
