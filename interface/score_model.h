@@ -31,6 +31,27 @@ enum EClefCode {
     kClefBass = 2,
     kClefTrebleOctaveUp = 3,   // treble with a small 8 above: sounds an octave above where it is drawn
     kClefBassOctaveDown = 4,   // bass with a small 8 below: sounds an octave below where it is drawn
+    // Only in the readable notation:
+    kClefPercussion = 5,       // a drum staff: each drum on the line or space of its own (no pitch)
+    kClefTrebleOctaveDown = 6, // treble with a small 8 below (guitar): sounds an octave below where it is drawn
+};
+
+// A note's head (SNote::bNotehead); only the readable notation's drum staff
+// draws heads other than the normal one.
+enum ENoteheadCode {
+    kNoteheadNormal = 0,
+    kNoteheadX = 1,            // hi-hats and cymbals
+    kNoteheadCircleX = 2,      // an x in a circle (side stick)
+    kNoteheadTriangle = 3,
+    kNoteheadDiamond = 4,
+    kNoteheadSlash = 5,
+};
+
+// What a drum note is marked with above the staff (SNote::bDrumMark).
+enum EDrumMarkCode {
+    kDrumMarkNone = 0,
+    kDrumMarkOpen = 1,         // "o": an open hi-hat, an open conga or triangle
+    kDrumMarkStopped = 2,      // "+": a closed or muted stroke
 };
 
 // Staff steps count diatonic steps with 0 at middle C (MIDI key 60) on the
@@ -38,7 +59,11 @@ enum EClefCode {
 // is drawn at s + StepShiftOfClef(clef) on the staff of that clef: the bass
 // staff's top line (the A below middle C, treble step -2) is drawn on step 10.
 constexpr int StepShiftOfClef(int nClef) {
-    return nClef == kClefBass ? 12 : nClef == kClefTrebleOctaveUp ? -7 : nClef == kClefBassOctaveDown ? 19 : 0;
+    return nClef == kClefBass              ? 12
+           : nClef == kClefTrebleOctaveUp   ? -7
+           : nClef == kClefBassOctaveDown   ? 19
+           : nClef == kClefTrebleOctaveDown ? 7
+                                            : 0;  // treble; a drum staff's steps are its drums' places
 }
 
 // The treble staff steps of a key signature's glyphs in the order a signature
@@ -121,6 +146,9 @@ struct SNote {
     uint8_t bPitch;               // MIDI key after transposition
     uint8_t bValue;               // value as a denominator (undotted value of a dotted piece)
     SNote* pPrev;                 // previous note of the chord; null for the first
+    // Readable notation only (0 in the classic model):
+    uint8_t bNotehead;            // ENoteheadCode of a drum note
+    uint8_t bDrumMark;            // EDrumMarkCode of a drum note
 };
 
 // What one voice shows at one section: a chord, a rest (a value and no
@@ -177,6 +205,12 @@ struct STrack {
     SMeasure* pFirstMeasure;      // null without notes
     void* hHeap;                  // the track's private heap
     uint32_t dwEndTime;           // tick of the end-of-track event (extended to the last bar line for the last track)
+    uint16_t wChannels;           // bit c set when a note of MIDI channel c (0-based) is in the track
+    // Readable notation only (0 in the classic model):
+    uint8_t bPercussion;          // 1 for a drum staff (its measures' clef is kClefPercussion)
+    uint8_t bKeyEstimated;        // 1 when the keys were estimated from the notes (the file gives none)
+    uint8_t bStaff;               // 1 for a track's first (or only) staff, 2 for the lower staff of a grand staff
+    STrack* pNextStaff;           // the lower staff of a grand staff, in this track's heap (released with it), or null
 };
 
 #endif

@@ -66,6 +66,22 @@ struct SNotationOptions {
     // track at all for it). Being the last chunk, its end-of-track event is
     // lengthened as any last track's is.
     uint8_t bConductorChunkAsTrack;
+    // A drum track (every note on channel 10, General MIDI's drums, or a
+    // format 0 file's channel 10) on a percussion staff: each drum on its
+    // line or space with its notehead, hands above and feet below in two
+    // voices, no key, accidentals, transposition or clef changes.
+    uint8_t bDrumStaff;
+    // A keyboard part, or a part one staff cannot hold without constant
+    // ledger lines or clef changes, on two staves (STrack::pNextStaff), the
+    // notes split between the hands as a pianist plays them.
+    uint8_t bGrandStaff;
+    // A file without any key signature is spelled in a key estimated from
+    // the notes of its pitched tracks (STrack::bKeyEstimated).
+    uint8_t bEstimateKey;
+    // A guitar track (programs 24 to 31): strings and frets from the
+    // sounding pitch in standard tuning, fingered so that the hand can play
+    // them, and the note staff in the treble clef with an 8 below.
+    uint8_t bGuitarTablature;
 };
 
 // The preset: every readable rule on. It is made here, in the caller's
@@ -75,6 +91,10 @@ inline SNotationOptions VSX_ReadableOptions() {
     options.cbSize = sizeof(SNotationOptions);
     options.bVoicesKeepTies = 1;
     options.bConductorChunkAsTrack = 1;
+    options.bDrumStaff = 1;
+    options.bGrandStaff = 1;
+    options.bEstimateKey = 1;
+    options.bGuitarTablature = 1;
     return options;
 }
 
