@@ -154,20 +154,34 @@ void WriteTempo(XmlWriter& xml, int tempo, bool tablature, PartState& state) {
 
 // ---- Parts -------------------------------------------------------------------------
 
-// Whether a name from the file names anything: the library's stand-ins for
-// a missing name, and names of no letter or digit (" - " where a program
-// left a field empty), are no title to print.
-bool Names(const char* name, const char* standIn) {
-    if (!name || std::strcmp(name, standIn) == 0) return false;
-    for (const char* c = name; *c; ++c)
-        if (std::isalnum(static_cast<unsigned char>(*c)) || static_cast<unsigned char>(*c) >= 0x80) return true;
-    return false;
+}  // namespace
+
+std::string ShownName(const char* name, const char* standIn) {
+    if (!name || std::strcmp(name, standIn) == 0) return "";
+    std::string line;
+    for (char c : MusicXmlText(name)) {
+        bool blank = std::isspace(static_cast<unsigned char>(c)) != 0;
+        if (blank && (line.empty() || line.back() == ' ')) continue;
+        line += blank ? ' ' : c;
+    }
+    if (!line.empty() && line.back() == ' ') line.pop_back();
+    if (line.compare(0, 2, "@T") == 0) {  // a karaoke file's title tag
+        size_t start = line.find_first_not_of(' ', 2);
+        line.erase(0, start == std::string::npos ? line.size() : start);
+    }
+    for (char c : line)
+        if (std::isalnum(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80) return line;
+    return "";
 }
+
+namespace {
+
 
 // A part is named by its track, or else by its instrument, as a score
 // names its staves.
 std::string PartName(const MusicXmlPart& part) {
-    if (Names(part.track->pszName, "Untitled track")) return MusicXmlText(part.track->pszName);
+    std::string name = ShownName(part.track->pszName, "Untitled track");
+    if (!name.empty()) return name;
     if (part.track->pszInstrument) return MusicXmlText(part.track->pszInstrument);
     return "Track " + std::to_string(part.number);
 }
@@ -312,9 +326,10 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
             "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
             "\"http://www.musicxml.org/dtds/partwise.dtd\">\n");
     xml.Open("score-partwise", " version=\"4.0\"");
-    if (Names(file.pszName, "Untitled midi")) {
+    const std::string title = ShownName(file.pszName, "Untitled midi");
+    if (!title.empty()) {
         xml.Open("work");
-        xml.TextLeaf("work-title", MusicXmlText(file.pszName));
+        xml.TextLeaf("work-title", title);
         xml.Close("work");
     }
     xml.Open("identification");

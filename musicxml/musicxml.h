@@ -69,6 +69,14 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
 // Latin-1, and control characters, which XML cannot hold, are dropped.
 std::string MusicXmlText(const char* text);
 
+// A name from the file (a sequence or track name) as a score shows it: as
+// MusicXmlText gives it, on one line with its blanks run together, a karaoke
+// file's "@T" tag left out; "" when it names nothing: null, the library's
+// stand-in for a missing name ("Untitled midi", "Untitled track"), or a text
+// of no letter or digit (" - " where a program left a field empty). The
+// page and the tool's reports show names by this one rule.
+std::string ShownName(const char* name, const char* standIn);
+
 // The same document as one string.
 std::string MusicXmlDocument(const SMidiFile& file, const std::vector<MusicXmlPart>& parts,
                              const MusicXmlOptions& options = {});

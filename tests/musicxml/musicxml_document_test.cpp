@@ -366,6 +366,36 @@ TEST(MusicXmlText, NamesFromTheFileAreXmlText) {
     }
 }
 
+// A name is shown on one line, without a karaoke tag, and not at all when it
+// names nothing; the score, the tool's reports and the page show it so.
+TEST(ShownName, NamesThatNameSomething) {
+    const struct {
+        const char* name;
+        const char* standIn;
+        std::string shown;
+    } cases[] = {
+        {"  Prelude \t in  C ", "Untitled midi", "Prelude in C"},
+        {" -  - ", "Untitled midi", ""},
+        {"@TMary Was A Little Lamb", "Untitled midi", "Mary Was A Little Lamb"},
+        {"@T Karaoke title", "Untitled midi", "Karaoke title"},
+        {"@T", "Untitled midi", ""},
+        {"Untitled track", "Untitled track", ""},
+        {"Untitled track", "Untitled midi", "Untitled track"},
+        {"Caf\xE9", "Untitled track", "Caf\xC3\xA9"},
+        {nullptr, "Untitled track", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShownName(c.name, c.standIn), c.shown) << (c.name ? c.name : "null");
+
+    MidiFile file;
+    file.Conductor().Name(0, "@TSong  of  songs");
+    file.AddTrack().Name(0, " - ").Program(0, 73).Note(0, kQuarter, 60);
+    ScopedMidi midi(file);
+    ScopedTrack track(midi.get(), 0);
+    Document document(Export(midi.get(), {track.get()}));
+    EXPECT_EQ(std::string(document.Score().child("work").child_value("work-title")), "Song of songs");
+    EXPECT_EQ(std::string(document.Score().child("part-list").child("score-part").child_value("part-name")), "Flute");
+}
+
 // ---- Writing to a stream ----------------------------------------------------------
 
 // A stream buffer that keeps what it is given, and how: the size of each
