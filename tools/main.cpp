@@ -176,6 +176,7 @@ static int RunMusicXml(const Options& options) {
     }
     MusicXmlOptions musicxml;
     musicxml.tablature = options.tablature;
+    musicxml.classicStrings = options.classic;
     if (options.out.empty()) {
         WriteMusicXml(std::cout, loaded.File(), parts, musicxml);
         return std::cout ? 0 : 1;
