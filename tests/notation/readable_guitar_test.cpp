@@ -5,22 +5,19 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <sstream>
 
 namespace {
 
-// A track parsed with the given options, released at the end of the scope.
-class OptionsTrack {
-public:
+// A track parsed with the given options (track 0, R = 16), released at the
+// end of the scope.
+struct TrackReleaser {
+    void operator()(STrack* track) const { VSX_ReleaseTrack(track); }
+};
+struct OptionsTrack : std::unique_ptr<STrack, TrackReleaser> {
     OptionsTrack(SMidiFile* file, const SNotationOptions& options)
-        : track_(VSX_ParseTrackWithOptions(file, 0, 16, 0, &options)) {}
-    ~OptionsTrack() { VSX_ReleaseTrack(track_); }
-    OptionsTrack(const OptionsTrack&) = delete;
-    OptionsTrack& operator=(const OptionsTrack&) = delete;
-    STrack* get() const { return track_; }
-
-private:
-    STrack* track_;
+        : std::unique_ptr<STrack, TrackReleaser>(VSX_ParseTrackWithOptions(file, 0, 16, 0, &options)) {}
 };
 
 SNotationOptions GuitarOnly() {
