@@ -83,6 +83,10 @@ EOF
 
 failed=0
 # Each entry: a MIDI file, and "tab" for the score with tablature staves.
+# A corpus guitar track with its tablature, when the corpus is at hand: the
+# readable strings of the sounding pitch, on a TAB staff tuned E2 ... E4.
+GUITAR=../shared/corpus/gh-midifilejs__AtTheLake.mid
+[ -f "$GUITAR" ] && set -- "$GUITAR:tab" "$@"
 for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$@"; do
   midi=${entry%:tab}
   name=$(basename "$midi" .mid)
