@@ -606,14 +606,6 @@ TEST(MusicXmlExcerpt, TheMeasuresOfTheWholeWithWhatIsInForce) {
     }
 }
 
-}  // namespace
-
-#else
-
-TEST(MusicXmlDocument, NotBuilt) { GTEST_SKIP() << "pugixml, which reads the documents back, is not found for this build"; }
-
-#endif  // VSX_HAVE_PUGIXML
-
 // A guitar part of the readable notation: its note staff in the treble clef
 // with an 8 below, and the TAB staff tuned as the guitar sounds, E2 A2 D3 G3
 // B3 E4, so that every fret is the sounding key less its open string's.
@@ -636,3 +628,11 @@ TEST(MusicXmlTablature, ReadableGuitarTunedAsItSounds) {
     EXPECT_EQ(shown, (std::vector<std::string>{"40 6/0", "45 5/0", "47 5/2", "52 4/2", "56 3/1", "59 2/0", "64 1/0"}));
     VSX_ReleaseTrack(track);
 }
+
+}  // namespace
+
+#else
+
+TEST(MusicXmlDocument, NotBuilt) { GTEST_SKIP() << "pugixml, which reads the documents back, is not found for this build"; }
+
+#endif  // VSX_HAVE_PUGIXML
