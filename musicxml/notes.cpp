@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ids.h"
+#include "percussion.h"
 #include "staff_steps.h"
 
 namespace {
@@ -68,7 +69,9 @@ void WriteNote(const MeasureNotes& m, const SChord& chord, const SNote* note, co
     id << ElementId::Note(origin, tablature);
     xml.Open("note", id.Text());
     if (chordTone) xml.Empty("chord");
-    if (note) {
+    if (note && m.drums) {
+        WriteUnpitched(xml, *note);
+    } else if (note) {
         xml.Open("pitch");
         WritePitch(xml, "step", "octave", TrebleStep(note->cStep, m.shift), m.alterations.Of(note));
         xml.Close("pitch");
@@ -82,12 +85,14 @@ void WriteNote(const MeasureNotes& m, const SChord& chord, const SNote* note, co
     xml.Leaf("duration", DurationOf(chord));
     if (note && note->bTieIn) xml.Empty("tie", " type=\"stop\"");
     if (note && note->bTieOut) xml.Empty("tie", " type=\"start\"");
+    if (note && m.drums) WriteDrumInstrumentRef(xml, m.part, *note);
     xml.Leaf("voice", origin.voice + m.staff.voiceOffset);
     xml.Leaf("type", TypeName(chord.bValue));
     if (chord.bDotted) xml.Empty("dot");
     if (note && !tablature) {
         if (const char* accidental = AccidentalName(note->nAccidental)) xml.Leaf("accidental", accidental);
         if (chord.bValue >= 2) xml.Leaf("stem", chord.bStemUp ? "up" : "down");
+        if (m.drums) WriteDrumNotehead(xml, *note);
     }
     // A fret held on from a tie is put in parentheses, as tablature shows it.
     if (note && tablature && note->bTieIn) xml.Leaf("notehead", " parentheses=\"yes\"", "normal");
@@ -99,14 +104,18 @@ void WriteNote(const MeasureNotes& m, const SChord& chord, const SNote* note, co
     // would cross the rhythm drawn above the frets, and Verovio pairs the
     // ties of a TAB chord wrongly. The tie elements still say what sounds.
     const bool tied = note && !tablature && (note->bTieIn || note->bTieOut);
-    if (note && (tied || note->bString != 0)) {
+    const bool marked = note && m.drums && HasDrumMark(*note);
+    if (note && (tied || note->bString != 0 || marked)) {
         xml.Open("notations");
         if (tied && note->bTieIn) xml.Empty("tied", " type=\"stop\"");
         if (tied && note->bTieOut) xml.Empty("tied", " type=\"start\"");
-        if (note->bString != 0) {
+        if (note->bString != 0 || marked) {
             xml.Open("technical");
-            xml.Leaf("string", note->bString);
-            xml.Leaf("fret", note->bFret);
+            if (marked) WriteDrumMark(xml, *note);
+            if (note->bString != 0) {
+                xml.Leaf("string", note->bString);
+                xml.Leaf("fret", note->bFret);
+            }
             xml.Close("technical");
         }
         xml.Close("notations");

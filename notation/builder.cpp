@@ -10,6 +10,7 @@
 #include "beaming.h"
 #include "clefs.h"
 #include "compaction.h"
+#include "drum_staff.h"
 #include "pitch_spelling.h"
 #include "voices.h"
 
@@ -55,7 +56,12 @@ static void SortSectionNotesRow(SMeasureWalk& w, SMeasure* m) { SortSectionNotes
 static void AssignVoicesRow(SMeasureWalk& w, SMeasure* m) { AssignVoices(w.context, w.voices, m, w.index); }
 static void BeamChordsRow(SMeasureWalk& w, SMeasure* m) { BeamChords(w.context, w.meter, m, w.index); }
 static void ChooseClefsRow(SMeasureWalk& w, SMeasure* m) { ChooseClefs(w.context, w.clef, m, w.index); }
-static void ChooseStemsRow(SMeasureWalk& w, SMeasure* m) { ChooseStems(m, w.index); }
+static void ChooseStemsRow(SMeasureWalk& w, SMeasure* m) {
+    if (w.context.pTrack->bPercussion)
+        ChooseDrumStems(m, w.index);
+    else
+        ChooseStems(m, w.index);
+}
 static void MeasureVoiceHeightsRow(SMeasureWalk& w, SMeasure* m) { MeasureVoiceHeights(w.context, m, w.index); }
 static void CarryVoiceHeightsRow(SMeasureWalk& w, SMeasure* m) { CarryVoiceHeights(m, w.index); }
 static void FillRestsRow(SMeasureWalk& w, SMeasure* m) { FillRests(w.context, m, w.index); }
@@ -65,7 +71,9 @@ static void DotRestsRow(SMeasureWalk& w, SMeasure* m) { DotRests(w.context, m, w
 static void CompactSectionsRow(SMeasureWalk& w, SMeasure* m) { CompactSections(w.context, w.beat, m, w.index); }
 static void FinishChordsRow(SMeasureWalk& w, SMeasure* m) { FinishChords(w.context, m, w.index); }
 static void DisplaceHeadsRow(SMeasureWalk& w, SMeasure* m) { DisplaceHeads(m, w.index); }
-static void AssignStringsRow(SMeasureWalk& w, SMeasure*) { AssignStrings(w.context, w.index); }
+static void AssignStringsRow(SMeasureWalk& w, SMeasure*) {
+    if (!w.context.pTrack->bPercussion) AssignStrings(w.context, w.index);  // a drum has no string
+}
 
 struct SStage {
     char cLetter;
@@ -140,10 +148,11 @@ static void GAndHOnOnePass(SMeasureWalk& w, SMeasure* m) {
 // of a chord depends on that chord alone, once Q has put its notes in stem
 // order.
 static void QRAndSOnOnePass(SMeasureWalk& w, SMeasure* m) {
-    ForEachSoundingChord(w.index.sounding, [m](SChord* pChord, uint32_t k) {
+    const bool bStrings = !w.context.pTrack->bPercussion;  // a drum has no string
+    ForEachSoundingChord(w.index.sounding, [m, bStrings](SChord* pChord, uint32_t k) {
         FinishChord(pChord);                                             // Q
         if (DisplaceChordHeads(pChord)) m->pSections[k].bHeadsLeft = 1;  // R
-        FingerChord(pChord);                                             // S
+        if (bStrings) FingerChord(pChord);                               // S
     });
     SettleRestsAndFreePlacedNotes(w.context, m, w.index);  // the rest of Q
 }

@@ -5,6 +5,8 @@
 // glyph's bPosition is a drawing position on the staff of the clef in effect.
 #include "clefs.h"
 
+#include "drum_staff.h"
+
 // The clef codes are the model's (score_model.h); before the first measure
 // with notes no clef is in effect yet.
 static const int32_t kNoClef = 0;
@@ -125,8 +127,12 @@ static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEf
     return nClef;
 }
 
-void ChooseClefForRange(const SBuildContext&, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index,
+void ChooseClefForRange(const SBuildContext& context, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index,
                         SStepRange range) {
+    if (context.pTrack->bPercussion) {
+        KeepPercussionClef(clef.nClef, pMeasure);
+        return;
+    }
     int32_t nInEffect = ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
     int32_t nShift = StepShiftOfClef(nInEffect);
     if (nShift != 0) {

@@ -3,6 +3,7 @@
 // last track's end-of-track event moved to the last bar line, and tied pairs
 // of equal values merged.
 #include "notation.h"
+#include "drum_staff.h"
 #include "pitch_spelling.h"
 
 #include "../core/bits.h"
@@ -447,6 +448,8 @@ void PlaceNotes(SBuildContext& context) {
         // The last measure may reach past the grid.
         const SSlot* pFirst = fill.pSlots + j;
         const SSlot* pEnd = pFirst + (nSlots - j < pMeasure->bSections ? nSlots - j : pMeasure->bSections);
+        if (pTrack->bPercussion)
+            LengthenDrumHits(pFirst, static_cast<uint32_t>(pEnd - pFirst), pMeasure, context.bResolution);
         for (const SSlot* pSlot = pFirst; pSlot != pEnd; ++pSlot) {
             if (!pSlot->pNotes) continue;  // many slots start no note
             uint32_t p = static_cast<uint32_t>(pSlot - pFirst);
