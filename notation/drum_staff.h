@@ -21,7 +21,8 @@
 // (hands or feet), so that a run of eighths on the hi-hat reads as eighths,
 // but never past the next beat, where the count would be hidden in a long
 // value (a lone kick on one reads as a quarter, a rest after it). Nothing
-// reaches past the bar line, so no drum note is tied.
+// reaches past the bar line; and stage A writes a hit as one value, the
+// first of those its length would be tied from, so no drum note is tied.
 void LengthenDrumHits(const SSlot* pFirst, uint32_t nSlots, const SMeasure* pMeasure, uint8_t bResolution);
 
 // D (readable): every placed note of the measure on its drum's step, with
