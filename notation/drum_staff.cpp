@@ -47,15 +47,12 @@ void PlaceDrumNotes(SMeasure* pMeasure, const SMeasureIndex& index) {
     const SPlacedSections& placed = *index.pPlaced;
     for (uint32_t i = 0; i < placed.nSections; ++i)
         for (SNote* pNote = pMeasure->pSections[placed.abSection[i]].pRawNotes; pNote; pNote = pNote->pNext) {
-            pNote->cStep = DrumOfKey(pNote->bPitch).cStep;
+            const SDrum& drum = DrumOfKey(pNote->bPitch);
+            pNote->cStep = drum.cStep;
             pNote->nAccidental = kAccidentalNone;
+            pNote->bNotehead = drum.bNotehead;
+            pNote->bDrumMark = drum.bMark;
         }
-}
-
-void GiveDrumHead(SNote* pNote) {
-    const SDrum& drum = DrumOfKey(pNote->bPitch);
-    pNote->bNotehead = drum.bNotehead;
-    pNote->bDrumMark = drum.bMark;
 }
 
 void KeepPercussionClef(int32_t& nClefInEffect, SMeasure* pMeasure) {

@@ -26,12 +26,8 @@
 void LengthenDrumHits(const SSlot* pFirst, uint32_t nSlots, const SMeasure* pMeasure, uint8_t bResolution);
 
 // D (readable): every placed note of the measure on its drum's step, with
-// no accidental; the measure has no key.
+// its head and mark and no accidental; the measure has no key.
 void PlaceDrumNotes(SMeasure* pMeasure, const SMeasureIndex& index);
-
-// F (readable): a chord's copy of a drum note gets its drum's head and mark
-// (a placed note carries only what stage E moves when it sorts them).
-void GiveDrumHead(SNote* pNote);
 
 // H (readable): the percussion clef on the first measure and never a
 // change; steps are already drawing positions.

@@ -444,7 +444,6 @@ static void NoteTiesOverBar(const SVoicing& voicing, SVoicesOverBar& over) {
 // nothing of its height), the keys falling where two drums share a step.
 static void AppendDrumToChord(SChord* pChord, const SNote* pRawNote, SNoteCopies& copies) {
     SNote* pCopy = CopyNote(copies, pRawNote);
-    GiveDrumHead(pCopy);
     if (!pChord->pNotes) {
         pChord->bValue = pRawNote->bValue;
         pChord->bDotted = pRawNote->bDotted;
