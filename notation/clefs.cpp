@@ -6,6 +6,7 @@
 #include "clefs.h"
 
 #include "drum_staff.h"
+#include "guitar.h"
 
 // The clef codes are the model's (score_model.h); before the first measure
 // with notes no clef is in effect yet.
@@ -127,13 +128,22 @@ static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEf
     return nClef;
 }
 
+// A guitar part is read in one clef, the treble clef with an 8 below (the
+// guitar sounds an octave below its written notes): it is set at the first
+// measure and never changes, whatever the range.
+static int32_t GuitarClef(SMeasure* pMeasure, int32_t nInEffect) {
+    if (nInEffect == kNoClef) pMeasure->nClef = kClefTrebleOctaveDown;
+    return kClefTrebleOctaveDown;
+}
+
 void ChooseClefForRange(const SBuildContext& context, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index,
                         SStepRange range) {
     if (context.pTrack->bPercussion) {
         KeepPercussionClef(clef.nClef, pMeasure);
         return;
     }
-    int32_t nInEffect = ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
+    int32_t nInEffect = IsGuitarPart(context) ? GuitarClef(pMeasure, clef.nClef)
+                                              : ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
     int32_t nShift = StepShiftOfClef(nInEffect);
     if (nShift != 0) {
         ShiftNotes(index.sounding, nShift);
