@@ -103,6 +103,7 @@ static SNotationOptions NormalisedOptions(const SNotationOptions* pGiven) {
     SNotationOptions options = ClassicOptions();
     options.bVoicesKeepTies = given.bVoicesKeepTies != 0;
     options.bConductorChunkAsTrack = given.bConductorChunkAsTrack != 0;
+    options.bDrumStaff = given.bDrumStaff != 0;
     options.bGuitarTablature = given.bGuitarTablature != 0;
     return options;
 }
@@ -149,6 +150,17 @@ static unsigned char* LocateTrackChunk(SMidiFile* pFile, unsigned short wTrack, 
     return pChunk;
 }
 
+// The channels of the track's notes, in either notation; and in the readable
+// notation with bDrumStaff, whether it is drawn on a percussion staff. A drum
+// staff shows places, not pitches: a transposition does not move it.
+static void MarkDrumTrack(SMidiFile* pFile, unsigned short wTrack, unsigned char* pChunk,
+                          const SNotationOptions& options, STrack* pTrack, char* pcTranspose) {
+    pTrack->wChannels = TrackChannels(pFile->wFormat, wTrack, NoteChannelsOfChunk(pFile, pChunk));
+    if (!options.bDrumStaff || !IsPercussionTrack(pFile->wFormat, wTrack, pTrack->wChannels)) return;
+    pTrack->bPercussion = 1;
+    *pcTranspose = 0;
+}
+
 // Parses a track under normalised options, stopping after stage cLastStage.
 static STrack* ParseTrackUnder(SMidiFile* pFile, unsigned short wTrack, unsigned char bResolution, char cTranspose,
                                const SNotationOptions& options, char cLastStage) {
@@ -175,6 +187,8 @@ static STrack* ParseTrackUnder(SMidiFile* pFile, unsigned short wTrack, unsigned
     bool bLastTrack = pFile->wFormat == 0 || static_cast<uint32_t>(wTrack) + 1 == wTracks;
     uint8_t bChannel = pFile->wFormat == 0 ? static_cast<uint8_t>(wTrack) : 0;
     try {
+        // Read before the notes: a drum staff is collected untransposed.
+        MarkDrumTrack(pFile, wTrack, pChunk, options, pTrack, &cTranspose);
         CollectTrackNotes(pFile, pChunk, bResolution, bChannel, bLastTrack, static_cast<int8_t>(cTranspose));
         BuildNotation(pFile, bResolution, static_cast<int8_t>(cTranspose), options, cLastStage);
     } catch (const CVastrelException&) {

@@ -6,6 +6,7 @@ Attributes& operator<<(Attributes& attributes, const ElementId& id) {
     switch (id.kind_) {
     case ElementId::kPart: return attributes << " id=\"P" << o.part << "\"";
     case ElementId::kInstrument: return attributes << " id=\"P" << o.part << "-I1\"";
+    case ElementId::kDrumInstrument: return attributes << " id=\"P" << o.part << "-I" << o.note + 1 << "\"";
     case ElementId::kMeasure: return attributes << " id=\"p" << o.part << "-m" << o.measure << "\"";
     case ElementId::kMeasureRest: return attributes << " id=\"p" << o.part << "-m" << o.measure << "-rest\"";
     case ElementId::kNote:

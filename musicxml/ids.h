@@ -4,6 +4,7 @@
 // to the page, which parses it:
 //   P<part>                            score-part and part
 //   P<part>-I1                         the part's score-instrument and midi-instrument
+//   P<part>-I<key + 1>                 a drum part's instrument of each drum key (percussion.h)
 //   p<part>-m<measure>                 measure
 //   p<part>-m<measure>-s<section>-v<voice>-n<note>
 //                                      a note or rest of the model (a rest is n0)
@@ -31,6 +32,9 @@ class ElementId {
 public:
     static ElementId Part(size_t part) { return {kPart, {part, 0, 0, 0, 0}}; }
     static ElementId Instrument(size_t part) { return {kInstrument, {part, 0, 0, 0, 0}}; }
+    static ElementId DrumInstrument(size_t part, int key) {
+        return {kDrumInstrument, {part, 0, 0, 0, key}};
+    }
     static ElementId Measure(size_t part, unsigned measure) { return {kMeasure, {part, measure, 0, 0, 0}}; }
     static ElementId MeasureRest(size_t part, unsigned measure) { return {kMeasureRest, {part, measure, 0, 0, 0}}; }
     static ElementId Note(const NoteOrigin& origin, bool tablature) {
@@ -41,7 +45,7 @@ public:
     friend Attributes& operator<<(Attributes& attributes, const ElementId& id);
 
 private:
-    enum Kind { kPart, kInstrument, kMeasure, kMeasureRest, kNote, kTablatureNote };
+    enum Kind { kPart, kInstrument, kDrumInstrument, kMeasure, kMeasureRest, kNote, kTablatureNote };
     ElementId(Kind kind, const NoteOrigin& origin) : kind_(kind), origin_(origin) {}
 
     Kind kind_;

@@ -15,6 +15,7 @@
 #include "alterations.h"
 #include "ids.h"
 #include "notes.h"
+#include "percussion.h"
 #include "xml_writer.h"
 
 namespace {
@@ -47,6 +48,11 @@ int MeasureLength(const PartState& state, int resolution) {
 
 void WriteClef(XmlWriter& xml, int clef, bool tablature) {
     xml.Open("clef", tablature ? " number=\"1\"" : "");
+    if (clef == kClefPercussion) {
+        xml.Leaf("sign", "percussion");
+        xml.Close("clef");
+        return;
+    }
     const bool bass = clef == kClefBass || clef == kClefBassOctaveDown;
     xml.Leaf("sign", bass ? "F" : "G");
     xml.Leaf("line", bass ? 4 : 2);
@@ -186,6 +192,7 @@ namespace {
 std::string PartName(const MusicXmlPart& part) {
     std::string name = ShownName(part.track->pszName, "Untitled track");
     if (!name.empty()) return name;
+    if (part.track->bPercussion) return "Drums";
     if (part.track->pszInstrument) return MusicXmlText(part.track->pszInstrument);
     return "Track " + std::to_string(part.number);
 }
@@ -198,6 +205,11 @@ void WritePartList(XmlWriter& xml, const SMidiFile& file, const std::vector<Musi
         id << ElementId::Part(i + 1);
         xml.Open("score-part", id.Text());
         xml.TextLeaf("part-name", PartName(parts[i]));
+        if (track.bPercussion) {
+            WriteDrumInstruments(xml, i + 1, track);
+            xml.Close("score-part");
+            continue;
+        }
         Attributes instrument;
         instrument << ElementId::Instrument(i + 1);
         xml.Open("score-instrument", instrument.Text());
@@ -253,7 +265,8 @@ void WriteMeasure(const PartContext& context, unsigned number, bool first, const
         const int shift = StepShiftOfClef(state.clef);
         context.alterations.Read(*measure, shift);
         MeasureNotes notes = {xml, *measure, context.part, number, context.notes,
-                              context.track.bResolution, length, shift, context.alterations};
+                              context.track.bResolution, length, shift, context.alterations,
+                              context.track.bPercussion != 0};
         int cursor = 0;
         WriteVoices(notes, cursor);
         if (context.options.tablature) {
@@ -345,9 +358,12 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
     MeasureAlterations alterations;
     for (size_t i = 0; i < parts.size(); ++i) {
         const STrack& track = *parts[i].track;
-        const Staff notes = options.tablature ? Staff{1, 0} : kOnlyStaff;
-        const Staff tab = {2, options.tablature ? TablatureVoiceOffset(track) : 0};
-        WritePart(PartContext{xml, i + 1, track, longest, i == 0, options, notes, tab, alterations}, range);
+        // A drum has no strings: a drum part gets no tablature staff.
+        MusicXmlOptions partOptions = options;
+        if (track.bPercussion) partOptions.tablature = false;
+        const Staff notes = partOptions.tablature ? Staff{1, 0} : kOnlyStaff;
+        const Staff tab = {2, partOptions.tablature ? TablatureVoiceOffset(track) : 0};
+        WritePart(PartContext{xml, i + 1, track, longest, i == 0, partOptions, notes, tab, alterations}, range);
     }
     xml.Close("score-partwise");
     xml.Flush();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ids.h"
+#include "percussion.h"
 #include "staff_steps.h"
 
 namespace {
@@ -68,7 +69,9 @@ void WriteNote(const MeasureNotes& m, const SChord& chord, const SNote* note, co
     id << ElementId::Note(origin, tablature);
     xml.Open("note", id.Text());
     if (chordTone) xml.Empty("chord");
-    if (note) {
+    if (note && m.drums) {
+        WriteUnpitched(xml, *note);
+    } else if (note) {
         xml.Open("pitch");
         WritePitch(xml, "step", "octave", TrebleStep(note->cStep, m.shift), m.alterations.Of(note));
         xml.Close("pitch");
@@ -82,12 +85,14 @@ void WriteNote(const MeasureNotes& m, const SChord& chord, const SNote* note, co
     xml.Leaf("duration", DurationOf(chord));
     if (note && note->bTieIn) xml.Empty("tie", " type=\"stop\"");
     if (note && note->bTieOut) xml.Empty("tie", " type=\"start\"");
+    if (note && m.drums) WriteDrumInstrumentRef(xml, m.part, *note);
     xml.Leaf("voice", origin.voice + m.staff.voiceOffset);
     xml.Leaf("type", TypeName(chord.bValue));
     if (chord.bDotted) xml.Empty("dot");
     if (note && !tablature) {
         if (const char* accidental = AccidentalName(note->nAccidental)) xml.Leaf("accidental", accidental);
         if (chord.bValue >= 2) xml.Leaf("stem", chord.bStemUp ? "up" : "down");
+        if (m.drums) WriteDrumNotehead(xml, *note);
     }
     // A fret held on from a tie is put in parentheses, as tablature shows it.
     if (note && tablature && note->bTieIn) xml.Leaf("notehead", " parentheses=\"yes\"", "normal");
@@ -102,14 +107,18 @@ void WriteNote(const MeasureNotes& m, const SChord& chord, const SNote* note, co
     // carries them.
     const bool tied = note && !tablature && (note->bTieIn || note->bTieOut);
     const bool fretted = note && tablature && note->bString != 0;
-    if (tied || fretted) {
+    const bool marked = note && !tablature && m.drums && HasDrumMark(*note);
+    if (tied || fretted || marked) {
         xml.Open("notations");
         if (tied && note->bTieIn) xml.Empty("tied", " type=\"stop\"");
         if (tied && note->bTieOut) xml.Empty("tied", " type=\"start\"");
-        if (fretted) {
+        if (fretted || marked) {
             xml.Open("technical");
-            xml.Leaf("string", note->bString);
-            xml.Leaf("fret", note->bFret);
+            if (marked) WriteDrumMark(xml, *note);
+            if (fretted) {
+                xml.Leaf("string", note->bString);
+                xml.Leaf("fret", note->bFret);
+            }
             xml.Close("technical");
         }
         xml.Close("notations");

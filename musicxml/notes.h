@@ -33,6 +33,7 @@ struct MeasureNotes {
     int length;                            // divisions the measure lasts
     int shift;                             // the clef's step shift (StepShiftOfClef)
     const MeasureAlterations& alterations; // the measure's notes read back
+    bool drums;                            // a drum part: unpitched notes (percussion.h)
 };
 
 // The voices of the measure, one after the other, each walked from the bar

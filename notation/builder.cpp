@@ -10,6 +10,7 @@
 #include "beaming.h"
 #include "clefs.h"
 #include "compaction.h"
+#include "drum_staff.h"
 #include "guitar.h"
 #include "pitch_spelling.h"
 #include "voices.h"
@@ -57,7 +58,12 @@ static void SortSectionNotesRow(SMeasureWalk& w, SMeasure* m) { SortSectionNotes
 static void AssignVoicesRow(SMeasureWalk& w, SMeasure* m) { AssignVoices(w.context, w.voices, m, w.index); }
 static void BeamChordsRow(SMeasureWalk& w, SMeasure* m) { BeamChords(w.context, w.meter, m, w.index); }
 static void ChooseClefsRow(SMeasureWalk& w, SMeasure* m) { ChooseClefs(w.context, w.clef, m, w.index); }
-static void ChooseStemsRow(SMeasureWalk& w, SMeasure* m) { ChooseStems(m, w.index); }
+static void ChooseStemsRow(SMeasureWalk& w, SMeasure* m) {
+    if (w.context.pTrack->bPercussion)
+        ChooseDrumStems(m, w.index);
+    else
+        ChooseStems(m, w.index);
+}
 static void MeasureVoiceHeightsRow(SMeasureWalk& w, SMeasure* m) { MeasureVoiceHeights(w.context, m, w.index); }
 static void CarryVoiceHeightsRow(SMeasureWalk& w, SMeasure* m) { CarryVoiceHeights(m, w.index); }
 static void FillRestsRow(SMeasureWalk& w, SMeasure* m) { FillRests(w.context, m, w.index); }

@@ -5,6 +5,7 @@
 // glyph's bPosition is a drawing position on the staff of the clef in effect.
 #include "clefs.h"
 
+#include "drum_staff.h"
 #include "guitar.h"
 
 // The clef codes are the model's (score_model.h); before the first measure
@@ -137,6 +138,10 @@ static int32_t GuitarClef(SMeasure* pMeasure, int32_t nInEffect) {
 
 void ChooseClefForRange(const SBuildContext& context, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index,
                         SStepRange range) {
+    if (context.pTrack->bPercussion) {
+        KeepPercussionClef(clef.nClef, pMeasure);
+        return;
+    }
     int32_t nInEffect = IsGuitarPart(context) ? GuitarClef(pMeasure, clef.nClef)
                                               : ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
     int32_t nShift = StepShiftOfClef(nInEffect);

@@ -3,6 +3,7 @@
 // last track's end-of-track event moved to the last bar line, and tied pairs
 // of equal values merged.
 #include "notation.h"
+#include "drum_staff.h"
 #include "pitch_spelling.h"
 
 #include "../core/bits.h"
@@ -374,6 +375,22 @@ static inline void DecomposeNote(SPlacement& placement, uint32_t p, uint32_t nSl
     AppendAt(placement, last.bPosition, bPitch, last.bValue, last.bDotted, nPieces == 1 ? bTieIn : 1, bTieOut);
 }
 
+// Readable, a drum staff: a hit is written as one value, never as tied
+// values (a tie would read as a drum held on): the first of the values its
+// length would be written with, a rest filling the rest.
+static void KeepFirstValue(SPlacement& placement, uint32_t p, SRawNote* pNote) {
+    uint32_t nSlots = pNote->wLength * placement.abWholeOver[pNote->bUnit];
+    if (IsPlainValueAt(placement, p, nSlots)) return;
+    uint32_t nPieces = 0;
+    const SPiece* pPieces = PiecesOf(placement, p, nSlots, nPieces);
+    if (nPieces < 2) return;
+    uint32_t wLength = pPieces[1].bPosition - p;
+    uint8_t bUnit = placement.bResolution;
+    HalveNonZeroWhileEven(wLength, bUnit);
+    pNote->wLength = wLength;
+    pNote->bUnit = bUnit;
+}
+
 // The measure stage A is filling, and where its appends go.
 struct SMeasureFill {
     SMeasure* pMeasure;
@@ -447,10 +464,15 @@ void PlaceNotes(SBuildContext& context) {
         // The last measure may reach past the grid.
         const SSlot* pFirst = fill.pSlots + j;
         const SSlot* pEnd = pFirst + (nSlots - j < pMeasure->bSections ? nSlots - j : pMeasure->bSections);
+        if (pTrack->bPercussion)
+            LengthenDrumHits(pFirst, static_cast<uint32_t>(pEnd - pFirst), pMeasure, context.bResolution);
         for (const SSlot* pSlot = pFirst; pSlot != pEnd; ++pSlot) {
             if (!pSlot->pNotes) continue;  // many slots start no note
             uint32_t p = static_cast<uint32_t>(pSlot - pFirst);
-            for (SRawNote* pNote = pSlot->pNotes; pNote; pNote = pNote->pNext) PlaceRawNote(fill, p, pNote);
+            for (SRawNote* pNote = pSlot->pNotes; pNote; pNote = pNote->pNext) {
+                if (pTrack->bPercussion) KeepFirstValue(fill.placement, p, pNote);
+                PlaceRawNote(fill, p, pNote);
+            }
         }
         HandOverPlacedSections(fill.placement, pMeasure->bSections, fill.placed);
         if (context.pWalk) WalkFilledMeasure(*context.pWalk, pMeasure, fill.placed);

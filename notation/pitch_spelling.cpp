@@ -4,6 +4,8 @@
 // descending pitch order.
 #include "pitch_spelling.h"
 
+#include "drum_staff.h"
+
 #include <stddef.h>
 #include <string.h>
 
@@ -239,8 +241,13 @@ void FinishSpelling(SSpellingMemory& memory) {
     FreeToTrack(memory.pnAlterations);
 }
 
-void SpellPitches(const SBuildContext&, SSpellingMemory& carried, SMeasure* pMeasure, const SMeasureIndex& index) {
+void SpellPitches(const SBuildContext& context, SSpellingMemory& carried, SMeasure* pMeasure,
+                  const SMeasureIndex& index) {
     BlankRepeatedMeterAndTempo(pMeasure, carried.shown);
+    if (context.pTrack->bPercussion) {
+        PlaceDrumNotes(pMeasure, index);
+        return;
+    }
     ShowKeyChange(pMeasure, carried.shown);
     // At the bar line every step forgets its accidentals and knows only the
     // key signature.

@@ -6,6 +6,8 @@
 // measure and over the bar line, so that no tie jumps between voices.
 #include "voices.h"
 
+#include "drum_staff.h"
+
 #include <stddef.h>
 #include <string.h>
 
@@ -436,11 +438,53 @@ static void NoteTiesOverBar(const SVoicing& voicing, SVoicesOverBar& over) {
     }
 }
 
+// ---- Readable: a drum staff's two voices --------------------------------------------
+
+// A drum chord's notes from the top of the staff down (a drum's key says
+// nothing of its height), the keys falling where two drums share a step.
+static void AppendDrumToChord(SChord* pChord, const SNote* pRawNote, SNoteCopies& copies) {
+    SNote* pCopy = CopyNote(copies, pRawNote);
+    if (!pChord->pNotes) {
+        pChord->bValue = pRawNote->bValue;
+        pChord->bDotted = pRawNote->bDotted;
+    }
+    SNote** ppAt = &pChord->pNotes;
+    while (*ppAt && ((*ppAt)->cStep > pCopy->cStep ||
+                     ((*ppAt)->cStep == pCopy->cStep && (*ppAt)->bPitch >= pCopy->bPitch)))
+        ppAt = &(*ppAt)->pNext;
+    pCopy->pNext = *ppAt;
+    *ppAt = pCopy;
+}
+
+// Each note goes to its limb's voice: the hands' is voice 0, the feet's
+// voice 1 (opened, after an empty voice 0 if need be, only in a measure
+// where the feet play). The hits of one limb at one section were all given
+// one length, up to that limb's next hit (LengthenDrumHits), so its chords
+// follow one another without overlap. A note whose limb's chord there has
+// another value (a tied piece of a longer one) opens a voice of its own, as
+// the pitched rule would.
+static void VoiceDrumNotes(SVoicing& voicing, uint32_t j, SNote* pRawNotes, SSection* pSection) {
+    SNote* pNext;
+    for (SNote* pNote = pRawNotes; pNote; pNote = pNext) {
+        pNext = pNote->pNext;
+        uint32_t v = DrumVoice(pNote->bPitch);
+        while (voicing.pMeasure->bVoices <= v && AddVoice(voicing)) {}
+        SChord* pChord = v < voicing.pMeasure->bVoices ? &voicing.aEnds[v].pVoice[j] : nullptr;
+        if (pChord && (!pChord->pNotes || HasValueOf(pChord, pNote))) {
+            if (!pChord->pNotes) voicing.apStarted[voicing.nStarted++] = pChord;
+            AppendDrumToChord(pChord, pNote, voicing.copies);
+            continue;
+        }
+        if (!OpenVoiceWithNote(voicing, j, pNote)) RemoveNote(pNote, pSection);
+    }
+}
+
 // Fills the voices of a measure with its nRawNotes placed notes, and indexes
 // the chords that got them.
 static void VoiceNotes(const SBuildContext& context, SVoicesOverBar& over, SMeasure* pMeasure, SMeasureIndex& index,
                        uint32_t nRawNotes) {
     const bool bKeepTies = context.options.bVoicesKeepTies != 0;
+    const bool bDrums = context.pTrack->bPercussion != 0;
     const SPlacedSections& placed = *index.pPlaced;
     SVoicing voicing;
     voicing.bKeepTies = bKeepTies;
@@ -453,7 +497,7 @@ static void VoiceNotes(const SBuildContext& context, SVoicesOverBar& over, SMeas
     // Every voice opens with a note, so there are no more voices than notes,
     // but for the voices opened to keep a tied voice's number.
     voicing.nPlaced = placed.nSections;
-    uint32_t nMostVoices = nRawNotes + (bKeepTies ? over.nVoices : 0);
+    uint32_t nMostVoices = nRawNotes + (bKeepTies ? over.nVoices : 0) + (bDrums ? 1 : 0);
     if (nMostVoices > kMaxVoices) nMostVoices = kMaxVoices;
     SSoundingChords& sounding = index.sounding;
     MakeRoomInIndex(index, sounding.apChords, sounding.nCapacity, static_cast<size_t>(nMostVoices) * voicing.nPlaced);
@@ -467,6 +511,11 @@ static void VoiceNotes(const SBuildContext& context, SVoicesOverBar& over, SMeas
         uint32_t j = *pb;
         SSection* pSection = &pSections[j];
         SNote* pNext;
+        if (bDrums) {
+            VoiceDrumNotes(voicing, j, pSection->pRawNotes, pSection);
+            CloseSection(voicing, j);
+            continue;
+        }
         uint64_t qTied = bKeepTies ? PlaceTiedPieces(voicing, over, j, pSection->pRawNotes) : 0;
         voicing.pJoined = nullptr;
         for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext, qTied >>= 1) {

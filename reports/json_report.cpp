@@ -6,6 +6,7 @@
 
 #include "musicxml.h"
 #include "names.h"
+#include "percussion.h"
 #include "reports.h"
 
 using Json = nlohmann::ordered_json;
@@ -57,7 +58,8 @@ static Json FileJson(const std::string& path, const SMidiFile& file) {
 
 static Json NoteJson(const SNote& note, int clef) {
     Json j;
-    j["name"] = WrittenName(note.cStep, clef, note.nAccidental);
+    // A note on a drum staff is named by its drum.
+    j["name"] = clef == kClefPercussion ? DrumName(note.bPitch) : WrittenName(note.cStep, clef, note.nAccidental);
     j["step"] = note.cStep;
     j["accidental"] = note.nAccidental;
     j["pitch"] = note.bPitch;
@@ -68,6 +70,8 @@ static Json NoteJson(const SNote& note, int clef) {
     j["headFlipped"] = note.bHeadFlipped;
     j["string"] = note.bString;
     j["fret"] = note.bFret;
+    j["notehead"] = note.bNotehead;
+    j["drumMark"] = note.bDrumMark;
     return j;
 }
 
@@ -144,6 +148,11 @@ static Json TrackJson(unsigned number, const STrack& track) {
     j["sectionCount"] = track.nSections;
     j["noteCount"] = track.nNotes;
     j["endTime"] = track.dwEndTime;
+    Json channels = Json::array();
+    for (int c = 0; c < 16; ++c)
+        if (track.wChannels & (1u << c)) channels.push_back(c + 1);
+    j["channels"] = channels;
+    j["percussion"] = track.bPercussion != 0;
     return j;
 }
 

@@ -14,8 +14,19 @@ std::string ClefName(int clef) {
     case kClefBass: return "bass";
     case kClefTrebleOctaveUp: return "treble 8va";
     case kClefBassOctaveDown: return "bass 8vb";
+    case kClefPercussion: return "percussion";
     default: return "clef " + std::to_string(clef);
     }
+}
+
+std::string ChannelsText(unsigned mask) {
+    std::string list;
+    int count = 0;
+    for (int c = 0; c < 16; ++c) {
+        if (!(mask & (1u << c))) continue;
+        list += (count++ ? ", " : "") + std::to_string(c + 1);
+    }
+    return count == 0 ? "" : (count == 1 ? "channel " : "channels ") + list;
 }
 
 std::string AccidentalText(int accidental) {

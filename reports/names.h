@@ -5,8 +5,12 @@
 
 #include <string>
 
-// "treble", "bass", "treble 8va", "bass 8vb" ("clef N" for an unknown code).
+// "treble", "bass", "treble 8va", "bass 8vb", "percussion" ("clef N" for an unknown code).
 std::string ClefName(int clef);
+
+// The MIDI channels of a channel mask (bit c: channel c + 1), as a reader
+// counts them: "channel 10", "channels 1, 2, 10"; "" for none.
+std::string ChannelsText(unsigned mask);
 
 // Printed accidental: "" none, "#", "b", "x" double sharp, "bb", "n" natural.
 std::string AccidentalText(int accidental);

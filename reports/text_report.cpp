@@ -6,6 +6,7 @@
 
 #include "musicxml.h"
 #include "names.h"
+#include "percussion.h"
 #include "reports.h"
 
 using Row = std::vector<std::string>;
@@ -76,11 +77,13 @@ static Row TrackRow(const TrackSummary& summary) {
         row.push_back("");
     } else {
         row.push_back(MusicXmlText(track.pszName));
-        row.push_back(std::string(track.pszInstrument ? track.pszInstrument : "") + " (program " +
-                      std::to_string(track.bProgram) + ")");
+        row.push_back(track.bPercussion ? std::string("drums")
+                                        : std::string(track.pszInstrument ? track.pszInstrument : "") +
+                                              " (program " + std::to_string(track.bProgram) + ")");
         row.push_back(Counted(track.nNotes, "note", "notes"));
         row.push_back(Counted(track.nMeasures, "measure", "measures"));
     }
+    row.push_back(ChannelsText(track.wChannels));
     row.push_back("ends at tick " + std::to_string(track.dwEndTime));
     return row;
 }
@@ -117,10 +120,11 @@ static const char kLegend[] =
     "        (1 whole .. 64), '.' dotted; ^ stem up, v stem down; ~ tie; = beam to the neighbour;\n"
     "        * head on the other side of the stem; R rest @ staff step, (R..) a rest not drawn.\n";
 
+// A note on a drum staff is named by its drum, not a pitch.
 static std::string NoteText(const SNote& note, int clef) {
     std::string text;
     if (note.bTieIn) text += "~";
-    text += WrittenName(note.cStep, clef, note.nAccidental);
+    text += clef == kClefPercussion ? DrumName(note.bPitch) : WrittenName(note.cStep, clef, note.nAccidental);
     if (note.bHeadFlipped) text += "*";
     text += "(" + std::to_string(note.bPitch);
     if (note.bString) text += ",s" + std::to_string(note.bString) + "f" + std::to_string(note.bFret);
@@ -198,7 +202,8 @@ static std::string MeasureHeading(const SMeasure& measure, int number, const InF
     std::vector<std::string> parts;
     if (measure.bNumerator && measure.bDenominator)
         parts.push_back(std::to_string(measure.bNumerator) + "/" + std::to_string(measure.bDenominator));
-    if (keyShown) {
+    // A drum staff has no key.
+    if (keyShown && measure.nClef != kClefPercussion && state.clef != kClefPercussion) {
         std::string key = "key " + KeyDescription(measure.cKey);
         std::string glyphs;
         for (const SKeyAccidental* g = measure.pKeyAccidentals; g; g = g->pNext)
@@ -250,8 +255,11 @@ static std::string MeasureGrid(const SMeasure& measure, const InForce& state, in
 static std::string TrackHeading(const ShowRequest& request, const SMidiFile& file, const STrack& track) {
     std::ostringstream out;
     out << MusicXmlText(file.pszName) << ", track " << request.track << ": " << MusicXmlText(track.pszName) << "\n";
-    out << "Instrument  " << (track.pszInstrument ? track.pszInstrument : "") << " (program "
-        << static_cast<int>(track.bProgram) << ")\n";
+    if (track.bPercussion)
+        out << "Instrument  drums (" << ChannelsText(track.wChannels) << ")\n";
+    else
+        out << "Instrument  " << (track.pszInstrument ? track.pszInstrument : "") << " (program "
+            << static_cast<int>(track.bProgram) << ")\n";
     out << "Notation    " << (request.readable ? "readable" : "classic") << "\n";
     out << "Grid        " << static_cast<int>(track.bResolution) << " sections per whole note, transposed by "
         << request.transpose << " semitones\n";

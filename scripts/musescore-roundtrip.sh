@@ -3,7 +3,10 @@
 # any MIDI files named on the command line) as MusicXML with the vastrel tool,
 # the example once more with its guitar tablature staves, imports each score
 # into MuseScore 3 without a display, and checks that the import reports no
-# error and keeps every staff's measures and the number of notes. Then
+# error and keeps every staff's measures and the number of notes. A drum
+# groove written here (channel 10) goes the same way, and its part must come
+# back as a drum staff: MuseScore's percussion staff with its drumset, each
+# drum we wrote with the key we gave it and every x head kept. Then
 # renders the example to docs/example.png for the README.
 #
 #   scripts/musescore-roundtrip.sh [FILE.mid ...]
@@ -45,7 +48,7 @@ def ours(path):
     for part in root.findall("part"):
         staves = int(part.findtext("measure/attributes/staves") or 1)
         measures += [len(part.findall("measure"))] * staves
-    notes = sum(1 for note in root.iter("note") if note.find("pitch") is not None)
+    notes = sum(1 for note in root.iter("note") if note.find("pitch") is not None or note.find("unpitched") is not None)
     return measures, notes
 
 def musescore(path):
@@ -72,14 +75,71 @@ def musescore_frets(path):
     return collections.Counter((int(note.findtext("string")), int(note.findtext("fret")))
                                for note in ET.parse(path).getroot().iter("Note") if note.find("fret") is not None)
 
+# A percussion part of ours (a percussion clef) must be a drum staff in
+# MuseScore's score: a percussion staff type, a drumset holding every key our
+# instruments name (midi-unpitched counts from 1), and as many cross heads as
+# we wrote x heads.
+def drum_staff(ours_path, musescore_path):
+    root = ET.parse(ours_path).getroot()
+    if root.find("part/measure/attributes/clef[sign='percussion']") is None:
+        return None
+    keys = {int(u.text) - 1 for u in root.iter("midi-unpitched")}
+    crosses = sum(1 for head in root.iter("notehead") if head.text == "x")
+    score = ET.parse(musescore_path).getroot().find("Score")
+    percussion = score.find(".//StaffType[@group='percussion']") is not None
+    drums = {int(d.get("pitch")) for d in score.iter("Drum")}
+    their_crosses = sum(1 for note in score.iter("Note") if note.findtext("head") == "cross")
+    if not percussion or not keys <= drums or their_crosses != crosses:
+        return "MuseScore has no drum staff (percussion %s, drums %s of %s, %d of %d x heads)" % (
+            percussion, sorted(keys & drums), sorted(keys), their_crosses, crosses)
+    return ""
+
 written, imported = ours(sys.argv[1]), musescore(sys.argv[2])
 label = "%s: measures per staff %s, %d notes" % (sys.argv[3], written[0], written[1])
 if written != imported:
     sys.exit("FAIL %s; MuseScore has measures %s, %d notes" % (label, imported[0], imported[1]))
 if our_lone_frets(sys.argv[1]) - musescore_frets(sys.argv[2]):
     sys.exit("FAIL %s; MuseScore moved notes struck alone to other strings or frets" % label)
-print("ok   " + label)
+drums = drum_staff(sys.argv[1], sys.argv[2])
+if drums:
+    sys.exit("FAIL %s; %s" % (label, drums))
+print("ok   " + label + ("" if drums is None else ", a drum staff"))
 EOF
+
+# Two bars of a rock groove on channel 10 (format 1, 96 ticks a quarter):
+# closed hi-hat eighths (an open one at the end), snare on two and four,
+# bass drum on one, three and three-and, a crash on the first beat.
+cat >"$WORK/groove.py" <<'EOF'
+import struct
+import sys
+
+def varlen(n):
+    out = [n & 0x7F]
+    while n > 127:
+        n >>= 7
+        out.insert(0, 0x80 | (n & 0x7F))
+    return bytes(out)
+
+hits = []
+for bar in range(2):
+    start = bar * 384
+    for eighth in range(8):
+        hits.append((start + eighth * 48, 46 if bar == 1 and eighth == 7 else 42))
+    hits += [(start + 96, 38), (start + 288, 38), (start, 36), (start + 192, 36), (start + 240, 36)]
+hits.append((0, 49))
+events = sorted([(t, 0x99, k, 100) for t, k in hits] + [(t + 12, 0x89, k, 0) for t, k in hits])
+data, now = b"", 0
+for t, status, key, velocity in events:
+    data += varlen(t - now) + bytes([status, key, velocity])
+    now = t
+data += b"\x00\xff\x2f\x00"
+conductor = b"\x00\xff\x58\x04\x04\x02\x18\x08\x00\xff\x2f\x00"
+with open(sys.argv[1], "wb") as f:
+    f.write(b"MThd" + struct.pack(">IHHH", 6, 1, 2, 96))
+    for chunk in (conductor, data):
+        f.write(b"MTrk" + struct.pack(">I", len(chunk)) + chunk)
+EOF
+python3 "$WORK/groove.py" "$WORK/drum-groove.mid"
 
 failed=0
 # Each entry: a MIDI file, ":tab" for the score with tablature staves, and
@@ -87,8 +147,10 @@ failed=0
 # A corpus guitar track with its tablature, when the corpus is at hand: the
 # readable strings of the sounding pitch, on a TAB staff tuned E2 ... E4.
 GUITAR=../shared/corpus/gh-midifilejs__AtTheLake.mid
-[ -f "$GUITAR" ] && set -- "$GUITAR:tab:9" "$@"
-for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$@"; do
+# (Its channel 13, a steel guitar: channel 10, though it names a steel
+# guitar's program, plays the drum kit and is a drum staff.)
+[ -f "$GUITAR" ] && set -- "$GUITAR:tab:12" "$@"
+for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$WORK/drum-groove.mid" "$@"; do
   midi=${entry%%:*}
   name=$(basename "$midi" .mid)
   options=""

@@ -29,12 +29,12 @@ const Place kTopLine = {"the top line", 10, 10};
 const Place kAboveTopLine = {"above the top line", 11, 30};
 const Place kInStaff = {"in the staff", 2, 10};
 
-const ENotehead N = kNoteheadNormal;
-const ENotehead X = kNoteheadX;
-const ENotehead CX = kNoteheadCircleX;
-const ENotehead T = kNoteheadTriangle;
-const ENotehead D = kNoteheadDiamond;
-const ENotehead S = kNoteheadSlash;
+const ENoteheadCode N = kNoteheadNormal;
+const ENoteheadCode X = kNoteheadX;
+const ENoteheadCode CX = kNoteheadCircleX;
+const ENoteheadCode T = kNoteheadTriangle;
+const ENoteheadCode D = kNoteheadDiamond;
+const ENoteheadCode S = kNoteheadSlash;
 
 const bool FOOT = true;
 const bool HAND = false;
@@ -43,9 +43,9 @@ struct Expected {
     int key;
     const char* name;
     Place place;
-    ENotehead head;
+    ENoteheadCode head;
     bool foot;
-    EDrumMark mark;
+    EDrumMarkCode mark;
 };
 
 // Written from the conventions, key by key.

@@ -81,6 +81,10 @@ private:
 
     void CheckMeasure(SMeasure* m, const std::string& where) {
         if (m->nClef < 0 || m->nClef > kClefTrebleOctaveDown) Fail(where, "clef " + std::to_string(m->nClef));
+        // A drum staff shows its clef once, and no key.
+        if (track_->bPercussion && m->nClef != (m == track_->pFirstMeasure ? kClefPercussion : kClefUnchanged))
+            Fail(where, "a drum staff's clef " + std::to_string(m->nClef));
+        if (track_->bPercussion && (m->cKey != 0 || m->pKeyAccidentals)) Fail(where, "a drum staff with a key");
         if (m == track_->pFirstMeasure &&
             (m->nClef == 0 || m->bNumerator == 0 || m->bDenominator == 0 || m->wTempo == 0 || m->dwTime != 0))
             Fail(where, "the first measure must show clef, meter and tempo and start at 0");
@@ -201,9 +205,12 @@ private:
                 return;
             }
             if (n->pPrev != previous) Fail(at, "pPrev is not the note before it");
+            // A drum's key says nothing of its height: a drum chord is ordered by step.
+            const int height = track_->bPercussion ? n->cStep : n->bPitch;
+            const int before = previous ? (track_->bPercussion ? previous->cStep : previous->bPitch) : 0;
             if (previous) {
-                if (c->bStemUp && n->bPitch < previous->bPitch) Fail(at, "stem up, but lower than the note before");
-                if (!c->bStemUp && n->bPitch > previous->bPitch) Fail(at, "stem down, but higher than the note before");
+                if (c->bStemUp && height < before) Fail(at, "stem up, but lower than the note before");
+                if (!c->bStemUp && height > before) Fail(at, "stem down, but higher than the note before");
             } else if (n->bHeadFlipped) {
                 Fail(at, "the first note of a chord is displaced");
             }

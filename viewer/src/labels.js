@@ -13,15 +13,16 @@ export const counted = (count, noun) => `${count} ${noun}${count === 1 ? '' : 's
 // The number people see for a track (format 0: its MIDI channel, 1 to 16).
 export const shownNumber = (number) => number + 1;
 
-// A format 0 file's channel 10 is its drum kit, whatever program it names.
-export const isDrumChannel = (info, number) => info.file.format === 0 && number === 9;
+// A drum track: the library draws it on a percussion staff (every note on
+// channel 10, or a format 0 file's channel 10), whatever program it names.
+export const isDrumTrack = (info, number) => info.tracks.some((track) => track.number === number && track.percussion);
 
 // A track is named as the score names its part: by its own name, or else
 // by its instrument.
 export function trackLabel(track, info) {
   const number = shownNumber(track.number);
   if (!track.noteCount) return `${number} · (no notes)`;
-  const instrument = isDrumChannel(info, track.number) ? 'drums' : track.instrument;
+  const instrument = isDrumTrack(info, track.number) ? 'drums' : track.instrument;
   const own = track.title ?? '';
   const name = own || instrument || `Track ${number}`;
   return name === instrument ? `${number} · ${name}` : `${number} · ${name} (${instrument})`;

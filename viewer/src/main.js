@@ -37,7 +37,8 @@ async function start() {
     state.set('error', `The page could not start: ${error?.message ?? error}`);
     return;
   }
-  const viewer = createViewer({ vastrel, score, player: createPlayer(), ahead: createAhead(), controls, state });
+  const player = createPlayer();
+  const viewer = createViewer({ vastrel, score, player, ahead: createAhead(), controls, state });
   connectControls(controls, viewer);
 
   // For the page's tests and the curious (see README.md).
@@ -47,6 +48,8 @@ async function start() {
     following: viewer.following,
     get opens() { return viewer.opens; },
     get stretch() { return viewer.stretch; },
+    // The notes playback has sounded, by voice: 'pitched', or the drum kit's.
+    get struck() { return player.struck; },
   };
 
   try {

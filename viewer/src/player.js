@@ -5,6 +5,8 @@
 // Music time counts 768 units per quarter note, whatever the file's
 // division; the file's tempo map turns it into seconds and back.
 
+import { strikeDrum } from './drum-kit.js';
+
 export const MUSIC_PER_QUARTER = 768;
 
 // The tempo map as stretches of music time, each with its seconds per unit.
@@ -45,10 +47,12 @@ export function tempoMap(file) {
 // The sounding notes of a model (`vastrel show --json` in the readable
 // notation: the track's measures staff by staff) in music time, sorted by
 // start: a note tied from the one before lengthens it instead of striking
-// again. A tie never leaves its staff.
+// again. A tie never leaves its staff. The notes of a drum track (a
+// percussion staff) are marked `drum`: their keys are drums of the kit.
 export function notesOf(model, map) {
   const notes = [];
   for (const staff of model.track.staves) staffNotes(staff.measures, map, notes);
+  if (model.track.percussion) for (const note of notes) note.drum = true;
   return notes.sort((a, b) => a.start - b.start);
 }
 
@@ -82,6 +86,7 @@ export function createPlayer() {
   let output = null;
   let meter = null;  // what reaches the speakers, for a level to read
   let run = null;  // the playback under way: where it started and what it has scheduled
+  const struck = new Map();  // notes given to the audio context, by voice ('pitched' or a kit voice)
 
   function audio() {
     if (!context) {
@@ -116,6 +121,17 @@ export function createPlayer() {
     oscillator.onended = () => run?.voices.delete(oscillator);
   }
 
+  // A drum note: its key struck on the synthesised kit, however long it is
+  // written. What the kit played is counted by voice.
+  function hit(note, when) {
+    const { voice, sources } = strikeDrum(context, output, note.pitch, when);
+    struck.set(voice, (struck.get(voice) ?? 0) + 1);
+    for (const source of sources) {
+      run.voices.add(source);
+      source.onended = () => run?.voices.delete(source);
+    }
+  }
+
   // Gives the audio context every note that starts before the lookahead.
   function schedule() {
     const { notes, map, origin, startSeconds } = run;
@@ -130,12 +146,22 @@ export function createPlayer() {
       const endSeconds = map.secondsAt(note.end);
       if (endSeconds <= startSeconds) continue;
       const from = Math.max(noteSeconds, startSeconds);
-      strike(note, origin + from - startSeconds, endSeconds - from);
+      if (note.drum) {
+        // A drum is struck once, at its start: one struck before the start is over.
+        if (noteSeconds >= startSeconds) hit(note, origin + noteSeconds - startSeconds);
+      } else {
+        strike(note, origin + from - startSeconds, endSeconds - from);
+        struck.set('pitched', (struck.get('pitched') ?? 0) + 1);
+      }
     }
   }
 
   return {
     get playing() { return run !== null; },
+
+    // How many notes each voice has been given so far: 'pitched' for the
+    // pitched notes, the kit's voices ('kick', 'snare' ...) for drums.
+    get struck() { return Object.fromEntries(struck); },
 
     // Starts at a music time; `notes` from notesOf, `map` from tempoMap.
     async start(notes, map, musicTime) {
@@ -175,8 +201,8 @@ export function createPlayer() {
     stop() {
       if (!run) return;
       const now = context.currentTime;
-      for (const oscillator of run.voices) {
-        try { oscillator.stop(now + 0.02); } catch { /* already stopped */ }
+      for (const source of run.voices) {
+        try { source.stop(now + 0.02); } catch { /* already stopped */ }
       }
       run = null;
     },

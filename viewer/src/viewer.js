@@ -6,7 +6,7 @@ import { VastrelError } from './vastrel.js';
 import { notesOf, tempoMap } from './player.js';
 import { beatStep } from './beats.js';
 import { rangeOf, stretchOf, stretchesOf } from './stretches.js';
-import { emptyLine, firstTrack, isDrumChannel, refusedLine, shownLine, trackOptions } from './labels.js';
+import { emptyLine, firstTrack, isDrumTrack, refusedLine, shownLine, trackOptions } from './labels.js';
 
 const formatSeconds = (seconds) => {
   const whole = Math.max(0, seconds);
@@ -263,8 +263,11 @@ export function createViewer({ vastrel, score, player, ahead, controls, state })
         state.set('empty', emptyLine(opened.info, opened.name, track));
         return null;
       }
+      // A drum has no strings: the tablature toggle does not apply to a drum track.
+      const drums = isDrumTrack(opened.info, track);
+      controls.tablature.disabled = drums;
       shown = {
-        track, resolution, transpose, tablature: controls.tablature.checked, summary,
+        track, resolution, transpose, tablature: controls.tablature.checked && !drums, summary,
         end: opened.map.toMusic(summary.endTime), stretches: stretchesOf(measures), stretch: 0,
       };
       controls.seek.max = Math.ceil(shown.end);
@@ -371,8 +374,8 @@ export function createViewer({ vastrel, score, player, ahead, controls, state })
   }
 
   // The notes to sound: every track with notes, or the one drawn, on the
-  // grid and transposition drawn. A format 0 file's channel 10 is its drum
-  // kit, whose keys are no pitches: it sounds only when it is the one drawn.
+  // grid and transposition drawn. A drum track's notes sound on the kit
+  // (notesOf marks them), never at its keys' pitches.
   function soundingNotes() {
     const { track, resolution, transpose } = shown;
     const all = controls.allTracks.checked;
@@ -380,7 +383,7 @@ export function createViewer({ vastrel, score, player, ahead, controls, state })
     if (sounding?.key === key) return sounding.notes;
     const { info } = opened;
     const numbers = all
-      ? info.tracks.filter((t) => t.noteCount > 0 && (!isDrumChannel(info, t.number) || t.number === track)).map((t) => t.number)
+      ? info.tracks.filter((t) => t.noteCount > 0).map((t) => t.number)
       : [track];
     const notes = numbers.flatMap((number) => {
       try {

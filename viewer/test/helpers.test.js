@@ -81,7 +81,7 @@ test("the exporter's ids name measures and sections, and nothing else", () => {
 // A file's report as `vastrel info --json` gives it, with what the words
 // read: the titles the report gives (the exporter's rule for names, tested
 // with it, makes them: "" for a name that names nothing).
-const track = (number, title, instrument, noteCount, measureCount = 4) => ({ number, title, instrument, noteCount, measureCount });
+const track = (number, title, instrument, noteCount, measureCount = 4, percussion = false) => ({ number, title, instrument, noteCount, measureCount, percussion });
 const info = (format, tracks, { title = '', refusedTracks = [], count = tracks.length } = {}) =>
   ({ file: { format, title, tracks: count, tracksOffered: count }, tracks, refusedTracks });
 
@@ -92,8 +92,11 @@ test('the track list numbers tracks from 1 and keeps track numbers as values', (
       [[0, '1 · Oboe', false], [1, '2 · Viola', false]]],
     ['a track without notes says so', info(1, [track(0, 'Conductor', '', 0), track(1, 'Bass', 'Tuba', 2)]),
       [[0, '1 · (no notes)', false], [1, '2 · Bass (Tuba)', false]]],
-    ['format 0: the channels with notes, channel 10 as drums', info(0, [track(0, 'Channel 01', 'Piano', 0), track(2, 'Channel 03', 'Piano', 4), track(9, 'Channel 10', 'Piano', 4)]),
+    ['format 0: the channels with notes, channel 10 as drums', info(0, [track(0, 'Channel 01', 'Piano', 0), track(2, 'Channel 03', 'Piano', 4), track(9, 'Channel 10', 'Piano', 4, 4, true)]),
       [[2, '3 · Channel 03 (Piano)', false], [9, '10 · Channel 10 (drums)', false]]],
+    ['format 1: a drum track (the library says percussion) is drums, whatever its program; a mixed one keeps its instrument',
+      info(1, [track(0, '', 'Piano', 4, 4, true), track(1, 'Kit', 'Piano', 4, 4, true), track(2, 'Band', 'Organ', 4)]),
+      [[0, '1 · drums', false], [1, '2 · Kit (drums)', false], [2, '3 · Band (Organ)', false]]],
     ['a refused track, disabled, with the message and its id, in track order',
       info(1, [track(0, 'A', 'Harp', 1), track(2, 'C', 'Harp', 1)], { refusedTracks: [{ number: 1, message: 'Track parsing error!', id: 266 }] }),
       [[0, '1 · A (Harp)', false], [1, '2 · refused: Track parsing error! (error 266)', true], [2, '3 · C (Harp)', false]]],

@@ -3,6 +3,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
 import { createPlayer, notesOf, tempoMap } from '../src/player.js';
+import { kitVoiceOf } from '../src/drum-kit.js';
 
 const close = (actual, expected, what) => assert.ok(Math.abs(actual - expected) < 1e-9, `${what}: ${actual}, not ${expected}`);
 
@@ -66,9 +67,9 @@ class FakeParam {
   setTargetAtTime(v, t) { this.check(t); }
 }
 class FakeNode {
-  constructor(context) { this.context = context; this.gain = new FakeParam(context); this.frequency = new FakeParam(context); }
+  constructor(context) { this.context = context; this.gain = new FakeParam(context); this.frequency = new FakeParam(context); this.kind = 'oscillator'; }
   connect(node) { return node; }
-  start(time) { this.context.started.push({ frequency: this.frequency.value, time }); }
+  start(time) { this.context.started.push({ kind: this.kind, frequency: this.frequency.value, time }); }
   stop() {}
 }
 class FakeAudioContext {
@@ -77,6 +78,10 @@ class FakeAudioContext {
   createGain() { return new FakeNode(this); }
   createAnalyser() { return new FakeNode(this); }
   createOscillator() { return new FakeNode(this); }
+  createBiquadFilter() { return new FakeNode(this); }
+  createBufferSource() { const node = new FakeNode(this); node.kind = 'noise'; return node; }
+  createBuffer(channels, length) { return { getChannelData: () => new Float32Array(length) }; }
+  get sampleRate() { return 8000; }
   async resume() {}
 }
 
@@ -96,6 +101,38 @@ test('playback from the middle strikes only what still sounds there, never befor
     assert.deepEqual(struck, [[48, 0.06], [60, 1.06]]);
     player.stop();
     assert.equal(player.musicTime(), null);
+  } finally {
+    delete globalThis.AudioContext;
+  }
+});
+
+test('the kit voice of every drum key', () => {
+  const cases = [[35, 'kick'], [36, 'kick'], [38, 'snare'], [40, 'snare'], [42, 'closed-hat'], [44, 'closed-hat'],
+    [46, 'open-hat'], [49, 'cymbal'], [51, 'cymbal'], [57, 'cymbal'], [41, 'tom'], [50, 'tom'], [56, 'hit'], [81, 'hit'], [20, 'hit']];
+  for (const [key, voice] of cases) assert.equal(kitVoiceOf(key), voice, `key ${key}`);
+});
+
+test('a drum track sounds on the kit, never as pitched notes', async () => {
+  globalThis.AudioContext = FakeAudioContext;
+  try {
+    const map = tempoMap({ division: 480, tempos: [{ time: 0, tempo: 60 }] });
+    const chord = (pitch) => ({ notes: [{ pitch, value: 4, dotted: 0, tieIn: 0, tieOut: 0 }], value: 4, dotted: 0 });
+    const model = (percussion) => ({ track: { percussion, staves: [{ measures: [{ sections: [
+      { time: 0, chords: [chord(36)] }, { time: 480, chords: [chord(42)] }] }] }] } });
+    assert.deepEqual(notesOf(model(true), map).map((n) => n.drum), [true, true]);
+    assert.deepEqual(notesOf(model(false), map).map((n) => n.drum), [undefined, undefined]);
+
+    const player = createPlayer();
+    await player.start(notesOf(model(true), map), map, 0);
+    const context = FakeAudioContext.last;
+    context.currentTime += 2;
+    player.musicTime();
+    assert.deepEqual(player.struck, { kick: 1, 'closed-hat': 1 });
+    // The kick's sweep starts far above key 36's pitch (65 Hz); the hi-hat is noise.
+    const pitchOf36 = 440 * 2 ** ((36 - 69) / 12);
+    assert.ok(context.started.every((s) => s.kind === 'noise' || s.frequency !== pitchOf36), JSON.stringify(context.started));
+    assert.deepEqual(context.started.map((s) => s.kind), ['oscillator', 'noise']);
+    player.stop();
   } finally {
     delete globalThis.AudioContext;
   }

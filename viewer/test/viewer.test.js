@@ -12,7 +12,7 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -69,6 +69,28 @@ const twoChannels = Buffer.concat([header(0, 1), chunk('MTrk', [
   0x00, 0x95, 64, 100, 0x83, 0x60, 0x85, 64, 0,
   0x00, 0x99, 36, 100, 0x83, 0x60, 0x89, 36, 0,
   ...END])]);
+
+// A format 1 file of a piano track (channel 1: a whole note) and a drum
+// track (channel 10): two bars of a rock groove, closed hi-hat eighths,
+// snare on two and four, bass drum on one and three, each hit a 64th.
+function grooveFile() {
+  const hits = [];
+  for (let bar = 0; bar < 2; bar += 1) {
+    for (let eighth = 0; eighth < 8; eighth += 1) hits.push([bar * 1920 + eighth * 240, 42]);
+    hits.push([bar * 1920 + 480, 38], [bar * 1920 + 1440, 38], [bar * 1920, 36], [bar * 1920 + 960, 36]);
+  }
+  const events = [...hits.map(([t, k]) => [t, 0x99, k, 100]), ...hits.map(([t, k]) => [t + 30, 0x89, k, 0])]
+    .sort((a, b) => a[0] - b[0]);
+  let now = 0;
+  const drums = events.flatMap(([t, status, key, velocity]) => {
+    const delta = varLength(t - now);
+    now = t;
+    return [...delta, status, key, velocity];
+  });
+  return Buffer.concat([header(1, 3), chunk('MTrk', [...TEMPO_120, ...END]),
+    chunk('MTrk', [0x00, 0x90, 60, 100, ...varLength(1920), 0x80, 60, 0, ...END]),
+    chunk('MTrk', [...drums, ...END])]);
+}
 
 // A format 1 file whose title is Latin-1 ("Präludium", padded) and whose
 // one track is named " - ", a placeholder: one quarter note.
@@ -384,6 +406,42 @@ describe('score viewer', () => {
     await page.selectOption('#track', '5');
     assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
     assert.ok((await page.$$eval('g.measure[data-measure]', (all) => all.length)) >= 1);
+  });
+
+  test('a drum track is labelled drums, drawn on a percussion staff and played on the synthesised kit', async () => {
+    const { state } = await open('groove.mid', grooveFile());
+    assert.equal(state, 'ready');
+    assert.match(await page.$eval('#track option[value="1"]', (o) => o.textContent), /^2 · drums$/);
+    await page.selectOption('#track', '1');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
+    assert.ok(await page.isDisabled('#tablature'), 'no tablature for drums');
+    // Drawn from the export: unpitched notes with x heads for the hi-hat.
+    const xml = await page.evaluate(() => window.vastrelViewer.vastrel.musicXml());
+    assert.match(xml, /<sign>percussion<\/sign>/);
+    assert.doesNotMatch(xml, /<pitch>/);
+    assert.equal((xml.match(/<notehead>x<\/notehead>/g) ?? []).length, 16);
+    assert.ok((await page.$$eval('g.note', (all) => all.length)) >= 24, 'every hit drawn');
+    mkdirSync(join(repo, 'docs'), { recursive: true });
+    await page.locator('#score').screenshot({ path: join(repo, 'docs/drum-part.png') });
+
+    // The drum track alone, then every track: the kit's voices sound, and
+    // no drum key is sounded as a pitch (only the piano's note is pitched).
+    for (const all of [false, true]) {
+      await page.setChecked('#all-tracks', all);
+      const before = await page.evaluate(() => window.vastrelViewer.struck);
+      await seek(0);
+      await page.click('#play');
+      await page.waitForFunction(() => document.body.dataset.state === 'playing');
+      await page.waitForFunction((kicks) => (window.vastrelViewer.struck.kick ?? 0) >= kicks + 2, before.kick ?? 0, { timeout: 10000 });
+      await page.click('#play');
+      const after = await page.evaluate(() => window.vastrelViewer.struck);
+      const gained = (voice) => (after[voice] ?? 0) - (before[voice] ?? 0);
+      assert.ok(gained('closed-hat') > 0 && gained('snare') > 0, `kit voices used (${JSON.stringify(after)})`);
+      assert.equal(gained('pitched'), all ? 1 : 0, 'only the piano is pitched');
+    }
+    await page.setChecked('#all-tracks', true);
+    await page.selectOption('#track', '0');
+    assert.ok(!(await page.isDisabled('#tablature')), 'the toggle is back for a pitched track');
   });
 
   test('a format 1 file whose only chunk holds the music offers it as track 1 and draws it', async () => {
