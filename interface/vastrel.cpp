@@ -103,6 +103,7 @@ static SNotationOptions NormalisedOptions(const SNotationOptions* pGiven) {
     SNotationOptions options = ClassicOptions();
     options.bVoicesKeepTies = given.bVoicesKeepTies != 0;
     options.bConductorChunkAsTrack = given.bConductorChunkAsTrack != 0;
+    options.bEstimateKey = given.bEstimateKey != 0;
     return options;
 }
 

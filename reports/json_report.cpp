@@ -142,7 +142,14 @@ static Json TrackJson(unsigned number, const STrack& track) {
     j["sectionCount"] = track.nSections;
     j["noteCount"] = track.nNotes;
     j["endTime"] = track.dwEndTime;
+    j["keyEstimated"] = track.bKeyEstimated != 0;
     return j;
+}
+
+// A key estimated from the notes (the file gives none) is marked so on
+// every measure, beside the key itself.
+static void MarkKeysEstimated(Json& measures, const STrack& track) {
+    for (Json& measure : measures) measure["keyEstimated"] = track.bKeyEstimated != 0;
 }
 
 std::string InfoJson(const std::string& path, const SMidiFile& file, unsigned tracksOffered,
@@ -166,6 +173,7 @@ std::string ShowJson(const ShowRequest& request, const SMidiFile& file, const ST
         if (m->nClef) clef = m->nClef;
         measures.push_back(MeasureJson(*m, number, clef));
     }
+    MarkKeysEstimated(measures, track);
     // The readable notation lists its staves (one for now; a keyboard part
     // will have two), each with measures of the classic shape.
     if (request.readable)
