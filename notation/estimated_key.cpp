@@ -94,29 +94,49 @@ static void MakeRoom(SMidiFile* pFile, SBarDurations& durations, uint32_t nBar) 
     durations.nBars = nBars;
 }
 
+// Where the last note was added: its bar run, and the bar it started in
+// (inside the durations' room). Notes are added as they end, so their
+// starts come nearly in time order, and most fall in the bar of the note
+// before.
+struct SBarCursor {
+    uint32_t nRun;
+    uint32_t nBar;
+    uint64_t qBarStart;   // of bar nBar, in 64ths of a tick
+    uint64_t qBarEnd;     // 0 before the first note
+};
+
 // Adds a note sounding from tick dwStart to dwEnd to each bar it sounds in,
-// for as long as it sounds there. The run is the one of the note's start;
-// notes of a chunk come in time order, so it only moves on.
-static void AddNote(SMidiFile* pFile, const SBarMap& map, uint32_t& nRun, SBarDurations& durations, uint8_t bKey,
+// for as long as it sounds there.
+static void AddNote(SMidiFile* pFile, const SBarMap& map, SBarCursor& at, SBarDurations& durations, uint8_t bKey,
                     uint32_t dwStart, uint32_t dwEnd) {
     uint64_t qStart = dwStart * kTickParts, qEnd = dwEnd * kTickParts;
-    if (qEnd <= qStart) return;
     uint32_t nClass = bKey % 12;
-    while (nRun + 1 < map.nRuns && map.pRuns[nRun + 1].qStart <= qStart) ++nRun;
-    for (uint32_t r = nRun; r < map.nRuns && qStart < qEnd; ++r) {
+    if (qEnd <= qStart) return;
+    if (qStart >= at.qBarStart && qEnd <= at.qBarEnd) {
+        durations.pBars[at.nBar].aqDuration[nClass] += qEnd - qStart;
+        return;
+    }
+    while (at.nRun + 1 < map.nRuns && map.pRuns[at.nRun + 1].qStart <= qStart) ++at.nRun;
+    while (map.pRuns[at.nRun].qStart > qStart) --at.nRun;
+    bool bFirstBar = true;
+    for (uint32_t r = at.nRun; r < map.nRuns && qStart < qEnd; ++r) {
         const SBarRun& run = map.pRuns[r];
         uint64_t qRunEnd = r + 1 < map.nRuns ? map.pRuns[r + 1].qStart : UINT64_MAX;
-        uint64_t nBar = run.nFirstBar + (qStart - run.qStart) / run.qLength;
-        uint64_t qBarEnd = run.qStart + ((qStart - run.qStart) / run.qLength + 1) * run.qLength;
+        uint64_t nBarsIn = (qStart - run.qStart) / run.qLength;
+        uint64_t nBar = run.nFirstBar + nBarsIn;
+        uint64_t qBarStart = run.qStart + nBarsIn * run.qLength;
         while (qStart < qEnd && qStart < qRunEnd) {
             if (nBar >= kMostKeyBars) return;
             MakeRoom(pFile, durations, static_cast<uint32_t>(nBar));
+            uint64_t qBarEnd = qBarStart + run.qLength;
+            if (bFirstBar) at = {at.nRun, static_cast<uint32_t>(nBar), qBarStart, qBarEnd};
+            bFirstBar = false;
             uint64_t qStop = qEnd < qBarEnd ? qEnd : qBarEnd;
             durations.pBars[nBar].aqDuration[nClass] += qStop - qStart;
             if (nBar + 1 > durations.nUsed) durations.nUsed = static_cast<uint32_t>(nBar + 1);
             qStart = qStop;
             ++nBar;
-            qBarEnd += run.qLength;
+            qBarStart = qBarEnd;
         }
     }
 }
@@ -124,37 +144,77 @@ static void AddNote(SMidiFile* pFile, const SBarMap& map, uint32_t& nRun, SBarDu
 static const unsigned char kNoteOff = 0x80;
 static const unsigned char kNoteOn = 0x90;
 
-// The notes of one track chunk, drums left out. A note struck again while
-// it sounds ends there; a note still sounding at the end of the track ends
-// with it.
-static void AddChunkNotes(SMidiFile* pFile, unsigned char* pChunk, const SBarMap& map, SBarDurations& durations) {
-    // Start tick + 1 of the sounding note of each channel and key; 0 for none.
+// What the walk over the chunks keeps: the start tick + 1 of the sounding
+// note of each channel and key (0 for none; every entry 0 again after each
+// chunk), the channels that have started a note in the chunk, and where the
+// last note was added.
+struct SOpenNotes {
     uint32_t adwOpen[16][128];
-    memset(adwOpen, 0, sizeof adwOpen);
-    uint32_t nRun = 0;
+    uint16_t wChannels;
+    SBarCursor at;
+};
+
+// A channel message with its data bytes at pData: a note-on or note-off of
+// a pitched channel ends the note sounding on its key, and a note-on of a
+// velocity above 0 starts one. A note struck again while it sounds ends
+// there.
+static inline void TakeChannelMessage(SMidiFile* pFile, const SBarMap& map, SBarDurations& durations,
+                                      SOpenNotes& open, unsigned char bStatus, const unsigned char* pData,
+                                      uint32_t dwTicks) {
+    unsigned char bKind = bStatus & 0xF0;
+    uint32_t nChannel = bStatus & 0x0F;
+    if ((bKind != kNoteOn && bKind != kNoteOff) || nChannel == kDrumChannel) return;
+    uint8_t bKey = pData[0] & 0x7F;
+    uint32_t& dwOpen = open.adwOpen[nChannel][bKey];
+    if (dwOpen) AddNote(pFile, map, open.at, durations, bKey, dwOpen - 1, dwTicks);
+    // A note-on of velocity 0 is a note-off; a note struck at the last tick
+    // a 32-bit count holds (dwTicks + 1 wraps to 0) sounds for no time.
+    dwOpen = bKind == kNoteOn && pData[1] != 0 ? dwTicks + 1 : 0;
+    open.wChannels = static_cast<uint16_t>(open.wChannels | (1u << nChannel));
+}
+
+// Ends the notes still sounding at tick dwEnd, and leaves every entry 0.
+static void EndOpenNotes(SMidiFile* pFile, const SBarMap& map, SBarDurations& durations, SOpenNotes& open,
+                         uint32_t dwEnd) {
+    for (uint32_t c = 0; c < 16; ++c) {
+        if (!(open.wChannels >> c & 1)) continue;
+        for (uint32_t k = 0; k < 128; ++k) {
+            uint32_t& dwOpen = open.adwOpen[c][k];
+            if (dwOpen) AddNote(pFile, map, open.at, durations, static_cast<uint8_t>(k), dwOpen - 1, dwEnd);
+            dwOpen = 0;
+        }
+    }
+    open.wChannels = 0;
+}
+
+// The notes of one track chunk, drums left out; a note still sounding at
+// the end of the track ends with it. Most events are channel messages with
+// short deltas, read under one check of the bytes left as note collection
+// reads them.
+static void AddChunkNotes(SMidiFile* pFile, unsigned char* pChunk, const SBarMap& map, SBarDurations& durations,
+                          SOpenNotes& open) {
+    open.wChannels = 0;
     SByteCursor cursor = TrackEvents(pFile, pChunk);
     uint32_t dwTicks = 0;
     unsigned char bRunningStatus = 0;
+    unsigned char* pShortEnd =
+        BytesLeft(cursor) >= kShortChannelEventBytes ? cursor.pEnd - (kShortChannelEventBytes - 1) : cursor.pNext;
     for (;;) {
+        while (cursor.pNext < pShortEnd) {
+            unsigned char bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus);
+            if (!bStatus) break;
+            TakeChannelMessage(pFile, map, durations, open, bStatus, cursor.pNext, dwTicks);
+            cursor.pNext += ChannelDataBytes(bStatus);
+        }
         unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        unsigned char bKind = bStatus & 0xF0;
-        uint32_t nChannel = bStatus & 0x0F;
-        if ((bKind == kNoteOn || bKind == kNoteOff) && nChannel != kDrumChannel) {
-            if (BytesLeft(cursor) < 2) RaiseTrackParsingError();
-            uint8_t bKey = cursor.pNext[0] & 0x7F;
-            uint32_t& dwOpen = adwOpen[nChannel][bKey];
-            if (dwOpen) AddNote(pFile, map, nRun, durations, bKey, dwOpen - 1, dwTicks);
-            // A note-on of velocity 0 is a note-off.
-            dwOpen = bKind == kNoteOn && cursor.pNext[1] != 0 ? dwTicks + 1 : 0;
-            // A note struck at the last tick a 32-bit count holds sounds for no time.
-            if (dwTicks == UINT32_MAX) dwOpen = 0;
+        if (bStatus < 0xF0) {
+            if (ChannelDataBytes(bStatus) > BytesLeft(cursor)) RaiseTrackParsingError();
+            TakeChannelMessage(pFile, map, durations, open, bStatus, cursor.pNext, dwTicks);
         }
         bRunningStatus = SkipEvent(bStatus, cursor);
         if (bRunningStatus == kStatusMeta) break;
     }
-    for (uint32_t c = 0; c < 16; ++c)
-        for (uint32_t k = 0; k < 128; ++k)
-            if (adwOpen[c][k]) AddNote(pFile, map, nRun, durations, static_cast<uint8_t>(k), adwOpen[c][k] - 1, dwTicks);
+    EndOpenNotes(pFile, map, durations, open, dwTicks);
 }
 
 // Every chunk of the file: format 0's one chunk, or format 1's conductor
@@ -162,11 +222,16 @@ static void AddChunkNotes(SMidiFile* pFile, unsigned char* pChunk, const SBarMap
 static void AddFileNotes(SMidiFile* pFile, const SBarMap& map, SBarDurations& durations) {
     unsigned char* pChunk = pFile->pFirstTrack;
     uint32_t nChunks = pFile->wFormat == 0 ? 1 : pFile->wTracks + 1u;
+    SOpenNotes open;
+    memset(&open, 0, sizeof open);
     for (uint32_t n = 0; n < nChunks && IsTrackChunkAt(pFile, pChunk); ++n) {
         try {
-            AddChunkNotes(pFile, pChunk, map, durations);
+            AddChunkNotes(pFile, pChunk, map, durations, open);
         } catch (const CVastrelException&) {
-            // The notes read before the fault count.
+            // The notes read before the fault count; those still sounding
+            // there are dropped.
+            for (uint32_t c = 0; c < 16; ++c)
+                if (open.wChannels >> c & 1) memset(open.adwOpen[c], 0, sizeof open.adwOpen[c]);
         }
         uint64_t nSkip = kChunkHeadBytes + static_cast<uint64_t>(ReadBigEndian32(pChunk + 4));
         if (nSkip > static_cast<uint64_t>(pFile->pData + pFile->nDataSize - pChunk)) return;
