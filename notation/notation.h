@@ -136,10 +136,18 @@ SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t
                          uint8_t bTieOut);
 // Takes a placed note out of its section and frees it.
 void RemoveNote(SNote* pNote, SSection* pSection);
-// What a note says lies before its link and between its two links, so stages
-// E and F move it in two pieces; a placed note has no pPrev.
-static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote, bValue) < offsetof(SNote, pPrev),
+// What a note says lies before its link and between its two links (pitch,
+// value, head and mark), so stages E and F move it in two pieces; a placed
+// note has no pPrev.
+static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote, bDrumMark) < offsetof(SNote, pPrev),
               "a note's own fields before and between its links");
+static const size_t kSaidBetweenLinks = offsetof(SNote, pPrev) - offsetof(SNote, bPitch);
+inline unsigned char* SaidBetweenLinks(SNote* pNote) {
+    return reinterpret_cast<unsigned char*>(pNote) + offsetof(SNote, bPitch);
+}
+inline const unsigned char* SaidBetweenLinks(const SNote* pNote) {
+    return reinterpret_cast<const unsigned char*>(pNote) + offsetof(SNote, bPitch);
+}
 
 // ---- pitch_spelling.cpp: pitch spelling and key signatures (D, E) -----------
 // D (SpellPitches) and its accidental memory: pitch_spelling.h.
