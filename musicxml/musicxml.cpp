@@ -51,28 +51,30 @@ void WriteClef(XmlWriter& xml, int clef, bool tablature) {
     xml.Leaf("sign", bass ? "F" : "G");
     xml.Leaf("line", bass ? 4 : 2);
     if (clef == kClefTrebleOctaveUp) xml.Leaf("clef-octave-change", 1);
-    if (clef == kClefBassOctaveDown) xml.Leaf("clef-octave-change", -1);
+    if (clef == kClefBassOctaveDown || clef == kClefTrebleOctaveDown) xml.Leaf("clef-octave-change", -1);
     xml.Close("clef");
 }
 
 // The second staff of a part with tablature: six lines tuned as a guitar in
-// standard tuning, lowest line the low E string. Guitar music is written an
-// octave above its sound, and the model fingers the track's keys as written
-// notes (its open strings are keys 52 ... 76): the tuning is given in that
-// octave, E3 A3 D4 G4 B4 E5, so that every fret the model chose is the
-// written pitch less its string's, and the part sounds the file's keys.
-void WriteTablatureStaff(XmlWriter& xml) {
+// standard tuning, lowest line the low E string, so that every fret the
+// model chose is the note's pitch less its string's. The readable notation
+// fingers the keys as they sound (open strings at keys 40 ... 64: E2 A2 D3
+// G3 B3 E4); the classic model reads them as written guitar music, an
+// octave above its sound (keys 52 ... 76), and its staff is tuned in that
+// octave, E3 ... E5. Either way the part sounds the file's keys.
+void WriteTablatureStaff(XmlWriter& xml, bool classicStrings) {
     xml.Open("clef", " number=\"2\"");
     xml.Leaf("sign", "TAB");
     xml.Leaf("line", 5);
     xml.Close("clef");
     xml.Open("staff-details", " number=\"2\"");
     xml.Leaf("staff-lines", 6);
-    static const char* const kOpenStrings[][2] = {{"E", "3"}, {"A", "3"}, {"D", "4"}, {"G", "4"}, {"B", "4"}, {"E", "5"}};
+    static const char* const kOpenStrings[6] = {"E", "A", "D", "G", "B", "E"};
+    static const int kSoundingOctaves[6] = {2, 2, 3, 3, 3, 4};
     for (int line = 1; line <= 6; ++line) {
         xml.Open("staff-tuning", (Attributes() << " line=\"" << line << "\"").Text());
-        xml.Leaf("tuning-step", kOpenStrings[line - 1][0]);
-        xml.Leaf("tuning-octave", kOpenStrings[line - 1][1]);
+        xml.Leaf("tuning-step", kOpenStrings[line - 1]);
+        xml.Leaf("tuning-octave", kSoundingOctaves[line - 1] + (classicStrings ? 1 : 0));
         xml.Close("staff-tuning");
     }
     xml.Close("staff-details");
@@ -85,7 +87,9 @@ void WriteTablatureStaff(XmlWriter& xml) {
 // the meter in force even where it does not change there, as a score
 // excerpt starts; its key and clef are written anyway (no key is written
 // yet, and the clef in force is given).
-void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first, bool tablature, PartState& state) {
+void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first, const MusicXmlOptions& options,
+                     PartState& state) {
+    const bool tablature = options.tablature;
     const bool key = shown.cKey != state.key;
     const bool changed = shown.bNumerator != 0 && shown.bDenominator != 0;
     if (!first && !key && !changed && clef == kClefUnchanged) return;
@@ -112,7 +116,7 @@ void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first
         state.clef = clef;
         WriteClef(xml, clef, tablature);
     }
-    if (first && tablature) WriteTablatureStaff(xml);
+    if (first && tablature) WriteTablatureStaff(xml, options.classicStrings);
     xml.Close("attributes");
 }
 
@@ -154,20 +158,34 @@ void WriteTempo(XmlWriter& xml, int tempo, bool tablature, PartState& state) {
 
 // ---- Parts -------------------------------------------------------------------------
 
-// Whether a name from the file names anything: the library's stand-ins for
-// a missing name, and names of no letter or digit (" - " where a program
-// left a field empty), are no title to print.
-bool Names(const char* name, const char* standIn) {
-    if (!name || std::strcmp(name, standIn) == 0) return false;
-    for (const char* c = name; *c; ++c)
-        if (std::isalnum(static_cast<unsigned char>(*c)) || static_cast<unsigned char>(*c) >= 0x80) return true;
-    return false;
+}  // namespace
+
+std::string ShownName(const char* name, const char* standIn) {
+    if (!name || std::strcmp(name, standIn) == 0) return "";
+    std::string line;
+    for (char c : MusicXmlText(name)) {
+        bool blank = std::isspace(static_cast<unsigned char>(c)) != 0;
+        if (blank && (line.empty() || line.back() == ' ')) continue;
+        line += blank ? ' ' : c;
+    }
+    if (!line.empty() && line.back() == ' ') line.pop_back();
+    if (line.compare(0, 2, "@T") == 0) {  // a karaoke file's title tag
+        size_t start = line.find_first_not_of(' ', 2);
+        line.erase(0, start == std::string::npos ? line.size() : start);
+    }
+    for (char c : line)
+        if (std::isalnum(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80) return line;
+    return "";
 }
+
+namespace {
+
 
 // A part is named by its track, or else by its instrument, as a score
 // names its staves.
 std::string PartName(const MusicXmlPart& part) {
-    if (Names(part.track->pszName, "Untitled track")) return MusicXmlText(part.track->pszName);
+    std::string name = ShownName(part.track->pszName, "Untitled track");
+    if (!name.empty()) return name;
     if (part.track->pszInstrument) return MusicXmlText(part.track->pszInstrument);
     return "Track " + std::to_string(part.number);
 }
@@ -210,7 +228,7 @@ struct PartContext {
     const STrack& track;
     const STrack& longest;            // the part with the most measures
     bool withTempo;                   // tempo marks go over the top part only
-    bool tablature;
+    const MusicXmlOptions& options;
     Staff notes;                      // the staff of the notes
     Staff tab;                        // the tablature staff, with tablature
     MeasureAlterations& alterations;  // the working lists of reading alterations back, shared by the parts
@@ -226,10 +244,10 @@ void WriteMeasure(const PartContext& context, unsigned number, bool first, const
     xml.Open("measure", attributes.Text());
     int clef = measure ? measure->nClef : kClefUnchanged;
     if (first && clef == kClefUnchanged) clef = state.clef;
-    WriteAttributes(xml, measure ? *measure : shown, clef, first, context.tablature, state);
+    WriteAttributes(xml, measure ? *measure : shown, clef, first, context.options, state);
     // An excerpt starts at the tempo in force.
     const int tempo = shown.wTempo != 0 ? shown.wTempo : first ? state.tempo : 0;
-    if (context.withTempo && tempo != 0) WriteTempo(xml, tempo, context.tablature, state);
+    if (context.withTempo && tempo != 0) WriteTempo(xml, tempo, context.options.tablature, state);
     const int length = MeasureLength(state, measure ? context.track.bResolution : context.longest.bResolution);
     if (measure && measure->bVoices > 0) {
         const int shift = StepShiftOfClef(state.clef);
@@ -238,13 +256,13 @@ void WriteMeasure(const PartContext& context, unsigned number, bool first, const
                               context.track.bResolution, length, shift, context.alterations};
         int cursor = 0;
         WriteVoices(notes, cursor);
-        if (context.tablature) {
+        if (context.options.tablature) {
             notes.staff = context.tab;
             WriteVoices(notes, cursor);
         }
     } else {
         WriteMeasureRest(xml, context.part, number, length, context.notes);
-        if (context.tablature) {
+        if (context.options.tablature) {
             WriteBackup(xml, length);
             WriteForward(xml, length, 1, context.tab);
         }
@@ -312,9 +330,10 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
             "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
             "\"http://www.musicxml.org/dtds/partwise.dtd\">\n");
     xml.Open("score-partwise", " version=\"4.0\"");
-    if (Names(file.pszName, "Untitled midi")) {
+    const std::string title = ShownName(file.pszName, "Untitled midi");
+    if (!title.empty()) {
         xml.Open("work");
-        xml.TextLeaf("work-title", MusicXmlText(file.pszName));
+        xml.TextLeaf("work-title", title);
         xml.Close("work");
     }
     xml.Open("identification");
@@ -328,7 +347,7 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
         const STrack& track = *parts[i].track;
         const Staff notes = options.tablature ? Staff{1, 0} : kOnlyStaff;
         const Staff tab = {2, options.tablature ? TablatureVoiceOffset(track) : 0};
-        WritePart(PartContext{xml, i + 1, track, longest, i == 0, options.tablature, notes, tab, alterations}, range);
+        WritePart(PartContext{xml, i + 1, track, longest, i == 0, options, notes, tab, alterations}, range);
     }
     xml.Close("score-partwise");
     xml.Flush();

@@ -82,15 +82,20 @@ print("ok   " + label)
 EOF
 
 failed=0
-# Each entry: a MIDI file, and "tab" for the score with tablature staves.
+# Each entry: a MIDI file, ":tab" for the score with tablature staves, and
+# ":N" after that for track N alone.
+# A corpus guitar track with its tablature, when the corpus is at hand: the
+# readable strings of the sounding pitch, on a TAB staff tuned E2 ... E4.
+GUITAR=../shared/corpus/gh-midifilejs__AtTheLake.mid
+[ -f "$GUITAR" ] && set -- "$GUITAR:tab:9" "$@"
 for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$@"; do
-  midi=${entry%:tab}
+  midi=${entry%%:*}
   name=$(basename "$midi" .mid)
   options=""
-  if [ "$entry" != "$midi" ]; then
-    name=$name-tab
-    options=--tablature
-  fi
+  case "$entry" in
+    *:tab:*) name=$name-tab; options="--tablature --track ${entry##*:}" ;;
+    *:tab) name=$name-tab; options=--tablature ;;
+  esac
   # shellcheck disable=SC2086
   if ! "$TOOL" musicxml "$midi" $options -o "$WORK/$name.musicxml"; then
     echo "FAIL $midi: the tool wrote no score"

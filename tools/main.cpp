@@ -179,6 +179,7 @@ static int RunMusicXml(const Options& options) {
     }
     MusicXmlOptions musicxml;
     musicxml.tablature = options.tablature;
+    musicxml.classicStrings = options.classic;
     musicxml.firstMeasure = options.firstMeasure;
     musicxml.lastMeasure = options.lastMeasure;
     if (options.out.empty()) {
