@@ -2,6 +2,7 @@
 // section as a tied chain of values a score can show, the grid freed, the
 // last track's end-of-track event moved to the last bar line, and tied pairs
 // of equal values merged.
+#include "estimated_key.h"
 #include "notation.h"
 #include "drum_staff.h"
 #include "pitch_spelling.h"
@@ -137,12 +138,24 @@ static void KeyOfMeasures(const SBuildContext& context, SConductorCursor& cursor
     cursor.cKey = static_cast<int8_t>(NormalisedKey(cursor.nKey + 7 * context.cTranspose));
 }
 
+// The keys the measures follow: the file's own key signatures; in the
+// readable notation, a file without any is given the keys estimated from
+// its notes (the track then says so). A drum staff shows no key at all.
+static const SKeySignature* KeysOfFile(const SBuildContext& context) {
+    SMidiFile* pFile = context.pFile;
+    if (pFile->pKeySignatures || !context.options.bEstimateKey || context.pTrack->bPercussion)
+        return pFile->pKeySignatures;
+    const SKeySignature* pKeys = EstimatedKeys(pFile);
+    if (pKeys) context.pTrack->bKeyEstimated = 1;
+    return pKeys;
+}
+
 // Measures are created in time order, so each conductor list is walked once
 // for the whole track: the cursor keeps its place and what it has read.
 static void StartConductorCursor(const SBuildContext& context, SConductorCursor& cursor) {
     const SMidiFile* pFile = context.pFile;
     cursor.pMeter = pFile->pTimeSignatures;
-    cursor.pKey = pFile->pKeySignatures;
+    cursor.pKey = KeysOfFile(context);
     cursor.pTempo = pFile->pTempos;
     cursor.bNumerator = 4;
     cursor.bDenominator = 4;

@@ -153,7 +153,14 @@ static Json TrackJson(unsigned number, const STrack& track) {
         if (track.wChannels & (1u << c)) channels.push_back(c + 1);
     j["channels"] = channels;
     j["percussion"] = track.bPercussion != 0;
+    j["keyEstimated"] = track.bKeyEstimated != 0;
     return j;
+}
+
+// A key estimated from the notes (the file gives none) is marked so on
+// every measure, beside the key itself.
+static void MarkKeysEstimated(Json& measures, const STrack& track) {
+    for (Json& measure : measures) measure["keyEstimated"] = track.bKeyEstimated != 0;
 }
 
 std::string InfoJson(const std::string& path, const SMidiFile& file, unsigned tracksOffered,
@@ -177,6 +184,7 @@ std::string ShowJson(const ShowRequest& request, const SMidiFile& file, const ST
         if (m->nClef) clef = m->nClef;
         measures.push_back(MeasureJson(*m, number, clef));
     }
+    MarkKeysEstimated(measures, track);
     // The readable notation lists its staves (one for now; a keyboard part
     // will have two), each with measures of the classic shape.
     if (request.readable)

@@ -261,6 +261,7 @@ static std::string TrackHeading(const ShowRequest& request, const SMidiFile& fil
         out << "Instrument  " << (track.pszInstrument ? track.pszInstrument : "") << " (program "
             << static_cast<int>(track.bProgram) << ")\n";
     out << "Notation    " << (request.readable ? "readable" : "classic") << "\n";
+    if (track.bKeyEstimated) out << "Key         estimated from the notes (the file has no key signature)\n";
     out << "Grid        " << static_cast<int>(track.bResolution) << " sections per whole note, transposed by "
         << request.transpose << " semitones\n";
     out << "Size        " << Counted(track.nMeasures, "measure", "measures") << ", "

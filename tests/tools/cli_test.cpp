@@ -440,3 +440,33 @@ TEST(ToolNotation, SingleChunkFileIsOneTrackUnlessClassic) {
         EXPECT_TRUE(Contains(c.exitCode ? run.err : run.out, c.found)) << run.out << run.err;
     }
 }
+
+// A file without key signatures: the readable notation says its key was
+// estimated from the notes, on the track and on every measure beside the
+// key; the classic model keeps C major and estimates nothing.
+TEST(ToolNotation, EstimatedKeyIsMarked) {
+    SKIP_WITHOUT_TOOL();
+    MidiFile file;
+    MidiTrack& music = file.AddTrack();
+    const uint8_t tune[] = {63, 67, 70, 67, 68, 72, 75, 72, 70, 74, 77, 74, 63, 67, 70, 75};  // E flat major
+    for (uint32_t i = 0; i < sizeof tune; ++i) music.Note(i * kQuarter, kQuarter, tune[i]);
+    TempFile midi(file.Build());
+    struct Case {
+        std::vector<std::string> extra;
+        bool estimated;
+        int key;
+    } cases[] = {{{}, true, -3}, {{"--classic"}, false, 0}};
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"show", midi.Path(), "--json"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const json track = JsonOf(RunTool(args))["track"];
+        EXPECT_EQ(track["keyEstimated"], c.estimated);
+        for (const json& measure : StaffMeasures(track)) {
+            EXPECT_EQ(measure["key"], c.key);
+            EXPECT_EQ(measure["keyEstimated"], c.estimated);
+        }
+        args = {"show", midi.Path()};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(Contains(RunTool(args).out, "Key         estimated from the notes"), c.estimated);
+    }
+}
