@@ -16,9 +16,9 @@
 
 #include <string.h>
 
-// Forgets the position cache when it belongs to this track.
+// Forgets the position cache when it belongs to this track or its lower staff.
 static void ForgetCachedPosition(const STrack* pTrack) {
-    if (pTrack && g_pCachedTrack == pTrack) {
+    if (pTrack && (g_pCachedTrack == pTrack || (pTrack->pNextStaff && g_pCachedTrack == pTrack->pNextStaff))) {
         g_pCachedTrack = nullptr;
         g_pCachedMeasure = nullptr;
         g_nCachedFileSize = 0;
@@ -103,6 +103,7 @@ static SNotationOptions NormalisedOptions(const SNotationOptions* pGiven) {
     SNotationOptions options = ClassicOptions();
     options.bVoicesKeepTies = given.bVoicesKeepTies != 0;
     options.bConductorChunkAsTrack = given.bConductorChunkAsTrack != 0;
+    options.bGrandStaff = given.bGrandStaff != 0;
     return options;
 }
 
@@ -169,6 +170,9 @@ static STrack* ParseTrackUnder(SMidiFile* pFile, unsigned short wTrack, unsigned
     }
     pTrack->hHeap = hHeap;
     g_pCurrentTrack = pTrack;
+    // A grand staff is never made of drums.
+    if (options.bGrandStaff)
+        pTrack->wChannels = TrackChannels(pFile->wFormat, wTrack, NoteChannelsOfChunk(pFile, pChunk));
 
     // The last chunk's end-of-track event is the one lengthened.
     bool bLastTrack = pFile->wFormat == 0 || static_cast<uint32_t>(wTrack) + 1 == wTracks;
@@ -203,6 +207,8 @@ STrack* VSX_ParseTrackWithOptions(SMidiFile* pFile, unsigned short wTrack, unsig
     return ParseTrackThroughWithOptions(pFile, wTrack, bResolution, cTranspose, pOptions, 'S');
 }
 
+// The lower staff of a grand staff has no heap of its own: it goes with the
+// track's first staff.
 void VSX_ReleaseTrack(STrack* pTrack) {
     ForgetCachedPosition(pTrack);
     if (pTrack && pTrack->hHeap) PlatformDestroyHeap(pTrack->hHeap);
