@@ -82,6 +82,30 @@ static void ListGridNotes(const SBuildContext& context, SHandNote* pNotes) {
     }
 }
 
+// Whether the two hands play together: at least a quarter of the lower
+// hand's notes are struck while the upper hand sounds (or with it). A single
+// line, which the separation may still hand from one hand to the other
+// where it climbs or falls far, never does, and stays on one staff: a
+// flute's or a fugue voice's track, and every track of a file that gives no
+// program change (its program 0, the piano, is then no sign of a keyboard).
+static bool HandsPlayTogether(const SHandNote* pNotes, uint32_t nNotes, const uint8_t* pbHand) {
+    uint32_t nLower = 0, nTogether = 0;
+    uint32_t dwUpperSounds = 0;  // the latest release of the upper hand's notes struck so far
+    for (uint32_t i = 0; i < nNotes;) {
+        uint32_t nEnd = i;
+        while (nEnd < nNotes && pNotes[nEnd].dwOn == pNotes[i].dwOn) ++nEnd;
+        for (uint32_t k = i; k < nEnd; ++k)
+            if (pbHand[k] == kUpperHand && pNotes[k].dwOff > dwUpperSounds) dwUpperSounds = pNotes[k].dwOff;
+        for (uint32_t k = i; k < nEnd; ++k) {
+            if (pbHand[k] != kLowerHand) continue;
+            ++nLower;
+            nTogether += dwUpperSounds > pNotes[k].dwOn;
+        }
+        i = nEnd;
+    }
+    return nTogether * 4 >= nLower && nTogether > 0;
+}
+
 // Moves the lower hand's notes into a grid of their own, each still in the
 // order of its slot's list.
 static SSlot* SplitGrid(const SBuildContext& context, const uint8_t* pbHand) {
@@ -129,7 +153,9 @@ bool BuildGrandStaff(SBuildContext& context, char cLastStage) {
     uint8_t* pbHand = static_cast<uint8_t*>(AllocateTransient(nNotes));
     ListGridNotes(context, pNotes);
     SeparateHands(pNotes, nNotes, AllocateTransient(HandScratchBytes(nNotes)), pbHand);
-    if (!NeedsGrandStaff(pTrack->bProgram, pNotes, nNotes, pbHand, SlotsOfFirstMeasure(context))) return false;
+    if (!NeedsGrandStaff(pTrack->bProgram, pNotes, nNotes, pbHand, SlotsOfFirstMeasure(context)) ||
+        !HandsPlayTogether(pNotes, nNotes, pbHand))
+        return false;
 
     int32_t nLowerNotes = 0;
     for (uint32_t i = 0; i < nNotes; ++i) nLowerNotes += pbHand[i] == kLowerHand;
