@@ -1,7 +1,8 @@
 #!/bin/sh
 # Round trip through a real notation program: writes the bundled example (and
 # any MIDI files named on the command line) as MusicXML with the vastrel tool,
-# the example once more with its guitar tablature staves, imports each score
+# the example once more with its guitar tablature staves, a piano piece of
+# the shared corpus on a grand staff (when the corpus is there), imports each score
 # into MuseScore 3 without a display, and checks that the import reports no
 # error and keeps every staff's measures and the number of notes. Then
 # renders the example to docs/example.png for the README.
@@ -74,6 +75,14 @@ def musescore_frets(path):
 
 written, imported = ours(sys.argv[1]), musescore(sys.argv[2])
 label = "%s: measures per staff %s, %d notes" % (sys.argv[3], written[0], written[1])
+# A piano piece must come back as a part of two staves: MuseScore makes one
+# staff of the score for each of the part's staves, so the two are as many
+# as the part said, with as many measures.
+if len(sys.argv) > 4 and sys.argv[4] == "grand":
+    parts = ET.parse(sys.argv[1]).getroot().findall("part")
+    if not any(part.findtext("measure/attributes/staves") == "2" and part.find("measure/attributes/part-symbol") is not None
+               for part in parts):
+        sys.exit("FAIL %s: no part on a grand staff" % label)
 if written != imported:
     sys.exit("FAIL %s; MuseScore has measures %s, %d notes" % (label, imported[0], imported[1]))
 if our_lone_frets(sys.argv[1]) - musescore_frets(sys.argv[2]):
@@ -82,15 +91,23 @@ print("ok   " + label)
 EOF
 
 failed=0
-# Each entry: a MIDI file, and "tab" for the score with tablature staves.
-for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$@"; do
+# A piano piece in one track, both hands: read back as a part of two staves.
+PIANO=../shared/corpus/npm-midiconvert__bwv-847.mid
+GRAND=""
+[ -f "$PIANO" ] && GRAND=$PIANO:grand
+# Each entry: a MIDI file, and "tab" for the score with tablature staves,
+# "grand" for one that must hold a part on a grand staff.
+for entry in examples/little-waltz.mid examples/little-waltz.mid:tab $GRAND "$@"; do
   midi=${entry%:tab}
+  midi=${midi%:grand}
   name=$(basename "$midi" .mid)
   options=""
-  if [ "$entry" != "$midi" ]; then
+  check=""
+  if [ "$entry" = "$midi:tab" ]; then
     name=$name-tab
     options=--tablature
   fi
+  [ "$entry" = "$midi:grand" ] && check=grand
   # shellcheck disable=SC2086
   if ! "$TOOL" musicxml "$midi" $options -o "$WORK/$name.musicxml"; then
     echo "FAIL $midi: the tool wrote no score"
@@ -104,7 +121,7 @@ for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$@"; do
     failed=1
     continue
   fi
-  python3 "$WORK/counts.py" "$WORK/$name.musicxml" "$WORK/$name.mscx" "$midi${options:+ $options}" || failed=1
+  python3 "$WORK/counts.py" "$WORK/$name.musicxml" "$WORK/$name.mscx" "$midi${options:+ $options}" $check || failed=1
 done
 
 # The picture in the README: the example's first page, trimmed to the music.
