@@ -210,9 +210,13 @@ TEST(MusicXmlGrandStaff, OnePartOnTwoStaves) {
             EXPECT_EQ(lower, staff == 2) << id;
             // The lower staff follows the upper, after a backup to the bar line.
             EXPECT_GE(staff, staffBefore) << id;
-            if (staff == 2 && staffBefore == 1) EXPECT_TRUE(backedUp) << id;
+            if (staff == 2 && staffBefore == 1) {
+                EXPECT_TRUE(backedUp) << id;
+            }
             staffBefore = staff;
-            if (staff == 2) EXPECT_GE(child.child("voice").text().as_int(), 5) << id;
+            if (staff == 2) {
+                EXPECT_GE(child.child("voice").text().as_int(), 5) << id;
+            }
             NoteId from;
             if (!ParseNoteId(lower ? id.substr(0, id.size() - 7) : id, from)) continue;  // a whole-measure rest
             const std::vector<SSection*> kept = LinkedSections(Measures(staves[staff - 1]).at(from.measure - 1));
