@@ -128,18 +128,16 @@ static SSlot* SplitGrid(const SBuildContext& context, const uint8_t* pbHand) {
     return pLower;
 }
 
-// The lower staff's record: the track's own name, instrument and channels,
-// in the track's heap, with no heap of its own (releasing the track releases
-// it; releasing it alone releases nothing).
-static STrack* AddLowerStaff(STrack* pUpper, int32_t nLowerNotes) {
+// The lower staff's record: the track's own name, instrument, channels and
+// note count, in the track's heap, with no heap of its own (releasing the
+// track releases it; releasing it alone releases nothing).
+static STrack* AddLowerStaff(STrack* pUpper) {
     STrack* pLower = AllocateRecords<STrack>(1, kMsgNoTrackRecord);
     *pLower = *pUpper;
     pLower->pFirstMeasure = nullptr;
     pLower->hHeap = nullptr;
-    pLower->nNotes = nLowerNotes;
     pLower->bStaff = 2;
     pLower->pNextStaff = nullptr;
-    pUpper->nNotes -= nLowerNotes;
     pUpper->pNextStaff = pLower;
     return pLower;
 }
@@ -157,9 +155,7 @@ bool BuildGrandStaff(SBuildContext& context, char cLastStage) {
         !HandsPlayTogether(pNotes, nNotes, pbHand))
         return false;
 
-    int32_t nLowerNotes = 0;
-    for (uint32_t i = 0; i < nNotes; ++i) nLowerNotes += pbHand[i] == kLowerHand;
-    STrack* pLower = AddLowerStaff(pTrack, nLowerNotes);
+    STrack* pLower = AddLowerStaff(pTrack);
     SSlot* pLowerSlots = SplitGrid(context, pbHand);
 
     // The upper staff leaves the grid and the end of the track to the lower
