@@ -145,10 +145,11 @@ struct SNote {
     SNote* pNext;                 // next note of the chord
     uint8_t bPitch;               // MIDI key after transposition
     uint8_t bValue;               // value as a denominator (undotted value of a dotted piece)
-    SNote* pPrev;                 // previous note of the chord; null for the first
-    // Readable notation only (0 in the classic model):
+    // Readable notation only (0 in the classic model); in what was padding
+    // before pPrev, so the record keeps its size and every field its place.
     uint8_t bNotehead;            // ENoteheadCode of a drum note
     uint8_t bDrumMark;            // EDrumMarkCode of a drum note
+    SNote* pPrev;                 // previous note of the chord; null for the first
 };
 
 // What one voice shows at one section: a chord, a rest (a value and no

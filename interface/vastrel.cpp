@@ -104,6 +104,7 @@ static SNotationOptions NormalisedOptions(const SNotationOptions* pGiven) {
     options.bVoicesKeepTies = given.bVoicesKeepTies != 0;
     options.bConductorChunkAsTrack = given.bConductorChunkAsTrack != 0;
     options.bGrandStaff = given.bGrandStaff != 0;
+    options.bGuitarTablature = given.bGuitarTablature != 0;
     return options;
 }
 

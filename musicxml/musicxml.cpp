@@ -53,28 +53,30 @@ void WriteClef(XmlWriter& xml, int clef, int staff) {
     xml.Leaf("sign", bass ? "F" : "G");
     xml.Leaf("line", bass ? 4 : 2);
     if (clef == kClefTrebleOctaveUp) xml.Leaf("clef-octave-change", 1);
-    if (clef == kClefBassOctaveDown) xml.Leaf("clef-octave-change", -1);
+    if (clef == kClefBassOctaveDown || clef == kClefTrebleOctaveDown) xml.Leaf("clef-octave-change", -1);
     xml.Close("clef");
 }
 
 // The second staff of a part with tablature: six lines tuned as a guitar in
-// standard tuning, lowest line the low E string. Guitar music is written an
-// octave above its sound, and the model fingers the track's keys as written
-// notes (its open strings are keys 52 ... 76): the tuning is given in that
-// octave, E3 A3 D4 G4 B4 E5, so that every fret the model chose is the
-// written pitch less its string's, and the part sounds the file's keys.
-void WriteTablatureStaff(XmlWriter& xml) {
+// standard tuning, lowest line the low E string, so that every fret the
+// model chose is the note's pitch less its string's. The readable notation
+// fingers the keys as they sound (open strings at keys 40 ... 64: E2 A2 D3
+// G3 B3 E4); the classic model reads them as written guitar music, an
+// octave above its sound (keys 52 ... 76), and its staff is tuned in that
+// octave, E3 ... E5. Either way the part sounds the file's keys.
+void WriteTablatureStaff(XmlWriter& xml, bool classicStrings) {
     xml.Open("clef", " number=\"2\"");
     xml.Leaf("sign", "TAB");
     xml.Leaf("line", 5);
     xml.Close("clef");
     xml.Open("staff-details", " number=\"2\"");
     xml.Leaf("staff-lines", 6);
-    static const char* const kOpenStrings[][2] = {{"E", "3"}, {"A", "3"}, {"D", "4"}, {"G", "4"}, {"B", "4"}, {"E", "5"}};
+    static const char* const kOpenStrings[6] = {"E", "A", "D", "G", "B", "E"};
+    static const int kSoundingOctaves[6] = {2, 2, 3, 3, 3, 4};
     for (int line = 1; line <= 6; ++line) {
         xml.Open("staff-tuning", (Attributes() << " line=\"" << line << "\"").Text());
-        xml.Leaf("tuning-step", kOpenStrings[line - 1][0]);
-        xml.Leaf("tuning-octave", kOpenStrings[line - 1][1]);
+        xml.Leaf("tuning-step", kOpenStrings[line - 1]);
+        xml.Leaf("tuning-octave", kSoundingOctaves[line - 1] + (classicStrings ? 1 : 0));
         xml.Close("staff-tuning");
     }
     xml.Close("staff-details");
@@ -85,6 +87,7 @@ void WriteTablatureStaff(XmlWriter& xml) {
 struct PartLayout {
     bool tablature;
     bool grand;
+    bool classicStrings;  // the tablature staff tuned for the classic model's strings (MusicXmlOptions)
 };
 
 // The attributes a measure shows: divisions (and the staves) in the first
@@ -130,7 +133,7 @@ void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, int lowerC
         state.lowerClef = lowerClef;
         WriteClef(xml, lowerClef, 2);
     }
-    if (first && tablature) WriteTablatureStaff(xml);
+    if (first && tablature) WriteTablatureStaff(xml, layout.classicStrings);
     xml.Close("attributes");
 }
 
@@ -174,20 +177,34 @@ void WriteTempo(XmlWriter& xml, int tempo, bool staves, PartState& state) {
 
 // ---- Parts -------------------------------------------------------------------------
 
-// Whether a name from the file names anything: the library's stand-ins for
-// a missing name, and names of no letter or digit (" - " where a program
-// left a field empty), are no title to print.
-bool Names(const char* name, const char* standIn) {
-    if (!name || std::strcmp(name, standIn) == 0) return false;
-    for (const char* c = name; *c; ++c)
-        if (std::isalnum(static_cast<unsigned char>(*c)) || static_cast<unsigned char>(*c) >= 0x80) return true;
-    return false;
+}  // namespace
+
+std::string ShownName(const char* name, const char* standIn) {
+    if (!name || std::strcmp(name, standIn) == 0) return "";
+    std::string line;
+    for (char c : MusicXmlText(name)) {
+        bool blank = std::isspace(static_cast<unsigned char>(c)) != 0;
+        if (blank && (line.empty() || line.back() == ' ')) continue;
+        line += blank ? ' ' : c;
+    }
+    if (!line.empty() && line.back() == ' ') line.pop_back();
+    if (line.compare(0, 2, "@T") == 0) {  // a karaoke file's title tag
+        size_t start = line.find_first_not_of(' ', 2);
+        line.erase(0, start == std::string::npos ? line.size() : start);
+    }
+    for (char c : line)
+        if (std::isalnum(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80) return line;
+    return "";
 }
+
+namespace {
+
 
 // A part is named by its track, or else by its instrument, as a score
 // names its staves.
 std::string PartName(const MusicXmlPart& part) {
-    if (Names(part.track->pszName, "Untitled track")) return MusicXmlText(part.track->pszName);
+    std::string name = ShownName(part.track->pszName, "Untitled track");
+    if (!name.empty()) return name;
     if (part.track->pszInstrument) return MusicXmlText(part.track->pszInstrument);
     return "Track " + std::to_string(part.number);
 }
@@ -353,9 +370,10 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
             "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 4.0 Partwise//EN\" "
             "\"http://www.musicxml.org/dtds/partwise.dtd\">\n");
     xml.Open("score-partwise", " version=\"4.0\"");
-    if (Names(file.pszName, "Untitled midi")) {
+    const std::string title = ShownName(file.pszName, "Untitled midi");
+    if (!title.empty()) {
         xml.Open("work");
-        xml.TextLeaf("work-title", MusicXmlText(file.pszName));
+        xml.TextLeaf("work-title", title);
         xml.Close("work");
     }
     xml.Open("identification");
@@ -369,7 +387,8 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
         const STrack& track = *parts[i].track;
         // A grand staff takes the place of the tablature staff: a keyboard
         // part has no strings to show.
-        const PartLayout layout = {options.tablature && !track.pNextStaff, track.pNextStaff != nullptr};
+        const PartLayout layout = {options.tablature && !track.pNextStaff, track.pNextStaff != nullptr,
+                                   options.classicStrings};
         const Staff notes = layout.tablature || layout.grand ? Staff{1, 0} : kOnlyStaff;
         const Staff tab = {2, layout.tablature ? SecondStaffVoiceOffset(track) : 0, true};
         // The lower staff's voices are numbered after the upper's, as

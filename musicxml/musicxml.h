@@ -32,16 +32,22 @@ struct MusicXmlPart {
 
 struct MusicXmlOptions {
     // Each part gets a second staff: a six-line guitar TAB staff showing the
-    // model's strings and frets (string 1 the highest, as in MusicXML).
-    // Guitar music is written an octave above its sound and the model
-    // fingers the track's keys as written notes (its open strings are keys
-    // 52 ... 76), so the staff's standard tuning is given as written, E3 A3
-    // D4 G4 B4 E5: notation programs find every fret where the model put it
-    // and the part still sounds the file's keys. Notes the model gives no
-    // string (below the low E, above the 24th fret, or finding no free
-    // string in their chord) are left off the TAB staff, and a chord of only
-    // such notes leaves a gap there.
+    // model's strings and frets (string 1 the highest, as in MusicXML), in
+    // the note staff's rhythm: the notes above it carry the stems, beams and
+    // ties, the TAB staff the frets (a fret held on from a tie in
+    // parentheses). Only then do notes carry their string and fret
+    // (<technical>), on the TAB staff. Notes the model gives no string
+    // (below the low E, above the 24th fret, or finding no free string) are
+    // left off the TAB staff, and a chord of only such notes leaves a gap
+    // there.
     bool tablature = false;
+    // The model's strings are the classic ones, read from the keys as
+    // written guitar music an octave above its sound (open strings at keys
+    // 52 ... 76): the TAB staff is tuned E3 A3 D4 G4 B4 E5 so that every fret
+    // stays where the model put it. The readable notation's strings are those
+    // of the sounding pitch (open strings at keys 40 ... 64), and the staff
+    // is tuned E2 A2 D3 G3 B3 E4, as a guitar sounds.
+    bool classicStrings = false;
     // An excerpt: only measures firstMeasure to lastMeasure are written,
     // numbered from 1 as in the whole track (0: from the first, to the
     // last; a last measure past the end of the score means the end). Ids
@@ -68,6 +74,14 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
 // in MIDI files carry no encoding: UTF-8 is kept, anything else is read as
 // Latin-1, and control characters, which XML cannot hold, are dropped.
 std::string MusicXmlText(const char* text);
+
+// A name from the file (a sequence or track name) as a score shows it: as
+// MusicXmlText gives it, on one line with its blanks run together, a karaoke
+// file's "@T" tag left out; "" when it names nothing: null, the library's
+// stand-in for a missing name ("Untitled midi", "Untitled track"), or a text
+// of no letter or digit (" - " where a program left a field empty). The
+// page and the tool's reports show names by this one rule.
+std::string ShownName(const char* name, const char* standIn);
 
 // The same document as one string.
 std::string MusicXmlDocument(const SMidiFile& file, const std::vector<MusicXmlPart>& parts,

@@ -98,12 +98,15 @@ void WriteNote(const MeasureNotes& m, const SChord& chord, const SNote* note, co
     // Tie arcs are drawn on the note staff only: on the TAB staff they
     // would cross the rhythm drawn above the frets, and Verovio pairs the
     // ties of a TAB chord wrongly. The tie elements still say what sounds.
+    // String and fret belong to the tablature: only its copy of a note
+    // carries them.
     const bool tied = note && !tablature && (note->bTieIn || note->bTieOut);
-    if (note && (tied || note->bString != 0)) {
+    const bool fretted = note && tablature && note->bString != 0;
+    if (tied || fretted) {
         xml.Open("notations");
         if (tied && note->bTieIn) xml.Empty("tied", " type=\"stop\"");
         if (tied && note->bTieOut) xml.Empty("tied", " type=\"start\"");
-        if (note->bString != 0) {
+        if (fretted) {
             xml.Open("technical");
             xml.Leaf("string", note->bString);
             xml.Leaf("fret", note->bFret);

@@ -11,6 +11,7 @@
 #include "clefs.h"
 #include "compaction.h"
 #include "grand_staff.h"
+#include "guitar.h"
 #include "pitch_spelling.h"
 #include "voices.h"
 
@@ -40,6 +41,7 @@ struct SMeasureWalk {
     SVoicesOverBar voices;         // F
     SClefInEffect clef;            // H
     SBeatInForce beat;             // P
+    SStringsOverTrack strings;     // S
     MeasureRow apfnRows[kMostRows];
     uint32_t nRows;
 };
@@ -66,7 +68,15 @@ static void DotRestsRow(SMeasureWalk& w, SMeasure* m) { DotRests(w.context, m, w
 static void CompactSectionsRow(SMeasureWalk& w, SMeasure* m) { CompactSections(w.context, w.beat, m, w.index); }
 static void FinishChordsRow(SMeasureWalk& w, SMeasure* m) { FinishChords(w.context, m, w.index); }
 static void DisplaceHeadsRow(SMeasureWalk& w, SMeasure* m) { DisplaceHeads(m, w.index); }
-static void AssignStringsRow(SMeasureWalk& w, SMeasure*) { AssignStrings(w.context, w.index); }
+// S: each chord on its own by the track's rule, or the measure's notes
+// gathered for a guitar part, fingered over the track when the walk ends.
+static void AssignStringsRow(SMeasureWalk& w, SMeasure* m) {
+    StartMeasureStrings(w.context, w.strings, m);
+    if (w.strings.eRule == kStringsClassic) AssignStrings(w.context, w.index);
+    else ForEachSoundingChord(w.index.sounding, [&w](SChord* pChord, uint32_t) { FingerChordByRule(w.strings, pChord); });
+    GatherGuitarNotes(w.context, w.strings, w.index);
+}
+static void FingerGuitarPartRow(SMeasureWalk& w) { FingerGuitarPart(w.strings, w.index); }
 
 struct SStage {
     char cLetter;
@@ -108,9 +118,10 @@ static const SStage kStages[] = {
     // value exponents and notes in stem order; the placement lists are gone.
     {'P', nullptr, CompactSectionsRow, nullptr, nullptr, kSilences | kRestStarts, 0},
     {'Q', nullptr, FinishChordsRow, nullptr, nullptr, kPlacedSections | kSoundingChords | kSilences, 0},
-    // After S: heads a second apart displaced; strings and frets.
+    // After S: heads a second apart displaced; strings and frets (a guitar
+    // part's once the last measure has passed).
     {'R', nullptr, DisplaceHeadsRow, nullptr, nullptr, kSoundingChords, 0},
-    {'S', nullptr, AssignStringsRow, nullptr, nullptr, kSoundingChords, 0},
+    {'S', nullptr, AssignStringsRow, nullptr, FingerGuitarPartRow, kSoundingChords, 0},
     // Once A is done: the grid freed, the last measure timed, the end of
     // the track moved to its last bar line.
     {'B', CloseGrid, nullptr, nullptr, nullptr, 0, 0},
@@ -141,11 +152,14 @@ static void GAndHOnOnePass(SMeasureWalk& w, SMeasure* m) {
 // of a chord depends on that chord alone, once Q has put its notes in stem
 // order.
 static void QRAndSOnOnePass(SMeasureWalk& w, SMeasure* m) {
-    ForEachSoundingChord(w.index.sounding, [m](SChord* pChord, uint32_t k) {
+    StartMeasureStrings(w.context, w.strings, m);
+    const SStringsOverTrack& strings = w.strings;
+    ForEachSoundingChord(w.index.sounding, [m, &strings](SChord* pChord, uint32_t k) {
         FinishChord(pChord);                                             // Q
         if (DisplaceChordHeads(pChord)) m->pSections[k].bHeadsLeft = 1;  // R
-        FingerChord(pChord);                                             // S
+        FingerChordByRule(strings, pChord);                              // S
     });
+    GatherGuitarNotes(w.context, w.strings, w.index);      // the rest of S
     SettleRestsAndFreePlacedNotes(w.context, m, w.index);  // the rest of Q
 }
 

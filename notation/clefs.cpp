@@ -5,6 +5,8 @@
 // glyph's bPosition is a drawing position on the staff of the clef in effect.
 #include "clefs.h"
 
+#include "guitar.h"
+
 // The clef codes are the model's (score_model.h); before the first measure
 // with notes no clef is in effect yet.
 static const int32_t kNoClef = 0;
@@ -167,12 +169,21 @@ static int32_t ClefOnGrandStaff(SMeasure* pMeasure, SStepRange range, int32_t nI
     return nClef;
 }
 
+// A guitar part is read in one clef, the treble clef with an 8 below (the
+// guitar sounds an octave below its written notes): it is set at the first
+// measure and never changes, whatever the range.
+static int32_t GuitarClef(SMeasure* pMeasure, int32_t nInEffect) {
+    if (nInEffect == kNoClef) pMeasure->nClef = kClefTrebleOctaveDown;
+    return kClefTrebleOctaveDown;
+}
+
 void ChooseClefForRange(const SBuildContext& context, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index,
                         SStepRange range) {
     const STrack* pTrack = context.pTrack;
     bool bGrandStaff = pTrack->pNextStaff || pTrack->bStaff == 2;
-    int32_t nInEffect = bGrandStaff ? ClefOnGrandStaff(pMeasure, range, clef.nClef, clef.bTiedOver, pTrack->bStaff != 2)
-                                    : ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
+    int32_t nInEffect = IsGuitarPart(context) ? GuitarClef(pMeasure, clef.nClef)
+                        : bGrandStaff ? ClefOnGrandStaff(pMeasure, range, clef.nClef, clef.bTiedOver, pTrack->bStaff != 2)
+                                      : ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
     int32_t nShift = StepShiftOfClef(nInEffect);
     if (nShift != 0) {
         ShiftNotes(index.sounding, nShift);

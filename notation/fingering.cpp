@@ -4,16 +4,18 @@
 
 // ---- Costs (why each: fingering.h) -----------------------------------------
 
-static const int32_t kDropCost = 100000;
-static const int32_t kFrettedCost = 2;
-static const int32_t kSpanCost[6] = {0, 0, 0, 0, 12, 30};  // by span in frets
+// Counted in quarters, so that the position's cost, paid at every slice,
+// can weigh a quarter of the others.
+static const int32_t kDropCost = 4 * 100000;
+static const int32_t kFrettedCost = 4 * 2;
+static const int32_t kSpanCost[6] = {0, 0, 0, 0, 4 * 12, 4 * 30};  // by span in frets
 static const uint32_t kMaxSpan = 5;
 static const uint32_t kMaxFingers = 4;
 static const uint32_t kHandFrets = 4;  // frets under the hand without a stretch
-static const int32_t kShiftCost = 4;
-static const int32_t kShiftPerFret = 2;
+static const int32_t kShiftCost = 4 * 4;
+static const int32_t kShiftPerFret = 4 * 2;
 static const int32_t kPositionCost = 1;
-static const int32_t kHeldOutOfReach = 400;
+static const int32_t kHeldOutOfReach = 4 * 400;
 
 static const uint32_t kChordNotes = 6;   // one note per string at most
 static const uint32_t kCandidates = 8;  // fingerings of a slice kept per set of held strings

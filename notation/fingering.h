@@ -33,8 +33,10 @@
 //     window may land where the move is least, or with the index on the
 //     lowest fretted note, or with the little finger on the highest, so a
 //     run up or down the neck is taken in one shift rather than fret by fret.
-//   - the position itself: 1 per fret, so the lower positions win where they
-//     serve as well (they are where most guitar music is read and played).
+//   - the position itself: a quarter per fret, at every slice, so the lower
+//     positions win where they serve as well (they are where most guitar
+//     music is read and played), yet a run high on the neck stays in its
+//     position rather than slide down string by string to save it.
 //   - notes still held from earlier slices keep their strings (a new note
 //     may not take one: the string would stop the held note) and, when
 //     fretted, keep a finger down: they count into the span of the slice,
@@ -74,7 +76,7 @@ struct SFretNote {
 };
 
 // How many partial fingerings the path keeps after each slice.
-inline constexpr uint32_t kFingeringBeam = 4;
+inline constexpr uint32_t kFingeringBeam = 8;
 
 // Working memory of one slice: which fingering each kept partial fingering
 // chose and the one it came from, read back once the last slice is done.

@@ -2,6 +2,7 @@
 // staves built one after the other over the same measures.
 #include "grand_staff.h"
 
+#include "guitar.h"
 #include "hands.h"
 
 #include "../core/allocation.h"
@@ -144,8 +145,9 @@ static STrack* AddLowerStaff(STrack* pUpper) {
 
 bool BuildGrandStaff(SBuildContext& context, char cLastStage) {
     STrack* pTrack = context.pTrack;
-    // Drums are never split; neither is a track that holds one hand already.
-    if ((pTrack->wChannels & kDrumChannelMask) || NamesOneHand(pTrack->pszName)) return false;
+    // Drums are never split; neither is a track that holds one hand already,
+    // nor a guitar part, read on one staff in its own clef with its strings.
+    if ((pTrack->wChannels & kDrumChannelMask) || NamesOneHand(pTrack->pszName) || IsGuitarPart(context)) return false;
     uint32_t nNotes = CountGridNotes(context);
     SHandNote* pNotes = static_cast<SHandNote*>(AllocateTransient(nNotes * sizeof(SHandNote)));
     uint8_t* pbHand = static_cast<uint8_t*>(AllocateTransient(nNotes));

@@ -115,7 +115,7 @@ static void AdvanceSlotClock(SSlotClock& clock) {
 
 // Sections of a measure: numerator·R/denominator, rounded up. A meter of no
 // beats, or one too long for 255 sections on this grid, has no layout.
-static uint8_t SectionsOfMeter(uint8_t bNumerator, uint8_t bDenominator, uint8_t bResolution) {
+uint8_t SectionsOfMeter(uint8_t bNumerator, uint8_t bDenominator, uint8_t bResolution) {
     if (bNumerator == 0 || bDenominator == 0) RaiseError(kMsgInvalidTimeSignature);
     uint32_t nSections = (bNumerator * static_cast<uint32_t>(bResolution) + bDenominator - 1) / bDenominator;
     if (nSections > 255) RaiseError(kMsgInvalidTimeSignature);

@@ -140,10 +140,18 @@ SNote** AppendPlacedNote(SNote** ppTail, uint8_t bPitch, uint8_t bValue, uint8_t
                          uint8_t bTieOut);
 // Takes a placed note out of its section and frees it.
 void RemoveNote(SNote* pNote, SSection* pSection);
-// What a note says lies before its link and between its two links, so stages
-// E and F move it in two pieces; a placed note has no pPrev.
-static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote, bValue) < offsetof(SNote, pPrev),
+// What a note says lies before its link and between its two links (pitch,
+// value, head and mark), so stages E and F move it in two pieces; a placed
+// note has no pPrev.
+static_assert(offsetof(SNote, pNext) < offsetof(SNote, bPitch) && offsetof(SNote, bDrumMark) < offsetof(SNote, pPrev),
               "a note's own fields before and between its links");
+static const size_t kSaidBetweenLinks = offsetof(SNote, pPrev) - offsetof(SNote, bPitch);
+inline unsigned char* SaidBetweenLinks(SNote* pNote) {
+    return reinterpret_cast<unsigned char*>(pNote) + offsetof(SNote, bPitch);
+}
+inline const unsigned char* SaidBetweenLinks(const SNote* pNote) {
+    return reinterpret_cast<const unsigned char*>(pNote) + offsetof(SNote, bPitch);
+}
 
 // ---- pitch_spelling.cpp: pitch spelling and key signatures (D, E) -----------
 // D (SpellPitches) and its accidental memory: pitch_spelling.h.
@@ -281,23 +289,35 @@ void DotRests(const SBuildContext& context, SMeasure* pMeasure, const SMeasureIn
 
 // S: string and fret for every note.
 void AssignStrings(const SBuildContext& context, const SMeasureIndex& index);
+
+// Guitar music is written an octave above its sound: the classic strings
+// read the keys as written pitch, and the strings of the sounding pitch are
+// those of the key an octave up.
+inline constexpr uint32_t kOctaveOfWrittenGuitar = 12;
+
 // S's rule for one chord of two notes or more: the notes share out the
-// strings (tablature.cpp).
-void FingerChordNotes(SChord* pChord);
+// strings (tablature.cpp). Each note is fingered as the key nRaise
+// semitones above its own.
+void FingerChordNotes(SChord* pChord, uint32_t nRaise = 0);
 // S's rule for one chord: a lone note always gets its preferred string. A
 // pitch no string reaches has no fingering, string and fret 0, as the note
 // has them already: written without asking, since whether a string reaches
 // the pitch changes from note to note.
-inline void FingerChord(SChord* pChord) {
+inline void FingerChord(SChord* pChord, uint32_t nRaise = 0) {
     SNote* pNote = pChord->pNotes;
     if (pNote->pNext) {
-        FingerChordNotes(pChord);
+        FingerChordNotes(pChord, nRaise);
         return;
     }
-    SFingering first = kFirstChoices.aOfPitch[pNote->bPitch];
+    uint32_t nKey = pNote->bPitch + nRaise;
+    SFingering first = nKey <= 0xFF ? kFirstChoices.aOfPitch[nKey] : SFingering{0, 0};
     pNote->bString = first.bString;
     pNote->bFret = first.bFret;
 }
+
+// The sections of a measure of the meter on grid R: numerator·R/denominator,
+// rounded up (measures.cpp).
+uint8_t SectionsOfMeter(uint8_t bNumerator, uint8_t bDenominator, uint8_t bResolution);
 
 // ---- Shared walks over voices -------------------------------------------------------
 // A voice is one array of bSections chords; section k's chord list holds the

@@ -259,18 +259,17 @@ void SpellPitches(const SBuildContext&, SSpellingMemory& carried, SMeasure* pMea
 // ---- Stage E ------------------------------------------------------------------------------
 
 // Two placed notes exchange what they say: everything up to their link, in
-// one move each way, then pitch and value. Placed notes have no pPrev, so
-// their links stay as they are.
+// one move each way, then pitch, value, head and mark. Placed notes have no
+// pPrev, so their links stay as they are.
 static void ExchangeNotes(SNote* pA, SNote* pB) {
     unsigned char abSaid[offsetof(SNote, pNext)];
     memcpy(abSaid, pA, sizeof abSaid);
     memcpy(pA, pB, sizeof abSaid);
     memcpy(pB, abSaid, sizeof abSaid);
-    uint8_t bPitch = pA->bPitch, bValue = pA->bValue;
-    pA->bPitch = pB->bPitch;
-    pA->bValue = pB->bValue;
-    pB->bPitch = bPitch;
-    pB->bValue = bValue;
+    unsigned char abBetween[kSaidBetweenLinks];
+    memcpy(abBetween, SaidBetweenLinks(pA), kSaidBetweenLinks);
+    memcpy(SaidBetweenLinks(pA), SaidBetweenLinks(pB), kSaidBetweenLinks);
+    memcpy(SaidBetweenLinks(pB), abBetween, kSaidBetweenLinks);
 }
 
 // An exchange sort by descending pitch of a section's notes that moves note

@@ -17,12 +17,16 @@ uint8_t FretOnString(uint8_t bPitch, uint8_t bString) {
 // lower string that still reaches it. Moving up would need a fret below the
 // nut, so it never does. The list order (lowest first with the stem up,
 // highest first with the stem down) decides who keeps a string two notes
-// want. Most chords have no such note, and their list is walked once.
-void FingerChordNotes(SChord* pChord) {
+// want. Most chords have no such note, and their list is walked once. Each
+// note is fingered as the key nRaise above it (an octave for the strings of
+// the sounding pitch); a key raised past the byte has no string.
+void FingerChordNotes(SChord* pChord, uint32_t nRaise) {
     uint32_t nUsed = 0;  // bit s for string s
     bool bAnyLost = false;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
-        SFingering first = kFirstChoices.aOfPitch[pNote->bPitch];
+        uint32_t nKey = pNote->bPitch + nRaise;
+        if (nKey > 0xFF) continue;
+        SFingering first = kFirstChoices.aOfPitch[nKey];
         if (first.bString == 0) continue;
         if (nUsed & (1u << first.bString)) {
             bAnyLost = true;
@@ -35,10 +39,12 @@ void FingerChordNotes(SChord* pChord) {
     if (!bAnyLost) return;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) {
         if (pNote->bString != 0) continue;
-        uint8_t s = PreferredString(pNote->bPitch);
+        uint32_t nKey = pNote->bPitch + nRaise;
+        if (nKey > 0xFF) continue;
+        uint8_t s = PreferredString(static_cast<uint8_t>(nKey));
         if (s == 0) continue;
         for (uint8_t k = static_cast<uint8_t>(s + 1); k <= 6; ++k) {
-            uint8_t bFret = FretOnString(pNote->bPitch, k);
+            uint8_t bFret = FretOnString(static_cast<uint8_t>(nKey), k);
             if ((nUsed & (1u << k)) || bFret == kNoFret) continue;
             pNote->bString = k;
             pNote->bFret = bFret;

@@ -51,6 +51,7 @@ struct SVoicing {
     // each of the nPlaced sections with placed notes.
     SChord** apIndexed;
     uint32_t nPlaced;
+    bool bKeepTies;  // the readable notation's rules for tied pieces
 };
 
 // The section where a chord starting at section k ends: a dot adds half the
@@ -98,13 +99,13 @@ static SChord* AddVoice(SVoicing& voicing) {
 
 // The next record of the block becomes a copy of the raw note, not yet
 // linked: what the note says (step, accidental, dot, ties and the rest up to
-// its link, in one move, then pitch and value). The block comes zeroed, and
-// a placed note has no pPrev, so the links need no writing.
+// its link, in one move, then pitch, value, head and mark in another). The
+// block comes zeroed, and a placed note has no pPrev, so the links need no
+// writing.
 static SNote* CopyNote(SNoteCopies& copies, const SNote* pRawNote) {
     SNote* pCopy = copies.pNext++;
     memcpy(pCopy, pRawNote, offsetof(SNote, pNext));
-    pCopy->bPitch = pRawNote->bPitch;
-    pCopy->bValue = pRawNote->bValue;
+    memcpy(SaidBetweenLinks(pCopy), SaidBetweenLinks(pRawNote), kSaidBetweenLinks);
     return pCopy;
 }
 
@@ -138,6 +139,30 @@ static bool HoldsTiedNote(const SChord* pChord) {
     return false;
 }
 
+// A note tied over the bar line, or to a piece not found, ties on as this.
+static const uint32_t kTiedOverBar = 0xFFFF;
+
+// Readable: how a note at section j ties on, which the notes of one chord
+// must agree on (a chord whose notes' ties go on as pieces of different
+// values would have to split between voices): 0 when it does not, else the
+// value and dot of the piece of the same pitch it ties to in the measure, or
+// kTiedOverBar.
+static uint32_t TiedOnAs(const SVoicing& voicing, uint32_t j, const SNote* pNote) {
+    if (!pNote->bTieOut) return 0;
+    uint32_t e = j + voicing.pSpans->abSpan[pNote->bValue][pNote->bDotted];
+    if (e >= voicing.pMeasure->bSections) return kTiedOverBar;
+    for (const SNote* pPiece = voicing.pMeasure->pSections[e].pRawNotes; pPiece; pPiece = pPiece->pNext)
+        if (pPiece->bTieIn && pPiece->bPitch == pNote->bPitch) return 1u + (pPiece->bValue * 2u + pPiece->bDotted);
+    return kTiedOverBar;
+}
+
+// Whether the note at section j may join the chord with notes there: of the
+// same value and dot, and in the readable notation tied on as its notes are.
+static bool SharesChord(const SVoicing& voicing, const SChord* pChord, uint32_t j, const SNote* pNote) {
+    if (!HasValueOf(pChord, pNote)) return false;
+    return !voicing.bKeepTies || TiedOnAs(voicing, j, pChord->pNotes) == TiedOnAs(voicing, j, pNote);
+}
+
 static void SetDotted(SChord* pChord, uint8_t bDotted) {
     pChord->bDotted = bDotted;
     for (SNote* pNote = pChord->pNotes; pNote; pNote = pNote->pNext) pNote->bDotted = bDotted;
@@ -160,9 +185,9 @@ static void StretchToNextNote(SChord* pChord, uint32_t nSpan, uint8_t bResolutio
 
 // A voice takes the note at j only if its chord there is empty or already
 // of the note's value.
-static bool CanTakeAt(const SVoiceEnd& end, uint32_t j, const SNote* pNote) {
+static bool CanTakeAt(const SVoicing& voicing, const SVoiceEnd& end, uint32_t j, const SNote* pNote) {
     const SChord* pChord = &end.pVoice[j];
-    return pChord->bValue == 0 || HasValueOf(pChord, pNote);
+    return pChord->bValue == 0 || SharesChord(voicing, pChord, j, pNote);
 }
 
 // The voice with a chord before section j that can take the note at j at
@@ -176,7 +201,7 @@ static SVoiceEnd* NearestVoice(SVoicing& voicing, uint32_t j, const SNote* pNote
     for (uint32_t v = 0; v < voicing.nEnded && nBest; ++v) {
         SVoiceEnd& end = voicing.aEnds[v];
         uint32_t nDistance = distance(end);
-        if (nDistance >= nBest || !CanTakeAt(end, j, pNote)) continue;
+        if (nDistance >= nBest || !CanTakeAt(voicing, end, j, pNote)) continue;
         nBest = nDistance;
         pBest = &end;
     }
@@ -229,8 +254,8 @@ static void AddToChord(SVoicing& voicing, SChord* pChord, const SNote* pNote) {
 // other voice became able to take a note it could not take before; so the
 // search would lead to the same chord again. Its copy goes right after the
 // previous note's, the chord's last.
-static bool JoinPreviousNote(SVoicing& voicing, const SNote* pNote) {
-    if (!voicing.pJoined || !HasValueOf(voicing.pJoined, pNote)) return false;
+static bool JoinPreviousNote(SVoicing& voicing, uint32_t j, const SNote* pNote) {
+    if (!voicing.pJoined || !SharesChord(voicing, voicing.pJoined, j, pNote)) return false;
     SNote* pTail = voicing.copies.pNext - 1;
     if (pTail->pNext)  // a tied piece below it came first: find the copy's place
         AppendNoteToChord(voicing.pJoined, pNote, voicing.copies);
@@ -261,7 +286,7 @@ static bool ContinueVoice(SVoicing& voicing, uint32_t j, const SNote* pNote) {
 // The first chord of the section with the note's value and dot takes it.
 static bool JoinEqualChord(SVoicing& voicing, uint32_t j, const SNote* pNote) {
     for (SChord* pChord = voicing.pMeasure->pSections[j].pChords; pChord; pChord = pChord->pNext) {
-        if (HasValueOf(pChord, pNote)) {
+        if (SharesChord(voicing, pChord, j, pNote)) {
             AddToChord(voicing, pChord, pNote);
             return true;
         }
@@ -374,7 +399,7 @@ static SChord* VoiceOfTiedPiece(SVoicing& voicing, const SVoicesOverBar& over, u
                 if (pHeld->bTieOut && pHeld->bPitch == pNote->bPitch) pChord = &end.pVoice[j];
         }
     }
-    return pChord && (pChord->bValue == 0 || HasValueOf(pChord, pNote)) ? pChord : nullptr;
+    return pChord && (pChord->bValue == 0 || SharesChord(voicing, pChord, j, pNote)) ? pChord : nullptr;
 }
 
 // Before the other notes of section j, every piece tied from an earlier one
@@ -418,6 +443,7 @@ static void VoiceNotes(const SBuildContext& context, SVoicesOverBar& over, SMeas
     const bool bKeepTies = context.options.bVoicesKeepTies != 0;
     const SPlacedSections& placed = *index.pPlaced;
     SVoicing voicing;
+    voicing.bKeepTies = bKeepTies;
     voicing.pMeasure = pMeasure;
     voicing.bResolution = context.bResolution;
     voicing.pSpans = context.pSpans;
@@ -446,7 +472,7 @@ static void VoiceNotes(const SBuildContext& context, SVoicesOverBar& over, SMeas
         for (SNote* pNote = pSection->pRawNotes; pNote; pNote = pNext, qTied >>= 1) {
             pNext = pNote->pNext;
             if (qTied & 1) continue;
-            if (JoinPreviousNote(voicing, pNote)) continue;
+            if (JoinPreviousNote(voicing, j, pNote)) continue;
             if (voicing.nEnded && ContinueVoice(voicing, j, pNote)) continue;
             if (bKeepTies && TakeEmptyVoice(voicing, j, pNote, true)) continue;
             if (pMeasure->bVoices && JoinEqualChord(voicing, j, pNote)) continue;

@@ -24,6 +24,7 @@ static Json FileJson(const std::string& path, const SMidiFile& file) {
     Json j;
     j["path"] = path;
     j["name"] = Text(file.pszName);
+    j["title"] = ShownName(file.pszName, "Untitled midi");
     j["format"] = file.wFormat;
     j["tracks"] = file.wTracks;
     j["division"] = file.wDivision;
@@ -135,6 +136,7 @@ static Json TrackJson(unsigned number, const STrack& track) {
     Json j;
     j["number"] = number;
     j["name"] = Text(track.pszName);
+    j["title"] = ShownName(track.pszName, "Untitled track");
     j["instrument"] = Text(track.pszInstrument);
     j["program"] = track.bProgram;
     j["resolution"] = track.bResolution;

@@ -63,7 +63,8 @@ def musescore(path):
 def our_lone_frets(path):
     sections = {}
     for note in ET.parse(path).getroot().iter("note"):
-        if note.findtext("staff") == "2" and note.find("pitch") is not None:
+        # The TAB staff's copies (ids ending in -tab), not a grand staff's lower staff.
+        if note.get("id", "").endswith("-tab") and note.find("pitch") is not None:
             section = note.get("id").rsplit("-v", 1)[0]
             place = (int(note.findtext("notations/technical/string")) - 1, int(note.findtext("notations/technical/fret")))
             sections.setdefault(section, []).append(place)
@@ -91,23 +92,26 @@ print("ok   " + label)
 EOF
 
 failed=0
+# Each entry: a MIDI file, ":tab" for the score with tablature staves, and
+# ":N" after that for track N alone; ":grand" for one that must hold a part
+# on a grand staff.
+# A corpus guitar track with its tablature, when the corpus is at hand: the
+# readable strings of the sounding pitch, on a TAB staff tuned E2 ... E4.
+GUITAR=../shared/corpus/gh-midifilejs__AtTheLake.mid
+[ -f "$GUITAR" ] && set -- "$GUITAR:tab:9" "$@"
 # A piano piece in one track, both hands: read back as a part of two staves.
 PIANO=../shared/corpus/npm-midiconvert__bwv-847.mid
-GRAND=""
-[ -f "$PIANO" ] && GRAND=$PIANO:grand
-# Each entry: a MIDI file, and "tab" for the score with tablature staves,
-# "grand" for one that must hold a part on a grand staff.
-for entry in examples/little-waltz.mid examples/little-waltz.mid:tab $GRAND "$@"; do
-  midi=${entry%:tab}
-  midi=${midi%:grand}
+[ -f "$PIANO" ] && set -- "$PIANO:grand" "$@"
+for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$@"; do
+  midi=${entry%%:*}
   name=$(basename "$midi" .mid)
   options=""
   check=""
-  if [ "$entry" = "$midi:tab" ]; then
-    name=$name-tab
-    options=--tablature
-  fi
-  [ "$entry" = "$midi:grand" ] && check=grand
+  case "$entry" in
+    *:tab:*) name=$name-tab; options="--tablature --track ${entry##*:}" ;;
+    *:tab) name=$name-tab; options=--tablature ;;
+    *:grand) check=grand ;;
+  esac
   # shellcheck disable=SC2086
   if ! "$TOOL" musicxml "$midi" $options -o "$WORK/$name.musicxml"; then
     echo "FAIL $midi: the tool wrote no score"

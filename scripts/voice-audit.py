@@ -17,8 +17,8 @@ skipped) it reads the model and counts, for every note tied to a next piece:
 
 and, for every voice of every measure, whether its notes and rests fill the
 measure exactly ("holes": a stretch of the measure where the voice shows
-nothing, or where two of its values overlap; a rest shared by several
-voices stands for each voice that shows nothing where it stands), with the mean number of voices
+nothing, or where two of its values overlap; rests shared by several voices
+stand for a voice where they fill a stretch it leaves empty exactly), with the mean number of voices
 per measure. Voices are counted by their place in a section's chord list
 (the k-th chord of every section is voice k).
 
@@ -55,6 +55,24 @@ def staves_of(model):
     if "staves" in track:
         return [staff["measures"] for staff in track["staves"]]
     return [track["measures"]]
+
+
+def tiles(start, end, shared):
+    """Whether rests shared by several voices tile [start, end) exactly."""
+    if start == end:
+        return True
+    return any(a == start and b <= end and tiles(b, end, shared) for a, b in shared)
+
+
+def fills(own, shared, length):
+    """Whether a voice's own values, in order, fill the measure exactly, a
+    rest shared by several voices standing for it where it shows nothing."""
+    at = Fraction(0)
+    for start, end in own:
+        if start < at or not tiles(at, start, shared):
+            return False
+        at = end
+    return at <= length and tiles(at, length, shared)
 
 
 def audit_measures(measures, resolution, counts):
@@ -109,18 +127,7 @@ def audit_measures(measures, resolution, counts):
                     else:
                         counts["nothing"] += 1
         for k in range(m["voices"]):
-            at = Fraction(0)
-            whole = True
-            # a shared rest stands for the voices that show nothing there
-            spans = list(cover.get(k, []))
-            for j, a, b in sorted(shared, key=lambda r: r[1]):
-                if j != k and all(b <= c or a >= d for c, d in spans):
-                    spans.append((a, b))
-            for start, end in sorted(spans):
-                if start != at:
-                    whole = False
-                at = end
-            if at != length or not whole:
+            if not fills(sorted(cover.get(k, [])), [(a, b) for j, a, b in shared if j != k], length):
                 counts["holes"] += 1
 
 

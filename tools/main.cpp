@@ -31,6 +31,7 @@ static const char kUsage[] =
     "       vastrel show FILE [--track N] [--resolution R] [--transpose T] [--classic] [--json]\n"
     "       vastrel position FILE --track N [--resolution R] [--classic] [--json] TIME...\n"
     "       vastrel musicxml FILE [--track N ...] [--resolution R] [--transpose T] [--tablature] [--classic]\n"
+    "                        [--first-measure M] [--last-measure M]\n"
     "                             [-o OUT]\n";
 
 struct Options {
@@ -43,6 +44,8 @@ struct Options {
     std::vector<long long> tracks;  // musicxml: the parts, all tracks with notes when empty
     std::string out;                // musicxml: the file to write instead of standard output
     bool tablature = false;         // musicxml: a guitar tablature staff under every part
+    unsigned firstMeasure = 0;      // musicxml: an excerpt from this measure (1-based; 0: from the first)
+    unsigned lastMeasure = 0;       //   to this one (0: to the last)
     bool classic = false;           // show, position, musicxml: the classic model, not the readable notation
 };
 
@@ -179,6 +182,9 @@ static int RunMusicXml(const Options& options) {
     }
     MusicXmlOptions musicxml;
     musicxml.tablature = options.tablature;
+    musicxml.classicStrings = options.classic;
+    musicxml.firstMeasure = options.firstMeasure;
+    musicxml.lastMeasure = options.lastMeasure;
     if (options.out.empty()) {
         WriteMusicXml(std::cout, loaded.File(), parts, musicxml);
         return std::cout ? 0 : 1;
@@ -260,6 +266,8 @@ int main(int argc, char** argv) {
     AddResolution(musicxml, options);
     AddTranspose(musicxml, options);
     musicxml->add_option("-o,--output", options.out, "write the score to this file instead of standard output");
+    musicxml->add_option("--first-measure", options.firstMeasure, "an excerpt from this measure (numbered from 1)");
+    musicxml->add_option("--last-measure", options.lastMeasure, "an excerpt up to this measure");
     musicxml->add_flag("--tablature", options.tablature,
                        "add a guitar tablature staff (strings and frets) to every part");
     AddClassic(musicxml, options);

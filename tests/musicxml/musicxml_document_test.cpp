@@ -304,6 +304,7 @@ TEST(MusicXmlTablature, ShowsTheModelsStringsAndFrets) {
         ScopedTrack track(midi.get(), 0);
         MusicXmlOptions options;
         options.tablature = true;
+        options.classicStrings = true;
         Document tab(Export(midi.get(), {track.get()}, options));
         Document plain(Export(midi.get(), {track.get()}));
         pugi::xml_node part = tab.Score().child("part");
@@ -353,6 +354,8 @@ TEST(MusicXmlTablature, ShowsTheModelsStringsAndFrets) {
         for (pugi::xpath_node n : plain.Score().select_nodes("part/measure/note")) alone.push_back(n.node().attribute("id").value());
         EXPECT_EQ(staffOne, alone);
         EXPECT_TRUE(plain.Score().select_nodes("//staff").empty());
+        EXPECT_TRUE(plain.Score().select_nodes("//technical").empty()) << "strings and frets only with tablature";
+        EXPECT_TRUE(tab.Score().select_nodes("//note[staff='1']/notations/technical").empty());
         EXPECT_TRUE(plain.Score().select_nodes("//staves").empty());
     }
 }
@@ -441,6 +444,36 @@ TEST(MusicXmlText, NamesFromTheFileAreXmlText) {
         EXPECT_EQ(document.Score().child("part-list").child("score-part").child_value("part-name"), c.readBack);
         EXPECT_EQ(text.find("<live>"), std::string::npos);
     }
+}
+
+// A name is shown on one line, without a karaoke tag, and not at all when it
+// names nothing; the score, the tool's reports and the page show it so.
+TEST(ShownName, NamesThatNameSomething) {
+    const struct {
+        const char* name;
+        const char* standIn;
+        std::string shown;
+    } cases[] = {
+        {"  Prelude \t in  C ", "Untitled midi", "Prelude in C"},
+        {" -  - ", "Untitled midi", ""},
+        {"@TMary Was A Little Lamb", "Untitled midi", "Mary Was A Little Lamb"},
+        {"@T Karaoke title", "Untitled midi", "Karaoke title"},
+        {"@T", "Untitled midi", ""},
+        {"Untitled track", "Untitled track", ""},
+        {"Untitled track", "Untitled midi", "Untitled track"},
+        {"Caf\xE9", "Untitled track", "Caf\xC3\xA9"},
+        {nullptr, "Untitled track", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShownName(c.name, c.standIn), c.shown) << (c.name ? c.name : "null");
+
+    MidiFile file;
+    file.Conductor().Name(0, "@TSong  of  songs");
+    file.AddTrack().Name(0, " - ").Program(0, 73).Note(0, kQuarter, 60);
+    ScopedMidi midi(file);
+    ScopedTrack track(midi.get(), 0);
+    Document document(Export(midi.get(), {track.get()}));
+    EXPECT_EQ(std::string(document.Score().child("work").child_value("work-title")), "Song of songs");
+    EXPECT_EQ(std::string(document.Score().child("part-list").child("score-part").child_value("part-name")), "Flute");
 }
 
 // ---- Writing to a stream ----------------------------------------------------------
@@ -657,3 +690,26 @@ TEST(MusicXmlExcerpt, TheMeasuresOfTheWholeWithWhatIsInForce) {
 TEST(MusicXmlDocument, NotBuilt) { GTEST_SKIP() << "pugixml, which reads the documents back, is not found for this build"; }
 
 #endif  // VSX_HAVE_PUGIXML
+
+// A guitar part of the readable notation: its note staff in the treble clef
+// with an 8 below, and the TAB staff tuned as the guitar sounds, E2 A2 D3 G3
+// B3 E4, so that every fret is the sounding key less its open string's.
+TEST(MusicXmlTablature, ReadableGuitarTunedAsItSounds) {
+    MidiFile file;
+    file.AddTrack().Program(0, 24).Chord(0, kWhole, {40, 47, 52, 56, 59, 64}).Note(kWhole, kWhole, 45);
+    ScopedMidi midi(file);
+    const SNotationOptions readable = VSX_ReadableOptions();
+    STrack* track = VSX_ParseTrackWithOptions(midi.get(), 0, 16, 0, &readable);
+    MusicXmlOptions options;
+    options.tablature = true;
+    Document tab(Export(midi.get(), {track}, options));
+    pugi::xml_node part = tab.Score().child("part");
+    EXPECT_EQ(TuningOf(part), (std::vector<int>{64, 59, 55, 50, 45, 40}));
+    pugi::xml_node clef = part.child("measure").child("attributes").find_child_by_attribute("clef", "number", "1");
+    EXPECT_STREQ(clef.child_value("sign"), "G");
+    EXPECT_EQ(clef.child("clef-octave-change").text().as_int(), -1);
+    std::vector<std::string> shown = TablatureNotes(part);
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, (std::vector<std::string>{"40 6/0", "45 5/0", "47 5/2", "52 4/2", "56 3/1", "59 2/0", "64 1/0"}));
+    VSX_ReleaseTrack(track);
+}

@@ -3,16 +3,9 @@
 // files' own names count them ("Track 1", channel 10 for drums); the
 // track list's option values stay the library's track numbers, from 0.
 
-// A karaoke file's title is a text that starts with the tag "@T".
-const KARAOKE_TITLE = /^@T\s*/;
-
-// A name from the file as one line: blanks run together, a karaoke tag
-// left out, and nothing at all when it holds no letter or digit (" -  - "
-// stands in for a missing title).
-export function nameOf(text) {
-  const line = (text ?? '').replace(/\s+/g, ' ').trim().replace(KARAOKE_TITLE, '');
-  return /[\p{L}\p{N}]/u.test(line) ? line : '';
-}
+// Names from the file come as the library's report gives them, "title" of
+// the file and of each track: one line, a karaoke tag left out, "" when the
+// name names nothing (the exporter's one rule, ShownName).
 
 // "1 measure", "2 measures".
 export const counted = (count, noun) => `${count} ${noun}${count === 1 ? '' : 's'}`;
@@ -29,7 +22,7 @@ export function trackLabel(track, info) {
   const number = shownNumber(track.number);
   if (!track.noteCount) return `${number} · (no notes)`;
   const instrument = isDrumChannel(info, track.number) ? 'drums' : track.instrument;
-  const own = track.name === 'Untitled track' ? '' : nameOf(track.name);
+  const own = track.title ?? '';
   const name = own || instrument || `Track ${number}`;
   return name === instrument ? `${number} · ${name}` : `${number} · ${name} (${instrument})`;
 }
@@ -56,8 +49,8 @@ export const firstTrack = (info) => (info.tracks.find((track) => track.noteCount
 
 // The file's title, or its file name when it has none.
 export function titleOf(info, fileName) {
-  const sequence = nameOf(info.file.name);
-  return sequence && sequence !== 'Untitled midi' ? `“${sequence}”` : fileName;
+  const sequence = info.file.title;
+  return sequence ? `“${sequence}”` : fileName;
 }
 
 // "track" in a file of tracks, "channel" in a format 0 file.
