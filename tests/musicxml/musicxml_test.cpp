@@ -289,8 +289,8 @@ std::string MarkOf(pugi::xml_node note) {
     return mark;
 }
 
-// Beams, ties, stems, rest positions and tablature of two short tunes, as a
-// musician would write them.
+// Beams, ties, stems and rest positions of two short tunes, as a musician
+// would write them (strings and frets are marked only on a tablature staff).
 TEST(MusicXml, MarksOfNotesAndRests) {
     const TrackCase cases[] = {
         {"four beamed eighths and a half tied over the bar line, then a dotted half rest",
@@ -298,8 +298,8 @@ TEST(MusicXml, MarksOfNotesAndRests) {
              t.Note(0, kEighth, 64).Note(kEighth, kEighth, 67).Note(kQuarter, kEighth, 71).Note(kQuarter + kEighth, kEighth, 76);
              t.Note(kHalf, kHalf + kQuarter, 72).EndAt(2 * kWhole);
          },
-         {"E4 begin up 4/2", "G4 continue up 3/0", "B4 continue up 2/0", "E5 end up 1/0",
-          "C5 down 2/1 tie:start tied:start", "C5 down 2/1 tie:stop tied:stop", "rest B4"}},
+         {"E4 begin up", "G4 continue up", "B4 continue up", "E5 end up", "C5 down tie:start tied:start",
+          "C5 down tie:stop tied:stop", "rest B4"}},
         {"a low quarter in the bass clef, its rest on the bass staff's middle line",
          [](MidiTrack& t) { t.Note(0, kQuarter, 48).EndAt(kWhole); }, {"C3 up", "rest D3"}},
     };

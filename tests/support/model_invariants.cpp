@@ -8,7 +8,11 @@
 
 namespace {
 
-const int kOpenStrings[6] = {76, 71, 67, 62, 57, 52};  // string 1 (high E) first
+// The open strings, string 1 (high E) first: the classic model reads keys
+// as written guitar pitch, an octave above what sounds; the readable
+// notation fingers the sounding pitch. One track uses one tuning throughout.
+const int kWrittenOpenStrings[6] = {76, 71, 67, 62, 57, 52};
+const int kSoundingOpenStrings[6] = {64, 59, 55, 50, 45, 40};
 const size_t kMaxViolations = 40;
 
 class Checker {
@@ -76,7 +80,7 @@ private:
     }
 
     void CheckMeasure(SMeasure* m, const std::string& where) {
-        if (m->nClef < 0 || m->nClef > 4) Fail(where, "clef " + std::to_string(m->nClef));
+        if (m->nClef < 0 || m->nClef > kClefTrebleOctaveDown) Fail(where, "clef " + std::to_string(m->nClef));
         if (m == track_->pFirstMeasure &&
             (m->nClef == 0 || m->bNumerator == 0 || m->bDenominator == 0 || m->wTempo == 0 || m->dwTime != 0))
             Fail(where, "the first measure must show clef, meter and tempo and start at 0");
@@ -211,7 +215,10 @@ private:
             } else if (n->bString > 6) {
                 Fail(at, "string " + std::to_string(n->bString));
             } else {
-                if (n->bFret > 24 || kOpenStrings[n->bString - 1] + n->bFret != n->bPitch)
+                if (!openStrings_)
+                    openStrings_ = kSoundingOpenStrings[n->bString - 1] + n->bFret == n->bPitch ? kSoundingOpenStrings
+                                                                                               : kWrittenOpenStrings;
+                if (n->bFret > 24 || openStrings_[n->bString - 1] + n->bFret != n->bPitch)
                     Fail(at, "string " + std::to_string(n->bString) + " fret " + std::to_string(n->bFret) +
                                  " does not sound pitch " + std::to_string(n->bPitch));
                 if (!strings.insert(n->bString).second) Fail(at, "two notes of one chord on one string");
@@ -275,6 +282,7 @@ private:
 
     SMidiFile* file_;
     STrack* track_;
+    const int* openStrings_ = nullptr;  // the tuning the track's first string and fret show
     std::vector<SMeasure*> measures_;
     unsigned numerator_ = 0, denominator_ = 0;  // meter in force
     std::vector<std::string> violations_;

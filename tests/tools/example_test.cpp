@@ -110,7 +110,8 @@ TEST(Example, TextReadsAsAScore) {
 
     ToolRun left = RunTool({"show", kExample, "--track", "1"});
     EXPECT_TRUE(Contains(left.out, "key G major / E minor (1 sharp): F#3, tempo 100, bass clef")) << left.out;
-    EXPECT_TRUE(Contains(left.out, "[B2(47) D3(50)]/4")) << left.out;
+    // Strings and frets of the sounding pitch, as the readable notation fingers them.
+    EXPECT_TRUE(Contains(left.out, "[B2(47,s5f2) D3(50,s4f0)]/4")) << left.out;
 
     ToolRun info = RunTool({"info", kExample});
     EXPECT_TRUE(Contains(info.out, "Right hand  Acoustic grand piano (program 0)  48 notes  12 measures")) << info.out;
