@@ -107,6 +107,18 @@ static bool HandsPlayTogether(const SHandNote* pNotes, uint32_t nNotes, const ui
     return nTogether * 4 >= nLower && nTogether > 0;
 }
 
+// Whether any note is struck while another sounds (or with it): notes one
+// after the other are one hand's, however far they leap, and never need the
+// separation (which costs several times the rest of the parse).
+static bool AnyNotesTogether(const SHandNote* pNotes, uint32_t nNotes) {
+    uint32_t dwSounds = 0;  // the latest release of the notes struck so far
+    for (uint32_t i = 0; i < nNotes; ++i) {
+        if (i > 0 && (pNotes[i].dwOn < dwSounds || pNotes[i].dwOn == pNotes[i - 1].dwOn)) return true;
+        if (pNotes[i].dwOff > dwSounds) dwSounds = pNotes[i].dwOff;
+    }
+    return false;
+}
+
 // Moves the lower hand's notes into a grid of their own, each still in the
 // order of its slot's list.
 static SSlot* SplitGrid(const SBuildContext& context, const uint8_t* pbHand) {
@@ -152,9 +164,14 @@ bool BuildGrandStaff(SBuildContext& context, char cLastStage) {
     SHandNote* pNotes = static_cast<SHandNote*>(AllocateTransient(nNotes * sizeof(SHandNote)));
     uint8_t* pbHand = static_cast<uint8_t*>(AllocateTransient(nNotes));
     ListGridNotes(context, pNotes);
+    // What can be told without the hands first: a track of one note at a
+    // time, and a part of another instrument that fits one staff.
+    uint32_t dwMeasure = SlotsOfFirstMeasure(context);
+    if (!AnyNotesTogether(pNotes, nNotes)) return false;
+    if (!IsKeyboardProgram(pTrack->bProgram) && !NeedsGrandStaff(pTrack->bProgram, pNotes, nNotes, pbHand, dwMeasure))
+        return false;
     SeparateHands(pNotes, nNotes, AllocateTransient(HandScratchBytes(nNotes)), pbHand);
-    if (!NeedsGrandStaff(pTrack->bProgram, pNotes, nNotes, pbHand, SlotsOfFirstMeasure(context)) ||
-        !HandsPlayTogether(pNotes, nNotes, pbHand))
+    if (!NeedsGrandStaff(pTrack->bProgram, pNotes, nNotes, pbHand, dwMeasure) || !HandsPlayTogether(pNotes, nNotes, pbHand))
         return false;
 
     STrack* pLower = AddLowerStaff(pTrack);
