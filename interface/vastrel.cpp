@@ -16,9 +16,9 @@
 
 #include <string.h>
 
-// Forgets the position cache when it belongs to this track.
+// Forgets the position cache when it belongs to this track or its lower staff.
 static void ForgetCachedPosition(const STrack* pTrack) {
-    if (pTrack && g_pCachedTrack == pTrack) {
+    if (pTrack && (g_pCachedTrack == pTrack || (pTrack->pNextStaff && g_pCachedTrack == pTrack->pNextStaff))) {
         g_pCachedTrack = nullptr;
         g_pCachedMeasure = nullptr;
         g_nCachedFileSize = 0;
@@ -105,6 +105,7 @@ static SNotationOptions NormalisedOptions(const SNotationOptions* pGiven) {
     options.bConductorChunkAsTrack = given.bConductorChunkAsTrack != 0;
     options.bDrumStaff = given.bDrumStaff != 0;
     options.bEstimateKey = given.bEstimateKey != 0;
+    options.bGrandStaff = given.bGrandStaff != 0;
     options.bGuitarTablature = given.bGuitarTablature != 0;
     return options;
 }
@@ -188,7 +189,8 @@ static STrack* ParseTrackUnder(SMidiFile* pFile, unsigned short wTrack, unsigned
     bool bLastTrack = pFile->wFormat == 0 || static_cast<uint32_t>(wTrack) + 1 == wTracks;
     uint8_t bChannel = pFile->wFormat == 0 ? static_cast<uint8_t>(wTrack) : 0;
     try {
-        // Read before the notes: a drum staff is collected untransposed.
+        // Read before the notes: a drum staff is collected untransposed, and
+        // a grand staff is never made of drums.
         MarkDrumTrack(pFile, wTrack, pChunk, options, pTrack, &cTranspose);
         CollectTrackNotes(pFile, pChunk, bResolution, bChannel, bLastTrack, static_cast<int8_t>(cTranspose));
         BuildNotation(pFile, bResolution, static_cast<int8_t>(cTranspose), options, cLastStage);
@@ -219,6 +221,8 @@ STrack* VSX_ParseTrackWithOptions(SMidiFile* pFile, unsigned short wTrack, unsig
     return ParseTrackThroughWithOptions(pFile, wTrack, bResolution, cTranspose, pOptions, 'S');
 }
 
+// The lower staff of a grand staff has no heap of its own: it goes with the
+// track's first staff.
 void VSX_ReleaseTrack(STrack* pTrack) {
     ForgetCachedPosition(pTrack);
     if (pTrack && pTrack->hHeap) PlatformDestroyHeap(pTrack->hHeap);

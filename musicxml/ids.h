@@ -11,6 +11,8 @@
 //   p<part>-m<measure>-s<section>-v<voice>-n<note>-tab
 //                                      the same note on the tablature staff
 //   p<part>-m<measure>-rest            a whole-measure rest the model has no section for
+//   ...-staff2                         a note, rest or whole-measure rest of the lower
+//                                      staff of a grand staff (its sections are that staff's)
 #ifndef VASTREL_MUSICXML_IDS_H
 #define VASTREL_MUSICXML_IDS_H
 
@@ -25,18 +27,21 @@ struct NoteOrigin {
     int section;       // among the measure's kept sections, from 0
     int voice;         // the model's voice, from 1
     int note;          // in the chord's order, from 0 (a rest: 0)
+    bool lower;        // on the lower staff of a grand staff
 };
 
 // One element's id.
 class ElementId {
 public:
-    static ElementId Part(size_t part) { return {kPart, {part, 0, 0, 0, 0}}; }
-    static ElementId Instrument(size_t part) { return {kInstrument, {part, 0, 0, 0, 0}}; }
+    static ElementId Part(size_t part) { return {kPart, {part, 0, 0, 0, 0, false}}; }
+    static ElementId Instrument(size_t part) { return {kInstrument, {part, 0, 0, 0, 0, false}}; }
     static ElementId DrumInstrument(size_t part, int key) {
-        return {kDrumInstrument, {part, 0, 0, 0, key}};
+        return {kDrumInstrument, {part, 0, 0, 0, key, false}};
     }
-    static ElementId Measure(size_t part, unsigned measure) { return {kMeasure, {part, measure, 0, 0, 0}}; }
-    static ElementId MeasureRest(size_t part, unsigned measure) { return {kMeasureRest, {part, measure, 0, 0, 0}}; }
+    static ElementId Measure(size_t part, unsigned measure) { return {kMeasure, {part, measure, 0, 0, 0, false}}; }
+    static ElementId MeasureRest(size_t part, unsigned measure, bool lower) {
+        return {kMeasureRest, {part, measure, 0, 0, 0, lower}};
+    }
     static ElementId Note(const NoteOrigin& origin, bool tablature) {
         return {tablature ? kTablatureNote : kNote, origin};
     }

@@ -27,6 +27,7 @@ struct PartState {
     int numerator = 4;       // meter in force
     int denominator = 4;
     int clef = kClefTreble;  // clef in effect
+    int lowerClef = kClefBass;  // and on the lower staff of a grand staff
     int key = 127;           // key last written (none yet)
     int printedTempo = 0;    // tempo of the last metronome mark (none yet)
     int tempo = 0;           // tempo in force (none yet)
@@ -46,8 +47,9 @@ int MeasureLength(const PartState& state, int resolution) {
     return sections * (kWholeDivisions / resolution);
 }
 
-void WriteClef(XmlWriter& xml, int clef, bool tablature) {
-    xml.Open("clef", tablature ? " number=\"1\"" : "");
+// A clef; staff 0 is a part's only staff (no number).
+void WriteClef(XmlWriter& xml, int clef, int staff) {
+    xml.Open("clef", staff ? (Attributes() << " number=\"" << staff << "\"").Text() : "");
     if (clef == kClefPercussion) {
         xml.Leaf("sign", "percussion");
         xml.Close("clef");
@@ -86,19 +88,28 @@ void WriteTablatureStaff(XmlWriter& xml, bool classicStrings) {
     xml.Close("staff-details");
 }
 
+// How a part's staves are laid out: one staff, a staff of notes over a
+// tablature staff, or a grand staff.
+struct PartLayout {
+    bool tablature;
+    bool grand;
+    bool classicStrings;  // the tablature staff tuned for the classic model's strings (MusicXmlOptions)
+};
+
 // The attributes a measure shows: divisions (and the staves) in the first
-// written, then key, meter and clef where they change. `shown` is the
+// written, then key, meter and clef where they change (on a grand staff,
+// lowerClef is the lower staff's). `shown` is the
 // measure whose meter and key are written (the part's own, or the longest
 // part's where this part has ended). The first measure of an excerpt shows
 // the meter in force even where it does not change there, as a score
 // excerpt starts; its key and clef are written anyway (no key is written
 // yet, and the clef in force is given).
-void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first, const MusicXmlOptions& options,
+void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, int lowerClef, bool first, const PartLayout& layout,
                      PartState& state) {
-    const bool tablature = options.tablature;
+    const bool tablature = layout.tablature;
     const bool key = shown.cKey != state.key;
     const bool changed = shown.bNumerator != 0 && shown.bDenominator != 0;
-    if (!first && !key && !changed && clef == kClefUnchanged) return;
+    if (!first && !key && !changed && clef == kClefUnchanged && lowerClef == kClefUnchanged) return;
     xml.Open("attributes");
     if (first) xml.Leaf("divisions", kMusicXmlDivisions);
     if (key) {
@@ -117,23 +128,31 @@ void WriteAttributes(XmlWriter& xml, const SMeasure& shown, int clef, bool first
         xml.Leaf("beat-type", state.denominator);
         xml.Close("time");
     }
-    if (first && tablature) xml.Leaf("staves", 2);
+    if (first && (tablature || layout.grand)) xml.Leaf("staves", 2);
+    // Two staves of one instrument are joined by a brace, as a piano's are.
+    if (first && layout.grand) xml.Leaf("part-symbol", "brace");
     if (clef != 0) {
         state.clef = clef;
-        WriteClef(xml, clef, tablature);
+        WriteClef(xml, clef, tablature || layout.grand ? 1 : 0);
     }
-    if (first && tablature) WriteTablatureStaff(xml, options.classicStrings);
+    if (lowerClef != 0) {
+        state.lowerClef = lowerClef;
+        WriteClef(xml, lowerClef, 2);
+    }
+    if (first && tablature) WriteTablatureStaff(xml, layout.classicStrings);
     xml.Close("attributes");
 }
 
 // A measure before an excerpt: nothing is written, but its meter, clef and
 // tempo stay in force for the measures after it.
-void PassMeasure(const SMeasure& own, const SMeasure* measure, const SMeasure& shown, PartState& state) {
+void PassMeasure(const SMeasure& own, const SMeasure* measure, const SMeasure* lower, const SMeasure& shown,
+                 PartState& state) {
     if (own.bNumerator != 0 && own.bDenominator != 0) {
         state.numerator = own.bNumerator;
         state.denominator = own.bDenominator;
     }
     if (measure && measure->nClef != kClefUnchanged) state.clef = measure->nClef;
+    if (lower && lower->nClef != kClefUnchanged) state.lowerClef = lower->nClef;
     if (shown.wTempo != 0) state.tempo = shown.wTempo;
     state.excerpt = true;
 }
@@ -144,7 +163,7 @@ void PassMeasure(const SMeasure& own, const SMeasure* measure, const SMeasure& s
 // every change still sounds.
 bool PrintsTempo(int tempo, int printed) { return printed == 0 || std::abs(tempo - printed) * 10 > printed; }
 
-void WriteTempo(XmlWriter& xml, int tempo, bool tablature, PartState& state) {
+void WriteTempo(XmlWriter& xml, int tempo, bool staves, PartState& state) {
     if (!PrintsTempo(tempo, state.printedTempo)) {
         xml.Empty("sound", (Attributes() << " tempo=\"" << tempo << "\"").Text());
         return;
@@ -157,7 +176,7 @@ void WriteTempo(XmlWriter& xml, int tempo, bool tablature, PartState& state) {
     xml.Leaf("per-minute", tempo);
     xml.Close("metronome");
     xml.Close("direction-type");
-    if (tablature) xml.Leaf("staff", 1);
+    if (staves) xml.Leaf("staff", 1);
     xml.Empty("sound", (Attributes() << " tempo=\"" << tempo << "\"").Text());
     xml.Close("direction");
 }
@@ -225,9 +244,10 @@ void WritePartList(XmlWriter& xml, const SMidiFile& file, const std::vector<Musi
     xml.Close("part-list");
 }
 
-// The tablature staff's voices follow the note staff's: from 5, or after
-// the most voices a measure of the track has.
-int TablatureVoiceOffset(const STrack& track) {
+// A second staff's voices (tablature, or the lower staff of a grand staff)
+// follow the first staff's: from 5, or after the most voices a measure of
+// the track has.
+int SecondStaffVoiceOffset(const STrack& track) {
     int voices = 4;
     for (const SMeasure* m = track.pFirstMeasure; m; m = m->pNext) voices = std::max<int>(voices, m->bVoices);
     return voices;
@@ -240,46 +260,63 @@ struct PartContext {
     const STrack& track;
     const STrack& longest;            // the part with the most measures
     bool withTempo;                   // tempo marks go over the top part only
-    const MusicXmlOptions& options;
-    Staff notes;                      // the staff of the notes
+    PartLayout layout;
+    Staff notes;                      // the staff of the notes (the upper staff of a grand staff)
     Staff tab;                        // the tablature staff, with tablature
+    Staff lower;                      // the lower staff of a grand staff
     MeasureAlterations& alterations;  // the working lists of reading alterations back, shared by the parts
 };
 
+// The notes of one staff's measure, or a whole-measure rest where it has
+// none, from the writing's cursor (a backup first, where the staff is not
+// the measure's first).
+void WriteStaffMeasure(const PartContext& context, unsigned number, const SMeasure* measure, const Staff& staff,
+                       int clef, int length, int& cursor) {
+    XmlWriter& xml = context.xml;
+    if (measure && measure->bVoices > 0) {
+        const int shift = StepShiftOfClef(clef);
+        context.alterations.Read(*measure, shift);
+        MeasureNotes notes = {xml, *measure, context.part, number, staff,
+                              context.track.bResolution, length, shift, context.alterations,
+                              context.track.bPercussion != 0};
+        WriteVoices(notes, cursor);
+        if (context.layout.tablature) {
+            notes.staff = context.tab;
+            WriteVoices(notes, cursor);
+        }
+        return;
+    }
+    if (cursor > 0) WriteBackup(xml, cursor);
+    WriteMeasureRest(xml, context.part, number, length, staff);
+    cursor = length;
+    if (context.layout.tablature) {
+        WriteBackup(xml, length);
+        WriteForward(xml, length, 1, context.tab);
+    }
+}
+
 // One measure of a part: `measure` is the part's own (null where the part
-// has ended), `shown` the longest part's at the same place.
+// has ended), `lower` the lower staff's on a grand staff (null otherwise),
+// `shown` the longest part's at the same place.
 void WriteMeasure(const PartContext& context, unsigned number, bool first, const SMeasure* measure,
-                  const SMeasure& shown, PartState& state) {
+                  const SMeasure* lower, const SMeasure& shown, PartState& state) {
     XmlWriter& xml = context.xml;
     Attributes attributes;
     attributes << " number=\"" << number << "\"" << ElementId::Measure(context.part, number);
     xml.Open("measure", attributes.Text());
     int clef = measure ? measure->nClef : kClefUnchanged;
     if (first && clef == kClefUnchanged) clef = state.clef;
-    WriteAttributes(xml, measure ? *measure : shown, clef, first, context.options, state);
+    int lowerClef = lower ? lower->nClef : kClefUnchanged;
+    if (first && context.layout.grand && lowerClef == kClefUnchanged) lowerClef = state.lowerClef;
+    WriteAttributes(xml, measure ? *measure : shown, clef, lowerClef, first, context.layout, state);
     // An excerpt starts at the tempo in force.
     const int tempo = shown.wTempo != 0 ? shown.wTempo : first ? state.tempo : 0;
-    if (context.withTempo && tempo != 0) WriteTempo(xml, tempo, context.options.tablature, state);
+    const bool staves = context.layout.tablature || context.layout.grand;
+    if (context.withTempo && tempo != 0) WriteTempo(xml, tempo, staves, state);
     const int length = MeasureLength(state, measure ? context.track.bResolution : context.longest.bResolution);
-    if (measure && measure->bVoices > 0) {
-        const int shift = StepShiftOfClef(state.clef);
-        context.alterations.Read(*measure, shift);
-        MeasureNotes notes = {xml, *measure, context.part, number, context.notes,
-                              context.track.bResolution, length, shift, context.alterations,
-                              context.track.bPercussion != 0};
-        int cursor = 0;
-        WriteVoices(notes, cursor);
-        if (context.options.tablature) {
-            notes.staff = context.tab;
-            WriteVoices(notes, cursor);
-        }
-    } else {
-        WriteMeasureRest(xml, context.part, number, length, context.notes);
-        if (context.options.tablature) {
-            WriteBackup(xml, length);
-            WriteForward(xml, length, 1, context.tab);
-        }
-    }
+    int cursor = 0;
+    WriteStaffMeasure(context, number, measure, context.notes, state.clef, length, cursor);
+    if (context.layout.grand) WriteStaffMeasure(context, number, lower, context.lower, state.lowerClef, length, cursor);
     xml.Close("measure");
 }
 
@@ -293,15 +330,18 @@ void WritePart(const PartContext& context, const MeasureRange& range) {
     context.xml.Open("part", id.Text());
     PartState state;
     const SMeasure* measure = context.track.pFirstMeasure;
+    // The lower staff of a grand staff has as many measures as the upper.
+    const SMeasure* lower = context.track.pNextStaff ? context.track.pNextStaff->pFirstMeasure : nullptr;
     unsigned number = 1;
     for (const SMeasure* shown = context.longest.pFirstMeasure; shown && number <= range.last;
          shown = shown->pNext, ++number) {
         if (number < range.first) {
-            PassMeasure(measure ? *measure : *shown, measure, *shown, state);
+            PassMeasure(measure ? *measure : *shown, measure, lower, *shown, state);
         } else {
-            WriteMeasure(context, number, number == range.first, measure, *shown, state);
+            WriteMeasure(context, number, number == range.first, measure, lower, *shown, state);
         }
         if (measure) measure = measure->pNext;
+        if (lower) lower = lower->pNext;
     }
     context.xml.Close("part");
 }
@@ -358,12 +398,16 @@ void WriteMusicXml(std::ostream& out, const SMidiFile& file, const std::vector<M
     MeasureAlterations alterations;
     for (size_t i = 0; i < parts.size(); ++i) {
         const STrack& track = *parts[i].track;
-        // A drum has no strings: a drum part gets no tablature staff.
-        MusicXmlOptions partOptions = options;
-        if (track.bPercussion) partOptions.tablature = false;
-        const Staff notes = partOptions.tablature ? Staff{1, 0} : kOnlyStaff;
-        const Staff tab = {2, partOptions.tablature ? TablatureVoiceOffset(track) : 0};
-        WritePart(PartContext{xml, i + 1, track, longest, i == 0, partOptions, notes, tab, alterations}, range);
+        // A grand staff takes the place of the tablature staff: a keyboard
+        // part has no strings to show; nor has a drum part.
+        const PartLayout layout = {options.tablature && !track.pNextStaff && !track.bPercussion,
+                                   track.pNextStaff != nullptr, options.classicStrings};
+        const Staff notes = layout.tablature || layout.grand ? Staff{1, 0} : kOnlyStaff;
+        const Staff tab = {2, layout.tablature ? SecondStaffVoiceOffset(track) : 0, true};
+        // The lower staff's voices are numbered after the upper's, as
+        // notation programs number a piano's (from 5).
+        const Staff lower = {2, layout.grand ? SecondStaffVoiceOffset(track) : 0, false, true};
+        WritePart(PartContext{xml, i + 1, track, longest, i == 0, layout, notes, tab, lower, alterations}, range);
     }
     xml.Close("score-partwise");
     xml.Flush();

@@ -41,7 +41,7 @@ int DurationOf(const SChord& chord) {
     return chord.bDotted ? duration + duration / 2 : duration;
 }
 
-bool IsTablature(const Staff& staff) { return staff.number == 2; }
+bool IsTablature(const Staff& staff) { return staff.tablature; }
 
 void WritePitch(XmlWriter& xml, const char* stepName, const char* octaveName, int treble, int alteration) {
     static const char* const kLetters[] = {"C", "D", "E", "F", "G", "A", "B"};
@@ -169,7 +169,7 @@ void WriteForward(XmlWriter& xml, int duration, int voice, const Staff& staff) {
 // voices stands in the first of them).
 void WriteVoices(const MeasureNotes& m, int& cursor) {
     const int sectionLength = kWholeDivisions / m.resolution;
-    NoteOrigin origin = {m.part, m.number, 0, 0, 0};
+    NoteOrigin origin = {m.part, m.number, 0, 0, 0, m.staff.lower};
     for (int voice = 0; voice < m.measure.bVoices; ++voice) {
         if (cursor > 0) WriteBackup(m.xml, cursor);
         cursor = 0;
@@ -194,7 +194,7 @@ void WriteVoices(const MeasureNotes& m, int& cursor) {
 
 void WriteMeasureRest(XmlWriter& xml, size_t part, unsigned measure, int length, const Staff& staff) {
     Attributes id;
-    id << ElementId::MeasureRest(part, measure);
+    id << ElementId::MeasureRest(part, measure, staff.lower);
     xml.Open("note", id.Text());
     xml.Empty("rest", " measure=\"yes\"");
     xml.Leaf("duration", length);

@@ -14,10 +14,13 @@
 constexpr int kWholeDivisions = 4 * kMusicXmlDivisions;
 
 // Where the notes being written go: the part's one staff (staff 0: no
-// <staff> element), or staff 1 or 2 of a part with a tablature staff.
+// <staff> element), staff 1 or 2 of a part with a tablature staff, or the
+// upper (1) or lower (2) staff of a grand staff.
 struct Staff {
-    int number;       // 0 (the only staff), 1 (notes) or 2 (tablature)
-    int voiceOffset;  // added to the model's voice number from 1
+    int number;              // 0 (the only staff), 1 (notes, or the upper staff) or 2 (tablature, or the lower staff)
+    int voiceOffset;         // added to the model's voice number from 1
+    bool tablature = false;  // the tablature staff
+    bool lower = false;      // the lower staff of a grand staff (its ids say so)
 };
 
 const Staff kOnlyStaff = {0, 0};

@@ -11,6 +11,7 @@
 #include "clefs.h"
 #include "compaction.h"
 #include "drum_staff.h"
+#include "grand_staff.h"
 #include "guitar.h"
 #include "pitch_spelling.h"
 #include "voices.h"
@@ -333,5 +334,9 @@ void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, con
     context.pSlots = g_pSlots;
     context.pRawNotes = g_pRawNotes;
     context.nSlots = g_nSlots;
+    if (options.bGrandStaff) {
+        context.pTrack->bStaff = 1;
+        if (BuildGrandStaff(context, cLastStage)) return;
+    }
     RunStages(context, 'A', cLastStage);
 }

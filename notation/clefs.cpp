@@ -128,6 +128,48 @@ static int32_t ClefOfMeasure(SMeasure* pMeasure, SStepRange range, int32_t nInEf
     return nClef;
 }
 
+// ---- A staff of a grand staff ---------------------------------------------------------
+// Each staff keeps its hand's clef family: the upper staff the treble clef
+// (with an 8 above for high passages), the lower the bass clef (with an 8
+// below). A hand that goes far into the other staff's range takes that
+// staff's plain clef for as long as it stays there, as in piano music: only
+// when its own family would need four ledger lines or more, and it comes
+// home as soon as its own clef needs at most two. Within its family a staff
+// keeps its clef while that needs fewer than four, as a single staff does.
+static const uint32_t kFarFromHome = 4;
+static const uint32_t kBackHome = 2;
+
+static bool InTrebleFamily(int32_t nClef) { return nClef == kClefTreble || nClef == kClefTrebleOctaveUp; }
+
+// The cheaper clef of a family, the plain one on equal counts.
+static int32_t CheaperOfFamily(const SClefCosts& costs, int32_t nPlain, int32_t nOctave) {
+    return costs.abCost[nOctave] < costs.abCost[nPlain] ? nOctave : nPlain;
+}
+
+// The clef of a staff of a grand staff whose home family is the treble's
+// (bUpper) or the bass's; the first measure shows the home clef already, so
+// the walk starts there.
+static int32_t ClefOnGrandStaff(SMeasure* pMeasure, SStepRange range, int32_t nInEffect, bool bTiedOver,
+                                bool bUpper) {
+    int32_t nHome = bUpper ? kClefTreble : kClefBass;
+    int32_t nAway = bUpper ? kClefBass : kClefTreble;
+    if (nInEffect == kNoClef) nInEffect = nHome;
+    if (range.nLowest > range.nHighest || bTiedOver) return nInEffect;
+    SClefCosts costs = CostsOfRange(range.nLowest, range.nHighest);
+    int32_t nHomeBest = bUpper ? CheaperOfFamily(costs, kClefTreble, kClefTrebleOctaveUp)
+                               : CheaperOfFamily(costs, kClefBass, kClefBassOctaveDown);
+    bool bAtHome = InTrebleFamily(nInEffect) == bUpper;
+    int32_t nClef = nInEffect;
+    if (!bAtHome && costs.abCost[nHomeBest] <= kBackHome) {
+        nClef = nHomeBest;
+    } else if (costs.abCost[nInEffect] >= kFarFromHome) {
+        nClef = nHomeBest;
+        if (costs.abCost[nHomeBest] >= kFarFromHome && costs.abCost[nAway] < costs.abCost[nHomeBest]) nClef = nAway;
+    }
+    if (nClef != nInEffect) pMeasure->nClef = nClef;
+    return nClef;
+}
+
 // A guitar part is read in one clef, the treble clef with an 8 below (the
 // guitar sounds an octave below its written notes): it is set at the first
 // measure and never changes, whatever the range.
@@ -142,8 +184,11 @@ void ChooseClefForRange(const SBuildContext& context, SClefInEffect& clef, SMeas
         KeepPercussionClef(clef.nClef, pMeasure);
         return;
     }
+    const STrack* pTrack = context.pTrack;
+    bool bGrandStaff = pTrack->pNextStaff || pTrack->bStaff == 2;
     int32_t nInEffect = IsGuitarPart(context) ? GuitarClef(pMeasure, clef.nClef)
-                                              : ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
+                        : bGrandStaff ? ClefOnGrandStaff(pMeasure, range, clef.nClef, clef.bTiedOver, pTrack->bStaff != 2)
+                                      : ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
     int32_t nShift = StepShiftOfClef(nInEffect);
     if (nShift != 0) {
         ShiftNotes(index.sounding, nShift);

@@ -180,14 +180,36 @@ static void MoveHand(int32_t nLow, int32_t nHigh, int32_t* pnLow, int32_t* pnHig
     else *pnLow = nHigh - kComfortableSpan;
 }
 
+// What every split of a slice reads of a path, found once per path rather
+// than once per split: the keys each hand still holds at the slice's onset,
+// and the hand that played the note each step of a line comes from (kNoHand
+// where the path holds no such note).
+static const uint8_t kNoHand = 2;
+struct SPathView {
+    SRange aHeld[2];
+    uint8_t abLinkHand[kMaxLinks];
+};
+
+static void ViewPath(const SHandState& from, const SSlice& slice, SPathView* pView) {
+    pView->aHeld[0] = SRange();
+    pView->aHeld[1] = SRange();
+    for (uint32_t h = 0; h < from.nHeld; ++h)
+        if (from.aHeld[h].dwOff > slice.dwOn) pView->aHeld[from.aHeld[h].bHand].Add(from.aHeld[h].bKey);
+    for (uint32_t l = 0; l < slice.nLinks; ++l) {
+        pView->abLinkHand[l] = kNoHand;
+        for (uint32_t h = 0; h < from.nHeld; ++h)
+            if (from.aHeld[h].nNote == slice.anLinkFrom[l]) pView->abLinkHand[l] = from.aHeld[h].bHand;
+    }
+}
+
 // The cost of striking the slice with nSplit of its lowest notes in the left
-// hand after the path that left `from`, the register pull aside.
-static float StepCost(const SHandState& from, const SSlice& slice, uint32_t nSplit) {
-    SRange aStruck[2], aHeld[2];
+// hand after the path that left `from` (seen through its view), the
+// register pull aside.
+static float StepCost(const SHandState& from, const SPathView& view, const SSlice& slice, uint32_t nSplit) {
+    SRange aStruck[2];
+    const SRange* aHeld = view.aHeld;
     if (nSplit > 0) aStruck[kLowerHand] = {KeyAt(slice, 0), KeyAt(slice, nSplit - 1)};
     if (nSplit < slice.nNotes) aStruck[kUpperHand] = {KeyAt(slice, nSplit), KeyAt(slice, slice.nNotes - 1)};
-    for (uint32_t h = 0; h < from.nHeld; ++h)
-        if (from.aHeld[h].dwOff > slice.dwOn) aHeld[from.aHeld[h].bHand].Add(from.aHeld[h].bKey);
 
     float fCost = 0;
     SRange aSounding[2];
@@ -234,9 +256,8 @@ static float StepCost(const SHandState& from, const SSlice& slice, uint32_t nSpl
     // A line handed to the other hand.
     for (uint32_t l = 0; l < slice.nLinks; ++l) {
         uint32_t nHand = slice.abLinkTo[l] < nSplit ? kLowerHand : kUpperHand;
-        for (uint32_t h = 0; h < from.nHeld; ++h)
-            if (from.aHeld[h].nNote == slice.anLinkFrom[l] && from.aHeld[h].bHand != nHand)
-                fCost += slice.abLinkStep[l] <= kLineStep ? kLineBreakCost : kLeapBreakCost;
+        if (view.abLinkHand[l] != kNoHand && view.abLinkHand[l] != nHand)
+            fCost += slice.abLinkStep[l] <= kLineStep ? kLineBreakCost : kLeapBreakCost;
     }
     // One hand free while the other stretches over a wide chord.
     for (uint32_t nHand = 0; nHand < 2; ++nHand) {
@@ -343,13 +364,15 @@ void SeparateHands(const SHandNote* pNotes, uint32_t nNotes, void* pScratch, uin
 
         const SHandState* pFrom = aLayers[nSlices % 2];
         SHandState* pTo = aLayers[(nSlices + 1) % 2];
+        SPathView aViews[kMaxPaths];
+        for (uint32_t p = 0; p < nPreviousPaths; ++p) ViewPath(pFrom[p], slice, &aViews[p]);
         for (uint32_t s = 0; s < trace.nSplits; ++s) {
             // The cheapest few paths on to this split, cheapest first.
             uint32_t anBest[kKeptPerSplit];
             float afBest[kKeptPerSplit];
             uint32_t nKept = 0;
             for (uint32_t p = 0; p < nPreviousPaths; ++p) {
-                float fCost = pFrom[p].fCost + StepCost(pFrom[p], slice, trace.abSplit[s]);
+                float fCost = pFrom[p].fCost + StepCost(pFrom[p], aViews[p], slice, trace.abSplit[s]);
                 uint32_t nAt = nKept < kKeptPerSplit ? nKept++ : kKeptPerSplit;
                 for (; nAt > 0 && afBest[nAt - 1] > fCost; --nAt)
                     if (nAt < kKeptPerSplit) anBest[nAt] = anBest[nAt - 1], afBest[nAt] = afBest[nAt - 1];

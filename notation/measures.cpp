@@ -466,7 +466,9 @@ void PlaceNotes(SBuildContext& context) {
     int32_t nMeasures = 0;
     for (uint32_t j = 0; j < nSlots; j = fill.nNextSlot) {
         SMeasure* pMeasure = CreateMeasure(context, cursor, clock, j, fill.placement);
-        if (nMeasures == 0) pMeasure->nClef = 1;  // the first measure shows the treble clef
+        // The first measure shows the treble clef; the lower staff of a
+        // grand staff, the bass clef.
+        if (nMeasures == 0) pMeasure->nClef = pTrack->bStaff == 2 ? kClefBass : kClefTreble;
         *ppMeasure = pMeasure;
         ppMeasure = &pMeasure->pNext;
         ++nMeasures;
@@ -529,7 +531,7 @@ static void ExtendEndOfTrack(const SBuildContext& context, uint32_t dwExtension)
 }
 
 void CloseGrid(SBuildContext& context) {
-    DestroyTransientHeap();
+    if (!context.bAnotherStaffFollows) DestroyTransientHeap();
 
     // The last measure, as stage A left it, and the position of the last slot in it.
     SMeasure* pLast = context.pLastMeasure;
@@ -539,7 +541,7 @@ void CloseGrid(SBuildContext& context) {
     for (uint32_t k = 1; k < nSections; ++k)
         pLast->pSections[k].dwTime = pLast->pSections[0].dwTime + SlotTicks(context, k);
 
-    if (g_pEndOfTrackEvent) ExtendEndOfTrack(context, SlotTicks(context, nSections - p - 1));
+    if (g_pEndOfTrackEvent && !context.bAnotherStaffFollows) ExtendEndOfTrack(context, SlotTicks(context, nSections - p - 1));
 }
 
 // ---- Stage C ------------------------------------------------------------------------------

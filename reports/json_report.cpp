@@ -174,23 +174,31 @@ std::string InfoJson(const std::string& path, const SMidiFile& file, unsigned tr
     return Dump(j);
 }
 
-std::string ShowJson(const ShowRequest& request, const SMidiFile& file, const STrack& track) {
-    Json t = TrackJson(request.track, track);
-    t["transpose"] = request.transpose;
+static Json StaffMeasuresJson(const STrack& staff) {
     Json measures = Json::array();
     int clef = 1;
     int number = 1;
-    for (const SMeasure* m = track.pFirstMeasure; m; m = m->pNext, ++number) {
+    for (const SMeasure* m = staff.pFirstMeasure; m; m = m->pNext, ++number) {
         if (m->nClef) clef = m->nClef;
         measures.push_back(MeasureJson(*m, number, clef));
     }
-    MarkKeysEstimated(measures, track);
-    // The readable notation lists its staves (one for now; a keyboard part
-    // will have two), each with measures of the classic shape.
-    if (request.readable)
-        t["staves"] = Json::array({Json{{"staff", 1}, {"measures", std::move(measures)}}});
-    else
-        t["measures"] = std::move(measures);
+    MarkKeysEstimated(measures, staff);
+    return measures;
+}
+
+std::string ShowJson(const ShowRequest& request, const SMidiFile& file, const STrack& track) {
+    Json t = TrackJson(request.track, track);
+    t["transpose"] = request.transpose;
+    // The readable notation lists its staves (two for a grand staff: the
+    // upper first), each with measures of the classic shape.
+    if (request.readable) {
+        Json staves = Json::array();
+        for (const STrack* staff = &track; staff; staff = staff->pNextStaff)
+            staves.push_back(Json{{"staff", staff->bStaff ? staff->bStaff : 1}, {"measures", StaffMeasuresJson(*staff)}});
+        t["staves"] = std::move(staves);
+    } else {
+        t["measures"] = StaffMeasuresJson(track);
+    }
     Json j;
     j["notation"] = request.readable ? "readable" : "classic";
     j["file"] = FileJson(request.path, file);
@@ -199,7 +207,9 @@ std::string ShowJson(const ShowRequest& request, const SMidiFile& file, const ST
 }
 
 std::string PositionJson(const ShowRequest& request, const STrack& track, const std::vector<PositionAnswer>& answers) {
+    // The first staff's answers, and for a grand staff every staff's.
     Json list = Json::array();
+    Json staves = Json::array();
     for (const PositionAnswer& a : answers) {
         Json p;
         p["musicTime"] = a.musicTime;
@@ -215,7 +225,10 @@ std::string PositionJson(const ShowRequest& request, const STrack& track, const 
             p["sectionTime"] = nullptr;
         }
         p["fraction"] = a.fraction;
-        list.push_back(p);
+        if (a.staff == 1) list.push_back(p);
+        if (!track.pNextStaff) continue;
+        if (staves.size() < static_cast<size_t>(a.staff)) staves.push_back(Json{{"staff", a.staff}, {"positions", Json::array()}});
+        staves[static_cast<size_t>(a.staff) - 1]["positions"].push_back(p);
     }
     Json j;
     j["path"] = request.path;
@@ -223,5 +236,6 @@ std::string PositionJson(const ShowRequest& request, const STrack& track, const 
     j["trackName"] = Text(track.pszName);
     j["resolution"] = request.resolution;
     j["positions"] = list;
+    if (track.pNextStaff) j["staves"] = staves;
     return Dump(j);
 }

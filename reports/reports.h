@@ -23,6 +23,7 @@ struct PositionAnswer {
     const SSection* section;  // null for a track without notes
     int sectionIndex;         // among the measure's kept sections, from 0; -1 without one
     float fraction;           // of the section already played
+    int staff = 1;            // the staff asked: 1, or 2 for the lower staff of a grand staff
 };
 
 // What the show command was asked for.

@@ -270,14 +270,28 @@ static std::string TrackHeading(const ShowRequest& request, const SMidiFile& fil
     return out.str();
 }
 
+static std::string StaffText(const STrack& staff, int division);
+
 std::string ShowText(const ShowRequest& request, const SMidiFile& file, const STrack& track) {
     if (!track.pszName || !track.pFirstMeasure)
         return "Track " + std::to_string(request.track) + " has no notes; it ends at tick " +
                std::to_string(track.dwEndTime) + ".\n";
-    std::string text = TrackHeading(request, file, track) + "\n" + kLegend;
+    std::string text = TrackHeading(request, file, track);
+    if (track.pNextStaff) text += "Staves      2, a grand staff: the right hand's above, the left hand's below\n";
+    text += std::string("\n") + kLegend;
+    for (const STrack* staff = &track; staff; staff = staff->pNextStaff) {
+        if (track.pNextStaff) text += "\n" + std::string(staff == &track ? "Upper staff" : "Lower staff") + "\n";
+        text += StaffText(*staff, file.wDivision);
+    }
+    return text;
+}
+
+// The measures of one staff.
+static std::string StaffText(const STrack& staff, int division) {
+    std::string text;
     InForce state;
     int number = 1;
-    for (const SMeasure* m = track.pFirstMeasure; m; m = m->pNext, ++number) {
+    for (const SMeasure* m = staff.pFirstMeasure; m; m = m->pNext, ++number) {
         if (m->bNumerator && m->bDenominator) {
             state.numerator = m->bNumerator;
             state.denominator = m->bDenominator;
@@ -286,7 +300,7 @@ std::string ShowText(const ShowRequest& request, const SMidiFile& file, const ST
         bool keyShown = state.first || m->pKeyAccidentals || m->cKey != state.key;
         state.key = m->cKey;
         state.first = false;
-        text += "\n" + MeasureHeading(*m, number, state, keyShown) + MeasureGrid(*m, state, file.wDivision);
+        text += "\n" + MeasureHeading(*m, number, state, keyShown) + MeasureGrid(*m, state, division);
     }
     return text;
 }
@@ -298,6 +312,7 @@ std::string PositionText(const ShowRequest& request, const STrack& track, const 
                        ", " + std::to_string(request.resolution) + " sections per whole note\n";
     for (const PositionAnswer& a : answers) {
         text += "time " + std::to_string(a.musicTime) + ": ";
+        if (track.pNextStaff) text += (a.staff == 1 ? "upper staff, " : "lower staff, ");
         if (!a.measure || !a.section) {
             text += "no measure (the track has no notes)\n";
             continue;

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Round trip through a real notation program: writes the bundled example (and
 # any MIDI files named on the command line) as MusicXML with the vastrel tool,
-# the example once more with its guitar tablature staves, imports each score
+# the example once more with its guitar tablature staves, a piano piece of
+# the shared corpus on a grand staff (when the corpus is there), imports each score
 # into MuseScore 3 without a display, and checks that the import reports no
 # error and keeps every staff's measures and the number of notes. A drum
 # groove written here (channel 10) goes the same way, and its part must come
@@ -65,7 +66,8 @@ def musescore(path):
 def our_lone_frets(path):
     sections = {}
     for note in ET.parse(path).getroot().iter("note"):
-        if note.findtext("staff") == "2" and note.find("pitch") is not None:
+        # The TAB staff's copies (ids ending in -tab), not a grand staff's lower staff.
+        if note.get("id", "").endswith("-tab") and note.find("pitch") is not None:
             section = note.get("id").rsplit("-v", 1)[0]
             place = (int(note.findtext("notations/technical/string")) - 1, int(note.findtext("notations/technical/fret")))
             sections.setdefault(section, []).append(place)
@@ -96,6 +98,14 @@ def drum_staff(ours_path, musescore_path):
 
 written, imported = ours(sys.argv[1]), musescore(sys.argv[2])
 label = "%s: measures per staff %s, %d notes" % (sys.argv[3], written[0], written[1])
+# A piano piece must come back as a part of two staves: MuseScore makes one
+# staff of the score for each of the part's staves, so the two are as many
+# as the part said, with as many measures.
+if len(sys.argv) > 4 and sys.argv[4] == "grand":
+    parts = ET.parse(sys.argv[1]).getroot().findall("part")
+    if not any(part.findtext("measure/attributes/staves") == "2" and part.find("measure/attributes/part-symbol") is not None
+               for part in parts):
+        sys.exit("FAIL %s: no part on a grand staff" % label)
 if written != imported:
     sys.exit("FAIL %s; MuseScore has measures %s, %d notes" % (label, imported[0], imported[1]))
 if our_lone_frets(sys.argv[1]) - musescore_frets(sys.argv[2]):
@@ -143,20 +153,26 @@ python3 "$WORK/groove.py" "$WORK/drum-groove.mid"
 
 failed=0
 # Each entry: a MIDI file, ":tab" for the score with tablature staves, and
-# ":N" after that for track N alone.
+# ":N" after that for track N alone; ":grand" for one that must hold a part
+# on a grand staff.
 # A corpus guitar track with its tablature, when the corpus is at hand: the
 # readable strings of the sounding pitch, on a TAB staff tuned E2 ... E4.
 GUITAR=../shared/corpus/gh-midifilejs__AtTheLake.mid
 # (Its channel 13, a steel guitar: channel 10, though it names a steel
 # guitar's program, plays the drum kit and is a drum staff.)
 [ -f "$GUITAR" ] && set -- "$GUITAR:tab:12" "$@"
+# A piano piece in one track, both hands: read back as a part of two staves.
+PIANO=../shared/corpus/npm-midiconvert__bwv-847.mid
+[ -f "$PIANO" ] && set -- "$PIANO:grand" "$@"
 for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$WORK/drum-groove.mid" "$@"; do
   midi=${entry%%:*}
   name=$(basename "$midi" .mid)
   options=""
+  check=""
   case "$entry" in
     *:tab:*) name=$name-tab; options="--tablature --track ${entry##*:}" ;;
     *:tab) name=$name-tab; options=--tablature ;;
+    *:grand) check=grand ;;
   esac
   # shellcheck disable=SC2086
   if ! "$TOOL" musicxml "$midi" $options -o "$WORK/$name.musicxml"; then
@@ -171,7 +187,7 @@ for entry in examples/little-waltz.mid examples/little-waltz.mid:tab "$WORK/drum
     failed=1
     continue
   fi
-  python3 "$WORK/counts.py" "$WORK/$name.musicxml" "$WORK/$name.mscx" "$midi${options:+ $options}" || failed=1
+  python3 "$WORK/counts.py" "$WORK/$name.musicxml" "$WORK/$name.mscx" "$midi${options:+ $options}" $check || failed=1
 done
 
 # The picture in the README: the example's first page, trimmed to the music.

@@ -121,6 +121,7 @@ static std::string RunInfo(const Options& options) {
         TrackHeader& header = headers.back();
         header.fields.pFirstMeasure = nullptr;
         header.fields.hHeap = nullptr;
+        header.fields.pNextStaff = nullptr;
         header.fields.pszName = track->pszName ? &header.name[0] : nullptr;
         header.fields.pszInstrument = track->pszInstrument ? &header.instrument[0] : nullptr;
         tracks.push_back({n, &header.fields});
@@ -137,7 +138,7 @@ static std::string RunShow(const Options& options) {
 }
 
 static PositionAnswer Locate(SMidiFile* file, STrack* track, long musicTime) {
-    PositionAnswer answer = {musicTime, nullptr, 0, nullptr, -1, 0.0f};
+    PositionAnswer answer = {musicTime, nullptr, 0, nullptr, -1, 0.0f, track->bStaff == 2 ? 2 : 1};
     SMeasure* measure = nullptr;
     SSection* section = nullptr;
     VSX_GetPositionByMusicTime(file, track, musicTime, &measure, &section, &answer.fraction);
@@ -159,8 +160,10 @@ static std::string RunPosition(const Options& options) {
     LoadedFile loaded(options.path, options.classic);
     STrack* track = loaded.Parse(request.track, request.resolution, 0);
     std::vector<PositionAnswer> answers;
-    for (long long time : options.times)
-        answers.push_back(Locate(loaded.FilePointer(), track, static_cast<long>(time)));
+    // Every staff of the track answers, the upper staff's answers first.
+    for (STrack* staff = track; staff; staff = staff->pNextStaff)
+        for (long long time : options.times)
+            answers.push_back(Locate(loaded.FilePointer(), staff, static_cast<long>(time)));
     return options.json ? PositionJson(request, *track, answers) : PositionText(request, *track, answers);
 }
 

@@ -43,9 +43,10 @@ Session session;
 
 // Where a playback time falls, read by JavaScript from memory.
 struct Position {
-    int32_t measure;   // from 1; 0 for a track without notes
-    int32_t section;   // among the measure's kept sections, from 0; -1 without one
-    float fraction;    // of the section already played
+    int32_t measure;       // from 1; 0 for a track without notes
+    int32_t section;       // among the measure's kept sections, from 0; -1 without one
+    float fraction;        // of the section already played
+    int32_t lowerSection;  // the same on the lower staff of a grand staff; -1 without one
 };
 
 Position position;
@@ -160,9 +161,20 @@ EMSCRIPTEN_KEEPALIVE int vsx_web_parse(int track, int resolution, int transpose)
     if (!FileOpen()) return 0;
     if (!Guarded([&] { session.track = Parse(static_cast<unsigned>(track), resolution, transpose); })) return 0;
     session.trackNumber = static_cast<unsigned>(track);
-    int number = 1;
-    for (const SMeasure* m = session.track->pFirstMeasure; m; m = m->pNext) session.measureNumbers[m] = number++;
+    // Both staves of a grand staff number their measures alike.
+    for (const STrack* staff = session.track; staff; staff = staff->pNextStaff) {
+        int number = 1;
+        for (const SMeasure* m = staff->pFirstMeasure; m; m = m->pNext) session.measureNumbers[m] = number++;
+    }
     return 1;
+}
+
+// The section among its measure's kept sections, from 0; -1 for none.
+int SectionIndex(const SMeasure* measure, const SSection* section) {
+    int index = 0;
+    for (const SSection* s = measure ? measure->pSections : nullptr; s && section; s = s->pNext, ++index)
+        if (s == section) return index;
+    return -1;
 }
 
 // Where a playback time (768 per quarter note) falls in the track shown;
@@ -175,13 +187,21 @@ EMSCRIPTEN_KEEPALIVE const Position* vsx_web_position(double musicTime) {
     const long time = musicTime < 0 ? 0 : musicTime > 2147483647.0 ? 2147483647L : static_cast<long>(musicTime);
     if (!Guarded([&] { VSX_GetPositionByMusicTime(session.file, session.track, time, &measure, &section, &fraction); }))
         return nullptr;
-    position = Position{0, -1, fraction};
+    position = Position{0, -1, fraction, -1};
     if (measure) {
         auto found = session.measureNumbers.find(measure);
         position.measure = found != session.measureNumbers.end() ? found->second : 0;
-        int index = 0;
-        for (const SSection* s = measure->pSections; s && section; s = s->pNext, ++index)
-            if (s == section) position.section = index;
+        position.section = SectionIndex(measure, section);
+    }
+    // The lower staff of a grand staff has sections of its own: the chords
+    // it plays at the time are found by its own lookup.
+    if (STrack* lower = session.track->pNextStaff) {
+        SMeasure* lowerMeasure = nullptr;
+        SSection* lowerSection = nullptr;
+        float lowerFraction = 0.0f;
+        if (!Guarded([&] { VSX_GetPositionByMusicTime(session.file, lower, time, &lowerMeasure, &lowerSection, &lowerFraction); }))
+            return nullptr;
+        position.lowerSection = SectionIndex(lowerMeasure, lowerSection);
     }
     return &position;
 }

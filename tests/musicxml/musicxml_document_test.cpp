@@ -6,6 +6,7 @@
 #ifdef VSX_HAVE_PUGIXML
 
 #include <functional>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -158,6 +159,82 @@ TEST(MusicXmlIds, NameWhereEveryNoteComesFrom) {
                                 EXPECT_EQ(written[n], tablature && n->bString != 0 ? 3 : 1) << int(n->bPitch);
                         }
         }
+    }
+}
+
+// ---- Grand staff ------------------------------------------------------------------
+
+// A piano piece on a grand staff is one part on two staves joined by a
+// brace: clefs numbered, every note on its staff, the lower staff's voices
+// after a backup and numbered after the upper's, and ids that stay unique
+// and name the lower staff's own sections and notes.
+TEST(MusicXmlGrandStaff, OnePartOnTwoStaves) {
+    MidiFile file;
+    MidiTrack& music = file.AddTrack();
+    const uint8_t kTune[] = {72, 74, 76, 79, 76, 74, 72, 67};
+    for (uint32_t i = 0; i < 32; ++i) music.Note(i * kEighth, kEighth, kTune[i % 8]);
+    // The bass tied over the second bar line, and a chord.
+    music.Note(0, kWhole, 48).Note(kWhole, kWhole + kHalf, 43).Chord(2 * kWhole + kHalf, kHalf, {41, 48});
+    music.Note(3 * kWhole, kWhole, 36);
+    ScopedMidi midi(file);
+    SNotationOptions readable = VSX_ReadableOptions();
+    STrack* track = VSX_ParseTrackWithOptions(midi.get(), 0, 16, 0, &readable);
+    std::unique_ptr<STrack, void (*)(STrack*)> release(track, VSX_ReleaseTrack);
+    ASSERT_NE(track->pNextStaff, nullptr);
+    const STrack* staves[] = {track, track->pNextStaff};
+    Document document(Export(midi.get(), {track}));
+    pugi::xml_node part = document.Score().child("part");
+    pugi::xml_node attributes = part.child("measure").child("attributes");
+    EXPECT_EQ(attributes.child("staves").text().as_int(), 2);
+    EXPECT_STREQ(attributes.child_value("part-symbol"), "brace");
+    EXPECT_STREQ(attributes.find_child_by_attribute("clef", "number", "1").child_value("sign"), "G");
+    EXPECT_STREQ(attributes.find_child_by_attribute("clef", "number", "2").child_value("sign"), "F");
+
+    std::set<std::string> ids;
+    size_t elements = 0;
+    int pitched[3] = {0, 0, 0};
+    unsigned measureNumber = 0;
+    for (pugi::xml_node measure : part.children("measure")) {
+        ++measureNumber;
+        int staffBefore = 1;
+        bool backedUp = false;
+        for (pugi::xml_node child : measure.children()) {
+            if (std::string(child.name()) == "backup") backedUp = true;
+            if (std::string(child.name()) != "note") continue;
+            const std::string id = child.attribute("id").value();
+            ids.insert(id);
+            ++elements;
+            const int staff = child.child("staff").text().as_int();
+            ASSERT_TRUE(staff == 1 || staff == 2) << id;
+            const bool lower = id.size() > 7 && id.compare(id.size() - 7, 7, "-staff2") == 0;
+            EXPECT_EQ(lower, staff == 2) << id;
+            // The lower staff follows the upper, after a backup to the bar line.
+            EXPECT_GE(staff, staffBefore) << id;
+            if (staff == 2 && staffBefore == 1) {
+                EXPECT_TRUE(backedUp) << id;
+            }
+            staffBefore = staff;
+            if (staff == 2) {
+                EXPECT_GE(child.child("voice").text().as_int(), 5) << id;
+            }
+            NoteId from;
+            if (!ParseNoteId(lower ? id.substr(0, id.size() - 7) : id, from)) continue;  // a whole-measure rest
+            const std::vector<SSection*> kept = LinkedSections(Measures(staves[staff - 1]).at(from.measure - 1));
+            ASSERT_LT(from.section, kept.size()) << id;
+            const SChord* chord = Chords(kept[from.section]).at(from.voice - 1);
+            if (!child.child("pitch")) continue;
+            ++pitched[staff];
+            EXPECT_EQ(KeyOf(child.child("pitch")), Notes(chord).at(from.note)->bPitch) << id;
+        }
+    }
+    EXPECT_EQ(measureNumber, static_cast<unsigned>(track->nMeasures));
+    EXPECT_EQ(ids.size(), elements) << "ids repeat";
+    for (int staff : {1, 2}) {
+        int notes = 0;
+        for (const SMeasure* m : Measures(staves[staff - 1]))
+            for (const SSection* s : LinkedSections(m))
+                for (const SChord* c : Chords(s)) notes += c->bValue ? static_cast<int>(Notes(c).size()) : 0;
+        EXPECT_EQ(pitched[staff], notes) << "staff " << staff;
     }
 }
 

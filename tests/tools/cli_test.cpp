@@ -404,6 +404,41 @@ TEST(ToolNotation, ReadableByDefaultClassicOnRequest) {
     }
 }
 
+// A piano part on a grand staff: show prints and lists both staves,
+// position answers for each, the classic model keeps one staff.
+TEST(ToolNotation, GrandStaffShownAndLookedUpPerStaff) {
+    SKIP_WITHOUT_TOOL();
+    MidiFile file;
+    MidiTrack& t = file.AddTrack();
+    for (uint32_t i = 0; i < 16; ++i) t.Note(i * kEighth, kEighth, static_cast<uint8_t>(i % 2 ? 76 : 72));
+    for (uint32_t i = 0; i < 4; ++i) t.Note(i * kHalf, kHalf, static_cast<uint8_t>(i % 2 ? 43 : 48));
+    TempFile midi(file.Build());
+    json doc = JsonOf(RunTool({"show", midi.Path(), "--json"}));
+    const json& staves = doc["track"]["staves"];
+    ASSERT_EQ(staves.size(), 2u);
+    EXPECT_EQ(staves[0]["staff"], 1);
+    EXPECT_EQ(staves[1]["staff"], 2);
+    ASSERT_EQ(staves[0]["measures"].size(), staves[1]["measures"].size());
+    EXPECT_EQ(staves[1]["measures"][0]["clef"], kClefBass);
+    EXPECT_EQ(MeasurePitches(staves[1]["measures"][0]), (std::vector<int>{43, 48}));
+    ToolRun text = RunTool({"show", midi.Path()});
+    EXPECT_TRUE(Contains(text.out, "Upper staff\n") && Contains(text.out, "Lower staff\n")) << text.out;
+    EXPECT_FALSE(Contains(RunTool({"show", midi.Path(), "--classic"}).out, "Lower staff"));
+
+    // 900 of 768 a quarter: the upper staff's third eighth, the lower's first half.
+    json position = JsonOf(RunTool({"position", midi.Path(), "--track", "0", "--json", "0", "900"}));
+    ASSERT_EQ(position["positions"].size(), 2u);
+    ASSERT_EQ(position["staves"].size(), 2u);
+    EXPECT_EQ(position["staves"][0]["positions"], position["positions"]);
+    const json& lower = position["staves"][1]["positions"];
+    EXPECT_EQ(position["positions"][1]["sectionTime"], 96);
+    EXPECT_EQ(lower[1]["measure"], 1);
+    EXPECT_EQ(lower[1]["sectionTime"], 96);  // a half note's staff keeps its beats
+    ToolRun lines = RunTool({"position", midi.Path(), "--track", "0", "900"});
+    EXPECT_TRUE(Contains(lines.out, "time 900: upper staff, measure 1") && Contains(lines.out, "time 900: lower staff, measure 1"))
+        << lines.out;
+}
+
 // A format 1 file whose only chunk holds the music: the readable notation
 // offers that chunk as track 0, the classic model no track at all.
 TEST(ToolNotation, SingleChunkFileIsOneTrackUnlessClassic) {

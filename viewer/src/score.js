@@ -5,8 +5,10 @@
 // Verovio keeps the exporter's ids (ids.js) on the elements it draws. After
 // a page is drawn, every measure gets data-measure="M" and every chord or
 // rest (the note's chord group, or the note or rest itself when it stands
-// alone) gets data-measure and data-section="S", so that the cursor finds
-// the chords of a section, and tests find what `vastrel position` names.
+// alone) gets data-measure, data-section="S" and data-staff (1, or 2 on the
+// lower staff of a grand staff, whose sections are its own), so that the
+// cursor finds the chords of a section, and tests find what `vastrel
+// position` names.
 import createVerovioModule from '../verovio/verovio-module.mjs';
 import { VerovioToolkit } from '../verovio/verovio.mjs';
 import { measureId, measureOfId, sectionOfId } from './ids.js';
@@ -23,7 +25,7 @@ export async function createScore(container) {
   // when asked, or pages drawn ahead in the layout worker (`adopt`).
   let shown = null;  // {xml, title, count, svg(page), pageOf(measure)}
   let page = 0;
-  let sections = new Map();  // "M:S" -> the chord and rest groups drawn for section S of measure M
+  let sections = new Map();  // "M:T:S" -> the chord and rest groups drawn for section S of staff T (1, or 2 below a grand staff) of measure M
   let measures = new Map();  // M -> the measure group drawn
   const cursor = createCursor();
 
@@ -78,7 +80,8 @@ export async function createScore(container) {
       const group = element.parentElement.closest('g.chord, g.tabGrp') ?? element;
       group.dataset.measure = at.measure;
       group.dataset.section = at.section;
-      const key = `${at.measure}:${at.section}`;
+      group.dataset.staff = at.staff;
+      const key = `${at.measure}:${at.staff}:${at.section}`;
       if (!sections.has(key)) sections.set(key, new Set());
       sections.get(key).add(group);
     }
@@ -164,14 +167,16 @@ export async function createScore(container) {
     get pageCount() { return shown ? shown.count : 0; },
     turn(delta) { if (shown) showPage(page + delta); },
 
-    // Marks measure M and section S as the ones being played, turning to
-    // the page that shows them.
-    mark(measure, section) {
+    // Marks measure M and section S as the ones being played (and, on a
+    // grand staff, section `lower` of the lower staff; -1 for none),
+    // turning to the page that shows them.
+    mark(measure, section, lower = -1) {
       if (!measures.has(measure) && shown) {
         const target = shown.pageOf(measure);
         if (target && target !== page) showPage(target);
       }
-      cursor.show(measures.get(measure), sections.get(`${measure}:${section}`));
+      const chords = [...(sections.get(`${measure}:1:${section}`) ?? []), ...(sections.get(`${measure}:2:${lower}`) ?? [])];
+      cursor.show(measures.get(measure), chords);
     },
 
     // Whether measure M is on the page shown.

@@ -4,7 +4,7 @@
 //   const vastrel = await createVastrel();
 //   const info = vastrel.load(bytes);           // the file, its tracks (as `vastrel info --json`)
 //   vastrel.parse(track, resolution, transpose); // gives the track's measure count
-//   vastrel.position(musicTime);                // {measure, section, fraction}
+//   vastrel.position(musicTime);                // {measure, section, fraction, lowerSection}
 //   vastrel.musicXml({ tablature, first, last }); // the track (measures first..last) as MusicXML
 //   vastrel.model(track, resolution, transpose); // any track's model (as `vastrel show --json`)
 //   vastrel.memoryBytes();                      // the module's WebAssembly memory now
@@ -66,7 +66,14 @@ export async function createVastrel() {
       const pointer = module._vsx_web_position(musicTime);
       if (!pointer) fail();
       const at = pointer >> 2;
-      return { measure: module.HEAP32[at], section: module.HEAP32[at + 1], fraction: module.HEAPF32[at + 2] };
+      // lowerSection: the section played on the lower staff of a grand
+      // staff (-1 without one), in the same measure.
+      return {
+        measure: module.HEAP32[at],
+        section: module.HEAP32[at + 1],
+        fraction: module.HEAPF32[at + 2],
+        lowerSection: module.HEAP32[at + 3],
+      };
     },
 
     // Measures first to last of the whole track (from 1; 0: from the

@@ -337,12 +337,13 @@ export function createViewer({ vastrel, score, player, ahead, controls, state })
         updatePager();
       }
     }
-    const key = `${position.measure}:${position.section}`;
+    const key = `${position.measure}:${position.section}:${position.lowerSection}`;
     if (key !== marked || (again && position.measure > 0 && !score.showsMeasure(position.measure))) {
       marked = key;
       const page = score.page;
       if (stretchAt(position.measure) !== shown.stretch) score.unmark();
-      else if (position.measure > 0 && position.section >= 0) score.mark(position.measure, position.section);
+      else if (position.measure > 0 && (position.section >= 0 || position.lowerSection >= 0))
+        score.mark(position.measure, position.section, position.lowerSection);
       else score.unmark();
       if (score.page !== page) updatePager();
     }

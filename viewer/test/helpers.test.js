@@ -66,8 +66,10 @@ test("the exporter's ids name measures and sections, and nothing else", () => {
   const cases = [
     // [id, measure of a measure id, section of a note id]
     ['p1-m12', 12, null],
-    ['p1-m3-s0-v1-n0', null, { measure: 3, section: 0 }],
-    ['p1-m3-s7-v2-n1-tab', null, { measure: 3, section: 7 }],
+    ['p1-m3-s0-v1-n0', null, { measure: 3, section: 0, staff: 1 }],
+    ['p1-m3-s7-v2-n1-tab', null, { measure: 3, section: 7, staff: 1 }],
+    ['p1-m3-s2-v1-n0-staff2', null, { measure: 3, section: 2, staff: 2 }],
+    ['p1-m3-rest-staff2', null, null],
     ['p1-m3-x', null, null],
     ['m-1234567', null, null],
   ];

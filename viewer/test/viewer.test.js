@@ -7,8 +7,9 @@
 //
 // VIEWER_SITE (default build-viewer/site), VASTREL_TOOL (default
 // build/tools/vastrel), CHROMIUM (default /usr/bin/chromium) and
-// VIEWER_SCREENSHOT (default build-viewer/viewer-playing.png) override the
-// paths.
+// VIEWER_SCREENSHOT (default build-viewer/viewer-playing.png) and
+// VIEWER_GRAND_SCREENSHOT (default build-viewer/viewer-grand-staff.png)
+// override the paths.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
@@ -25,6 +26,7 @@ const site = process.env.VIEWER_SITE ?? join(repo, 'build-viewer/site');
 const tool = process.env.VASTREL_TOOL ?? join(repo, 'build/tools/vastrel');
 const browserPath = process.env.CHROMIUM ?? '/usr/bin/chromium';
 const screenshot = process.env.VIEWER_SCREENSHOT ?? join(repo, 'build-viewer/viewer-playing.png');
+const grandStaffScreenshot = process.env.VIEWER_GRAND_SCREENSHOT ?? join(repo, 'build-viewer/viewer-grand-staff.png');
 const corpus = join(repo, '../shared/corpus');
 const example = join(repo, 'examples/little-waltz.mid');
 
@@ -34,8 +36,12 @@ function toolJson(...args) {
   return JSON.parse(execFileSync(tool, [...args, '--json'], { encoding: 'utf8', maxBuffer: 64 << 20 }));
 }
 
+// The tool's answers for the track's (upper) staff; on a grand staff each
+// gains the lower staff's section as lowerSection (null on one staff).
 function positions(file, track, resolution, times) {
-  return toolJson('position', file, '--track', String(track), '--resolution', String(resolution), ...times.map(String)).positions;
+  const answer = toolJson('position', file, '--track', String(track), '--resolution', String(resolution), ...times.map(String));
+  const lower = answer.staves?.[1]?.positions;
+  return answer.positions.map((p, i) => ({ ...p, lowerSection: lower ? lower[i].section : null }));
 }
 
 // The tool's refusal of a file: "Track header is not found! (error 262)".
@@ -196,24 +202,29 @@ async function seek(musicTime) {
 }
 
 // What carries the class `playing`: the measures, and the chords and rests
-// of each section as "M:S"; with the count of chords and rests drawn for
-// section S of measure M (none where the section only continues what an
-// earlier one struck).
-function highlight(expected = { measure: 0, section: 0 }) {
-  return page.evaluate(({ measure, section }) => {
+// of each section as "M:T:S" (T the staff: 1, or 2 below a grand staff);
+// with the count of chords and rests drawn for section S of measure M on
+// the upper staff and for section lowerSection on the lower one (none
+// where the section only continues what an earlier one struck).
+function highlight(expected = { measure: 0, section: 0, lowerSection: null }) {
+  return page.evaluate(({ measure, section, lowerSection }) => {
     const marked = [...document.querySelectorAll('.playing')];
     const measures = marked.filter((e) => e.classList.contains('measure')).map((e) => Number(e.dataset.measure));
     const chords = marked.filter((e) => !e.classList.contains('measure'));
-    const sections = [...new Set(chords.map((e) => `${e.dataset.measure}:${e.dataset.section}`))];
-    const drawn = document.querySelectorAll(`[data-measure="${measure}"][data-section="${section}"]:not(.measure)`).length;
+    const sections = [...new Set(chords.map((e) => `${e.dataset.measure}:${e.dataset.staff}:${e.dataset.section}`))].sort();
+    const drawnOn = (staff, at) => document.querySelectorAll(`[data-measure="${measure}"][data-staff="${staff}"][data-section="${at}"]:not(.measure)`).length;
+    const drawn = { upper: drawnOn(1, section), lower: lowerSection === null || lowerSection === undefined ? 0 : drawnOn(2, lowerSection) };
     return { measures, sections, chords: chords.length, drawn };
   }, expected);
 }
 
 function assertHighlight(seen, expected, what) {
   assert.deepEqual(seen.measures, [expected.measure], `${what}: the measure marked`);
-  assert.deepEqual(seen.sections, seen.drawn ? [`${expected.measure}:${expected.section}`] : [], `${what}: the section marked`);
-  assert.equal(seen.chords, seen.drawn, `${what}: every chord of the section is marked`);
+  const sections = [];
+  if (seen.drawn.upper) sections.push(`${expected.measure}:1:${expected.section}`);
+  if (seen.drawn.lower) sections.push(`${expected.measure}:2:${expected.lowerSection}`);
+  assert.deepEqual(seen.sections, sections.sort(), `${what}: the section marked on each staff`);
+  assert.equal(seen.chords, seen.drawn.upper + seen.drawn.lower, `${what}: every chord of the section is marked`);
 }
 
 async function checkPositions(file, track, resolution, times) {
@@ -442,6 +453,41 @@ describe('score viewer', () => {
     await page.setChecked('#all-tracks', true);
     await page.selectOption('#track', '0');
     assert.ok(!(await page.isDisabled('#tablature')), 'the toggle is back for a pitched track');
+  });
+
+  test('a piano part on a grand staff: both staves drawn, the chords of both marked where `vastrel position` puts each staff', async (t) => {
+    const file = join(corpus, 'npm-midiconvert__bwv-847.mid');
+    if (!existsSync(file)) {
+      t.skip(`${file} is absent`);
+      return;
+    }
+    const { state } = await open('bwv-847.mid', readFileSync(file));
+    assert.equal(state, 'ready');
+    // Every chord drawn says its staff, and both staves have chords.
+    const staves = await page.$$eval('[data-section]', (all) => [...new Set(all.map((e) => e.dataset.staff))].sort());
+    assert.deepEqual(staves, ['1', '2']);
+    const model = toolJson('show', file, '--track', '0');
+    assert.deepEqual(model.track.staves.map((staff) => staff.staff), [1, 2]);
+    const times = [0, 200, 700, 1536, 2000, 3100, 4700, 6000, 7400];
+    const answers = positions(file, 0, 16, times);
+    assert.ok(answers.every((a) => a.lowerSection !== null), 'the tool answers for the lower staff');
+    await checkPositions(file, 0, 16, times);
+    // Most of these times strike notes on both staves.
+    let both = 0;
+    for (const want of answers) {
+      await seek(want.musicTime);
+      const seen = await highlight(want);
+      if (seen.drawn.upper && seen.drawn.lower) both += 1;
+    }
+    assert.ok(both >= 5, `${both} of ${times.length} times mark chords on both staves`);
+    // Playback follows both staves; the picture of it goes to the docs.
+    await seek(0);
+    await page.click('#play');
+    await page.waitForFunction(() => document.querySelectorAll('[data-staff="2"].playing').length > 0, null, { timeout: 10000 });
+    await page.waitForTimeout(600);
+    await page.screenshot({ path: grandStaffScreenshot });
+    await page.click('#play');
+    assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
   });
 
   test('a format 1 file whose only chunk holds the music offers it as track 1 and draws it', async () => {
