@@ -1,12 +1,12 @@
 // One parse of every track of a file, for a profiler:
 //
-//   vastrel_profile_parse [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--census] [--digest] [--write PATH] [FILE]
+//   vastrel_profile_parse [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--readable] [--census] [--digest] [--write PATH] [FILE]
 //
 // Without FILE it parses the generated full piano piece (--small: the piece
 // 27 times smaller; --measures: its first M measures). --repeat parses every track N times, so that a sampling
 // profiler sees the parse rather than the generator; --keep keeps every
 // track until all are parsed, as a viewer does, instead of releasing each at
-// once. --census tells where the track heap's bytes go. --digest prints one
+// once. --readable parses in the readable notation. --census tells where the track heap's bytes go. --digest prints one
 // checksum of every field of every parsed track (and of the file's bytes
 // after the parses), so that a faster library can be shown to build the very
 // same model. --write saves the
@@ -191,6 +191,7 @@ int main(int argc, char** argv) {
     int repeat = 1;
     int measures = 0;
     bool keep = false;
+    bool readable = false;
     bool census = false;
     bool digest = false;
     std::string input, output;
@@ -200,11 +201,12 @@ int main(int argc, char** argv) {
         else if (!strcmp(argv[i], "--repeat") && i + 1 < argc) repeat = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--measures") && i + 1 < argc) measures = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--keep")) keep = true;
+        else if (!strcmp(argv[i], "--readable")) readable = true;
         else if (!strcmp(argv[i], "--census")) census = true;
         else if (!strcmp(argv[i], "--digest")) digest = true;
         else if (!strcmp(argv[i], "--write") && i + 1 < argc) output = argv[++i];
         else if (argv[i][0] == '-') {
-            fprintf(stderr, "usage: %s [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--census] [--digest] [--write PATH] [FILE]\n", argv[0]);
+            fprintf(stderr, "usage: %s [--resolution R] [--small | --measures M] [--repeat N] [--keep] [--readable] [--census] [--digest] [--write PATH] [FILE]\n", argv[0]);
             return 2;
         } else input = argv[i];
     }
@@ -235,7 +237,7 @@ int main(int argc, char** argv) {
         clock_t start = clock();
         std::vector<STrack*> tracks;
         for (int r = 0; r < repeat; ++r) {
-            totals = ParseEveryTrack(midi.get(), resolution, keep ? &tracks : nullptr);
+            totals = ParseEveryTrack(midi.get(), resolution, keep ? &tracks : nullptr, readable);
             ReleaseTracks(tracks);
         }
         double seconds = static_cast<double>(clock() - start) / CLOCKS_PER_SEC / repeat;
