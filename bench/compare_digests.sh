@@ -5,6 +5,8 @@
 #
 #   bench/compare_digests.sh BASE/vastrel_profile_parse NEW/vastrel_profile_parse [CORPUS_DIR]
 #
+# With READABLE=1 in the environment both parse in the readable notation.
+#
 # Prints every difference and ends with a count; exits 1 when any differs.
 set -u
 base=$1
@@ -14,7 +16,7 @@ differences=0
 compared=0
 
 digest() {  # program, then its arguments: the digest line, or the error it printed
-    "$@" --digest 2>&1 | grep -E '^model digest|\([0-9]+\)$' || echo "no digest"
+    "$@" --digest ${READABLE:+--readable} 2>&1 | grep -E '^model digest|\([0-9]+\)$' || echo "no digest"
 }
 
 check() {  # a label, then the arguments for both programs

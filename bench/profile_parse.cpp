@@ -164,15 +164,19 @@ void AddTrack(Digest& d, const STrack* track) {
     }
 }
 
-// Parses every track afresh, digests it, and digests the file's bytes last
-// (parsing the last track rewrites its end-of-track event).
-void PrintDigest(SMidiFile* file, unsigned char resolution) {
+// Parses every track afresh, digests it (with its lower staff, where it has
+// one), and digests the file's bytes last (parsing the last track rewrites
+// its end-of-track event).
+void PrintDigest(SMidiFile* file, unsigned char resolution, bool readable) {
     Digest all;
-    for (unsigned short t = 0; t < file->wTracks; ++t) {
+    const SNotationOptions preset = VSX_ReadableOptions();
+    const unsigned short count = readable ? VSX_CountTracks(file, &preset) : file->wTracks;
+    for (unsigned short t = 0; t < count; ++t) {
         Digest one;
         try {
-            STrack* track = VSX_ParseTrack(file, t, resolution, 0);
-            AddTrack(one, track);
+            STrack* track = readable ? VSX_ParseTrackWithOptions(file, t, resolution, 0, &preset)
+                                     : VSX_ParseTrack(file, t, resolution, 0);
+            for (const STrack* staff = track; staff; staff = staff->pNextStaff) AddTrack(one, staff);
             VSX_ReleaseTrack(track);
         } catch (const CVastrelException& e) {
             one.Add(e.nMessageId);
@@ -248,7 +252,7 @@ int main(int argc, char** argv) {
                totals.notes ? static_cast<double>(totals.trackBytes) / static_cast<double>(totals.notes) : 0.0,
                totals.failed, seconds * 1e3, seconds > 0 ? static_cast<double>(totals.notes) / seconds : 0.0);
         if (census) PrintCensus(midi.get(), resolution, totals);
-        if (digest) PrintDigest(midi.get(), resolution);
+        if (digest) PrintDigest(midi.get(), resolution, readable);
     } catch (const CVastrelException& e) {
         fprintf(stderr, "%s (%d)\n", e.szMessage, e.nMessageId);
         return 1;
