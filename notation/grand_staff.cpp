@@ -46,8 +46,10 @@ bool NamesOneHand(const char* pszName) {
 
 // ---- The notes and their hands ---------------------------------------------------------
 
-static void* AllocateTransient(size_t nBytes) {
-    void* pBlock = PlatformAllocate(g_hTransientHeap, nBytes, true);
+// Working memory for the build, released with it; bCleared where the
+// caller reads what it has not written.
+static void* AllocateTransient(size_t nBytes, bool bCleared) {
+    void* pBlock = PlatformAllocate(g_hTransientHeap, nBytes, bCleared);
     if (!pBlock) RaiseError(kMsgNoMemory);
     return pBlock;
 }
@@ -122,7 +124,7 @@ static bool AnyNotesTogether(const SHandNote* pNotes, uint32_t nNotes) {
 // Moves the lower hand's notes into a grid of their own, each still in the
 // order of its slot's list.
 static SSlot* SplitGrid(const SBuildContext& context, const uint8_t* pbHand) {
-    SSlot* pLower = static_cast<SSlot*>(AllocateTransient(static_cast<size_t>(context.nSlots) * sizeof(SSlot)));
+    SSlot* pLower = static_cast<SSlot*>(AllocateTransient(static_cast<size_t>(context.nSlots) * sizeof(SSlot), true));
     uint32_t n = 0;
     for (uint32_t j = 0; j < context.nSlots; ++j) {
         SRawNote** ppUpper = &context.pSlots[j].pNotes;
@@ -161,8 +163,8 @@ bool BuildGrandStaff(SBuildContext& context, char cLastStage) {
     // nor a guitar part, read on one staff in its own clef with its strings.
     if ((pTrack->wChannels & kDrumChannelMask) || NamesOneHand(pTrack->pszName) || IsGuitarPart(context)) return false;
     uint32_t nNotes = CountGridNotes(context);
-    SHandNote* pNotes = static_cast<SHandNote*>(AllocateTransient(nNotes * sizeof(SHandNote)));
-    uint8_t* pbHand = static_cast<uint8_t*>(AllocateTransient(nNotes));
+    SHandNote* pNotes = static_cast<SHandNote*>(AllocateTransient(nNotes * sizeof(SHandNote), false));
+    uint8_t* pbHand = static_cast<uint8_t*>(AllocateTransient(nNotes, false));
     ListGridNotes(context, pNotes);
     // What can be told without the hands first: a track of one note at a
     // time, and a part of another instrument that fits one staff.
@@ -170,7 +172,7 @@ bool BuildGrandStaff(SBuildContext& context, char cLastStage) {
     if (!AnyNotesTogether(pNotes, nNotes)) return false;
     if (!IsKeyboardProgram(pTrack->bProgram) && !NeedsGrandStaff(pTrack->bProgram, pNotes, nNotes, pbHand, dwMeasure))
         return false;
-    SeparateHands(pNotes, nNotes, AllocateTransient(HandScratchBytes(nNotes)), pbHand);
+    SeparateHands(pNotes, nNotes, AllocateTransient(HandScratchBytes(nNotes), false), pbHand);
     if (!NeedsGrandStaff(pTrack->bProgram, pNotes, nNotes, pbHand, dwMeasure) || !HandsPlayTogether(pNotes, nNotes, pbHand))
         return false;
 

@@ -2,6 +2,8 @@
 // choice of a grand staff (see hands.h for the method and its costs).
 #include "hands.h"
 
+#include "../core/bits.h"
+
 // ---- Costs, in semitones of hand movement -----------------------------------------
 
 static const int32_t kComfortableSpan = 12;    // an octave: any hand
@@ -38,18 +40,27 @@ static const uint32_t kMaxSplits = 16;
 // start of the cheapest path on (a hand that saves a move now may pay for
 // it bars later, as the left hand that takes a broken chord's upper notes
 // and must then hold the bass too), so a few runners-up go on with it.
-static const uint32_t kKeptPerSplit = 4;
+static const uint32_t kKeptPerSplit = 3;
 static const uint32_t kMaxPaths = kMaxSplits * kKeptPerSplit;
+static const uint32_t kCandidatesPerSplit = kKeptPerSplit;
 // Notes a path remembers as still sounding; past that, the one released
 // first is forgotten.
 static const uint32_t kMaxHeld = 24;
 
 struct SHeldNote {
-    uint32_t nNote;                 // index in the caller's array
     uint32_t dwOff;
     uint8_t bKey;
-    uint8_t bHand;
 };
+
+// The notes still sounding after a slice. Every path holds the same notes
+// (they were struck at the same onsets and last as long); only the hand
+// each is in differs, so the list is kept once for all paths and each path
+// keeps the left hand's share as a mask over it.
+struct SHeldNotes {
+    uint32_t nHeld;
+    SHeldNote aHeld[kMaxHeld];
+};
+static_assert(kMaxHeld <= 32, "a path marks its held notes in 32 bits");
 
 // Steps of lines into one slice that a path is charged for breaking; more
 // (a dense chord after another) are left out.
@@ -61,8 +72,7 @@ struct SHandState {
     int32_t anLow[2];               // by hand: the keys it is over (see MoveHand)
     int32_t anHigh[2];
     uint32_t anPlayed[2];           // by hand: 1 + the slice it struck notes in last; 0 for never
-    uint32_t nHeld;
-    SHeldNote aHeld[kMaxHeld];
+    uint32_t dwLowerHeld;           // bit h: the held note h (SHeldNotes) is the left hand's
 };
 
 // How the cheapest path reached each split of a slice, for the walk back.
@@ -76,9 +86,9 @@ struct SSliceTrace {
 };
 
 size_t HandScratchBytes(uint32_t nNotes) {
-    // The notes' order, the two layers of paths (kept off the stack: a few
-    // dozen kilobytes) and a trace per slice.
-    return static_cast<size_t>(nNotes) * (sizeof(uint32_t) + sizeof(SSliceTrace)) + 2 * kMaxPaths * sizeof(SHandState);
+    // The two layers of paths, a trace per slice, the notes' order and
+    // their keys in that order.
+    return 2 * kMaxPaths * sizeof(SHandState) + static_cast<size_t>(nNotes) * (sizeof(SSliceTrace) + sizeof(uint32_t) + 1);
 }
 
 // The keys of one slice in ascending order, with what every split of it
@@ -87,15 +97,17 @@ struct SSlice {
     uint32_t nIndex;                // slice number
     uint32_t dwOn;
     const uint32_t* pnOrder;        // note indices, by key
+    const uint8_t* pbKeys;          // their keys, ascending
     uint32_t nNotes;
     const SHandNote* pNotes;
+    uint32_t dwSounding;            // bit h: the held note h still sounds at the onset
     uint32_t nLinks;                // notes that go on from a note just released
-    uint32_t anLinkFrom[kMaxLinks]; //   that note, by index in the caller's array
+    uint8_t abLinkFrom[kMaxLinks];  //   that note, by its place among the held notes
     uint8_t abLinkTo[kMaxLinks];    //   the note here, by key order
     uint8_t abLinkStep[kMaxLinks];  //   the interval between them, in semitones
 };
 
-static int32_t KeyAt(const SSlice& slice, uint32_t k) { return slice.pNotes[slice.pnOrder[k]].bKey; }
+static int32_t KeyAt(const SSlice& slice, uint32_t k) { return slice.pbKeys[k]; }
 
 static int32_t Interval(int32_t nKey, int32_t nOther) { return nKey > nOther ? nKey - nOther : nOther - nKey; }
 
@@ -106,9 +118,8 @@ static int32_t Interval(int32_t nKey, int32_t nOther) { return nKey > nOther ? n
 // slice is not followed by another in its line. Nearest first, each of
 // these and a note of the slice at most a fourth from it, neither taken
 // yet, are a step of a line (pitch proximity, as voice separation reads
-// lines). `sounding` is any path's state after the slice before: all hold
-// the same notes.
-static void FindLinks(const SHandState& sounding, uint32_t dwBefore, SSlice* pSlice) {
+// lines).
+static void FindLinks(const SHeldNotes& sounding, uint32_t dwBefore, SSlice* pSlice) {
     pSlice->nLinks = 0;
     uint32_t dwReleasedBy = pSlice->dwOn + (pSlice->dwOn - dwBefore) / 2;
     uint32_t nHere = pSlice->nNotes < 256 ? pSlice->nNotes : 256;
@@ -129,7 +140,7 @@ static void FindLinks(const SHandState& sounding, uint32_t dwBefore, SSlice* pSl
         }
         if (nFrom == kMaxHeld) break;
         nTaken |= 1u << nFrom;
-        pSlice->anLinkFrom[pSlice->nLinks] = sounding.aHeld[nFrom].nNote;
+        pSlice->abLinkFrom[pSlice->nLinks] = static_cast<uint8_t>(nFrom);
         pSlice->abLinkTo[pSlice->nLinks] = static_cast<uint8_t>(nTo);
         pSlice->abLinkStep[pSlice->nLinks++] = static_cast<uint8_t>(nBest);
     }
@@ -183,23 +194,22 @@ static void MoveHand(int32_t nLow, int32_t nHigh, int32_t* pnLow, int32_t* pnHig
 // What every split of a slice reads of a path, found once per path rather
 // than once per split: the keys each hand still holds at the slice's onset,
 // and the hand that played the note each step of a line comes from (kNoHand
-// where the path holds no such note).
+// where no hand holds such a note).
 static const uint8_t kNoHand = 2;
 struct SPathView {
     SRange aHeld[2];
     uint8_t abLinkHand[kMaxLinks];
 };
 
-static void ViewPath(const SHandState& from, const SSlice& slice, SPathView* pView) {
+static void ViewPath(const SHandState& from, const SHeldNotes& held, const SSlice& slice, SPathView* pView) {
     pView->aHeld[0] = SRange();
     pView->aHeld[1] = SRange();
-    for (uint32_t h = 0; h < from.nHeld; ++h)
-        if (from.aHeld[h].dwOff > slice.dwOn) pView->aHeld[from.aHeld[h].bHand].Add(from.aHeld[h].bKey);
-    for (uint32_t l = 0; l < slice.nLinks; ++l) {
-        pView->abLinkHand[l] = kNoHand;
-        for (uint32_t h = 0; h < from.nHeld; ++h)
-            if (from.aHeld[h].nNote == slice.anLinkFrom[l]) pView->abLinkHand[l] = from.aHeld[h].bHand;
+    for (uint64_t q = slice.dwSounding; q; q &= q - 1) {
+        uint32_t h = LowestBit(q);
+        pView->aHeld[from.dwLowerHeld >> h & 1].Add(held.aHeld[h].bKey);
     }
+    for (uint32_t l = 0; l < slice.nLinks; ++l)
+        pView->abLinkHand[l] = static_cast<uint8_t>(from.dwLowerHeld >> slice.abLinkFrom[l] & 1);
 }
 
 // The cost of striking the slice with nSplit of its lowest notes in the left
@@ -269,12 +279,55 @@ static float StepCost(const SHandState& from, const SPathView& view, const SSlic
     return fCost;
 }
 
+// Whether two paths stand alike: the hands over the same keys, having
+// played at the same slices, holding the same notes. What is left to pay
+// from there is the same for both.
+static bool SameState(const SHandState& a, const SHandState& b) {
+    return a.dwLowerHeld == b.dwLowerHeld && a.anLow[0] == b.anLow[0] && a.anLow[1] == b.anLow[1] &&
+           a.anHigh[0] == b.anHigh[0] && a.anHigh[1] == b.anHigh[1] && a.anPlayed[0] == b.anPlayed[0] &&
+           a.anPlayed[1] == b.anPlayed[1];
+}
+
+// The notes held after a slice: those of the list before that still sound
+// at its onset, then the slice's own; past kMaxHeld, the note released
+// first is forgotten for a later one. Where each place of the new list
+// comes from, for the paths' masks: below kFromSlice an old place, else
+// kFromSlice + the note's key order in the slice.
+static const uint32_t kFromSlice = 32;
+struct SHeldAfter {
+    SHeldNotes held;
+    uint32_t anOrigin[kMaxHeld];
+};
+
+static void HoldSlice(const SHeldNotes& before, const SSlice& slice, SHeldAfter* pAfter) {
+    SHeldNotes& held = pAfter->held;
+    held.nHeld = 0;
+    for (uint32_t h = 0; h < before.nHeld; ++h) {
+        if (before.aHeld[h].dwOff <= slice.dwOn) continue;
+        pAfter->anOrigin[held.nHeld] = h;
+        held.aHeld[held.nHeld++] = before.aHeld[h];
+    }
+    for (uint32_t k = 0; k < slice.nNotes; ++k) {
+        const SHandNote& note = slice.pNotes[slice.pnOrder[k]];
+        if (held.nHeld < kMaxHeld) {
+            pAfter->anOrigin[held.nHeld] = kFromSlice + k;
+            held.aHeld[held.nHeld++] = {note.dwOff, note.bKey};
+            continue;
+        }
+        uint32_t nFirst = 0;
+        for (uint32_t h = 1; h < kMaxHeld; ++h)
+            if (held.aHeld[h].dwOff < held.aHeld[nFirst].dwOff) nFirst = h;
+        if (held.aHeld[nFirst].dwOff < note.dwOff) {
+            pAfter->anOrigin[nFirst] = kFromSlice + k;
+            held.aHeld[nFirst] = {note.dwOff, note.bKey};
+        }
+    }
+}
+
 // The state the path reaches by striking the slice with the split.
-static void Advance(const SHandState& from, const SSlice& slice, uint32_t nSplit, float fCost, SHandState* pTo) {
+static void Advance(const SHandState& from, const SHeldAfter& after, const SSlice& slice, uint32_t nSplit, float fCost,
+                    SHandState* pTo) {
     pTo->fCost = fCost;
-    pTo->nHeld = 0;
-    for (uint32_t h = 0; h < from.nHeld; ++h)
-        if (from.aHeld[h].dwOff > slice.dwOn) pTo->aHeld[pTo->nHeld++] = from.aHeld[h];
     for (uint32_t nHand = 0; nHand < 2; ++nHand) {
         pTo->anLow[nHand] = from.anLow[nHand];
         pTo->anHigh[nHand] = from.anHigh[nHand];
@@ -288,25 +341,30 @@ static void Advance(const SHandState& from, const SSlice& slice, uint32_t nSplit
         MoveHand(KeyAt(slice, nFrom), KeyAt(slice, nTo - 1), &pTo->anLow[nHand], &pTo->anHigh[nHand]);
         pTo->anPlayed[nHand] = slice.nIndex + 1;
     }
-    for (uint32_t k = 0; k < slice.nNotes; ++k) {
-        const SHandNote& note = slice.pNotes[slice.pnOrder[k]];
-        SHeldNote held = {slice.pnOrder[k], note.dwOff, note.bKey, static_cast<uint8_t>(k < nSplit ? kLowerHand : kUpperHand)};
-        if (pTo->nHeld < kMaxHeld) {
-            pTo->aHeld[pTo->nHeld++] = held;
-            continue;
-        }
-        // Full: forget the note released first, if it goes before this one.
-        uint32_t nFirst = 0;
-        for (uint32_t h = 1; h < kMaxHeld; ++h)
-            if (pTo->aHeld[h].dwOff < pTo->aHeld[nFirst].dwOff) nFirst = h;
-        if (pTo->aHeld[nFirst].dwOff < held.dwOff) pTo->aHeld[nFirst] = held;
+    uint32_t dwLower = 0;
+    for (uint32_t h = 0; h < after.held.nHeld; ++h) {
+        uint32_t nOrigin = after.anOrigin[h];
+        bool bLower = nOrigin < kFromSlice ? (from.dwLowerHeld >> nOrigin & 1) != 0 : nOrigin - kFromSlice < nSplit;
+        dwLower |= static_cast<uint32_t>(bLower) << h;
     }
+    pTo->dwLowerHeld = dwLower;
 }
 
 // The splits a slice of nNotes keys offers: all m + 1 of them, or for a
 // larger slice the kMaxSplits at its widest gaps, in ascending order.
 static uint8_t ChooseSplits(const SSlice& slice, uint8_t* pabSplit) {
     if (slice.nNotes < kMaxSplits) {
+        // A split that leaves one hand notes wider than a tenth is out of
+        // its reach and never the cheapest while another split is within
+        // both hands' reach: those are left out, unless no split is.
+        const int32_t nLowest = KeyAt(slice, 0), nHighest = KeyAt(slice, slice.nNotes - 1);
+        uint8_t nChosen = 0;
+        for (uint32_t k = 0; k <= slice.nNotes; ++k) {
+            bool bLowerReaches = k == 0 || KeyAt(slice, k - 1) - nLowest <= kReach;
+            bool bUpperReaches = k == slice.nNotes || nHighest - KeyAt(slice, k) <= kReach;
+            if (bLowerReaches && bUpperReaches) pabSplit[nChosen++] = static_cast<uint8_t>(k);
+        }
+        if (nChosen > 0) return nChosen;
         for (uint32_t k = 0; k <= slice.nNotes; ++k) pabSplit[k] = static_cast<uint8_t>(k);
         return static_cast<uint8_t>(slice.nNotes + 1);
     }
@@ -337,11 +395,15 @@ static uint8_t ChooseSplits(const SSlice& slice, uint8_t* pabSplit) {
 
 void SeparateHands(const SHandNote* pNotes, uint32_t nNotes, void* pScratch, uint8_t* pbHand) {
     if (nNotes == 0) return;
-    uint32_t* pnOrder = static_cast<uint32_t*>(pScratch);
     // Two layers of paths: the slice before and the current one.
-    SHandState(*aLayers)[kMaxPaths] = reinterpret_cast<SHandState(*)[kMaxPaths]>(pnOrder + nNotes);
+    SHandState(*aLayers)[kMaxPaths] = static_cast<SHandState(*)[kMaxPaths]>(pScratch);
     SSliceTrace* pTraces = reinterpret_cast<SSliceTrace*>(aLayers + 2);
+    uint32_t* pnOrder = reinterpret_cast<uint32_t*>(pTraces + nNotes);
+    uint8_t* pbKeys = reinterpret_cast<uint8_t*>(pnOrder + nNotes);
+    SPathView aViews[kMaxPaths];
     aLayers[0][0] = {};
+    SHeldAfter aHeld[2];  // the notes held after the slice before, and after this one
+    aHeld[0].held.nHeld = 0;
     uint32_t nPreviousPaths = 1;
     uint32_t nSlices = 0;
     uint32_t dwBefore = 0;
@@ -355,8 +417,22 @@ void SeparateHands(const SHandNote* pNotes, uint32_t nNotes, void* pScratch, uin
             for (; j > nFirst && pNotes[pnOrder[j - 1]].bKey > pNotes[k].bKey; --j) pnOrder[j] = pnOrder[j - 1];
             pnOrder[j] = k;
         }
-        SSlice slice = {nSlices, pNotes[nFirst].dwOn, pnOrder + nFirst, nEnd - nFirst, pNotes, 0, {}, {}, {}};
-        if (nSlices > 0) FindLinks(aLayers[nSlices % 2][0], dwBefore, &slice);
+        for (uint32_t k = nFirst; k < nEnd; ++k) pbKeys[k] = pNotes[pnOrder[k]].bKey;
+        const SHeldNotes& held = aHeld[nSlices % 2].held;
+        SHeldAfter& after = aHeld[(nSlices + 1) % 2];
+        SSlice slice;
+        slice.nIndex = nSlices;
+        slice.dwOn = pNotes[nFirst].dwOn;
+        slice.pnOrder = pnOrder + nFirst;
+        slice.pbKeys = pbKeys + nFirst;
+        slice.nNotes = nEnd - nFirst;
+        slice.pNotes = pNotes;
+        slice.dwSounding = 0;
+        slice.nLinks = 0;
+        for (uint32_t h = 0; h < held.nHeld; ++h)
+            slice.dwSounding |= static_cast<uint32_t>(held.aHeld[h].dwOff > slice.dwOn) << h;
+        if (nSlices > 0) FindLinks(held, dwBefore, &slice);
+        HoldSlice(held, slice, &after);
         SSliceTrace& trace = pTraces[nSlices];
         trace.nFirst = nFirst;
         trace.nSplits = ChooseSplits(slice, trace.abSplit);
@@ -364,25 +440,31 @@ void SeparateHands(const SHandNote* pNotes, uint32_t nNotes, void* pScratch, uin
 
         const SHandState* pFrom = aLayers[nSlices % 2];
         SHandState* pTo = aLayers[(nSlices + 1) % 2];
-        SPathView aViews[kMaxPaths];
-        for (uint32_t p = 0; p < nPreviousPaths; ++p) ViewPath(pFrom[p], slice, &aViews[p]);
+        for (uint32_t p = 0; p < nPreviousPaths; ++p) ViewPath(pFrom[p], held, slice, &aViews[p]);
         for (uint32_t s = 0; s < trace.nSplits; ++s) {
-            // The cheapest few paths on to this split, cheapest first.
-            uint32_t anBest[kKeptPerSplit];
-            float afBest[kKeptPerSplit];
-            uint32_t nKept = 0;
+            // The cheapest paths on to this split, cheapest first: twice as
+            // many as are kept, since two may arrive at the same state.
+            uint32_t anBest[kCandidatesPerSplit];
+            float afBest[kCandidatesPerSplit];
+            uint32_t nCandidates = 0;
             for (uint32_t p = 0; p < nPreviousPaths; ++p) {
                 float fCost = pFrom[p].fCost + StepCost(pFrom[p], aViews[p], slice, trace.abSplit[s]);
-                uint32_t nAt = nKept < kKeptPerSplit ? nKept++ : kKeptPerSplit;
+                uint32_t nAt = nCandidates < kCandidatesPerSplit ? nCandidates++ : kCandidatesPerSplit;
                 for (; nAt > 0 && afBest[nAt - 1] > fCost; --nAt)
-                    if (nAt < kKeptPerSplit) anBest[nAt] = anBest[nAt - 1], afBest[nAt] = afBest[nAt - 1];
-                if (nAt < kKeptPerSplit) anBest[nAt] = p, afBest[nAt] = fCost;
+                    if (nAt < kCandidatesPerSplit) anBest[nAt] = anBest[nAt - 1], afBest[nAt] = afBest[nAt - 1];
+                if (nAt < kCandidatesPerSplit) anBest[nAt] = p, afBest[nAt] = fCost;
             }
             float fRegister = RegisterCost(slice, trace.abSplit[s]);
-            for (uint32_t r = 0; r < nKept; ++r) {
+            uint32_t nFirstKept = trace.nPaths;
+            for (uint32_t r = 0; r < nCandidates && trace.nPaths - nFirstKept < kKeptPerSplit; ++r) {
+                SHandState* pState = &pTo[trace.nPaths];
+                Advance(pFrom[anBest[r]], after, slice, trace.abSplit[s], afBest[r] + fRegister, pState);
+                // Paths that reach one state go on alike: only the cheapest counts.
+                bool bSeen = false;
+                for (uint32_t q = nFirstKept; q < trace.nPaths && !bSeen; ++q) bSeen = SameState(pTo[q], *pState);
+                if (bSeen) continue;
                 trace.abPathSplit[trace.nPaths] = static_cast<uint8_t>(s);
-                trace.abFrom[trace.nPaths] = static_cast<uint8_t>(anBest[r]);
-                Advance(pFrom[anBest[r]], slice, trace.abSplit[s], afBest[r] + fRegister, &pTo[trace.nPaths++]);
+                trace.abFrom[trace.nPaths++] = static_cast<uint8_t>(anBest[r]);
             }
         }
         nPreviousPaths = trace.nPaths;
