@@ -152,15 +152,12 @@ static unsigned char* LocateTrackChunk(SMidiFile* pFile, unsigned short wTrack, 
     return pChunk;
 }
 
-// The channels of the track's notes, in either notation; and in the readable
-// notation with bDrumStaff, whether it is drawn on a percussion staff. A drum
-// staff shows places, not pitches: a transposition does not move it.
-static void MarkDrumTrack(SMidiFile* pFile, unsigned short wTrack, unsigned char* pChunk,
-                          const SNotationOptions& options, STrack* pTrack, char* pcTranspose) {
-    pTrack->wChannels = TrackChannels(pFile->wFormat, wTrack, NoteChannelsOfChunk(pFile, pChunk));
-    if (!options.bDrumStaff || !IsPercussionTrack(pFile->wFormat, wTrack, pTrack->wChannels)) return;
-    pTrack->bPercussion = 1;
-    *pcTranspose = 0;
+// Whether a track is drawn on a percussion staff: in the readable notation
+// with bDrumStaff, a drum track (its notes all on channel 10, or a format 0
+// file's channel 10) of the channels its notes sound on.
+static bool IsDrumStaff(const SMidiFile* pFile, unsigned short wTrack, uint16_t wChannels,
+                        const SNotationOptions& options) {
+    return options.bDrumStaff && IsPercussionTrack(pFile->wFormat, wTrack, wChannels);
 }
 
 // Parses a track under normalised options, stopping after stage cLastStage.
@@ -189,10 +186,14 @@ static STrack* ParseTrackUnder(SMidiFile* pFile, unsigned short wTrack, unsigned
     bool bLastTrack = pFile->wFormat == 0 || static_cast<uint32_t>(wTrack) + 1 == wTracks;
     uint8_t bChannel = pFile->wFormat == 0 ? static_cast<uint8_t>(wTrack) : 0;
     try {
-        // Read before the notes: a drum staff is collected untransposed, and
-        // a grand staff is never made of drums.
-        MarkDrumTrack(pFile, wTrack, pChunk, options, pTrack, &cTranspose);
+        // A drum staff shows places, not pitches: a transposition does not
+        // move it, so with one the channels are read before the notes are
+        // collected; otherwise the collection reads them (wChannels).
+        if (cTranspose != 0 &&
+            IsDrumStaff(pFile, wTrack, TrackChannels(pFile->wFormat, wTrack, NoteChannelsOfChunk(pFile, pChunk)), options))
+            cTranspose = 0;
         CollectTrackNotes(pFile, pChunk, bResolution, bChannel, bLastTrack, static_cast<int8_t>(cTranspose));
+        pTrack->bPercussion = IsDrumStaff(pFile, wTrack, pTrack->wChannels, options);
         BuildNotation(pFile, bResolution, static_cast<int8_t>(cTranspose), options, cLastStage);
     } catch (const CVastrelException&) {
         // The caller never receives an unfinished track: nothing of it stays.

@@ -49,7 +49,8 @@ bool NamesOneHand(const char* pszName) {
 // Working memory for the build, released with it; bCleared where the
 // caller reads what it has not written.
 static void* AllocateTransient(size_t nBytes, bool bCleared) {
-    void* pBlock = PlatformAllocate(g_hTransientHeap, nBytes, bCleared);
+    void* pBlock = bCleared ? PlatformAllocate(g_hTransientHeap, nBytes, true)
+                            : PlatformAllocateUncleared(g_hTransientHeap, nBytes);
     if (!pBlock) RaiseError(kMsgNoMemory);
     return pBlock;
 }

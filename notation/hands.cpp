@@ -43,6 +43,7 @@ static const uint32_t kMaxSplits = 16;
 static const uint32_t kKeptPerSplit = 3;
 static const uint32_t kMaxPaths = kMaxSplits * kKeptPerSplit;
 static const uint32_t kCandidatesPerSplit = kKeptPerSplit;
+static const float kHopelessMargin = kOutOfReachCost;
 // Notes a path remembers as still sounding; past that, the one released
 // first is forgotten.
 static const uint32_t kMaxHeld = 24;
@@ -467,6 +468,19 @@ void SeparateHands(const SHandNote* pNotes, uint32_t nNotes, void* pScratch, uin
                 trace.abFrom[trace.nPaths++] = static_cast<uint8_t>(anBest[r]);
             }
         }
+        // Paths far dearer than the cheapest have no prospect of
+        // catching up: they are dropped.
+        float fCheapest = pTo[0].fCost;
+        for (uint32_t p = 1; p < trace.nPaths; ++p)
+            if (pTo[p].fCost < fCheapest) fCheapest = pTo[p].fCost;
+        uint32_t nKept = 0;
+        for (uint32_t p = 0; p < trace.nPaths; ++p) {
+            if (pTo[p].fCost > fCheapest + kHopelessMargin) continue;
+            pTo[nKept] = pTo[p];
+            trace.abPathSplit[nKept] = trace.abPathSplit[p];
+            trace.abFrom[nKept++] = trace.abFrom[p];
+        }
+        trace.nPaths = static_cast<uint8_t>(nKept);
         nPreviousPaths = trace.nPaths;
         dwBefore = slice.dwOn;
         nFirst = nEnd;

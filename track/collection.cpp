@@ -33,6 +33,7 @@ struct SCollection {
     int8_t cTranspose;
     uint8_t abStatus[256];      // what each channel status is to the passes (kDataBytes, kNoteEvent, ...)
     uint32_t nNotes;            // note-ons counted by the first pass
+    uint16_t wNoteChannels;     //   and their channels (bit c: channel c + 1)
     uint32_t nSlots;            // g_nSlots, the grid's length
     uint64_t nSlotTicksTimesR;  // 4·D: the ticks of R slots
     double dSlotsPerTick;       // R/(4·D), as MeasureLength has always rounded it
@@ -127,7 +128,7 @@ static unsigned char SkipSystemEvent(unsigned char bStatus, SByteCursor& cursor)
 }
 
 // The chunk's events up to its end-of-track event, read the same way by both
-// passes. Every channel message goes to onChannel(bMeaning, pData, dwTicks),
+// passes. Every channel message goes to onChannel(bStatus, bMeaning, pData, dwTicks),
 // with its status's meaning from c.abStatus and its data bytes known to be
 // there; every other event to onSystem(bStatus, cursor), the cursor after its
 // status byte, before it is stepped over. Returns the tick of the
@@ -147,7 +148,7 @@ static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onS
             unsigned char bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus);
             if (!bStatus) break;
             uint8_t bMeaning = c.abStatus[bStatus];
-            onChannel(bMeaning, cursor.pNext, dwTicks);
+            onChannel(bStatus, bMeaning, cursor.pNext, dwTicks);
             // The next event's address must not wait for this one's status to
             // be read and looked up: the loop goes on only after the common
             // two data bytes, and leaves it after the rare one-byte messages
@@ -164,7 +165,7 @@ static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onS
             uint8_t bMeaning = c.abStatus[bStatus];
             uint32_t nData = bMeaning & kDataBytes;
             if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
-            onChannel(bMeaning, cursor.pNext, dwTicks);
+            onChannel(bStatus, bMeaning, cursor.pNext, dwTicks);
             cursor.pNext += nData;
             continue;
         }
@@ -182,18 +183,22 @@ static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onS
 // Only note-ons of the chosen channels and the end time matter here.
 static void CountNotes(SCollection& c) {
     uint32_t nNotes = 0;
+    uint32_t dwChannels = 0;
     unsigned char* pEndOfTrack;
     g_pCurrentTrack->dwEndTime = WalkEvents(
         c,
-        [&](uint8_t bMeaning, const unsigned char* pData, uint32_t) {
+        [&](unsigned char bStatus, uint8_t bMeaning, const unsigned char* pData, uint32_t) {
             // Counted without a branch: note-ons and other events come in no
             // order a branch could learn. The last data byte is a note-on's
             // velocity.
             unsigned char bLastData = pData[(bMeaning & kDataBytes) - 1];
-            nNotes += ((bMeaning & kNoteOn) != 0) & (bLastData != 0);
+            uint32_t nNoteOn = ((bMeaning & kNoteOn) != 0) & (bLastData != 0);
+            nNotes += nNoteOn;
+            dwChannels |= nNoteOn << (bStatus & 0x0F);
         },
         [](unsigned char, const SByteCursor&) {}, &pEndOfTrack);
     c.nNotes = nNotes;
+    c.wNoteChannels = static_cast<uint16_t>(dwChannels);
 }
 
 // ---- Setting up the grid ---------------------------------------------------------------
@@ -343,7 +348,7 @@ static void PairNotes(const SCollection& c, SPairing& pairing) {
     unsigned char* pEndOfTrack;
     WalkEvents(
         c,
-        [&](uint8_t bMeaning, const unsigned char* pData, uint32_t dwTicks) {
+        [&](unsigned char, uint8_t bMeaning, const unsigned char* pData, uint32_t dwTicks) {
             if (bMeaning & kNoteEvent) {
                 PairNoteEvent(c, pairing, bMeaning & kNoteOn, pData[0], pData[1], dwTicks);
             } else if (bMeaning & kProgramChange) {
@@ -395,6 +400,7 @@ void CollectTrackNotes(SMidiFile* pFile, unsigned char* pChunk, uint8_t bResolut
     ChooseChannels(c, pFile->wFormat == 0, bChannel);
 
     CountNotes(c);
+    g_pCurrentTrack->wChannels = c.wNoteChannels;
     if (c.nNotes == 0) {
         g_nSlots = 0;
         return;
