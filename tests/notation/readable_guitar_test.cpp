@@ -223,12 +223,16 @@ TEST(ReadableGuitar, GuitarPartOnlyInTheGuitarsRange) {
         int firstClef;
     };
     const Case cases[] = {
-        {"a riff that dips to a low D once, then climbs to the top fret", {38, 45, 50, 55, 59, 64, 76, 81, 86, 88, 64, 59},
+        {"a riff that dips to a low D once, then climbs to the top fret",
+         {38, 45, 50, 55, 59, 64, 76, 81, 86, 88, 64, 59},
          kClefTrebleOctaveDown},
-        {"right at the bound: one note in ten below the low E", {39, 40, 43, 45, 47, 50, 52, 55, 57, 59},
+        {"right at the bound: one note in ten below the low E",
+         {39, 40, 43, 45, 47, 50, 52, 55, 57, 59},
          kClefTrebleOctaveDown},
         {"just past it: one note in nine below the low E", {39, 40, 43, 45, 47, 50, 52, 55, 57}, kClefBass},
-        {"roots and fifths from C2 up, a bass line on a distortion guitar", {36, 43, 48, 55, 38, 45, 50, 57}, kClefBass},
+        {"roots and fifths from C2 up, a bass line on a distortion guitar",
+         {36, 43, 48, 55, 38, 45, 50, 57},
+         kClefBass},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -241,7 +245,8 @@ TEST(ReadableGuitar, GuitarPartOnlyInTheGuitarsRange) {
         ASSERT_GE(measures.size(), 2u);
         EXPECT_EQ(measures[0]->nClef, c.firstClef);
         if (c.firstClef == kClefTrebleOctaveDown) {
-            for (size_t m = 1; m < measures.size(); ++m) EXPECT_EQ(measures[m]->nClef, kClefUnchanged) << "measure " << m;
+            for (size_t m = 1; m < measures.size(); ++m)
+                EXPECT_EQ(measures[m]->nClef, kClefUnchanged) << "measure " << m;
         }
         ExpectPlayable(guitar.get());
         for (const Piece& p : PiecesOf(guitar.get())) {
