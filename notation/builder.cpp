@@ -334,6 +334,7 @@ void BuildNotation(SMidiFile* pFile, uint8_t bResolution, int8_t cTranspose, con
     context.pSlots = g_pSlots;
     context.pRawNotes = g_pRawNotes;
     context.nSlots = g_nSlots;
+    context.bGuitarPart = PlaysAsGuitarPart(context);
     if (options.bGrandStaff) {
         context.pTrack->bStaff = 1;
         if (BuildGrandStaff(context, cLastStage)) return;

@@ -13,6 +13,26 @@
 
 // ---- Deciding the rule ---------------------------------------------------------------
 
+// At most one note in kNotesPerLowNote below the lowest string. A guitar
+// part dips under E2 now and then: a drop-D riff, a surf guitar tuned a
+// half step down (its lowest string sounds E flat 2), a final low note. A
+// bass line played on a guitar sound lives down there: on the corpus's
+// guitar programs the share below E2 is at most 6 % for guitar parts and at
+// least 27 % for bass lines, with nothing in between.
+static const uint32_t kNotesPerLowNote = 10;
+
+bool PlaysAsGuitarPart(const SBuildContext& context) {
+    const STrack* pTrack = context.pTrack;
+    if (!context.options.bGuitarTablature || !IsGuitarProgram(pTrack->bProgram) || pTrack->bPercussion) return false;
+    uint32_t nNotes = 0, nLow = 0;
+    for (uint32_t j = 0; j < context.nSlots; ++j)
+        for (const SRawNote* pNote = context.pSlots[j].pNotes; pNote; pNote = pNote->pNext) {
+            ++nNotes;
+            nLow += pNote->bPitch < kLowestGuitarKey;
+        }
+    return uint64_t{nLow} * kNotesPerLowNote <= nNotes;
+}
+
 static EStringRule RuleOfTrack(const SBuildContext& context) {
     if (!context.options.bGuitarTablature) return kStringsClassic;
     if (context.pTrack->bPercussion) return kStringsNone;

@@ -1,10 +1,11 @@
 // Stage S in the readable notation: strings and frets from the sounding
-// pitch. A guitar track (programs 24 to 31) is fingered over the whole track
-// at once (fingering.h), so that notes sounding together never share a
-// string and the hand moves as little as the music allows; every other
-// pitched track gets each chord's strings on its own, as the classic rule
-// gives them but read from the sounding pitch; a drum staff gets none. The
-// record below is what stage S carries from measure to measure for that.
+// pitch. A guitar part (a guitar program playing in the guitar's range) is
+// fingered over the whole track at once (fingering.h), so that notes
+// sounding together never share a string and the hand moves as little as
+// the music allows; every other pitched track gets each chord's strings on
+// its own, as the classic rule gives them but read from the sounding pitch;
+// a drum staff gets none. The record below is what stage S carries from
+// measure to measure for that.
 #ifndef VASTREL_GUITAR_H
 #define VASTREL_GUITAR_H
 
@@ -15,12 +16,20 @@
 // distortion and harmonics (programs 25 to 32 as the standard counts them).
 inline bool IsGuitarProgram(uint8_t bProgram) { return bProgram >= 24 && bProgram <= 31; }
 
-// Whether the track is read as guitar music: its strings are fingered over
-// the whole track and its note staff is in the treble clef with an 8 below.
-inline bool IsGuitarPart(const SBuildContext& context) {
-    return context.options.bGuitarTablature && IsGuitarProgram(context.pTrack->bProgram) &&
-           !context.pTrack->bPercussion;
-}
+// Whether the track is read as guitar music: a guitar program (not a drum
+// staff) whose notes a guitar in standard tuning plays, all but at most one
+// in ten of them at or above its lowest string (kLowestGuitarKey, E2). A
+// bass line or a low part given a guitar sound lies largely below E2: no
+// guitarist plays it as written, and on the guitar's treble clef with an 8
+// below it hangs under ledger lines, so it is read as any other pitched
+// track. Counted once over the grid's notes (as transposed) before the
+// stages run.
+bool PlaysAsGuitarPart(const SBuildContext& context);
+
+// Whether the track is read as guitar music, as PlaysAsGuitarPart decided
+// it: its strings are fingered over the whole track and its note staff is in
+// the treble clef with an 8 below.
+inline bool IsGuitarPart(const SBuildContext& context) { return context.bGuitarPart; }
 
 // How stage S fingers the track, decided at its first measure.
 enum EStringRule : uint8_t {

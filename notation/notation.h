@@ -60,6 +60,9 @@ struct SBuildContext {
     // that measure is placed by then, and it goes through them while its
     // records are still at hand.
     SMeasureWalk* pWalk = nullptr;
+    // Whether the track is read as guitar music (guitar.h): decided once,
+    // over the grid's notes, before the first stage runs.
+    bool bGuitarPart = false;
     // The first staff of a grand staff (grand_staff.h): its stage B times
     // its last measure but leaves the grid, which holds the lower staff's
     // notes too, and the end of the track to the lower staff's.

@@ -1,6 +1,7 @@
 // Guitar parts in the readable notation: strings and frets from the
 // sounding pitch, fingered over the whole track so that a guitarist can
-// play them, and the note staff in the treble clef with an 8 below.
+// play them, and the note staff in the treble clef with an 8 below; a
+// guitar program below the guitar's range is no guitar part.
 #include "../support/test_support.h"
 
 #include <algorithm>
@@ -206,6 +207,53 @@ TEST(ReadableGuitar, StringsAndClefByTrack) {
             EXPECT_EQ(Notes(Chords(measures[0]->pSections).at(0)).at(0)->cStep, -5);
         }
         EXPECT_EQ(Fingering(track.get()), c.fingering);
+    }
+}
+
+// Which guitar-program tracks are guitar parts: those a guitar in standard
+// tuning plays, at most one note in ten below its low E (key 40). A guitar
+// part keeps the treble clef with an 8 below from the first measure to the
+// last, however high it climbs; a bass line given a guitar sound takes the
+// clefs its range asks for, as any other track. Either way a note from the
+// low E up gets a string that sounds it, and a lower one none.
+TEST(ReadableGuitar, GuitarPartOnlyInTheGuitarsRange) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> keys;  // quarter notes, four to a measure
+        int firstClef;
+    };
+    const Case cases[] = {
+        {"a riff that dips to a low D once, then climbs to the top fret",
+         {38, 45, 50, 55, 59, 64, 76, 81, 86, 88, 64, 59},
+         kClefTrebleOctaveDown},
+        {"right at the bound: one note in ten below the low E",
+         {39, 40, 43, 45, 47, 50, 52, 55, 57, 59},
+         kClefTrebleOctaveDown},
+        {"just past it: one note in nine below the low E", {39, 40, 43, 45, 47, 50, 52, 55, 57}, kClefBass},
+        {"roots and fifths from C2 up, a bass line on a distortion guitar",
+         {36, 43, 48, 55, 38, 45, 50, 57},
+         kClefBass},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        MidiFile file;
+        MidiTrack& track = file.AddTrack().Program(0, 30);
+        for (size_t i = 0; i < c.keys.size(); ++i) track.Note(static_cast<uint32_t>(i) * kQuarter, kQuarter, c.keys[i]);
+        ScopedMidi midi(file);
+        OptionsTrack guitar(midi.get(), GuitarOnly());
+        std::vector<SMeasure*> measures = Measures(guitar.get());
+        ASSERT_GE(measures.size(), 2u);
+        EXPECT_EQ(measures[0]->nClef, c.firstClef);
+        if (c.firstClef == kClefTrebleOctaveDown) {
+            for (size_t m = 1; m < measures.size(); ++m)
+                EXPECT_EQ(measures[m]->nClef, kClefUnchanged) << "measure " << m;
+        }
+        ExpectPlayable(guitar.get());
+        for (const Piece& p : PiecesOf(guitar.get())) {
+            if (p.note->bPitch < 40) {
+                EXPECT_EQ(p.note->bString, 0) << int(p.note->bPitch);
+            }
+        }
     }
 }
 
