@@ -47,11 +47,15 @@
 //     otherwise equal (a fixed split point is the last resort);
 // - the cheapest path over all slices wins. The costs depend on more than
 //   the split before (where a hand is, what it holds), so this is a beam
-//   rather than an exact Viterbi: the four cheapest paths into each split
+//   rather than an exact Viterbi: the three cheapest paths into each split
 //   of a slice go on, which lets a path that pays now and saves later (the
 //   left hand keeping the bass of a broken chord while the right hand takes
-//   its upper notes) survive; the work is O(notes x splits per slice x
-//   paths of the slice before), a few hundred steps per note.
+//   its upper notes) survive. Paths that reach the same state (hands over
+//   the same keys, holding the same notes) are one; a path dearer than the
+//   cheapest by more than a chord out of reach is dropped; and a split that
+//   leaves one hand more than a tenth is not tried while another is in
+//   reach. The work is O(notes x splits per slice x paths of the slice
+//   before): about four steps of the costs above per slice of piano music.
 // A note is given a hand once, at its onset, so a held note or one tied over
 // bar lines stays in its hand: the caller passes each sounding note once,
 // before notes are cut at bar lines.

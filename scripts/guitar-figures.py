@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """How playable the strings and frets of the guitar tracks are.
 
-Reads every guitar track (General MIDI programs 24 to 31, counted from 0) of
+Reads every guitar track (General MIDI programs 24 to 31, counted from 0;
+drum tracks that name such a program aside) of
 the MIDI files in a folder through `vastrel show --json`, once in the
 readable notation and once in the classic model (--classic), and prints for
 each:
@@ -44,7 +45,9 @@ def guitar_tracks(tool, path):
     info = run_json(tool, ["info", path])
     if not info:
         return []
-    return [t["number"] for t in info["tracks"] if 24 <= t["program"] <= 31 and t["noteCount"] > 0]
+    # A track on channel 10 plays the drum kit whatever program it names.
+    return [t["number"] for t in info["tracks"]
+            if 24 <= t["program"] <= 31 and t["noteCount"] > 0 and not t.get("percussion")]
 
 
 def notes_of(show):
