@@ -110,16 +110,15 @@ uint64_t ScanEvents(SMidiFile* file, unsigned char* chunk) {
 }
 
 ParseTotals ParseEveryTrack(SMidiFile* file, unsigned char resolution, std::vector<STrack*>* tracks,
-                            bool readable) {
+                            const SNotationOptions* options) {
     ParseTotals totals;
-    const SNotationOptions preset = VSX_ReadableOptions();
-    const unsigned short count = readable ? VSX_CountTracks(file, &preset) : file->wTracks;
+    const unsigned short count = options ? VSX_CountTracks(file, options) : file->wTracks;
     for (unsigned short t = 0; t < count; ++t) {
         uint64_t before = PlatformBytesAllocated();
         STrack* track = nullptr;
         try {
-            track = readable ? VSX_ParseTrackWithOptions(file, t, resolution, 0, &preset)
-                             : VSX_ParseTrack(file, t, resolution, 0);
+            track = options ? VSX_ParseTrackWithOptions(file, t, resolution, 0, options)
+                            : VSX_ParseTrack(file, t, resolution, 0);
         } catch (const CVastrelException&) {
             ++totals.failed;
             continue;

@@ -62,8 +62,9 @@ struct ParseTotals {
 // Parses every track at resolution R and keeps the tracks in *tracks (to be
 // released with ReleaseTracks), or releases each at once when tracks is null:
 // in the classic model, or in the readable notation (the preset) when asked.
+// options: null for the classic model, else the readable notation's.
 ParseTotals ParseEveryTrack(SMidiFile* file, unsigned char resolution, std::vector<STrack*>* tracks,
-                            bool readable = false);
+                            const SNotationOptions* options = nullptr);
 void ReleaseTracks(std::vector<STrack*>& tracks);
 
 #endif

@@ -241,7 +241,8 @@ int main(int argc, char** argv) {
         clock_t start = clock();
         std::vector<STrack*> tracks;
         for (int r = 0; r < repeat; ++r) {
-            totals = ParseEveryTrack(midi.get(), resolution, keep ? &tracks : nullptr, readable);
+            const SNotationOptions preset = VSX_ReadableOptions();
+            totals = ParseEveryTrack(midi.get(), resolution, keep ? &tracks : nullptr, readable ? &preset : nullptr);
             ReleaseTracks(tracks);
         }
         double seconds = static_cast<double>(clock() - start) / CLOCKS_PER_SEC / repeat;

@@ -8,8 +8,9 @@
 // can weigh a quarter of the others.
 static const int32_t kDropCost = 4 * 100000;
 static const int32_t kFrettedCost = 4 * 2;
-static const int32_t kSpanCost[6] = {0, 0, 0, 0, 4 * 12, 4 * 30};  // by span in frets
-static const uint32_t kMaxSpan = 5;
+static const int32_t kSpanCost[8] = {0, 0, 0, 0, 4 * 12, 4 * 30, 4 * 200, 4 * 500};  // by span in frets
+static const uint32_t kMaxSpan = 5;       // what a hand holds beside notes it keeps down
+static const uint32_t kMaxChordSpan = 7;  // what it stretches to for a chord nothing nearer sounds
 static const uint32_t kMaxFingers = 4;
 static const uint32_t kHandFrets = 4;  // frets under the hand without a stretch
 static const int32_t kShiftCost = 4 * 4;
@@ -228,7 +229,7 @@ static void SearchStrings(SSearch& search, uint32_t k, uint32_t bUsed, uint32_t 
         if (nFret > 0) {
             if (nNewLow == 0 || nFret < nNewLow) nNewLow = nFret;
             if (nFret > nNewHigh) nNewHigh = nFret;
-            if (nNewHigh - nNewLow > kMaxSpan) continue;
+            if (nNewHigh - nNewLow > kMaxChordSpan) continue;
         }
         search.abString[k] = static_cast<uint8_t>(s);
         SearchStrings(search, k + 1, bUsed | 1u << (s - 1), nDrops, nFretted + (nFret > 0), nNewLow, nNewHigh);
@@ -416,7 +417,7 @@ static void Advance(const SBeam& from, const SSlice& slice, uint32_t dwNextOnset
                 if (prior.nCost + c.nCost >= nWorst) break;
                 // The hand sits no lower than five frets below the chord's
                 // highest (a held note may pull it down that far).
-                uint32_t nFloor = c.bHigh > kMaxSpan + 1 ? c.bHigh - kMaxSpan : c.bLow ? 1 : 0;
+                uint32_t nFloor = c.bHigh > kMaxChordSpan + 1 ? c.bHigh - kMaxChordSpan : c.bLow ? 1 : 0;
                 if (prior.nCost + c.nCost + kPositionCost * static_cast<int32_t>(nFloor) >= nWorst) continue;
             }
             Extend(from, i, nHeldLow, nHeldHigh, bStillHeld, slice, c, dwNextOnset, to);

@@ -21,8 +21,10 @@
 //     leave the hand free to move, so a guitarist takes them where they fit.
 //   - the span of the fretted notes (highest fret - lowest fret): 0 to 3
 //     cost nothing, since four fingers cover four adjacent frets; 4 costs
-//     12 and 5 costs 30 (a stretch); more than 5 is out of reach and is
-//     never chosen. Four fingers at most: notes on the lowest fret may
+//     12 and 5 costs 30 (a stretch); 6 and 7 cost 200 and 500, a stretch
+//     only a chord that nothing nearer sounds asks for (a cluster of
+//     semitones: A3 B flat 3 C4 lies over six frets however it is taken);
+//     more than 7 is out of reach and never chosen. Four fingers at most: notes on the lowest fret may
 //     share one finger as a barre, unless an open string lies between them.
 //   between slices (what moving the hand costs)
 //   - the hand is a window of four frets, placed by its index finger (the

@@ -161,8 +161,8 @@ static STrack* AddLowerStaff(STrack* pUpper) {
 bool BuildGrandStaff(SBuildContext& context, char cLastStage) {
     STrack* pTrack = context.pTrack;
     // Drums are never split; neither is a track that holds one hand already,
-    // nor a guitar part, read on one staff in its own clef with its strings.
-    if ((pTrack->wChannels & kDrumChannelMask) || NamesOneHand(pTrack->pszName) || IsGuitarPart(context)) return false;
+    // nor a guitar's track, read on one staff with its strings.
+    if ((pTrack->wChannels & kDrumChannelMask) || NamesOneHand(pTrack->pszName) || IsGuitarTrack(context)) return false;
     uint32_t nNotes = CountGridNotes(context);
     SHandNote* pNotes = static_cast<SHandNote*>(AllocateTransient(nNotes * sizeof(SHandNote), false));
     uint8_t* pbHand = static_cast<uint8_t*>(AllocateTransient(nNotes, false));

@@ -22,8 +22,7 @@
 static const uint32_t kNotesPerLowNote = 10;
 
 bool PlaysAsGuitarPart(const SBuildContext& context) {
-    const STrack* pTrack = context.pTrack;
-    if (!context.options.bGuitarTablature || !IsGuitarProgram(pTrack->bProgram) || pTrack->bPercussion) return false;
+    if (!IsGuitarTrack(context)) return false;
     uint32_t nNotes = 0, nLow = 0;
     for (uint32_t j = 0; j < context.nSlots; ++j)
         for (const SRawNote* pNote = context.pSlots[j].pNotes; pNote; pNote = pNote->pNext) {
@@ -36,7 +35,7 @@ bool PlaysAsGuitarPart(const SBuildContext& context) {
 static EStringRule RuleOfTrack(const SBuildContext& context) {
     if (!context.options.bGuitarTablature) return kStringsClassic;
     if (context.pTrack->bPercussion) return kStringsNone;
-    return IsGuitarPart(context) ? kStringsOverTrack : kStringsAtSound;
+    return IsGuitarTrack(context) ? kStringsOverTrack : kStringsAtSound;
 }
 
 // The rule is decided at the first measure, once the stages before have

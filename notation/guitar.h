@@ -1,6 +1,6 @@
 // Stage S in the readable notation: strings and frets from the sounding
-// pitch. A guitar part (a guitar program playing in the guitar's range) is
-// fingered over the whole track at once (fingering.h), so that notes
+// pitch. A guitar track (a guitar program, IsGuitarTrack) is fingered over
+// the whole track at once (fingering.h), so that notes
 // sounding together never share a string and the hand moves as little as
 // the music allows; every other pitched track gets each chord's strings on
 // its own, as the classic rule gives them but read from the sounding pitch;
@@ -27,9 +27,18 @@ inline bool IsGuitarProgram(uint8_t bProgram) { return bProgram >= 24 && bProgra
 bool PlaysAsGuitarPart(const SBuildContext& context);
 
 // Whether the track is read as guitar music, as PlaysAsGuitarPart decided
-// it: its strings are fingered over the whole track and its note staff is in
-// the treble clef with an 8 below.
+// it: its note staff is in the treble clef with an 8 below.
 inline bool IsGuitarPart(const SBuildContext& context) { return context.bGuitarPart; }
+
+// Whether the track is played on a guitar: a guitar program, not a drum
+// staff, in the readable notation with tablature. Its strings are fingered
+// over the whole track (whatever lies in the guitar's range, a low part's
+// too: its notes sounding together never share a string), and it is never
+// split over a grand staff.
+inline bool IsGuitarTrack(const SBuildContext& context) {
+    return context.options.bGuitarTablature && IsGuitarProgram(context.pTrack->bProgram) &&
+           !context.pTrack->bPercussion;
+}
 
 // How stage S fingers the track, decided at its first measure.
 enum EStringRule : uint8_t {

@@ -138,6 +138,8 @@ TEST(Fingering, ChordShapesAGuitaristKnows) {
         {"A major barred at the fifth fret: six notes need all six strings", {45, 52, 57, 61, 64, 69}, "577655"},
         {"B flat barred at the sixth fret", {46, 53, 58, 62, 65, 70}, "688766"},
         {"the top of the neck: string 1 fret 24", {88}, "xxxxx+"},
+        {"a cluster of semitones, A3 B flat 3 C4: a stretch over six frets rather than a note left out", {57, 58, 60},
+         "xx731x"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
