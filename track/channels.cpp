@@ -30,6 +30,6 @@ uint16_t TrackChannels(uint16_t wFormat, uint16_t wTrack, uint16_t wChunkChannel
 }
 
 bool IsPercussionTrack(uint16_t wFormat, uint16_t wTrack, uint16_t wTrackChannels) {
-    if (wFormat == 0) return wTrack == kDrumChannel;
+    if (wFormat == 0) return wTrack == kDrumChannel && wTrackChannels != 0;
     return wTrackChannels == kDrumChannelMask;
 }

@@ -28,7 +28,7 @@ uint16_t NoteChannelsOfChunk(SMidiFile* pFile, unsigned char* pChunk);
 uint16_t TrackChannels(uint16_t wFormat, uint16_t wTrack, uint16_t wChunkChannels);
 
 // Whether track wTrack, whose notes sound on wTrackChannels, is a drum track.
-// Format 0: the track of channel 10, whatever it holds. Format 1: a track
+// Format 0: the track of channel 10, when it has notes. Format 1: a track
 // whose notes are all on channel 10. A track that mixes channel 10 with
 // other channels is not: a drum staff would lose its pitched notes, so the
 // whole track stays pitched and its drum notes are drawn at their keys'

@@ -89,8 +89,11 @@ TEST(Channels, OfAFormat0FileEachTrackIsItsChannel) {
     }
 }
 
-TEST(Channels, Format0Channel10IsADrumTrackEvenWithoutNotes) {
-    EXPECT_TRUE(IsPercussionTrack(0, kDrums, 0x0000));
+TEST(Channels, ATrackWithoutNotesIsNoDrumTrack) {
+    // A format 0 file's channel 10 is its drum track only when it plays:
+    // an empty channel is no part at all.
+    EXPECT_TRUE(IsPercussionTrack(0, kDrums, 0x0200));
+    EXPECT_FALSE(IsPercussionTrack(0, kDrums, 0x0000));
     // In format 1 the track's number says nothing about its channel.
     EXPECT_FALSE(IsPercussionTrack(1, kDrums, 0x0001));
     EXPECT_FALSE(IsPercussionTrack(1, kDrums, 0x0000));
