@@ -75,7 +75,7 @@ static void CompactSectionsRow(SMeasureWalk& w, SMeasure* m) { CompactSections(w
 static void FinishChordsRow(SMeasureWalk& w, SMeasure* m) { FinishChords(w.context, m, w.index); }
 static void DisplaceHeadsRow(SMeasureWalk& w, SMeasure* m) { DisplaceHeads(m, w.index); }
 // S: each chord on its own by the track's rule, or the measure's notes
-// gathered for a guitar part, fingered over the track when the walk ends.
+// gathered for a guitar's track, fingered over the track when the walk ends.
 static void AssignStringsRow(SMeasureWalk& w, SMeasure* m) {
     StartMeasureStrings(w.context, w.strings, m);
     if (w.strings.eRule == kStringsClassic) AssignStrings(w.context, w.index);

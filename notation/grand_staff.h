@@ -23,7 +23,7 @@ bool NamesOneHand(const char* pszName);
 // the same time and in the same meter; both run the stages up to cLastStage,
 // and the end of the track is moved to its last bar line once. Returns
 // false, having changed nothing, for a track that stays on one staff (a drum
-// track and a guitar part always do).
+// track and a guitar's track always do).
 bool BuildGrandStaff(SBuildContext& context, char cLastStage);
 
 #endif

@@ -1,11 +1,11 @@
 // Stage S in the readable notation: strings from the sounding pitch, and a
-// guitar part fingered over the whole track. The measure walk hands stage S
+// guitar's track fingered over the whole track. The measure walk hands stage S
 // one measure at a time, but a held note keeps its string for as long as it
-// sounds and the hand's path runs through the whole piece: so the guitar
-// part's notes are gathered measure by measure, in time order, and fingered
+// sounds and the hand's path runs through the whole piece: so a guitar's
+// track's notes are gathered measure by measure, in time order, and fingered
 // once the walk has passed the last measure.
 // After this: every note of a pitched track from key 40 to 88 has a string
-// and a fret that sound it (a guitar part's, unless its chord cannot be
+// and a fret that sound it (a guitar's track's, unless its chord cannot be
 // played whole); the pieces of a tied note share one.
 #include "guitar.h"
 
@@ -39,7 +39,7 @@ static EStringRule RuleOfTrack(const SBuildContext& context) {
 }
 
 // The rule is decided at the first measure, once the stages before have
-// said what the track is (a drum staff, say); the guitar part then counts
+// said what the track is (a drum staff, say); a guitar's track then counts
 // grid slots from measure to measure.
 void StartMeasureStrings(const SBuildContext& context, SStringsOverTrack& strings, const SMeasure* pMeasure) {
     if (strings.eRule == kStringsUndecided) {
@@ -56,7 +56,7 @@ void StartMeasureStrings(const SBuildContext& context, SStringsOverTrack& string
     strings.nMeasureSlots = SectionsOfMeter(strings.bNumerator, strings.bDenominator, context.bResolution);
 }
 
-// ---- Gathering a guitar part's notes ----------------------------------------------------
+// ---- Gathering a guitar's track's notes ----------------------------------------------------
 
 // Room for nEntries entries in an array of the index's heap, keeping the
 // nKept entries it holds.

@@ -45,11 +45,11 @@ enum EStringRule : uint8_t {
     kStringsUndecided = 0,
     kStringsClassic,    // the classic rule: keys read an octave above their sound, chord by chord
     kStringsAtSound,    // the classic rule on the sounding pitch
-    kStringsOverTrack,  // a guitar part: the whole track fingered at once when the walk ends
+    kStringsOverTrack,  // a guitar's track: the whole track fingered at once when the walk ends
     kStringsNone,       // a drum staff: no strings
 };
 
-// One piece of a note of the guitar part: the piece in the model and the
+// One piece of a note of the guitar's track: the piece in the model and the
 // note it belongs to (tied pieces belong to one note, which keeps its string).
 struct SStringPiece {
     SNote* pNote;
@@ -63,7 +63,7 @@ struct SChordAt {
     uint32_t nSection;
 };
 
-// What stage S carries over the bar lines. For a guitar part: every note of
+// What stage S carries over the bar lines. For a guitar's track: every note of
 // the track so far (times in grid slots from the start of the track), the
 // pieces that copy its string back, and the tie each pitch holds into the
 // next piece. The arrays live in the measure index's heap, which goes when
@@ -85,8 +85,8 @@ struct SStringsOverTrack {
 
 // S, readable: at each measure, before its chords (decides the rule at the
 // first); the rule for one chord with notes; the measure's notes gathered for
-// a guitar part, once its chords are in stem order; at the end of the walk,
-// the guitar part fingered and its strings copied to every piece.
+// a guitar's track, once its chords are in stem order; at the end of the walk,
+// the track fingered and its strings copied to every piece.
 void StartMeasureStrings(const SBuildContext& context, SStringsOverTrack& strings, const SMeasure* pMeasure);
 void GatherGuitarNotes(const SBuildContext& context, SStringsOverTrack& strings, SMeasureIndex& index);
 void FingerGuitarPart(SStringsOverTrack& strings, SMeasureIndex& index);
