@@ -188,33 +188,18 @@ static void EndOpenNotes(SMidiFile* pFile, const SBarMap& map, SBarDurations& du
 }
 
 // The notes of one track chunk, drums left out; a note still sounding at
-// the end of the track ends with it. Most events are channel messages with
-// short deltas, read under one check of the bytes left as note collection
-// reads them.
+// the end of the track ends with it.
 static void AddChunkNotes(SMidiFile* pFile, unsigned char* pChunk, const SBarMap& map, SBarDurations& durations,
                           SOpenNotes& open) {
     open.wChannels = 0;
-    SByteCursor cursor = TrackEvents(pFile, pChunk);
-    uint32_t dwTicks = 0;
-    unsigned char bRunningStatus = 0;
-    unsigned char* pShortEnd =
-        BytesLeft(cursor) >= kShortChannelEventBytes ? cursor.pEnd - (kShortChannelEventBytes - 1) : cursor.pNext;
-    for (;;) {
-        while (cursor.pNext < pShortEnd) {
-            unsigned char bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus);
-            if (!bStatus) break;
-            TakeChannelMessage(pFile, map, durations, open, bStatus, cursor.pNext, dwTicks);
-            cursor.pNext += ChannelDataBytes(bStatus);
-        }
-        unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        if (bStatus < 0xF0) {
-            if (ChannelDataBytes(bStatus) > BytesLeft(cursor)) RaiseTrackParsingError();
-            TakeChannelMessage(pFile, map, durations, open, bStatus, cursor.pNext, dwTicks);
-        }
-        bRunningStatus = SkipEvent(bStatus, cursor);
-        if (bRunningStatus == kStatusMeta) break;
-    }
-    EndOpenNotes(pFile, map, durations, open, dwTicks);
+    unsigned char* pEndOfTrack;
+    uint32_t dwEnd = WalkTrackEvents(
+        TrackEvents(pFile, pChunk),
+        [&](unsigned char bStatus, const unsigned char* pData, uint32_t dwTicks) {
+            TakeChannelMessage(pFile, map, durations, open, bStatus, pData, dwTicks);
+        },
+        [](unsigned char, const SByteCursor&) {}, &pEndOfTrack);
+    EndOpenNotes(pFile, map, durations, open, dwEnd);
 }
 
 // Every chunk of the file: format 0's one chunk, or format 1's conductor

@@ -131,4 +131,62 @@ inline unsigned char ReadShortChannelHead(SByteCursor& cursor, uint32_t* pdwTick
     return bStatus;
 }
 
+// Steps over a system event (rare next to channel messages) on a copy of the
+// cursor, so that the event loops can keep theirs in registers.
+inline unsigned char SkipSystemEvent(unsigned char bStatus, SByteCursor& cursor) {
+    SByteCursor copy = cursor;
+    unsigned char bRunningStatus = SkipEvent(bStatus, copy);
+    cursor.pNext = copy.pNext;
+    return bRunningStatus;
+}
+
+// A track chunk's events up to its end-of-track event, as the passes that
+// read every event walk them. Every channel message goes to
+// onChannel(bStatus, pData, dwTicks), its data bytes known to be there;
+// every other event to onSystem(bStatus, cursor), the cursor after its
+// status byte, before it is stepped over. Returns the tick of the
+// end-of-track event and, in *ppEndOfTrack, where that event starts. Away
+// from the end of the data most events are channel messages with short
+// deltas, each read under one check of the bytes left.
+template <typename FChannel, typename FSystem>
+inline uint32_t WalkTrackEvents(SByteCursor cursor, FChannel onChannel, FSystem onSystem,
+                                unsigned char** ppEndOfTrack) {
+    uint32_t dwTicks = 0;
+    unsigned char bRunningStatus = 0;
+    // An event that starts before pShortEnd has kShortChannelEventBytes left.
+    unsigned char* pShortEnd =
+        BytesLeft(cursor) >= kShortChannelEventBytes ? cursor.pEnd - (kShortChannelEventBytes - 1) : cursor.pNext;
+    for (;;) {
+        while (cursor.pNext < pShortEnd) {
+            unsigned char bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus);
+            if (!bStatus) break;
+            onChannel(bStatus, static_cast<const unsigned char*>(cursor.pNext), dwTicks);
+            // The next event's address must not wait for this one's status to
+            // be read and looked up: the loop goes on only after the common
+            // two data bytes, and leaves it after the rare one-byte messages
+            // (program change, channel pressure), rather than add the length.
+            if ((bStatus & 0xE0) == 0xC0) {
+                cursor.pNext += 1;
+                break;
+            }
+            cursor.pNext += 2;
+        }
+        unsigned char* pEvent = cursor.pNext;
+        unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
+        if (bStatus < 0xF0) {
+            uint32_t nData = ChannelDataBytes(bStatus);
+            if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
+            onChannel(bStatus, static_cast<const unsigned char*>(cursor.pNext), dwTicks);
+            cursor.pNext += nData;
+            continue;
+        }
+        onSystem(bStatus, cursor);
+        bRunningStatus = SkipSystemEvent(bStatus, cursor);
+        if (bRunningStatus == kStatusMeta) {
+            *ppEndOfTrack = pEvent;
+            return dwTicks;
+        }
+    }
+}
+
 #endif

@@ -5,19 +5,16 @@
 static const unsigned char kNoteOnStatus = 0x90;
 
 uint16_t NoteChannelsOfEvents(SByteCursor cursor) {
-    uint16_t wChannels = 0;
-    uint32_t dwTicks = 0;
-    unsigned char bRunningStatus = 0;
-    for (;;) {
-        unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        if ((bStatus & 0xF0) == kNoteOnStatus) {
-            // Key, then velocity: both must be there before the velocity is read.
-            if (BytesLeft(cursor) < 2) RaiseTrackParsingError();
-            if (cursor.pNext[1] != 0) wChannels = static_cast<uint16_t>(wChannels | (1u << (bStatus & 0x0F)));
-        }
-        bRunningStatus = SkipEvent(bStatus, cursor);
-        if (bRunningStatus == kStatusMeta) return wChannels;
-    }
+    uint32_t dwChannels = 0;
+    unsigned char* pEndOfTrack;
+    WalkTrackEvents(
+        cursor,
+        [&](unsigned char bStatus, const unsigned char* pData, uint32_t) {
+            // A note-on of velocity 0 is a note-off.
+            if ((bStatus & 0xF0) == kNoteOnStatus && pData[1] != 0) dwChannels |= 1u << (bStatus & 0x0F);
+        },
+        [](unsigned char, const SByteCursor&) {}, &pEndOfTrack);
+    return static_cast<uint16_t>(dwChannels);
 }
 
 uint16_t NoteChannelsOfChunk(SMidiFile* pFile, unsigned char* pChunk) {

@@ -118,64 +118,18 @@ static uint32_t SlotOf(const SCollection& c, uint32_t dwTicks) {
     return nSlot < c.nSlots ? static_cast<uint32_t>(nSlot) : c.nSlots - 1;
 }
 
-// Steps over a system event (rare next to channel messages) on a copy of the
-// cursor, so that the event loops can keep theirs in registers.
-static unsigned char SkipSystemEvent(unsigned char bStatus, SByteCursor& cursor) {
-    SByteCursor copy = cursor;
-    unsigned char bRunningStatus = SkipEvent(bStatus, copy);
-    cursor.pNext = copy.pNext;
-    return bRunningStatus;
-}
-
-// The chunk's events up to its end-of-track event, read the same way by both
-// passes. Every channel message goes to onChannel(bStatus, bMeaning, pData, dwTicks),
-// with its status's meaning from c.abStatus and its data bytes known to be
-// there; every other event to onSystem(bStatus, cursor), the cursor after its
-// status byte, before it is stepped over. Returns the tick of the
-// end-of-track event and where the event starts. Away from the end of the
-// data most events are channel messages with short deltas, each read under
-// one check of the bytes left.
+// The chunk's events up to its end-of-track event (WalkTrackEvents), read
+// the same way by both passes: every channel message goes to
+// onChannel(bStatus, bMeaning, pData, dwTicks) with its status's meaning
+// from c.abStatus.
 template <typename FChannel, typename FSystem>
 static uint32_t WalkEvents(const SCollection& c, FChannel onChannel, FSystem onSystem, unsigned char** ppEndOfTrack) {
-    SByteCursor cursor = TrackEvents(c.pFile, c.pChunk);
-    uint32_t dwTicks = 0;
-    unsigned char bRunningStatus = 0;
-    // An event that starts before pShortEnd has kShortChannelEventBytes left.
-    unsigned char* pShortEnd =
-        BytesLeft(cursor) >= kShortChannelEventBytes ? cursor.pEnd - (kShortChannelEventBytes - 1) : cursor.pNext;
-    for (;;) {
-        while (cursor.pNext < pShortEnd) {
-            unsigned char bStatus = ReadShortChannelHead(cursor, &dwTicks, &bRunningStatus);
-            if (!bStatus) break;
-            uint8_t bMeaning = c.abStatus[bStatus];
-            onChannel(bStatus, bMeaning, cursor.pNext, dwTicks);
-            // The next event's address must not wait for this one's status to
-            // be read and looked up: the loop goes on only after the common
-            // two data bytes, and leaves it after the rare one-byte messages
-            // (program change, channel pressure), rather than add the length.
-            if ((bStatus & 0xE0) == 0xC0) {
-                cursor.pNext += 1;
-                break;
-            }
-            cursor.pNext += 2;
-        }
-        unsigned char* pEvent = cursor.pNext;
-        unsigned char bStatus = ReadEventHead(cursor, &dwTicks, &bRunningStatus);
-        if (bStatus < 0xF0) {
-            uint8_t bMeaning = c.abStatus[bStatus];
-            uint32_t nData = bMeaning & kDataBytes;
-            if (nData > BytesLeft(cursor)) RaiseTrackParsingError();
-            onChannel(bStatus, bMeaning, cursor.pNext, dwTicks);
-            cursor.pNext += nData;
-            continue;
-        }
-        onSystem(bStatus, cursor);
-        bRunningStatus = SkipSystemEvent(bStatus, cursor);
-        if (bRunningStatus == kStatusMeta) {
-            *ppEndOfTrack = pEvent;
-            return dwTicks;
-        }
-    }
+    return WalkTrackEvents(
+        TrackEvents(c.pFile, c.pChunk),
+        [&](unsigned char bStatus, const unsigned char* pData, uint32_t dwTicks) {
+            onChannel(bStatus, c.abStatus[bStatus], pData, dwTicks);
+        },
+        onSystem, ppEndOfTrack);
 }
 
 // ---- First pass: counting ------------------------------------------------------------
