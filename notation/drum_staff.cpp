@@ -40,6 +40,23 @@ void LengthenDrumHits(const SSlot* pFirst, uint32_t nSlots, const SMeasure* pMea
     }
 }
 
+void MergeDoubledHits(SSlot* pFirst, uint32_t nSlots) {
+    for (SSlot* pSlot = pFirst; pSlot != pFirst + nSlots; ++pSlot) {
+        if (!pSlot->pNotes || !pSlot->pNotes->pNext) continue;  // most slots hold one hit or none
+        uint64_t aqStruck[2] = {0, 0};
+        for (SRawNote** ppNote = &pSlot->pNotes; *ppNote;) {
+            uint32_t nKey = (*ppNote)->bPitch & 0x7F;
+            uint64_t qBit = uint64_t{1} << (nKey & 63);
+            if (aqStruck[nKey >> 6] & qBit) {
+                *ppNote = (*ppNote)->pNext;
+                continue;
+            }
+            aqStruck[nKey >> 6] |= qBit;
+            ppNote = &(*ppNote)->pNext;
+        }
+    }
+}
+
 void PlaceDrumNotes(SMeasure* pMeasure, const SMeasureIndex& index) {
     // A drum staff has no key: the exporter and the page show none, and no
     // later stage draws glyphs for it.

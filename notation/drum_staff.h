@@ -25,6 +25,12 @@
 // first of those its length would be tied from, so no drum note is tied.
 void LengthenDrumHits(const SSlot* pFirst, uint32_t nSlots, const SMeasure* pMeasure, uint8_t bResolution);
 
+// A (readable): one drum struck twice at one onset is one hit (a sequencer
+// that layers a sound sends the same key twice, which a pitched staff shows
+// as a unison): in each of the nSlots slots from pFirst, a hit whose key an
+// earlier hit of the slot has is left out of the slot.
+void MergeDoubledHits(SSlot* pFirst, uint32_t nSlots);
+
 // D (readable): every placed note of the measure on its drum's step, with
 // its head and mark and no accidental; the measure has no key.
 void PlaceDrumNotes(SMeasure* pMeasure, const SMeasureIndex& index);

@@ -477,10 +477,12 @@ void PlaceNotes(SBuildContext& context) {
         fill.nNextSlot = j + pMeasure->bSections;
         fill.ppRemainderTail = nullptr;
         // The last measure may reach past the grid.
-        const SSlot* pFirst = fill.pSlots + j;
+        SSlot* pFirst = fill.pSlots + j;
         const SSlot* pEnd = pFirst + (nSlots - j < pMeasure->bSections ? nSlots - j : pMeasure->bSections);
-        if (pTrack->bPercussion)
+        if (pTrack->bPercussion) {
+            MergeDoubledHits(pFirst, static_cast<uint32_t>(pEnd - pFirst));
             LengthenDrumHits(pFirst, static_cast<uint32_t>(pEnd - pFirst), pMeasure, context.bResolution);
+        }
         for (const SSlot* pSlot = pFirst; pSlot != pEnd; ++pSlot) {
             if (!pSlot->pNotes) continue;  // many slots start no note
             uint32_t p = static_cast<uint32_t>(pSlot - pFirst);

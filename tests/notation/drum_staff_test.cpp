@@ -123,6 +123,9 @@ TEST(DrumStaff, TwoVoicesAndHitLengths) {
         {"open and closed hi-hat on one step, each its own drum",
          {{0, kClosedHat}, {2, kOpenHat}},
          2, 2, "0:8[42]^ 2:8[46]^"},
+        {"a kick and a snare each sent twice at once (a layered sound) are one hit each",
+         {{0, kKick}, {0, kKick}, {4, kSnare}, {4, kSnare}, {4, kKick}},
+         2, 2, "4:4[38]^ | 0:4[36]v 4:4[36]v"},
     };
     const SNotationOptions readable = VSX_ReadableOptions();
     for (const Case& c : cases) {
