@@ -107,6 +107,7 @@ static SNotationOptions NormalisedOptions(const SNotationOptions* pGiven) {
     options.bEstimateKey = given.bEstimateKey != 0;
     options.bGrandStaff = given.bGrandStaff != 0;
     options.bGuitarTablature = given.bGuitarTablature != 0;
+    options.bFirstClefFromNotes = given.bFirstClefFromNotes != 0;
     return options;
 }
 

@@ -82,6 +82,10 @@ struct SNotationOptions {
     // sounding pitch in standard tuning, fingered so that the hand can play
     // them, and the note staff in the treble clef with an 8 below.
     uint8_t bGuitarTablature;
+    // A part that enters after measures of rests starts in the clef its
+    // first notes are written in (a bass part in the bass clef from the first
+    // measure), rather than in the treble clef with a change where it enters.
+    uint8_t bFirstClefFromNotes;
 };
 
 // The preset: every readable rule on. It is made here, in the caller's
@@ -95,6 +99,7 @@ inline SNotationOptions VSX_ReadableOptions() {
     options.bGrandStaff = 1;
     options.bEstimateKey = 1;
     options.bGuitarTablature = 1;
+    options.bFirstClefFromNotes = 1;
     return options;
 }
 

@@ -178,6 +178,20 @@ static int32_t GuitarClef(SMeasure* pMeasure, int32_t nInEffect) {
     return kClefTrebleOctaveDown;
 }
 
+// Readable: the first clef a part's notes are written in is shown from its
+// first measure, the measures of rests before them included (their key
+// glyphs drawn for it), not as a change where the notes enter. pMeasure is
+// the measure of the first notes; the first measure already shows the
+// treble clef.
+static void ShowFirstClefFromStart(const STrack* pTrack, SMeasure* pMeasure, int32_t nClef) {
+    SMeasure* pFirst = pTrack->pFirstMeasure;
+    if (pFirst == pMeasure || nClef == kNoClef) return;
+    pMeasure->nClef = kClefUnchanged;
+    pFirst->nClef = nClef;
+    if (!LowersKeyGlyphs(nClef)) return;
+    for (SMeasure* pRest = pFirst; pRest != pMeasure; pRest = pRest->pNext) LowerKeyGlyphs(pRest);
+}
+
 void ChooseClefForRange(const SBuildContext& context, SClefInEffect& clef, SMeasure* pMeasure, SMeasureIndex& index,
                         SStepRange range) {
     if (context.pTrack->bPercussion) {
@@ -189,6 +203,7 @@ void ChooseClefForRange(const SBuildContext& context, SClefInEffect& clef, SMeas
     int32_t nInEffect = IsGuitarPart(context) ? GuitarClef(pMeasure, clef.nClef)
                         : bGrandStaff ? ClefOnGrandStaff(pMeasure, range, clef.nClef, clef.bTiedOver, pTrack->bStaff != 2)
                                       : ClefOfMeasure(pMeasure, range, clef.nClef, clef.bTiedOver);
+    if (clef.nClef == kNoClef && context.options.bFirstClefFromNotes) ShowFirstClefFromStart(pTrack, pMeasure, nInEffect);
     int32_t nShift = StepShiftOfClef(nInEffect);
     if (nShift != 0) {
         ShiftNotes(index.sounding, nShift);

@@ -191,4 +191,41 @@ TEST(Clefs, KeyGlyphsFollowTheClefInEffect) {
     for (size_t i = 0; i < glyphs.size(); ++i) EXPECT_FALSE(glyphs[i].empty()) << "measure " << i;
 }
 
+// Readable (bFirstClefFromNotes): a part that enters after silent measures
+// shows the clef of its first notes from the first measure, with its key
+// glyphs drawn for that clef there; the classic model shows the treble clef
+// and changes where the notes enter.
+TEST(Clefs, APartEnteringLateStartsInItsOwnClef) {
+    struct Case {
+        const char* what;
+        std::vector<Bar> bars;
+        std::vector<int> classic, readable;
+    } const cases[] = {
+        {"a bass part entering in measure 3", {{}, {}, {{-14, -4}}}, {1, 0, 2}, {2, 0, 0}},
+        {"a very low part: bass octave-down from the start", {{}, {{-20, -10}}}, {1, 4}, {4, 0}},
+        {"a treble part entering late changes nothing", {{}, {{0, 10}}}, {1, 0}, {1, 0}},
+        {"notes in the first measure: as before", {{{-14, -4}}, {}, {{0, 10}}}, {2, 0, 1}, {2, 0, 1}},
+    };
+    SNotationOptions options = {};
+    options.cbSize = sizeof options;
+    options.bFirstClefFromNotes = 1;
+    for (const Case& c : cases) {
+        // Two sharps from the start, drawn in every silent measure's place.
+        ScopedMidi classicFile(BarsFile(c.bars, {{0, 2}})), readableFile(BarsFile(c.bars, {{0, 2}}));
+        ScopedTrack classic(classicFile.get(), 0, 16, 0);
+        STrack* readable = VSX_ParseTrackWithOptions(readableFile.get(), 0, 16, 0, &options);
+        std::vector<int> classicClefs, readableClefs;
+        for (const SMeasure* m : Measures(classic.get())) classicClefs.push_back(m->nClef);
+        for (const SMeasure* m : Measures(readable)) readableClefs.push_back(m->nClef);
+        EXPECT_EQ(classicClefs, c.classic) << c.what;
+        EXPECT_EQ(readableClefs, c.readable) << c.what;
+        // The first measure's glyphs: two steps lower under a bass clef.
+        std::vector<int> treble = GlyphsByMeasure(classic.get())[0], first = GlyphsByMeasure(readable)[0];
+        bool lowered = c.readable[0] == kClefBass || c.readable[0] == kClefBassOctaveDown;
+        for (int& g : treble) g -= lowered && c.classic[0] == kClefTreble ? 2 : 0;
+        EXPECT_EQ(first, treble) << c.what;
+        VSX_ReleaseTrack(readable);
+    }
+}
+
 }  // namespace
