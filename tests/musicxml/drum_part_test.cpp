@@ -31,20 +31,6 @@ std::map<std::string, int> UnpitchedKeys(pugi::xml_node score) {
     return keys;
 }
 
-// Track 0 in the readable notation, released at the end of the scope.
-class ReadableTrack {
-public:
-    explicit ReadableTrack(SMidiFile* file) : track_(VSX_ParseTrackWithOptions(file, 0, 16, 0, nullptr)) {}
-    ~ReadableTrack() { VSX_ReleaseTrack(track_); }
-    ReadableTrack(const ReadableTrack&) = delete;
-    ReadableTrack& operator=(const ReadableTrack&) = delete;
-    const STrack* get() const { return track_; }
-    const STrack* operator->() const { return track_; }
-
-private:
-    STrack* track_;
-};
-
 }  // namespace
 
 TEST(DrumPart, NotesInstrumentsAndClef) {
@@ -59,7 +45,7 @@ TEST(DrumPart, NotesInstrumentsAndClef) {
         .Note(kQuarter, 4, 62, kDrums)
         .EndAt(kWhole);
     ScopedMidi midi(file);
-    ReadableTrack track(midi.get());
+    ScopedOptionsTrack track(midi.get());
     ASSERT_TRUE(track->bPercussion);
     MusicXmlOptions withTablature;
     withTablature.tablature = true;

@@ -24,27 +24,6 @@ enum Drum : uint8_t {
     kCrash = 49,
 };
 
-// A track parsed with the given options, released at the end of the scope.
-class OptionsTrack {
-public:
-    OptionsTrack(SMidiFile* file, unsigned short number, const SNotationOptions& options, char transpose = 0)
-        : track_(VSX_ParseTrackWithOptions(file, number, 16, transpose, &options)) {}
-    ~OptionsTrack() { VSX_ReleaseTrack(track_); }
-    OptionsTrack(const OptionsTrack&) = delete;
-    OptionsTrack& operator=(const OptionsTrack&) = delete;
-    STrack* get() const { return track_; }
-    STrack* operator->() const { return track_; }
-
-private:
-    STrack* track_;
-};
-
-SNotationOptions Classic() {
-    SNotationOptions options = {};
-    options.cbSize = sizeof options;
-    return options;
-}
-
 // Hits a drum machine writes: a 64th each (1.5 ticks at 96 a quarter, so 2).
 struct Hit {
     uint32_t section;  // sixteenths from the start
@@ -130,7 +109,7 @@ TEST(DrumStaff, TwoVoicesAndHitLengths) {
     const SNotationOptions readable = VSX_ReadableOptions();
     for (const Case& c : cases) {
         ScopedMidi midi(DrumFile(c.hits, c.numerator, c.exponent));
-        OptionsTrack track(midi.get(), 0, readable);
+        ScopedOptionsTrack track(midi.get(), 0, readable);
         ASSERT_TRUE(track->bPercussion) << c.what;
         EXPECT_EQ(DescribeDrums(track.get()), c.voices) << c.what;
     }
@@ -147,7 +126,7 @@ TEST(DrumStaff, StepsHeadsMarksClefAndKey) {
     ScopedMidi midi(file);
     const SNotationOptions readable = VSX_ReadableOptions();
     for (char transpose : {0, 5, -7}) {
-        OptionsTrack parsed(midi.get(), 0, readable, transpose);
+        ScopedOptionsTrack parsed(midi.get(), 0, readable, transpose);
         ASSERT_TRUE(parsed->bPercussion);
         std::vector<uint8_t> keys;
         bool first = true;
@@ -202,20 +181,20 @@ TEST(DrumStaff, WhichTracksArePercussion) {
     };
     for (const Case& c : cases) {
         ScopedMidi midi(c.file);
-        OptionsTrack readable(midi.get(), c.track, VSX_ReadableOptions());
+        ScopedOptionsTrack readable(midi.get(), c.track, VSX_ReadableOptions());
         EXPECT_EQ(readable->wChannels, c.channels) << c.what;
         EXPECT_EQ(readable->bPercussion != 0, c.percussion) << c.what;
         const SMeasure* first = readable->pFirstMeasure;
         ASSERT_NE(first, nullptr) << c.what;
         EXPECT_EQ(first->nClef == kClefPercussion, c.percussion) << c.what;
 
-        OptionsTrack classic(midi.get(), c.track, Classic());
+        ScopedOptionsTrack classic(midi.get(), c.track, ClassicOptions());
         EXPECT_EQ(classic->wChannels, c.channels) << c.what;
         EXPECT_EQ(classic->bPercussion, 0) << c.what;
         EXPECT_NE(classic->pFirstMeasure->nClef, kClefPercussion) << c.what;
 
         SNotationOptions withoutDrums = VSX_ReadableOptions();
         withoutDrums.bDrumStaff = 0;
-        EXPECT_EQ(OptionsTrack(midi.get(), c.track, withoutDrums)->bPercussion, 0) << c.what;
+        EXPECT_EQ(ScopedOptionsTrack(midi.get(), c.track, withoutDrums)->bPercussion, 0) << c.what;
     }
 }

@@ -41,21 +41,6 @@ SNotationOptions EstimateKeyOnly() {
     return options;
 }
 
-// A track parsed with the given options, released at the end of the scope.
-class OptionsTrack {
-public:
-    OptionsTrack(SMidiFile* file, unsigned short track, const SNotationOptions& options)
-        : track_(VSX_ParseTrackWithOptions(file, track, 16, 0, &options)) {}
-    ~OptionsTrack() { VSX_ReleaseTrack(track_); }
-    OptionsTrack(const OptionsTrack&) = delete;
-    OptionsTrack& operator=(const OptionsTrack&) = delete;
-    STrack* operator->() const { return track_; }
-    STrack* get() const { return track_; }
-
-private:
-    STrack* track_;
-};
-
 // The measures where the key changes or key-signature glyphs stand, from
 // 1, as "measure:key", with "/glyphs" where there are any.
 std::string Keys(const STrack* track) {
@@ -151,7 +136,7 @@ TEST(EstimatedKey, KeysOfFilesWithoutKeySignature) {
     }
     for (const Case& c : cases) {
         ScopedMidi midi(c.file);
-        OptionsTrack readable(midi.get(), c.track, EstimateKeyOnly());
+        ScopedOptionsTrack readable(midi.get(), c.track, EstimateKeyOnly());
         EXPECT_EQ(Keys(readable.get()), c.keys) << c.what;
         EXPECT_EQ(readable->bKeyEstimated, c.estimated ? 1 : 0) << c.what;
     }
@@ -161,7 +146,7 @@ TEST(EstimatedKey, SpellingFollowsTheEstimateAndTheClassicModelKeepsC) {
     MidiFile file;
     Cadences(file.AddTrack(), 0, 16, 63);
     ScopedMidi midi(file);
-    OptionsTrack readable(midi.get(), 0, EstimateKeyOnly());
+    ScopedOptionsTrack readable(midi.get(), 0, EstimateKeyOnly());
     // Every note of the piece is in the key: three flats, and no accidental.
     EXPECT_EQ(Accidentals(readable.get()), 0);
     ScopedTrack classic(midi.get(), 0);
@@ -170,7 +155,7 @@ TEST(EstimatedKey, SpellingFollowsTheEstimateAndTheClassicModelKeepsC) {
     EXPECT_GT(Accidentals(classic.get()), 16 * 2);  // E flat, A flat, B flat in C major
     // The whole preset spells the same way; a transposition moves the key.
     const SNotationOptions preset = VSX_ReadableOptions();
-    OptionsTrack whole(midi.get(), 0, preset);
+    ScopedOptionsTrack whole(midi.get(), 0, preset);
     EXPECT_EQ(Keys(whole.get()), "1:-3/3");
     STrack* up = VSX_ParseTrackWithOptions(midi.get(), 0, 16, 2, &preset);  // F major
     EXPECT_EQ(Keys(up), "1:-1/1");
@@ -183,8 +168,8 @@ TEST(EstimatedKey, NoPitchedNotesNoEstimate) {
     file.AddTrack().Note(0, kWhole, 38, 9).Note(kWhole, kWhole, 42, 9);
     file.AddTrack().Note(0, kQuarter, 60);  // one pitch class tells no key
     ScopedMidi midi(file);
-    OptionsTrack drums(midi.get(), 0, EstimateKeyOnly());
-    OptionsTrack lone(midi.get(), 1, EstimateKeyOnly());
+    ScopedOptionsTrack drums(midi.get(), 0, EstimateKeyOnly());
+    ScopedOptionsTrack lone(midi.get(), 1, EstimateKeyOnly());
     EXPECT_EQ(Keys(drums.get()), "1:0");
     EXPECT_EQ(Keys(lone.get()), "1:0");
     EXPECT_EQ(drums->bKeyEstimated, 0);

@@ -12,23 +12,6 @@
 
 namespace {
 
-// A track parsed in the readable notation, released at the end of the scope.
-class ReadableTrack {
-public:
-    ReadableTrack(SMidiFile* file, unsigned short track = 0) {
-        SNotationOptions options = VSX_ReadableOptions();
-        track_ = VSX_ParseTrackWithOptions(file, track, 16, 0, &options);
-    }
-    ~ReadableTrack() { VSX_ReleaseTrack(track_); }
-    ReadableTrack(const ReadableTrack&) = delete;
-    ReadableTrack& operator=(const ReadableTrack&) = delete;
-    STrack* get() const { return track_; }
-    STrack* operator->() const { return track_; }
-
-private:
-    STrack* track_;
-};
-
 // One struck note of a hand: its measure (from 0) and section, and its key.
 struct Struck {
     int measure;
@@ -123,7 +106,7 @@ TEST(GrandStaff, SplitsBetweenTheHandsAsAPianistWould) {
         for (const Note& n : c.right) track.Note(n.tick, n.length, n.key), right.Note(n.tick, n.length, n.key);
         for (const Note& n : c.left) track.Note(n.tick, n.length, n.key), left.Note(n.tick, n.length, n.key);
         ScopedMidi midi(file), rightMidi(rightOnly), leftMidi(leftOnly);
-        ReadableTrack both(midi.get()), upper(rightMidi.get()), lower(leftMidi.get());
+        ScopedOptionsTrack both(midi.get()), upper(rightMidi.get()), lower(leftMidi.get());
         ASSERT_NE(both->pNextStaff, nullptr);
         EXPECT_EQ(both->bStaff, 1);
         EXPECT_EQ(both->pNextStaff->bStaff, 2);
@@ -151,7 +134,7 @@ TEST(GrandStaff, StavesShareTheMeasures) {
     }
     track.Note(20 * kQuarter / 2, kQuarter * 2, C4);  // the left hand up to middle C: still the bass clef
     ScopedMidi midi(file);
-    ReadableTrack grand(midi.get());
+    ScopedOptionsTrack grand(midi.get());
     ASSERT_NE(grand->pNextStaff, nullptr);
     const STrack* lower = grand->pNextStaff;
     std::vector<SMeasure*> above = Measures(grand.get()), below = Measures(lower);
@@ -207,7 +190,7 @@ TEST(GrandStaff, OneStaffWhereTwoWouldNotHelp) {
             }
         }
         ScopedMidi midi(file);
-        ReadableTrack readable(midi.get());
+        ScopedOptionsTrack readable(midi.get());
         EXPECT_EQ(readable->pNextStaff != nullptr, c.grand);
         // The classic model never has a second staff.
         ScopedTrack classic(midi.get(), 0);
@@ -237,7 +220,7 @@ TEST(GrandStaff, PositionPerStaff) {
     for (uint32_t i = 0; i < 32; ++i) track.Note(i * kEighth, kEighth, static_cast<uint8_t>(i % 2 ? E5 : C5));
     for (uint32_t i = 0; i < 4; ++i) track.Note(i * kWhole, kWhole, static_cast<uint8_t>(i % 2 ? G2 : C3));
     ScopedMidi midi(file);
-    ReadableTrack grand(midi.get());
+    ScopedOptionsTrack grand(midi.get());
     ASSERT_NE(grand->pNextStaff, nullptr);
     STrack* staves[] = {grand.get(), grand->pNextStaff};
     for (long musicTime : {0L, 384L, 3000L, 3072L, 9000L, 6000L, 0L, 12287L}) {

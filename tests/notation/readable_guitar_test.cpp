@@ -6,31 +6,14 @@
 
 #include <algorithm>
 #include <functional>
-#include <memory>
 #include <sstream>
 
 namespace {
-
-// A track parsed with the given options (track 0, R = 16), released at the
-// end of the scope.
-struct TrackReleaser {
-    void operator()(STrack* track) const { VSX_ReleaseTrack(track); }
-};
-struct OptionsTrack : std::unique_ptr<STrack, TrackReleaser> {
-    OptionsTrack(SMidiFile* file, const SNotationOptions& options)
-        : std::unique_ptr<STrack, TrackReleaser>(VSX_ParseTrackWithOptions(file, 0, 16, 0, &options)) {}
-};
 
 SNotationOptions GuitarOnly() {
     SNotationOptions options = {};
     options.cbSize = sizeof options;
     options.bGuitarTablature = 1;
-    return options;
-}
-
-SNotationOptions Classic() {
-    SNotationOptions options = {};
-    options.cbSize = sizeof options;
     return options;
 }
 
@@ -143,7 +126,7 @@ TEST(ReadableGuitar, FingersWhatAGuitaristPlays) {
         track.Program(0, 24);
         c.notes(track);
         ScopedMidi midi(file);
-        OptionsTrack guitar(midi.get(), GuitarOnly());
+        ScopedOptionsTrack guitar(midi.get(), 0, GuitarOnly());
         ASSERT_NE(guitar.get(), nullptr);
         ExpectPlayable(guitar.get());
         EXPECT_LE(FretSpan(guitar.get()), c.mostSpan);
@@ -158,7 +141,7 @@ TEST(ReadableGuitar, TiedPiecesKeepTheirString) {
     // A long E over a bar line under a moving voice that wants its string.
     file.AddTrack().Program(0, 25).Note(0, kWhole + kHalf, 64).Note(kHalf, kWhole, 69).Note(kWhole + kHalf, kHalf, 64);
     ScopedMidi midi(file);
-    OptionsTrack guitar(midi.get(), GuitarOnly());
+    ScopedOptionsTrack guitar(midi.get(), 0, GuitarOnly());
     ExpectPlayable(guitar.get());
     std::vector<Piece> pieces = PiecesOf(guitar.get());
     for (size_t i = 0; i < pieces.size(); ++i) {
@@ -195,8 +178,8 @@ TEST(ReadableGuitar, StringsAndClefByTrack) {
         MidiFile file;
         file.AddTrack().Program(0, c.program).Note(0, kWhole, 40).Note(kWhole, kWhole, 76).Note(2 * kWhole, kWhole, 43);
         ScopedMidi midi(file);
-        SNotationOptions options = c.readable ? GuitarOnly() : Classic();
-        OptionsTrack track(midi.get(), options);
+        SNotationOptions options = c.readable ? GuitarOnly() : ClassicOptions();
+        ScopedOptionsTrack track(midi.get(), 0, options);
         std::vector<SMeasure*> measures = Measures(track.get());
         ASSERT_EQ(measures.size(), 3u);
         EXPECT_EQ(measures[0]->nClef, c.firstClef);
@@ -240,7 +223,7 @@ TEST(ReadableGuitar, GuitarPartOnlyInTheGuitarsRange) {
         MidiTrack& track = file.AddTrack().Program(0, 30);
         for (size_t i = 0; i < c.keys.size(); ++i) track.Note(static_cast<uint32_t>(i) * kQuarter, kQuarter, c.keys[i]);
         ScopedMidi midi(file);
-        OptionsTrack guitar(midi.get(), GuitarOnly());
+        ScopedOptionsTrack guitar(midi.get(), 0, GuitarOnly());
         std::vector<SMeasure*> measures = Measures(guitar.get());
         ASSERT_GE(measures.size(), 2u);
         EXPECT_EQ(measures[0]->nClef, c.firstClef);

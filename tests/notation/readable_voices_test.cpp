@@ -7,20 +7,6 @@
 
 namespace {
 
-// A track parsed with the given options, released at the end of the scope.
-class OptionsTrack {
-public:
-    OptionsTrack(SMidiFile* file, const SNotationOptions* options)
-        : track_(VSX_ParseTrackWithOptions(file, 0, 16, 0, options)) {}
-    ~OptionsTrack() { VSX_ReleaseTrack(track_); }
-    OptionsTrack(const OptionsTrack&) = delete;
-    OptionsTrack& operator=(const OptionsTrack&) = delete;
-    STrack* get() const { return track_; }
-
-private:
-    STrack* track_;
-};
-
 // The notes of every voice, measure after measure (" / " between measures,
 // " | " between voices): each chord with notes as
 // "section:value[pitches]", a dotted value with ".", a piece tied from the
@@ -53,12 +39,6 @@ std::string DescribeVoices(const STrack* track) {
         }
     }
     return out.str();
-}
-
-SNotationOptions Classic() {
-    SNotationOptions options = {};
-    options.cbSize = sizeof options;
-    return options;
 }
 
 }  // namespace
@@ -97,9 +77,9 @@ TEST(Voices, TiedPiecesInBothNotations) {
     };
     for (const Case& c : cases) {
         ScopedMidi midi(FileOf(c.notes));
-        SNotationOptions classic = Classic();
+        SNotationOptions classic = ClassicOptions();
         SNotationOptions readable = VSX_ReadableOptions();
-        EXPECT_EQ(DescribeVoices(OptionsTrack(midi.get(), &classic).get()), c.classic) << c.what;
-        EXPECT_EQ(DescribeVoices(OptionsTrack(midi.get(), &readable).get()), c.readable) << c.what;
+        EXPECT_EQ(DescribeVoices(ScopedOptionsTrack(midi.get(), 0, classic).get()), c.classic) << c.what;
+        EXPECT_EQ(DescribeVoices(ScopedOptionsTrack(midi.get(), 0, readable).get()), c.readable) << c.what;
     }
 }

@@ -57,6 +57,21 @@ ScopedTrack::ScopedTrack(SMidiFile* file, unsigned short track, unsigned char re
 
 ScopedTrack::~ScopedTrack() { VSX_ReleaseTrack(track_); }
 
+ScopedOptionsTrack::ScopedOptionsTrack(SMidiFile* file, unsigned short track)
+    : track_(VSX_ParseTrackWithOptions(file, track, 16, 0, nullptr)) {}
+
+ScopedOptionsTrack::ScopedOptionsTrack(SMidiFile* file, unsigned short track, const SNotationOptions& options,
+                                       char transpose)
+    : track_(VSX_ParseTrackWithOptions(file, track, 16, transpose, &options)) {}
+
+ScopedOptionsTrack::~ScopedOptionsTrack() { VSX_ReleaseTrack(track_); }
+
+SNotationOptions ClassicOptions() {
+    SNotationOptions options = {};
+    options.cbSize = sizeof options;
+    return options;
+}
+
 int LoadErrorOf(const Bytes& bytes) {
     TempFile temp(bytes);
     return ErrorIdOf([&] { VSX_ReleaseFile(VSX_LoadMidiFile(temp.Path())); });

@@ -56,6 +56,26 @@ private:
     STrack* track_ = nullptr;
 };
 
+// A track parsed through the options call, released at the end of the
+// scope: in the readable notation (the preset) unless options are given.
+class ScopedOptionsTrack {
+public:
+    explicit ScopedOptionsTrack(SMidiFile* file, unsigned short track = 0);
+    ScopedOptionsTrack(SMidiFile* file, unsigned short track, const SNotationOptions& options, char transpose = 0);
+    ~ScopedOptionsTrack();
+    ScopedOptionsTrack(const ScopedOptionsTrack&) = delete;
+    ScopedOptionsTrack& operator=(const ScopedOptionsTrack&) = delete;
+    STrack* get() const { return track_; }
+    STrack* operator->() const { return track_; }
+
+private:
+    STrack* track_ = nullptr;
+};
+
+// The options record with every rule off: the classic model through the
+// options call.
+SNotationOptions ClassicOptions();
+
 // The message id a call throws, or 0 when it throws nothing.
 template <typename Call>
 int ErrorIdOf(Call call) {
