@@ -22,6 +22,21 @@ inline void FreeToTrack(void* pBlock) {
     if (g_pCurrentTrack) PlatformFree(g_pCurrentTrack->hHeap, pBlock);
 }
 
+// nCount records of the transient heap (the grid of one parse and what the
+// build works out beside it, gone with the parse), zero-filled unless the
+// caller writes them in full anyway. On a 32-bit system a huge count (a file
+// of hundreds of megabytes of note-ons) would wrap the byte size, so it is
+// refused like any other allocation that fails.
+template <typename T>
+T* AllocateTransient(size_t nCount, int nErrorId, bool bZeroFill = true) {
+    if (nCount > SIZE_MAX / sizeof(T)) RaiseError(nErrorId);
+    size_t nBytes = sizeof(T) * nCount;
+    void* pBlock = bZeroFill ? PlatformAllocate(g_hTransientHeap, nBytes, true)
+                             : PlatformAllocateUncleared(g_hTransientHeap, nBytes);
+    if (!pBlock) RaiseError(nErrorId);
+    return static_cast<T*>(pBlock);
+}
+
 template <typename T>
 T* AllocateRecords(size_t nCount, int nErrorId = kMsgNoMemory) {
     if (nCount > SIZE_MAX / sizeof(T)) RaiseError(nErrorId);

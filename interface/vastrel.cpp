@@ -139,14 +139,12 @@ unsigned short VSX_CountTracks(SMidiFile* pFile, const SNotationOptions* pOption
 // chunk.
 static unsigned char* LocateTrackChunk(SMidiFile* pFile, unsigned short wTrack, bool bConductorIsTrack) {
     unsigned char* pChunk = pFile->pFirstTrack;
-    const unsigned char* pEnd = pFile->pData + pFile->nDataSize;
     if (pFile->wFormat == 1) {
         uint32_t nBefore = static_cast<uint32_t>(wTrack) + (bConductorIsTrack ? 0 : 1);
         for (uint32_t n = 0; n < nBefore; ++n) {
             if (!IsTrackChunkAt(pFile, pChunk)) RaiseError(kMsgInvalidTrackHeader);
-            uint64_t nSkip = kChunkHeadBytes + static_cast<uint64_t>(ReadBigEndian32(pChunk + 4));
-            if (nSkip > static_cast<uint64_t>(pEnd - pChunk)) RaiseError(kMsgInvalidTrackHeader);
-            pChunk += nSkip;
+            pChunk = NextChunk(pFile, pChunk);
+            if (!pChunk) RaiseError(kMsgInvalidTrackHeader);
         }
     }
     if (!IsTrackChunkAt(pFile, pChunk)) RaiseError(kMsgInvalidTrackHeader);

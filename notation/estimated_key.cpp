@@ -209,7 +209,7 @@ static void AddFileNotes(SMidiFile* pFile, const SBarMap& map, SBarDurations& du
     uint32_t nChunks = pFile->wFormat == 0 ? 1 : pFile->wTracks + 1u;
     SOpenNotes open;
     memset(&open, 0, sizeof open);
-    for (uint32_t n = 0; n < nChunks && IsTrackChunkAt(pFile, pChunk); ++n) {
+    for (uint32_t n = 0; n < nChunks && pChunk && IsTrackChunkAt(pFile, pChunk); ++n) {
         try {
             AddChunkNotes(pFile, pChunk, map, durations, open);
         } catch (const CVastrelException&) {
@@ -218,9 +218,7 @@ static void AddFileNotes(SMidiFile* pFile, const SBarMap& map, SBarDurations& du
             for (uint32_t c = 0; c < 16; ++c)
                 if (open.wChannels >> c & 1) memset(open.adwOpen[c], 0, sizeof open.adwOpen[c]);
         }
-        uint64_t nSkip = kChunkHeadBytes + static_cast<uint64_t>(ReadBigEndian32(pChunk + 4));
-        if (nSkip > static_cast<uint64_t>(pFile->pData + pFile->nDataSize - pChunk)) return;
-        pChunk += nSkip;
+        pChunk = NextChunk(pFile, pChunk);
     }
 }
 

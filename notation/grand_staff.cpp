@@ -46,13 +46,13 @@ bool NamesOneHand(const char* pszName) {
 
 // ---- The notes and their hands ---------------------------------------------------------
 
-// Working memory for the build, released with it; bCleared where the
-// caller reads what it has not written.
-static void* AllocateTransient(size_t nBytes, bool bCleared) {
-    void* pBlock = bCleared ? PlatformAllocate(g_hTransientHeap, nBytes, true)
-                            : PlatformAllocateUncleared(g_hTransientHeap, nBytes);
-    if (!pBlock) RaiseError(kMsgNoMemory);
-    return pBlock;
+// The separation's working memory (written before it is read). Its size
+// is counted in 64 bits: on a 32-bit system a track of tens of millions of
+// notes would wrap it, and is refused as memory the heap cannot give.
+static void* AllocateHandScratch(uint32_t nNotes) {
+    uint64_t qBytes = HandScratchBytes(nNotes);
+    if (qBytes > SIZE_MAX) RaiseError(kMsgNoMemory);
+    return AllocateTransient<unsigned char>(static_cast<size_t>(qBytes), kMsgNoMemory, false);
 }
 
 // Grid slots of a measure in the meter the file starts with (4/4 without a
@@ -125,7 +125,7 @@ static bool AnyNotesTogether(const SHandNote* pNotes, uint32_t nNotes) {
 // Moves the lower hand's notes into a grid of their own, each still in the
 // order of its slot's list.
 static SSlot* SplitGrid(const SBuildContext& context, const uint8_t* pbHand) {
-    SSlot* pLower = static_cast<SSlot*>(AllocateTransient(static_cast<size_t>(context.nSlots) * sizeof(SSlot), true));
+    SSlot* pLower = AllocateTransient<SSlot>(context.nSlots, kMsgNoMemory);
     uint32_t n = 0;
     for (uint32_t j = 0; j < context.nSlots; ++j) {
         SRawNote** ppUpper = &context.pSlots[j].pNotes;
@@ -164,8 +164,9 @@ bool BuildGrandStaff(SBuildContext& context, char cLastStage) {
     // nor a guitar's track, read on one staff with its strings.
     if ((pTrack->wChannels & kDrumChannelMask) || NamesOneHand(pTrack->pszName) || IsGuitarTrack(context)) return false;
     uint32_t nNotes = CountGridNotes(context);
-    SHandNote* pNotes = static_cast<SHandNote*>(AllocateTransient(nNotes * sizeof(SHandNote), false));
-    uint8_t* pbHand = static_cast<uint8_t*>(AllocateTransient(nNotes, false));
+    // Written in full before they are read: not cleared.
+    SHandNote* pNotes = AllocateTransient<SHandNote>(nNotes, kMsgNoMemory, false);
+    uint8_t* pbHand = AllocateTransient<uint8_t>(nNotes, kMsgNoMemory, false);
     ListGridNotes(context, pNotes);
     // What can be told without the hands first: a track of one note at a
     // time, and a part of another instrument that fits one staff.
@@ -173,7 +174,7 @@ bool BuildGrandStaff(SBuildContext& context, char cLastStage) {
     if (!AnyNotesTogether(pNotes, nNotes)) return false;
     if (!IsKeyboardProgram(pTrack->bProgram) && !NeedsGrandStaff(pTrack->bProgram, pNotes, nNotes, pbHand, dwMeasure))
         return false;
-    SeparateHands(pNotes, nNotes, AllocateTransient(HandScratchBytes(nNotes), false), pbHand);
+    SeparateHands(pNotes, nNotes, AllocateHandScratch(nNotes), pbHand);
     if (!NeedsGrandStaff(pTrack->bProgram, pNotes, nNotes, pbHand, dwMeasure) || !HandsPlayTogether(pNotes, nNotes, pbHand))
         return false;
 

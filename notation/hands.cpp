@@ -86,10 +86,10 @@ struct SSliceTrace {
     uint8_t abFrom[kMaxPaths];      //   and the path of the slice before it goes on from
 };
 
-size_t HandScratchBytes(uint32_t nNotes) {
+uint64_t HandScratchBytes(uint32_t nNotes) {
     // The two layers of paths, a trace per slice, the notes' order and
     // their keys in that order.
-    return 2 * kMaxPaths * sizeof(SHandState) + static_cast<size_t>(nNotes) * (sizeof(SSliceTrace) + sizeof(uint32_t) + 1);
+    return 2 * kMaxPaths * sizeof(SHandState) + uint64_t{nNotes} * (sizeof(SSliceTrace) + sizeof(uint32_t) + 1);
 }
 
 // The keys of one slice in ascending order, with what every split of it
@@ -194,9 +194,8 @@ static void MoveHand(int32_t nLow, int32_t nHigh, int32_t* pnLow, int32_t* pnHig
 
 // What every split of a slice reads of a path, found once per path rather
 // than once per split: the keys each hand still holds at the slice's onset,
-// and the hand that played the note each step of a line comes from (kNoHand
-// where no hand holds such a note).
-static const uint8_t kNoHand = 2;
+// and the hand that played the note each step of a line comes from (every
+// such note is among the held ones, FindLinks took it from there).
 struct SPathView {
     SRange aHeld[2];
     uint8_t abLinkHand[kMaxLinks];
@@ -267,7 +266,7 @@ static float StepCost(const SHandState& from, const SPathView& view, const SSlic
     // A line handed to the other hand.
     for (uint32_t l = 0; l < slice.nLinks; ++l) {
         uint32_t nHand = slice.abLinkTo[l] < nSplit ? kLowerHand : kUpperHand;
-        if (view.abLinkHand[l] != kNoHand && view.abLinkHand[l] != nHand)
+        if (view.abLinkHand[l] != nHand)
             fCost += slice.abLinkStep[l] <= kLineStep ? kLineBreakCost : kLeapBreakCost;
     }
     // One hand free while the other stretches over a wide chord.

@@ -79,7 +79,7 @@ enum EHand {
 };
 
 // Bytes of scratch SeparateHands needs for nNotes notes.
-size_t HandScratchBytes(uint32_t nNotes);
+uint64_t HandScratchBytes(uint32_t nNotes);
 
 // Writes kUpperHand or kLowerHand for every note to pbHand[0..nNotes-1].
 // Notes with the same dwOn are one slice: the caller passes onsets already

@@ -48,6 +48,12 @@ bool IsTrackChunkAt(SMidiFile* pFile, const unsigned char* pChunk) {
     return memcmp(pChunk, "MTrk", 4) == 0;
 }
 
+unsigned char* NextChunk(SMidiFile* pFile, unsigned char* pChunk) {
+    uint64_t nSkip = kChunkHeadBytes + static_cast<uint64_t>(ReadBigEndian32(pChunk + 4));
+    if (nSkip > static_cast<uint64_t>(pFile->pData + pFile->nDataSize - pChunk)) return nullptr;
+    return pChunk + nSkip;
+}
+
 SByteCursor TrackEvents(SMidiFile* pFile, unsigned char* pChunk) {
     SByteCursor cursor;
     cursor.pNext = pChunk + kChunkHeadBytes;

@@ -19,6 +19,10 @@ void CheckHeader(SMidiFile* pFile);
 // wholly inside the file's data.
 bool IsTrackChunkAt(SMidiFile* pFile, const unsigned char* pChunk);
 
+// The chunk after the track chunk at pChunk (checked with IsTrackChunkAt),
+// or null when the length its head gives runs past the file's data.
+unsigned char* NextChunk(SMidiFile* pFile, unsigned char* pChunk);
+
 // A cursor over the events of the track chunk at pChunk (checked with
 // IsTrackChunkAt), reaching to the end of the file's readable data.
 SByteCursor TrackEvents(SMidiFile* pFile, unsigned char* pChunk);

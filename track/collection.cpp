@@ -64,20 +64,6 @@ void DestroyTransientHeap() {
     g_pRawNotes = nullptr;
 }
 
-// nCount records of the transient heap, zero-filled unless the caller writes
-// them in full anyway. On a 32-bit system a huge count (a file of hundreds of
-// megabytes of note-ons) would wrap the byte size, so it is refused like any
-// other allocation that fails.
-template <typename T>
-static T* AllocateTransient(size_t nCount, int nErrorId, bool bZeroFill = true) {
-    if (nCount > SIZE_MAX / sizeof(T)) RaiseError(nErrorId);
-    size_t nBytes = sizeof(T) * nCount;
-    void* pBlock = bZeroFill ? PlatformAllocate(g_hTransientHeap, nBytes, true)
-                             : PlatformAllocateUncleared(g_hTransientHeap, nBytes);
-    if (!pBlock) RaiseError(nErrorId);
-    return static_cast<T*>(pBlock);
-}
-
 // What a channel message's status is to the passes, looked up once per event:
 // its data bytes, and whether it is a note event, a note-on or a program
 // change of a chosen channel.
